@@ -1,0 +1,47 @@
+#include "format/currency.h"
+
+#include "platform/env.h"
+
+namespace format {
+
+namespace {
+
+std::string FirstUpper(const std::string& text) {
+  if (text.empty()) return std::string();
+  return platform::UpperAnsiCopy(text.substr(0, 1));
+}
+
+std::string TrimBlanks(const std::string& s) {
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return std::string();
+  return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+}  // namespace
+
+CurrencyLetters& Currency() {
+  static CurrencyLetters letters;
+  return letters;
+}
+
+void SetCurrency(const std::string& spec) {
+  CurrencyLetters& c = Currency();
+  size_t comma = spec.find(',');
+  if (comma != std::string::npos) {
+    std::string after = TrimBlanks(spec.substr(comma + 1));
+    if (FirstUpper(spec) == "A") {
+      c.main = after.empty() ? "E" : FirstUpper(after);
+      c.current = c.main;
+    } else {
+      c.print = after.empty() ? c.main : FirstUpper(after);
+    }
+    return;
+  }
+  if (FirstUpper(spec) == "P") {
+    c.current = c.print.empty() ? c.main : c.print;
+  } else {
+    c.current = c.main;
+  }
+}
+
+}  // namespace format

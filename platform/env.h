@@ -1,0 +1,196 @@
+// The host seam: files and paths, environment variables, the local date,
+// sleep, random fractions and starting programs. Every layer above reaches
+// the host only through an Env, so tests substitute fakes (fixed date,
+// scripted variables, a file system root) and wrappers that make one call
+// fail.
+//
+// The program is single-threaded; an Env is not safe for concurrent use.
+// The process-wide Env returned by CurrentEnv() is owned by whoever installed
+// it (the default one lives for the whole process).
+#ifndef TELVORAN_PLATFORM_ENV_H_
+#define TELVORAN_PLATFORM_ENV_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// A civil date of the local calendar.
+struct CivilDate {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+};
+
+// A text file read one line at a time. Lines end with CR LF or LF; the ending
+// is not part of the line; a final line without an ending is still a line.
+// A lone CR inside a line is kept as a byte of that line.
+class SequentialFile {
+ public:
+  SequentialFile() = default;
+  SequentialFile(const SequentialFile&) = delete;
+  SequentialFile& operator=(const SequentialFile&) = delete;
+  virtual ~SequentialFile() = default;
+
+  // Reads the next line into *line. Returns false at the end of the file (or
+  // on a read error), leaving *line empty.
+  virtual bool ReadLine(std::string* line) = 0;
+};
+
+// A file written from its start, closed explicitly so that a failed write or
+// a full disk is reported.
+class WritableFile {
+ public:
+  WritableFile() = default;
+  WritableFile(const WritableFile&) = delete;
+  WritableFile& operator=(const WritableFile&) = delete;
+  virtual ~WritableFile() = default;
+
+  // Appends the bytes as they are. Returns false on failure.
+  virtual bool Append(const std::string& bytes) = 0;
+  // Appends the line followed by CR LF.
+  bool AppendLine(const std::string& line) { return Append(line + "\r\n"); }
+  // Flushes and closes. Returns false when any earlier write or the close
+  // itself failed. Further calls do nothing and return the same answer.
+  virtual bool Close() = 0;
+};
+
+// A binary file with positioned reads and writes.
+class RandomAccessFile {
+ public:
+  RandomAccessFile() = default;
+  RandomAccessFile(const RandomAccessFile&) = delete;
+  RandomAccessFile& operator=(const RandomAccessFile&) = delete;
+  virtual ~RandomAccessFile() = default;
+
+  // Reads up to n bytes at offset into *out (replacing its contents). Returns
+  // false on an I/O error; a short read at the end of the file is not one.
+  virtual bool Read(uint64_t offset, size_t n, std::string* out) = 0;
+  // Writes the bytes at offset, extending the file as needed.
+  virtual bool Write(uint64_t offset, const std::string& bytes) = 0;
+  // Current size in bytes, or -1 on error.
+  virtual int64_t Size() = 0;
+  // Truncates or extends to the given size.
+  virtual bool Truncate(uint64_t size) = 0;
+};
+
+class Env {
+ public:
+  Env() = default;
+  Env(const Env&) = delete;
+  Env& operator=(const Env&) = delete;
+  virtual ~Env() = default;
+
+  // Environment variables; an unset variable reads as empty.
+  virtual std::string GetVar(const std::string& name) = 0;
+
+  // The local date.
+  virtual CivilDate Today() = 0;
+
+  // Paths are the system's own (Windows style, "\" separators); every
+  // implementation maps them with HostPath before calling the host.
+  // Returns nullptr when the file cannot be opened for reading.
+  virtual std::unique_ptr<SequentialFile> OpenSequential(const std::string& path) = 0;
+  // Creates or truncates the file. Returns nullptr when it cannot.
+  virtual std::unique_ptr<WritableFile> OpenWritable(const std::string& path) = 0;
+  // Opens for reading and writing; with create, a missing file is created
+  // empty. Returns nullptr on failure.
+  virtual std::unique_ptr<RandomAccessFile> OpenRandomAccess(const std::string& path,
+                                                             bool create) = 0;
+  virtual bool FileExists(const std::string& path) = 0;
+  virtual bool IsDirectory(const std::string& path) = 0;
+  virtual bool DeleteFile(const std::string& path) = 0;
+  // Creates one directory level. Returns true when it exists afterwards.
+  virtual bool CreateDirectory(const std::string& path) = 0;
+  virtual std::string GetCurrentDirectory() = 0;
+  virtual bool SetCurrentDirectory(const std::string& path) = 0;
+
+  virtual void SleepMs(int milliseconds) = 0;
+  // A pseudo-random fraction in [0, 1).
+  virtual double RandomFraction() = 0;
+
+  // Starts the program with the arguments, each passed as it is (no shell in
+  // between), and waits for it to end. Returns its exit code, or -1 when it
+  // could not be started or did not end normally.
+  virtual int RunProgram(const std::string& program, const std::vector<std::string>& args) = 0;
+
+  // Reads a whole text file as lines (see SequentialFile). Returns false when
+  // the file cannot be opened; *lines is then empty.
+  bool ReadLines(const std::string& path, std::vector<std::string>* lines);
+  // Writes the lines, each followed by CR LF. Returns false on any failure.
+  bool WriteLines(const std::string& path, const std::vector<std::string>& lines);
+};
+
+// The Env of the host. Lives for the whole process.
+Env* DefaultEnv();
+
+// The Env the module uses: DefaultEnv() unless a test installed another.
+Env& CurrentEnv();
+
+// Installs env as CurrentEnv() for the lifetime of this object and restores
+// the previous one afterwards. env must outlive the override.
+class ScopedEnvOverride {
+ public:
+  explicit ScopedEnvOverride(Env* env);
+  ~ScopedEnvOverride();
+  ScopedEnvOverride(const ScopedEnvOverride&) = delete;
+  ScopedEnvOverride& operator=(const ScopedEnvOverride&) = delete;
+
+ private:
+  Env* previous_;
+};
+
+// Forwards every call to another Env; subclasses override what they fake.
+class EnvWrapper : public Env {
+ public:
+  // target must outlive the wrapper.
+  explicit EnvWrapper(Env* target) : target_(target) {}
+
+  std::string GetVar(const std::string& name) override { return target_->GetVar(name); }
+  CivilDate Today() override { return target_->Today(); }
+  std::unique_ptr<SequentialFile> OpenSequential(const std::string& path) override {
+    return target_->OpenSequential(path);
+  }
+  std::unique_ptr<WritableFile> OpenWritable(const std::string& path) override {
+    return target_->OpenWritable(path);
+  }
+  std::unique_ptr<RandomAccessFile> OpenRandomAccess(const std::string& path,
+                                                     bool create) override {
+    return target_->OpenRandomAccess(path, create);
+  }
+  bool FileExists(const std::string& path) override { return target_->FileExists(path); }
+  bool IsDirectory(const std::string& path) override { return target_->IsDirectory(path); }
+  bool DeleteFile(const std::string& path) override { return target_->DeleteFile(path); }
+  bool CreateDirectory(const std::string& path) override {
+    return target_->CreateDirectory(path);
+  }
+  std::string GetCurrentDirectory() override { return target_->GetCurrentDirectory(); }
+  bool SetCurrentDirectory(const std::string& path) override {
+    return target_->SetCurrentDirectory(path);
+  }
+  void SleepMs(int milliseconds) override { target_->SleepMs(milliseconds); }
+  double RandomFraction() override { return target_->RandomFraction(); }
+  int RunProgram(const std::string& program, const std::vector<std::string>& args) override {
+    return target_->RunProgram(program, args);
+  }
+
+ protected:
+  Env* target() const { return target_; }
+
+ private:
+  Env* target_;
+};
+
+// Maps a system path to the host's: every "\" becomes "/"; case is kept.
+std::string HostPath(const std::string& path);
+
+// 8-bit upper-casing as the Western ANSI code page does it: a-z and the
+// Latin-1 lower-case letters 0xE0-0xFE except 0xF7 lose 0x20.
+void UpperAnsi(std::string* text);
+std::string UpperAnsiCopy(std::string text);
+
+}  // namespace platform
+
+#endif  // TELVORAN_PLATFORM_ENV_H_

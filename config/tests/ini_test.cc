@@ -1,1 +1,108 @@
+#include "config/ini.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/fake_env.h"
+
+namespace config {
+namespace {
+
+struct IniCase {
+  const char* name;
+  std::string text;
+  std::string section;
+  std::string key;
+  std::string want;
+};
+
+TEST(IniLookupTest, Table) {
+  const std::vector<IniCase> cases = {
+      {"plain", "[Menu]\r\nTitol=Gestio\r\n", "Menu", "Titol", "Gestio"},
+      {"header with blanks", "[ menu ]\nTitol=X\n", "Menu", "Titol", "X"},
+      {"header without bracket", "[Menu\nTitol=X\n", "Menu", "Titol", "X"},
+      {"requested names trimmed", "[Menu]\nTitol=X\n", "  Menu ", " titol ", "X"},
+      {"value keeps leading blank", "[Menu]\nTitol = Gestio\n", "Menu", "Titol", " Gestio"},
+      {"comment keeps blanks before it", "[Sistema]\nIdioma = CAT ; comment\n", "Sistema",
+       "Idioma", " CAT "},
+      {"comment inside quotes", "[S]\nK=\"a;b\"\n", "S", "K", "\"a"},
+      {"quotes removed", "[S]\nK=\"a b\"\n", "S", "K", "a b"},
+      {"single quote kept", "[S]\nK=\"\n", "S", "K", "\""},
+      {"two quotes give empty", "[S]\nK=\"\"\n", "S", "K", ""},
+      {"blank before quote keeps both", "[S]\nK= \"x\"\n", "S", "K", " \"x\""},
+      {"key in another section", "[A]\nK=1\n[B]\nJ=2\n", "B", "K", ""},
+      {"key after next header", "[A]\nJ=1\n[B]\nK=2\n", "A", "K", ""},
+      {"first section only", "[A]\nJ=1\n[A]\nK=2\n", "A", "K", ""},
+      {"first key wins", "[A]\nK=1\nK=2\n", "A", "K", "1"},
+      {"keys before any header", "K=0\n[A]\nJ=1\n", "A", "K", ""},
+      {"tab before key not trimmed", "[A]\n\tK=1\n", "A", "K", ""},
+      {"blanks before key trimmed", "[A]\n   K  =1\n", "A", "K", "1"},
+      {"value after first equals", "[A]\nK=a=b\n", "A", "K", "a=b"},
+      {"case-insensitive latin1", "[\xe7\xe0]\nCL\xc9=v\n", "\xc7\xc0", "cl\xe9", "v"},
+      {"commented header ignored", ";[A]\n[B]\nK=1\n", "A", "K", ""},
+      {"lf only and no final newline", "[A]\nK=end", "A", "K", "end"},
+      {"cr only is one line", "[A]\rK=1\r", "A", "K", ""},
+      {"empty value", "[A]\nK=\n", "A", "K", ""},
+      {"nul bytes in value", std::string("[A]\nK=a\0b\n", 10), "A", "K", std::string("a\0b", 3)},
+      {"line without equals skipped", "[A]\njunk\nK=1\n", "A", "K", "1"},
+  };
+  for (const IniCase& c : cases) {
+    EXPECT_EQ(IniLookup(c.text, c.section, c.key), c.want) << c.name;
+  }
+}
+
+class IniReadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/telvoran-ini-XXXXXX";
+    dir_ = ::mkdtemp(tmpl);
+    dir_ += "/";
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  std::string Write(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir_ + name, std::ios::binary) << bytes;
+    return dir_ + name;
+  }
+  std::string dir_;
+};
+
+TEST_F(IniReadTest, ReadsFileWithWindowsPathSeparators) {
+  ::mkdir((dir_ + "SUB").c_str(), 0777);
+  Write("SUB/Nuva.ini", "[Usuari]\r\nIdioma=SPA\r\n");
+  EXPECT_EQ(IniRead(dir_ + "SUB\\Nuva.ini", "usuari", "IDIOMA"), "SPA");
+}
+
+TEST_F(IniReadTest, MissingUnreadableAndDirectoryGiveEmpty) {
+  EXPECT_EQ(IniRead(dir_ + "missing.ini", "A", "K"), "");
+  EXPECT_EQ(IniRead(dir_, "A", "K"), "");
+  EXPECT_EQ(IniRead("", "A", "K"), "");
+  std::string p = Write("locked.ini", "[A]\nK=1\n");
+  ::chmod(p.c_str(), 0);
+  if (::access(p.c_str(), R_OK) != 0) {  // root can read it anyway
+    EXPECT_EQ(IniRead(p, "A", "K"), "");
+  }
+}
+
+TEST_F(IniReadTest, HugeLineAndNulBytesDoNotBreakTheScan) {
+  std::string big = "[A]\n" + std::string(1 << 20, 'x') + "\nK=" + std::string(1 << 20, 'v') +
+                    "\n" + std::string(1000, '\0') + "\nJ=2\n";
+  std::string p = Write("big.ini", big);
+  EXPECT_EQ(IniRead(p, "A", "K").size(), static_cast<size_t>(1 << 20));
+  EXPECT_EQ(IniRead(p, "A", "J"), "2");
+}
+
+TEST_F(IniReadTest, ReadsThroughTheCurrentEnv) {
+  platform::FakeEnv fake(dir_);
+  Write("Sessio.ini", "[Menu]\nNomMenu=GESTIO\n");
+  platform::ScopedEnvOverride use(&fake);
+  EXPECT_EQ(IniRead("Sessio.ini", "Menu", "NomMenu"), "GESTIO");
+}
+
+}  // namespace
+}  // namespace config

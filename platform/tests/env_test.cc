@@ -1,1 +1,192 @@
+#include "platform/env.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/fake_env.h"
+
+namespace platform {
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    char tmpl[] = "/tmp/telvoran-env-XXXXXX";
+    path_ = ::mkdtemp(tmpl);
+    path_ += "/";
+  }
+  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+void WriteRaw(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TEST(HostPathTest, MapsBackslashesAndKeepsCase) {
+  EXPECT_EQ(HostPath("DADES\\PagamH"), "DADES/PagamH");
+  EXPECT_EQ(HostPath("FORMS\\TELVORAN.ZPN"), "FORMS/TELVORAN.ZPN");
+  EXPECT_EQ(HostPath("C:\\TMP\\"), "C:/TMP/");
+  EXPECT_EQ(HostPath("a/b"), "a/b");
+}
+
+TEST(UpperAnsiTest, AsciiAndLatin1LowerCaseLetters) {
+  std::string all;
+  for (int c = 0; c < 256; ++c) all.push_back(static_cast<char>(c));
+  std::string up = UpperAnsiCopy(all);
+  for (int c = 0; c < 256; ++c) {
+    bool lower = (c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7);
+    int want = lower ? c - 0x20 : c;
+    EXPECT_EQ(static_cast<unsigned char>(up[static_cast<size_t>(c)]), want) << c;
+  }
+}
+
+struct LinesCase {
+  const char* name;
+  std::string bytes;
+  std::vector<std::string> lines;
+};
+
+TEST(SequentialFileTest, LineEndings) {
+  const std::vector<LinesCase> cases = {
+      {"crlf", "a\r\nb\r\n", {"a", "b"}},
+      {"lf", "a\nb\n", {"a", "b"}},
+      {"no final ending", "a\r\nb", {"a", "b"}},
+      {"empty lines kept", "\r\n\r\nx", {"", "", "x"}},
+      {"lone cr stays in the line", "a\rb\n", {"a\rb"}},
+      {"nul bytes", std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
+      {"empty file", "", {}},
+  };
+  TempDir dir;
+  for (const LinesCase& c : cases) {
+    std::string path = dir.path() + "f.txt";
+    WriteRaw(path, c.bytes);
+    std::vector<std::string> lines;
+    ASSERT_TRUE(DefaultEnv()->ReadLines(path, &lines)) << c.name;
+    EXPECT_EQ(lines, c.lines) << c.name;
+  }
+}
+
+TEST(SequentialFileTest, MissingFileAndDirectoryDoNotOpen) {
+  TempDir dir;
+  EXPECT_EQ(DefaultEnv()->OpenSequential(dir.path() + "missing"), nullptr);
+  EXPECT_EQ(DefaultEnv()->OpenSequential(dir.path()), nullptr);
+  EXPECT_EQ(DefaultEnv()->OpenSequential(""), nullptr);
+}
+
+TEST(WritableFileTest, WritesCrLfLinesAndReportsFailure) {
+  TempDir dir;
+  std::string path = dir.path() + "out.txt";
+  ASSERT_TRUE(DefaultEnv()->WriteLines(path, {"PAGE 66 ", "x"}));
+  std::ifstream in(path, std::ios::binary);
+  std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(got, "PAGE 66 \r\nx\r\n");
+  EXPECT_FALSE(DefaultEnv()->WriteLines(dir.path() + "no/such/dir/out.txt", {"x"}));
+  // /dev/full accepts the open and fails the flush: the close reports it.
+  if (access("/dev/full", W_OK) == 0) {
+    auto f = DefaultEnv()->OpenWritable("/dev/full");
+    ASSERT_NE(f, nullptr);
+    f->Append(std::string(1 << 16, 'x'));
+    EXPECT_FALSE(f->Close());
+  }
+}
+
+TEST(RandomAccessFileTest, PositionedReadsAndWrites) {
+  TempDir dir;
+  std::string path = dir.path() + "bin";
+  EXPECT_EQ(DefaultEnv()->OpenRandomAccess(path, false), nullptr);
+  auto f = DefaultEnv()->OpenRandomAccess(path, true);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->Size(), 0);
+  ASSERT_TRUE(f->Write(4, "abcd"));
+  EXPECT_EQ(f->Size(), 8);
+  std::string out;
+  ASSERT_TRUE(f->Read(2, 4, &out));
+  EXPECT_EQ(out, std::string("\0\0ab", 4));
+  ASSERT_TRUE(f->Read(6, 100, &out));
+  EXPECT_EQ(out, "cd");
+  ASSERT_TRUE(f->Truncate(2));
+  EXPECT_EQ(f->Size(), 2);
+}
+
+TEST(FileOpsTest, DeleteExistsAndDirectories) {
+  TempDir dir;
+  Env* env = DefaultEnv();
+  std::string sub = dir.path() + "DADES";
+  EXPECT_TRUE(env->CreateDirectory(sub));
+  EXPECT_TRUE(env->CreateDirectory(sub + "\\"));  // already there
+  EXPECT_TRUE(env->IsDirectory(sub));
+  std::string file = sub + "\\PagamH.dat";
+  WriteRaw(HostPath(file), "x");
+  EXPECT_TRUE(env->FileExists(file));
+  EXPECT_FALSE(env->IsDirectory(file));
+  EXPECT_TRUE(env->DeleteFile(file));
+  EXPECT_FALSE(env->FileExists(file));
+  EXPECT_FALSE(env->DeleteFile(file));
+}
+
+TEST(RunProgramTest, ArgumentsReachTheProgramUnchangedWithoutAShell) {
+  TempDir dir;
+  std::string out = dir.path() + "args";
+  // A shell would expand $HOME and split on the blank; the program sees both
+  // arguments exactly as given.
+  int code = DefaultEnv()->RunProgram(
+      "/bin/sh", {"-c", "printf '%s|' \"$@\" > '" + out + "'", "sh", "$HOME a", ";rm"});
+  EXPECT_EQ(code, 0);
+  std::ifstream in(out);
+  std::string got;
+  std::getline(in, got);
+  EXPECT_EQ(got, "$HOME a|;rm|");
+  EXPECT_EQ(DefaultEnv()->RunProgram("/bin/sh", {"-c", "exit 3"}), 3);
+  EXPECT_EQ(DefaultEnv()->RunProgram(dir.path() + "no-such-program", {}), -1);
+}
+
+TEST(PosixEnvTest, UnsetVariableReadsEmptyAndTodayIsPlausible) {
+  EXPECT_EQ(DefaultEnv()->GetVar("TELVORAN_SURELY_UNSET_VARIABLE"), "");
+  CivilDate d = DefaultEnv()->Today();
+  EXPECT_GE(d.year, 2000);
+  EXPECT_GE(d.month, 1);
+  EXPECT_LE(d.month, 12);
+  for (int i = 0; i < 1000; ++i) {
+    double r = DefaultEnv()->RandomFraction();
+    EXPECT_GE(r, 0.0);
+    EXPECT_LT(r, 1.0);
+  }
+}
+
+TEST(FakeEnvTest, ScriptedVariablesRootAndOverride) {
+  TempDir dir;
+  FakeEnv fake(dir.path());
+  fake.SetVar("ZELROOT", "C:\\ZEL\\");
+  EXPECT_EQ(fake.GetVar("ZELROOT"), "C:\\ZEL\\");
+  EXPECT_EQ(fake.GetVar("PATH"), "");  // the host's variables are not seen
+  fake.SetToday({2026, 1, 2});
+  ASSERT_TRUE(fake.WriteLines("x.ini", {"a"}));
+  EXPECT_TRUE(DefaultEnv()->FileExists(dir.path() + "x.ini"));
+  {
+    ScopedEnvOverride use(&fake);
+    EXPECT_EQ(&CurrentEnv(), &fake);
+    EXPECT_EQ(CurrentEnv().Today().year, 2026);
+  }
+  EXPECT_EQ(&CurrentEnv(), DefaultEnv());
+  fake.SleepMs(3000);
+  fake.SleepMs(3000);
+  EXPECT_EQ(fake.slept_ms(), 6000);
+  EXPECT_EQ(fake.RunProgram("ZIZAVEZU", {}), 0);
+  ASSERT_EQ(fake.runs().size(), 1u);
+  FakeEnv again(dir.path());
+  EXPECT_EQ(fake.RandomFraction() == again.RandomFraction(), true);
+}
+
+}  // namespace
+}  // namespace platform

@@ -64,8 +64,7 @@ long long DigitValue(const std::string& text) {
   for (char c : text) {
     if (c == ' ') continue;
     if (c < '0' || c > '9') break;
-    if (v < kCap) v = v * 10 + (c - '0');
-    if (v > kCap) v = kCap;
+    v = v >= kCap / 10 ? kCap : v * 10 + (c - '0');
   }
   return v;
 }

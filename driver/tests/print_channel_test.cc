@@ -1,0 +1,119 @@
+#include "driver/print_channel.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "platform/fake_env.h"
+
+namespace driver {
+namespace {
+
+class PrintChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/telvoran-print-XXXXXX";
+    dir_ = ::mkdtemp(tmpl);
+    dir_ += "/";
+    env_ = std::make_unique<platform::FakeEnv>();
+    use_ = std::make_unique<platform::ScopedEnvOverride>(env_.get());
+    saved_ = config::ModuleSettings();
+    config::ModuleSettings().temp_dir = dir_;
+  }
+  void TearDown() override {
+    config::ModuleSettings() = saved_;
+    use_.reset();
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+  std::string Contents() {
+    std::ifstream in(dir_ + "zizavezu.tmp", std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+
+  std::string dir_;
+  std::unique_ptr<platform::FakeEnv> env_;
+  std::unique_ptr<platform::ScopedEnvOverride> use_;
+  config::Settings saved_;
+};
+
+TEST(FrameNumberTest, Table) {
+  EXPECT_EQ(FrameNumber(66), " 66 ");
+  EXPECT_EQ(FrameNumber(0), " 0 ");
+  EXPECT_EQ(FrameNumber(-1), "-1 ");
+  EXPECT_EQ(FrameNumber(32767), " 32767 ");
+}
+
+TEST(NormaliseJustificationTest, Table) {
+  struct {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"C", "C"},          {"d", "D"},          {"r", "D"},           {" R ", "D"},
+      {"a", "A"},          {"B", "A"},          {"", "E"},            {"x", "E"},
+      {"   ", "E"},        {"E", "E"},          {"N 72 \\.\\", "N 72 \\.\\"},
+      {"n83\\-\\", "N 83 \\-\\"},               {" N -5.7 \\*\\ tail", "N 5 \\*\\"},
+      {"N 72", "N 72 "},   {"N 9 \\x", "N 9 \\x"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NormaliseJustification(c.in), c.out) << c.in;
+}
+
+TEST_F(PrintChannelTest, WritesDirectivesWithPageAccounting) {
+  ASSERT_TRUE(PrintChannelOpen("PDF:out.pdf"));
+  PrintPage(3);
+  PrintRaw("@e");
+  std::string code = "r";
+  PrintJustify(code);
+  EXPECT_EQ(code, "D");
+  PrintText(20, "TOTAL", 0);
+  PrintText(1, "a,b\tc\nd\x7f" "e\xff", 2);
+  EXPECT_EQ(PrintLineCounter(), 2);
+  PrintText(1, "x", 1);  // brings the counter to the page length
+  EXPECT_EQ(PrintLineCounter(), 3);
+  PrintText(5, "next page", 1);  // so this one starts a page of the same length
+  EXPECT_EQ(PrintLineCounter(), 1);
+  ASSERT_TRUE(PrintChannelClose());
+  EXPECT_EQ(Contents(),
+            "DEVICEPDF:out.pdf\r\n"
+            "PAGE 3 \r\n"
+            "*@e\r\n"
+            "JUSD\r\n"
+            " 20 ,TOTAL, 0 \r\n"
+            " 1 ,a,b c d e , 2 \r\n"
+            " 1 ,x, 1 \r\n"
+            "PAGE 3 \r\n"
+            " 5 ,next page, 1 \r\n");
+}
+
+TEST_F(PrintChannelTest, EmptyRunHoldsOnlyTheDeviceLineAndIsOverwritten) {
+  ASSERT_TRUE(PrintChannelOpen("TXT:a"));
+  PrintPage(66);
+  PrintText(1, "old", 1);
+  ASSERT_TRUE(PrintChannelClose());
+  ASSERT_TRUE(PrintChannelOpen(""));
+  ASSERT_TRUE(PrintChannelClose());
+  EXPECT_EQ(Contents(), "DEVICE\r\n");
+  // The page accounting survives the run until the next page directive.
+  EXPECT_EQ(PrintPageLength(), 66);
+}
+
+TEST_F(PrintChannelTest, FailuresAreReportedAtClose) {
+  config::ModuleSettings().temp_dir = dir_ + "missing/";
+  EXPECT_FALSE(PrintChannelOpen("X"));
+  PrintText(1, "x", 1);  // must not crash
+  EXPECT_FALSE(PrintChannelClose());
+  if (::access("/dev/full", W_OK) == 0) {
+    ::symlink("/dev/full", (dir_ + "zizavezu.tmp").c_str());
+    config::ModuleSettings().temp_dir = dir_;
+    ASSERT_TRUE(PrintChannelOpen("X"));
+    for (int i = 0; i < 10000; ++i) PrintText(1, std::string(100, 'x'), 0);
+    EXPECT_FALSE(PrintChannelClose());
+  }
+}
+
+}  // namespace
+}  // namespace driver

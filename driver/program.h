@@ -1,0 +1,32 @@
+// The program driver: start-up in its fixed order (identity and settings,
+// working directory, form file, initial parameter values, the seven data
+// files, fee settings), the report loop, and the reset at the end. The batch
+// printer shares the start-up and the print run.
+#ifndef TELVORAN_DRIVER_PROGRAM_H_
+#define TELVORAN_DRIVER_PROGRAM_H_
+
+#include <string>
+
+namespace driver {
+
+// The path of the form file and of the settings file under the root.
+std::string FormFilePath();
+std::string SettingsFilePath();
+
+// Start-up steps up to and including the fee settings. A data file that
+// cannot be opened ends the program inside.
+void StartUp();
+
+// The report loop: the parameter form, then one print run per accepted
+// form, until the form is left with Esc. Without a form engine installed
+// (see SetFormEngine) it returns at once. Returns 0, or 1 after a print file
+// that could not be written or a print program that could not be started
+// (the message is on stderr; nothing was handed to the print program).
+int RunSettlementReport();
+
+// The whole module: start-up, report loop, reset; returns the exit code.
+int ProgramMain();
+
+}  // namespace driver
+
+#endif  // TELVORAN_DRIVER_PROGRAM_H_

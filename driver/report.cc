@@ -1,0 +1,353 @@
+// The settlement report, in the order of one print run: the communities of
+// the range, the figures of one community (owners, carried balance,
+// collections, fee), and the statement copies with their eight sections.
+#include "driver/report.h"
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "config/locale.h"
+#include "config/settings.h"
+#include "datafiles/record_file.h"
+#include "driver/print_channel.h"
+#include "driver/records.h"
+#include "driver/report_files.h"
+#include "driver/statement_layout.h"
+#include "format/currency.h"
+#include "format/dates.h"
+#include "format/packed.h"
+#include "platform/env.h"
+
+namespace driver {
+
+namespace {
+
+std::string T(const std::string& text) { return config::Translate(text); }
+
+bool AllBlank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Fee arithmetic.
+
+namespace {
+__extension__ typedef __int128 Int128;  // exact products of a float and 64 bits
+}  // namespace
+
+int64_t RoundedPercent(float rate, int64_t base) {
+  if (!std::isfinite(rate) || rate == 0.0f || base == 0) return 0;
+  int exp = 0;
+  float mant = std::frexp(rate, &exp);  // rate = mant * 2^exp, 0.5 <= |mant| < 1
+  Int128 m = static_cast<Int128>(std::ldexp(mant, 24));  // exact: 24-bit significand
+  int e = exp - 24;
+  Int128 n = m * base;  // below 2^88 in magnitude
+  Int128 d = 100;
+  const Int128 kMax = static_cast<Int128>(std::numeric_limits<int64_t>::max());
+  if (e > 0) {
+    for (int i = 0; i < e; ++i) {
+      n *= 2;
+      if (n > (kMax << 8) || n < -(kMax << 8)) return n > 0 ? INT64_MAX : INT64_MIN;
+    }
+  } else if (e < 0) {
+    if (-e > 110) return 0;  // far below one half
+    d <<= -e;
+  }
+  bool negative = n < 0;
+  Int128 a = negative ? -n : n;
+  Int128 q = a / d, r = a % d;
+  if (2 * r > d || (2 * r == d && (q & 1) != 0)) ++q;
+  if (q > kMax) q = kMax;
+  return static_cast<int64_t>(negative ? -q : q);
+}
+
+int64_t ComputeFee(int64_t base, float vat_rate, float withholding_rate) {
+  return base + RoundedPercent(vat_rate, base) - RoundedPercent(withholding_rate, base);
+}
+
+bool WithholdingApplies(const std::string& administrator_tax_id,
+                        const std::string& community_tax_id) {
+  auto spanish = [](const std::string& id) { return id.size() >= 3 && id.compare(0, 2, "ES") == 0; };
+  if (!spanish(administrator_tax_id) || !spanish(community_tax_id)) return false;
+  unsigned char a = static_cast<unsigned char>(administrator_tax_id[2]);
+  unsigned char c = static_cast<unsigned char>(community_tax_id[2]);
+  return (a < 'A' || a > 'W') && (c >= 'A' && c <= 'W');
+}
+
+// ---------------------------------------------------------------------------
+// One community's figures.
+
+namespace {
+
+platform::Status Seek(int16_t file, int16_t key_number, const std::string& key,
+                      int16_t direction) {
+  platform::Status status = 0;
+  datafiles::RecordFileSeek(file, key_number, key, direction, status);
+  return status;
+}
+
+platform::Status Next(int16_t file) {
+  platform::Status status = 0;
+  datafiles::RecordFileSkip(file, 1, status);
+  return status;
+}
+
+// Subtracts the owner's amounts of the receipt types whose settlement flag
+// is 1. A missing receipt type keeps the flag at 9 and does not count.
+int64_t CarriedBalanceOf(ReportBuffers& b) {
+  OwnerView owner{b.owner};
+  ReceiptTypeView receipt{b.receipt_type};
+  int64_t carried = 0;
+  for (int k = 1; k <= 8; ++k) {
+    receipt.SetSettlementFlag(9);
+    Seek(kReceiptTypeFile, 0, std::string(1, static_cast<char>(k)), 0);
+    if (receipt.SettlementFlag() == 1) carried -= owner.FixedAmount(k);
+  }
+  for (int e = 1; e <= 2; ++e) {
+    receipt.SetSettlementFlag(9);
+    Seek(kReceiptTypeFile, 0, format::PackDigits(format::ZeroPad(owner.ExtraTypeCode(e), 2)), 0);
+    if (receipt.SettlementFlag() == 1) carried -= owner.ExtraAmount(e);
+  }
+  return carried;
+}
+
+int64_t CollectionsOf(ReportBuffers& b, const std::string& owner_key,
+                      const std::string& report_date) {
+  CollectionView c{b.collection};
+  const std::string limit = owner_key + report_date;
+  int64_t total = 0;
+  for (platform::Status st = Seek(kCollectionFile, 0, owner_key, 1);
+       st == 0 && c.OwnerKey() + c.Date() <= limit; st = Next(kCollectionFile)) {
+    if (c.Type() == 'C' || c.Type() == 'I') total += int64_t{c.Collected()} - c.Deducted();
+  }
+  return total;
+}
+
+CommunityFigures ComputeFigures(ReportBuffers& b, const ReportParameters& p) {
+  CommunityView community{b.community};
+  CommunityFigures f;
+  const std::string code = community.Code();
+  const std::string previous = community.PreviousSettlement();
+  // An empty previous settlement counts as settled on the report date: no
+  // months elapsed, rather than a fee since year 0.
+  f.month_count = format::IsNoDate(previous) ? 0 : format::DateDiff(previous, p.report_date, "m");
+
+  f.titles[1] = T("SEGONS COEFICIENT GENERAL");
+  for (int g = 2; g <= 7; ++g) f.titles[static_cast<size_t>(g)] = community.GroupName(g);
+  f.titles[8] = T("PARTICULARS");
+
+  int rate = community.RateIndex() == 1 ? 1 : 0;
+  f.vat_rate = Fees().vat[static_cast<size_t>(rate)];
+  if (WithholdingApplies(Administrator().item[7], community.TaxId())) {
+    f.withholding_rate = Fees().withholding[static_cast<size_t>(rate)];
+  }
+
+  OwnerView owner{b.owner};
+  for (platform::Status st = Seek(kOwnerFile, 0, code, 1);
+       st == 0 && owner.Key().compare(0, 2, code) == 0; st = Next(kOwnerFile)) {
+    ++f.owner_count;
+    f.carried_balance += CarriedBalanceOf(b);
+    f.collections += CollectionsOf(b, owner.Key(), p.report_date);
+  }
+
+  int64_t base = int64_t{f.owner_count} * community.MonthlyFee() * f.month_count;
+  f.fee = ComputeFee(base, f.vat_rate, f.withholding_rate);
+
+  f.fee_group = 1;
+  if (Seek(kGroupAssignmentFile, 0, code, 0) == 0) {
+    std::string text = GroupAssignmentView{b.group_assignment}.Assignment();
+    size_t ho = text.find("HO");
+    if (ho != std::string::npos && ho + 2 < text.size()) {
+      size_t g = std::string("ABCDEFG").find(text[ho + 2]);
+      if (g != std::string::npos) f.fee_group = static_cast<int>(g) + 1;
+    }
+  }
+  return f;
+}
+
+// ---------------------------------------------------------------------------
+// One statement copy.
+
+class StatementPrinter {
+ public:
+  StatementPrinter(ReportBuffers& b, const ReportParameters& p, const CommunityFigures& f,
+                   const StatementCommunity& community)
+      : b_(b),
+        p_(p),
+        f_(f),
+        code_(community.code),
+        layout_(community, Administrator(), Fees(), p.report_date,
+                Administrator().particulars_by_type) {}
+
+  void Print() {
+    for (int s = 1; s <= 8; ++s) PrintSection(s);
+    if (layout_.page_count() != 0) layout_.Summary(f_.collections);
+  }
+
+ private:
+  void PrintSection(int s) {
+    layout_.BeginSection(s, f_.titles[static_cast<size_t>(s)]);
+    pending_key_.clear();
+    pending_amount_ = 0;
+    by_type_.clear();
+    const bool particulars = s == 8;
+    const bool by_type = particulars && Administrator().particulars_by_type;
+    const std::string key =
+        particulars ? code_ + "S" : code_ + "N" + format::PackDigits(format::ZeroPad(s, 4));
+
+    PaymentView pay{b_.payment};
+    for (platform::Status st = Seek(kPaymentFile, 2, key, 1);
+         st == 0 && pay.SectionKey().compare(0, key.size(), key) == 0; st = Next(kPaymentFile)) {
+      if (pay.Date() > p_.report_date) continue;
+      if (particulars) {
+        std::string owner_key = pay.Community() + pay.GroupOrFlat();
+        if (owner_key < p_.range_from_key || owner_key > p_.range_to_key) continue;
+      }
+      if (by_type) {
+        AddByType(pay.ExpenseType(), pay.Amount());
+        continue;
+      }
+      const std::string pending = particulars ? pay.GroupOrFlat() : pay.ExpenseType();
+      if (!particulars && AllBlank(pending)) {
+        layout_.PrintLine(pay.Description(), pay.Amount());
+        continue;
+      }
+      if (pending != pending_key_) {
+        if (!pending_key_.empty()) PrintPending(particulars);
+        pending_key_ = pending;
+        pending_amount_ = 0;
+      }
+      pending_amount_ += pay.Amount();
+    }
+
+    if (by_type) {
+      for (const auto& entry : by_type_) ExpenseTypeLine(entry.first, entry.second);
+      by_type_.clear();
+    } else if (!pending_key_.empty() && pending_amount_ != 0) {
+      PrintPending(particulars);
+    }
+    if (s == f_.fee_group && f_.fee != 0) {
+      layout_.PrintLine(T("HONORARIS ADMINISTRACI\xe0"), f_.fee);
+    }
+    if (layout_.section_started()) layout_.SectionTotal();
+  }
+
+  // Totals by expense type in the order the types first appear.
+  void AddByType(const std::string& type, int64_t amount) {
+    for (auto& entry : by_type_) {
+      if (entry.first == type) {
+        entry.second += amount;
+        return;
+      }
+    }
+    by_type_.emplace_back(type, amount);
+  }
+
+  void PrintPending(bool particulars) {
+    if (particulars) {
+      FlatLine(pending_key_, pending_amount_);
+    } else {
+      ExpenseTypeLine(pending_key_, pending_amount_);
+    }
+  }
+
+  void ExpenseTypeLine(const std::string& type, int64_t amount) {
+    ExpenseTypeView t{b_.expense_type};
+    t.SetDescription(T("*** despesa no defin. ***"));
+    Seek(kExpenseTypeFile, 0, type, 0);
+    layout_.PrintLine(t.Description(), amount);
+  }
+
+  void FlatLine(const std::string& flat, int64_t amount) {
+    OwnerView o{b_.owner};
+    o.SetFlat("");
+    o.SetName(T("*** pis inexistent ***"));
+    Seek(kOwnerFile, 0, code_ + flat, 0);
+    layout_.PrintParticularLine(o.Flat(), o.Name(), amount);
+  }
+
+  ReportBuffers& b_;
+  const ReportParameters& p_;
+  const CommunityFigures& f_;
+  const std::string code_;
+  StatementLayout layout_;
+  std::string pending_key_;
+  int64_t pending_amount_ = 0;
+  std::vector<std::pair<std::string, int64_t>> by_type_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The range.
+
+int CountCommunities(const ReportParameters& p) {
+  ReportBuffers& b = Buffers();
+  CommunityView community{b.community};
+  const std::string upper = p.range_to_key.substr(0, 2);
+  int n = 0;
+  for (platform::Status st = Seek(kCommunityFile, 0, p.range_from_key.substr(0, 2), 1);
+       st == 0 && community.Code() <= upper; st = Next(kCommunityFile)) {
+    ++n;
+  }
+  return n;
+}
+
+void PrintAllCommunities(const ReportParameters& p, const ReportProgress& progress) {
+  ReportBuffers& b = Buffers();
+  CommunityView community{b.community};
+  const std::string upper = p.range_to_key.substr(0, 2);
+  int index = 0;
+  for (platform::Status st = Seek(kCommunityFile, 0, p.range_from_key.substr(0, 2), 1);
+       st == 0 && community.Code() <= upper; st = Next(kCommunityFile)) {
+    if (progress) progress(++index, community.Code());
+    CommunityFigures f = ComputeFigures(b, p);
+    StatementCommunity header;
+    header.code = community.Code();
+    header.name = community.Name();
+    header.previous_settlement = community.PreviousSettlement();
+    header.carried_balance = f.carried_balance;
+    int64_t copies = p.copies_per_community == 0 ? f.owner_count : p.copies_per_community;
+    for (int64_t c = 0; c < copies; ++c) {
+      StatementPrinter printer(b, p, f, header);
+      printer.Print();
+    }
+  }
+}
+
+PrintRunResult RunPrintRun(const ReportParameters& p, bool run_print_program,
+                           const ReportProgress& progress, std::string* message) {
+  const config::Settings& settings = config::ModuleSettings();
+  const std::string print_file = PrintFilePath();
+  if (!PrintChannelOpen(settings.output_device)) {
+    PrintChannelClose();
+    *message = "cannot create the print file " + platform::HostPath(print_file);
+    return PrintRunResult::kPrintFileFailed;
+  }
+  format::SetCurrency("p");
+  PrintAllCommunities(p, progress);
+  format::SetCurrency("");
+  if (!PrintChannelClose()) {
+    // Never hand on a print file that is only partly written.
+    platform::CurrentEnv().DeleteFile(print_file);
+    *message = "cannot write the print file " + platform::HostPath(print_file);
+    return PrintRunResult::kPrintFileFailed;
+  }
+  if (!run_print_program) return PrintRunResult::kOk;
+  const std::string program = settings.program_dir + "ZIZAVEZU";
+  int code = platform::CurrentEnv().RunProgram(program, {});
+  if (code < 0) {
+    *message = "cannot start the print program " + platform::HostPath(program);
+    return PrintRunResult::kPrintProgramMissing;
+  }
+  if (code != 0) {
+    *message = "the print program " + platform::HostPath(program) + " ended with status " +
+               std::to_string(code);
+    return PrintRunResult::kPrintProgramFailed;
+  }
+  return PrintRunResult::kOk;
+}
+
+}  // namespace driver

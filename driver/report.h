@@ -1,0 +1,74 @@
+// The settlement report: walks the communities of the range, computes each
+// community's figures (carried balance, collections, month count, fee and
+// its section) and prints its statement copies section by section through
+// the statement layout. The report only reads the data files; it does
+// overwrite fields of the expense-type, owner and receipt-type record
+// buffers with defaults before a lookup, so that a failed lookup leaves the
+// defaults in place.
+#ifndef TELVORAN_DRIVER_REPORT_H_
+#define TELVORAN_DRIVER_REPORT_H_
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "driver/module_state.h"
+
+namespace driver {
+
+// The figures of one community, computed once for all its copies.
+struct CommunityFigures {
+  std::array<std::string, 9> titles;  // sections 1..8; [0] unused
+  int32_t month_count = 0;
+  float vat_rate = 0;
+  float withholding_rate = 0;
+  int32_t owner_count = 0;
+  int64_t collections = 0;
+  int64_t carried_balance = 0;
+  int64_t fee = 0;
+  int fee_group = 1;
+};
+
+// The fee: base = owners x monthly fee x months; fee = base + VAT - withholding,
+// each percentage of the base rounded to whole cents, ties to even. Exact for
+// every float rate and 64-bit base.
+int64_t ComputeFee(int64_t base, float vat_rate, float withholding_rate);
+
+// rate x base / 100 rounded to the nearest integer, ties to even, computed
+// exactly from the float's binary value.
+int64_t RoundedPercent(float rate, int64_t base);
+
+// True when the fee bears withholding: the administrator's identification
+// is Spanish and not of a company (third character below "A" or above "W")
+// and the community's is Spanish of an entity ("A" to "W").
+bool WithholdingApplies(const std::string& administrator_tax_id,
+                        const std::string& community_tax_id);
+
+// Called before each community's statements: the community's position in
+// the range (from 1) and its packed code.
+using ReportProgress = std::function<void(int index, const std::string& code)>;
+
+// Prints every community of the range through the open print channel, with
+// the print currency already selected.
+void PrintAllCommunities(const ReportParameters& parameters, const ReportProgress& progress);
+
+// The number of communities in the range (for progress display).
+int CountCommunities(const ReportParameters& parameters);
+
+// One print run: opens the print channel on the configured output device,
+// selects the print currency, prints all communities, returns to the main
+// currency, closes the channel and (when asked) runs the print program and
+// waits for it.
+enum class PrintRunResult {
+  kOk,
+  kPrintFileFailed,      // the print file could not be created or written
+  kPrintProgramMissing,  // the print program could not be started
+  kPrintProgramFailed,   // it ran and reported failure
+};
+PrintRunResult RunPrintRun(const ReportParameters& parameters, bool run_print_program,
+                           const ReportProgress& progress, std::string* message);
+
+}  // namespace driver
+
+#endif  // TELVORAN_DRIVER_REPORT_H_

@@ -1,0 +1,193 @@
+// Layout of a statement, in the order a page is filled: the page header,
+// section headings, lines, section totals, and the summary that closes the
+// statement.
+#include "driver/statement_layout.h"
+
+#include "config/locale.h"
+#include "console/upper_text.h"
+#include "driver/print_channel.h"
+#include "format/codes.h"
+#include "format/dates.h"
+#include "format/masks.h"
+#include "format/written_date.h"
+
+namespace driver {
+
+namespace {
+
+std::string T(const std::string& text) { return config::Translate(text); }
+
+std::string TrimRight(const std::string& s) {
+  size_t e = s.find_last_not_of(' ');
+  return e == std::string::npos ? std::string() : s.substr(0, e + 1);
+}
+
+bool AllBlank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
+
+int16_t Centred(const std::string& text) {
+  return static_cast<int16_t>((kPageWidth - static_cast<int>(text.size())) / 2);
+}
+
+}  // namespace
+
+std::string StatementAmount(int64_t cents) {
+  return format::FormatAmount(kAmountMask, static_cast<double>(cents));
+}
+
+StatementLayout::StatementLayout(const StatementCommunity& community,
+                                 const AdministratorIdentity& identity, const FeeSettings& fees,
+                                 const std::string& report_date, bool particulars_by_type)
+    : community_(community),
+      identity_(identity),
+      fees_(fees),
+      report_date_(report_date),
+      by_type_(particulars_by_type) {}
+
+void StatementLayout::Justify(const char* code) {
+  std::string c = code;
+  PrintJustify(c);
+}
+
+void StatementLayout::Amount(int16_t column, int64_t amount, int16_t line_feeds) {
+  Justify("D");
+  PrintText(column, StatementAmount(amount), line_feeds);
+}
+
+void StatementLayout::PageHeader() {
+  ++page_count_;
+  PrintPage(kPageLines);
+  PrintRaw("@e");
+  const std::string page =
+      T("P\xb7GINA ") + format::FormatMask(kPageNumberMask, static_cast<double>(page_count_));
+  const std::string name = format::DisplayName(community_.name);
+  const bool no_letterhead = fees_.letterhead_switch == "N";
+
+  if (page_count_ > 1) {
+    if (no_letterhead) {
+      Justify("D");
+      PrintText(kSummaryAmountColumn, page, 9);
+      PrintText(1, name, 2);
+    } else {
+      PrintText(1, name, 0);
+      Justify("D");
+      PrintText(kSummaryAmountColumn, page, 2);
+    }
+    return;
+  }
+
+  if (no_letterhead) {
+    Justify("D");
+    PrintText(kSummaryAmountColumn, page, 9);
+  } else {
+    PrintText(1, identity_.item[1], 0);
+    Justify("D");
+    PrintText(kSummaryAmountColumn, page, 1);
+    if (!AllBlank(identity_.item[6])) PrintText(0, identity_.item[6], 1);
+    for (int k = 2; k <= 5; ++k) PrintText(1, identity_.item[static_cast<size_t>(k)], 1);
+    PrintText(1, "N.I.F. " + identity_.item[7], 2);
+  }
+
+  std::string title = T("RESUM DE DESPESES");
+  if (!format::IsNoDate(community_.previous_settlement)) {
+    std::string from = format::DateAdd(community_.previous_settlement, 1, "d");
+    title += T(" DES DEL ") + console::UpperText(format::WrittenDate(from, 2, "dma"));
+  }
+  title += T(" FINS AL ") + console::UpperText(format::WrittenDate(report_date_, 2, "dma"));
+  PrintText(Centred(title), title, 1);
+
+  std::string line = T("CORRESPONENT A LA COMUNITAT DE PROPIETARIS (") +
+                     format::CodeToText(community_.code) + ") " + name;
+  PrintText(Centred(line), line, 1);
+  PrintText(Centred(line), std::string(line.size(), '='), 2);
+
+  Justify("N 83 \\.\\");
+  PrintText(kDescriptionColumn, T("R\xe3SSEC LIQUIDACI\xe0 ANTERIOR "), 0);
+  Amount(kSummaryAmountColumn, community_.carried_balance, 2);
+}
+
+void StatementLayout::BeginSection(int s, const std::string& title) {
+  section_ = s;
+  title_ = title;
+  section_started_ = false;
+  section_total_ = 0;
+}
+
+void StatementLayout::SectionHeading() {
+  if (PrintLineCounter() > 58) PageHeader();
+  section_started_ = true;
+  static const std::string kGroups = "< A >< B >< C >< D >< E >< F >< G >";
+  std::string group;
+  size_t start = static_cast<size_t>(5 * section_ - 5);
+  if (section_ >= 1 && start < kGroups.size()) group = kGroups.substr(start, 5);
+  group += " ";
+  group.erase(0, group.find_first_not_of(' ') == std::string::npos ? group.size()
+                                                                   : group.find_first_not_of(' '));
+  std::string heading = T("DESPESES ") + group + TrimRight(title_) + " :";
+  Justify("A");
+  PrintText(1, heading, 1);
+  PrintText(1, std::string(heading.size(), '-'), 1);
+}
+
+void StatementLayout::BeforeLine() {
+  if (page_count_ == 0) PageHeader();
+  if (PrintLineCounter() > 60) {
+    PageHeader();
+    SectionHeading();
+  }
+  if (!section_started_) SectionHeading();
+}
+
+void StatementLayout::PrintLine(const std::string& description, int64_t amount) {
+  BeforeLine();
+  PrintText(kDescriptionColumn, description, 0);
+  Amount(kLineAmountColumn, amount, 1);
+  section_total_ += amount;
+  total_expenses_ += amount;
+}
+
+void StatementLayout::PrintParticularLine(const std::string& flat, const std::string& owner_name,
+                                          int64_t amount) {
+  BeforeLine();
+  PrintText(kFlatColumn, flat, 0);
+  PrintText(kDescriptionColumn, format::DisplayName(owner_name), 0);
+  Amount(kLineAmountColumn, amount, 1);
+  section_total_ += amount;
+  total_expenses_ += amount;
+}
+
+void StatementLayout::SectionTotal() {
+  PrintText(kLineAmountColumn, std::string(11, '-'), 1);
+  if (PrintLineCounter() > 59) PageHeader();
+  Justify("N 72 \\.\\");
+  PrintText(kDescriptionColumn, T("TOTAL ") + TrimRight(title_) + " ", 0);
+  Amount(kLineAmountColumn, section_total_, 2);
+}
+
+void StatementLayout::Summary(int64_t collections) {
+  if (PrintLineCounter() > 60) PageHeader();
+  Justify("N 72 \\.\\");
+  PrintText(kDescriptionColumn, T("TOTAL DESPESES "), 0);
+  Amount(kSummaryAmountColumn, total_expenses_, 1);
+
+  if (PrintLineCounter() > 59) PageHeader();
+  Justify("N 72 \\.\\");
+  PrintText(kDescriptionColumn, T("TOTAL COBRAMENTS "), 0);
+  Amount(kSummaryAmountColumn, collections, 1);
+
+  PrintText(kSummaryAmountColumn, std::string(11, '-'), 1);
+
+  if (PrintLineCounter() > 57) PageHeader();
+  int64_t balance = collections + community_.carried_balance - total_expenses_;
+  std::string label = T("R\xe3SSEC ACTUAL A FAVOR ") +
+                      (balance > 0 ? T("DE LA COMUNITAT") : T("DE L'ADMINISTRADOR"));
+  PrintText(kDescriptionColumn, label, 0);
+  Amount(kSummaryAmountColumn, balance, 1);
+
+  PrintText(kDescriptionColumn, std::string(76, '='), 2);
+
+  std::string place = TrimRight(identity_.item[8]) + ", " + format::WrittenDate(report_date_, 2, "dma");
+  Justify("D");
+  PrintText(static_cast<int16_t>(kPageWidth - static_cast<int>(place.size())), place, 1);
+}
+
+}  // namespace driver

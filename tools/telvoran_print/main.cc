@@ -1,0 +1,102 @@
+// telvoran-print: the batch printer. Takes the six values of the parameter
+// form on the command line, exactly as a user would type them, and runs the
+// same start-up and print run as the module, without a screen. It is what an
+// administrator schedules at month end.
+//
+//   telvoran-print DATE FROMCOMM FROMFLAT TOCOMM TOFLAT COPIES [--no-print-program]
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "console/form_set.h"
+#include "datafiles/record_file.h"
+#include "driver/module_hooks.h"
+#include "driver/module_state.h"
+#include "driver/program.h"
+#include "driver/report.h"
+#include "format/dates.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: telvoran-print DATE FROMCOMM FROMFLAT TOCOMM TOFLAT COPIES [--no-print-program]\n"
+    "  DATE      report date as typed in the form (5/3/2026, 050326, blank for the working date)\n"
+    "  FROMCOMM FROMFLAT, TOCOMM TOFLAT  the range of communities and flats (1 0 999 999: all)\n"
+    "  COPIES    copies of each statement; 0 prints one per owner\n"
+    "Environment: ZELROOT (data root), ZELEXE (program folder), ZELTMP (temporary folder).\n";
+
+// The value a field of the parameter form would hold: the typed text placed
+// at the left, padded and cut to the field's length, when the form file
+// defines the field.
+std::string AsTyped(int16_t field, const std::string& text) {
+  console::FormSet& forms = console::Forms();
+  if (!forms.HasField(driver::kParameterForm, field)) return text;
+  forms.SetValue(driver::kParameterForm, field, text);
+  return forms.Value(driver::kParameterForm, field);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  bool run_print_program = true;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--no-print-program") == 0) {
+      run_print_program = false;
+    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else {
+      args.emplace_back(argv[i]);
+    }
+  }
+  if (args.size() != 6) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+
+  driver::StartUp();
+
+  std::string date = AsTyped(driver::kFieldReportDate, args[0]);
+  // A blank date field takes the working date, as the form does.
+  if (date.find_first_not_of(' ') == std::string::npos) {
+    date = format::DateToEditText(config::ModuleSettings().working_date);
+  }
+  if (format::IsBadDateText(date)) {
+    std::fprintf(stderr, "telvoran-print: not a valid date: %s\n", args[0].c_str());
+    return 2;
+  }
+  driver::ReportParameters& p = driver::Parameters();
+  if (!driver::ConvertParameters(date, AsTyped(driver::kFieldFromCommunity, args[1]),
+                                 AsTyped(driver::kFieldFromFlat, args[2]),
+                                 AsTyped(driver::kFieldToCommunity, args[3]),
+                                 AsTyped(driver::kFieldToFlat, args[4]),
+                                 AsTyped(driver::kFieldCopies, args[5]), &p)) {
+    std::fprintf(stderr, "telvoran-print: the lower bound %s.%s lies above the upper bound %s.%s\n",
+                 args[1].c_str(), args[2].c_str(), args[3].c_str(), args[4].c_str());
+    return 2;
+  }
+
+  driver::ReportProgress progress;
+  int total = 0;
+  if (::isatty(2)) {
+    total = driver::CountCommunities(p);
+    progress = [total](int index, const std::string&) {
+      std::fprintf(stderr, "\rcommunity %d of %d", index, total);
+      if (index == total) std::fputc('\n', stderr);
+    };
+  }
+  std::string message;
+  driver::PrintRunResult r = driver::RunPrintRun(p, run_print_program, progress, &message);
+  platform::Status status = 0;
+  datafiles::RecordFilesReset(status);
+  if (r != driver::PrintRunResult::kOk) {
+    std::fprintf(stderr, "telvoran-print: %s\n", message.c_str());
+    return 1;
+  }
+  return 0;
+}

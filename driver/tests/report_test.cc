@@ -1,0 +1,332 @@
+// The print runs of small hand-built portfolios, compared with golden print
+// files, and the report's arithmetic. Each test builds a root with the demo
+// installation's forms, locale and file definitions, writes its own data
+// files, runs the same start-up and print run as the batch printer, and
+// checks that the data files are byte for byte what they were.
+//
+// TELVORAN_UPDATE_GOLDEN=1 rewrites the golden files instead of comparing.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "datafiles/record_file.h"
+#include "driver/module_hooks.h"
+#include "driver/module_state.h"
+#include "driver/program.h"
+#include "driver/report.h"
+#include "format/currency.h"
+#include "format/masks.h"
+#include "format/written_date.h"
+#include "platform/fake_env.h"
+#include "tools/demodata/data_writer.h"
+
+namespace driver {
+namespace {
+
+using demodata::Cp850;
+using demodata::Date;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class ReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/telvoran-report-XXXXXX";
+    root_ = ::mkdtemp(tmpl);
+    root_ += "/";
+    std::system(("cp -r '" TELVORAN_SAMPLE_DIR "/.' '" + root_ + "'").c_str());
+    ::mkdir((root_ + "tmp").c_str(), 0777);
+    env_.SetVar("ZELROOT", root_);
+    env_.SetVar("ZELTMP", root_ + "tmp/");
+    env_.SetVar("ZELEXE", root_ + "bin/");
+    env_.SetToday({2026, 12, 8});
+    // The data files are named relative to the root, which start-up makes
+    // the current directory; the engine resolves them on the host.
+    char cwd[4096];
+    cwd_ = ::getcwd(cwd, sizeof cwd) ? cwd : "/";
+    EXPECT_EQ(::chdir(root_.c_str()), 0);
+    Terminal("CAT", "TXT:out.txt");
+    data_.expense_types = {demodata::ExpenseType("NE", "Neteja escala"),
+                           demodata::ExpenseType("AI", "Aigua"),
+                           demodata::ExpenseType("SE", "Asseguranca"),
+                           demodata::ExpenseType("RE", "Reparacions")};
+    data_.receipt_types = {demodata::ReceiptType(1, 1), demodata::ReceiptType(2, 0)};
+  }
+
+  void TearDown() override {
+    datafiles::Status st = 0;
+    datafiles::RecordFilesReset(st);
+    format::SetCurrency("");
+    EXPECT_EQ(::chdir(cwd_.c_str()), 0);
+    std::system(("rm -rf '" + root_ + "'").c_str());
+  }
+
+  void Terminal(const std::string& language, const std::string& device) {
+    WriteAll(root_ + "tmp/NuvaTerm.ini", "[Sistema]\r\nData=20261208\r\nSortida=" + device +
+                                             "\r\nIdioma=" + language + "\r\n");
+  }
+
+  // Replaces key=value lines of the demo Nuva.ini (appends when missing).
+  void Settings(const std::map<std::string, std::string>& changes) {
+    std::string text = ReadAll(root_ + "Nuva.ini");
+    for (const auto& [key, value] : changes) {
+      size_t at = text.find("\r\n" + key + "=");
+      if (at == std::string::npos) continue;
+      size_t end = text.find("\r\n", at + 2);
+      text.replace(at + 2, end - at - 2, key + "=" + value);
+    }
+    WriteAll(root_ + "Nuva.ini", text);
+  }
+
+  // Runs the print run for the typed form values and returns the print file.
+  std::string Run(const std::string& date, const std::string& from_c, const std::string& from_f,
+                  const std::string& to_c, const std::string& to_f, const std::string& copies) {
+    std::string error;
+    EXPECT_TRUE(demodata::WriteDataset(root_, root_ + "ddf/", data_, &error)) << error;
+    std::map<std::string, std::string> before = DataFiles();
+    platform::ScopedEnvOverride use(&env_);
+    format::ResetFormatSettingsForTesting();
+    format::ResetDateSettingsForTesting();
+    StartUp();
+    ReportParameters p;
+    EXPECT_TRUE(ConvertParameters(date, from_c, from_f, to_c, to_f, copies, &p));
+    std::string message;
+    EXPECT_EQ(RunPrintRun(p, false, nullptr, &message), PrintRunResult::kOk) << message;
+    datafiles::Status st = 0;
+    datafiles::RecordFilesReset(st);
+    EXPECT_EQ(DataFiles(), before) << "the report wrote a data file";
+    return ReadAll(root_ + "tmp/zizavezu.tmp");
+  }
+
+  std::map<std::string, std::string> DataFiles() {
+    std::map<std::string, std::string> files;
+    for (const char* n : {"TDespesa", "THRebut", "FinquesH", "FinDespH", "PropietH", "PagamH",
+                          "CobramH"}) {
+      files[n] = ReadAll(root_ + "DADES/" + n + ".dat");
+    }
+    return files;
+  }
+
+  void ExpectGolden(const std::string& name, const std::string& got) {
+    const std::string path = std::string(TELVORAN_GOLDEN_DIR "/") + name;
+    if (std::getenv("TELVORAN_UPDATE_GOLDEN") != nullptr) {
+      WriteAll(path, got);
+      return;
+    }
+    EXPECT_EQ(got, ReadAll(path)) << "golden file " << name;
+  }
+
+  demodata::CommunitySpec Community(int code, const std::string& name) {
+    demodata::CommunitySpec c;
+    c.code = code;
+    c.name = name;
+    c.monthly_fee = 0;
+    c.previous_settlement = Date(2026, 10, 31);
+    c.groups[2] = "ESCALA A";
+    c.tax_id = "ESH08000001";
+    return c;
+  }
+
+  void AddOwner(int c, int f, const std::string& name, const std::string& flat) {
+    demodata::OwnerSpec o;
+    o.community = c;
+    o.flat = f;
+    o.name = name;
+    o.flat_designation = flat;
+    data_.owners.push_back(demodata::Owner(o));
+  }
+
+  void Pay(int c, const std::string& date, const std::string& type, const std::string& text,
+           int32_t amount, char section, int group_or_flat) {
+    data_.payments.push_back(
+        demodata::Payment(c, date, type, text, amount, section, group_or_flat));
+  }
+
+  std::string root_;
+  std::string cwd_;
+  platform::FakeEnv env_;
+  demodata::Dataset data_;
+};
+
+// Community 1: pending lines that sum to zero, the report-date boundary, a
+// flat range that limits only the particulars, a fee over all owners with
+// VAT and withholding rounded half to even, names with "*" and a comma.
+TEST_F(ReportTest, BasicStatement) {
+  demodata::CommunitySpec c = Community(1, "ROSES, 7*EDIFICI LES");
+  c.monthly_fee = 50;  // 3 owners x 50 x 1 month = 150: VAT 31.5 -> 32, withholding 22.5 -> 22
+  c.previous_settlement = Date(2026, 10, 31);
+  data_.communities.push_back(demodata::Community(c));
+  data_.assignments.push_back(demodata::GroupAssignment(1, "NEBAIASEAHOA"));
+  AddOwner(1, 1, "PUJOL GARCIA*JOAN", "1r 1a");
+  AddOwner(1, 2, "SOLER, PINTURES SL", "1r 2a");
+  AddOwner(1, 3, "ASSOCIACIO VEINAL*L'", "BAIXOS");
+  // Group A: AI sums to 0 and is followed by SE (printed with 0); SE at the
+  // end of the section sums to 0 (not printed); an ungrouped entry.
+  Pay(1, Date(2026, 11, 2), "AI", "Aigua nov", 10000, 'N', 1);
+  Pay(1, Date(2026, 11, 3), "AI", "Abonament aigua", -10000, 'N', 1);
+  Pay(1, Date(2026, 11, 4), "  ", "Pintura, vestibul", 25000, 'N', 1);
+  Pay(1, Date(2026, 11, 5), "RE", "Reparacio", 1234, 'N', 1);
+  Pay(1, Date(2026, 11, 6), "SE", "Asseguranca", 5000, 'N', 1);
+  Pay(1, Date(2026, 11, 7), "SE", "Extorn", -5000, 'N', 1);
+  // Group B: one on the report date (in), one the day after (out).
+  Pay(1, Date(2026, 11, 30), "NE", "Neteja", 30000, 'N', 2);
+  Pay(1, Date(2026, 12, 1), "NE", "Neteja desembre", 99999, 'N', 2);
+  // Particulars: flats 1 (out of range), 2 and 3, and a flat with no owner.
+  Pay(1, Date(2026, 11, 8), "RE", "Persiana", 7000, 'S', 1);
+  Pay(1, Date(2026, 11, 9), "RE", "Pany", 4500, 'S', 2);
+  Pay(1, Date(2026, 11, 10), "AI", "Comptador", 1500, 'S', 2);
+  Pay(1, Date(2026, 11, 11), "RE", "Vidre", 3300, 'S', 3);
+  data_.collections = {demodata::Collection(1, 1, Date(2026, 1, 5), 20000, 0, 'C'),
+                       demodata::Collection(1, 2, Date(2026, 11, 30), 15000, 500, 'I'),
+                       demodata::Collection(1, 2, Date(2026, 12, 1), 88888, 0, 'C'),
+                       demodata::Collection(1, 3, Date(2026, 11, 5), 77777, 0, 'R'),
+                       demodata::Collection(1, 3, Date(2026, 11, 6), 1000, 0, ' ')};
+  demodata::OwnerSpec debtor;
+  ExpectGolden("basic.tmp", Run("30/11/2026", "1", "2", "1", "4", "1"));
+}
+
+// Pre-printed paper, no previous settlement and a balance of exactly zero.
+TEST_F(ReportTest, NoLetterheadEmptyPreviousDateZeroBalance) {
+  Settings({{"Membret", "N"}});
+  demodata::CommunitySpec c = Community(2, "PL. DE LA VILA, 3");
+  c.previous_settlement.clear();
+  c.monthly_fee = 5000;  // no months elapsed: no fee
+  data_.communities.push_back(demodata::Community(c));
+  AddOwner(2, 1, "VIDAL SOLER*JORDI", "1r");
+  Pay(2, Date(2026, 11, 2), "NE", "Neteja", 12345, 'N', 1);
+  data_.collections = {demodata::Collection(2, 1, Date(2026, 11, 5), 12345, 0, 'C')};
+  std::string out = Run("8/12/26", "1", "0", "999", "999", "1");
+  ExpectGolden("no_letterhead.tmp", out);
+  EXPECT_NE(out.find("RESUM DE DESPESES FINS AL 8 DE DESEMBRE DEL 2026"), std::string::npos);
+  EXPECT_NE(out.find("DE L'ADMINISTRADOR"), std::string::npos);
+  EXPECT_EQ(out.find("N.I.F."), std::string::npos);
+  EXPECT_EQ(out.find("HONORARIS"), std::string::npos);
+}
+
+// Enough lines for page breaks: the dashes of a section total stay on the
+// old page when the break falls before the total; a section carried over to
+// a new page prints its heading again.
+TEST_F(ReportTest, PageBreaks) {
+  data_.communities.push_back(demodata::Community(Community(3, "C. MAJOR, 24")));
+  data_.communities.push_back(demodata::Community(Community(4, "AV. DEL PARC, 112")));
+  AddOwner(3, 1, "A*B", "1r");
+  AddOwner(4, 1, "C*D", "1r");
+  for (int i = 1; i <= 43; ++i) Pay(3, Date(2026, 11, 1), "  ", "Linia " + std::to_string(i), 100 * i, 'N', 1);
+  for (int i = 1; i <= 50; ++i) Pay(4, Date(2026, 11, 1), "  ", "Linia " + std::to_string(i), 100 * i, 'N', 1);
+  std::string out = Run("30/11/2026", "3", "0", "4", "999", "1");
+  ExpectGolden("page_breaks.tmp", out);
+  // Community 3: the rule is the last line of page 1, the total opens page 2.
+  size_t rule = out.find(
+      " 73 ,-----------, 1 \r\nPAGE 66 \r\n*@e\r\n 1 ,C. MAJOR, 24, 0 \r\nJUSD\r\n"
+      " 85 ,P\xb7GINA    2, 2 \r\nJUSN 72 \\.\\\r\n 20 ,TOTAL SEGONS");
+  EXPECT_NE(rule, std::string::npos);
+  // Community 4: page 2 repeats the heading before line 46.
+  size_t page2 = out.find("AV. DEL PARC, 112, 0 \r\nJUSD\r\n 85 ,P\xb7GINA    2");
+  ASSERT_NE(page2, std::string::npos);
+  EXPECT_LT(out.find("DESPESES < A > SEGONS COEFICIENT GENERAL :", page2),
+            out.find("Linia 46", page2));
+}
+
+// Particulars by expense type, in the order the types first appear.
+TEST_F(ReportTest, ParticularsByExpenseType) {
+  Settings({{"NifParticularsPerTipus", "ES40871234K"}});
+  data_.communities.push_back(demodata::Community(Community(5, "RBLA. CATALUNYA, 45")));
+  AddOwner(5, 1, "A*B", "1r");
+  AddOwner(5, 2, "C*D", "2n");
+  Pay(5, Date(2026, 11, 2), "RE", "x", 1000, 'S', 1);
+  Pay(5, Date(2026, 11, 2), "AI", "x", 200, 'S', 1);
+  Pay(5, Date(2026, 11, 2), "RE", "x", 30, 'S', 2);
+  Pay(5, Date(2026, 11, 2), "ZZ", "x", 4, 'S', 2);
+  std::string out = Run("30/11/2026", "1", "0", "999", "999", "1");
+  size_t re = out.find(" 20 ,Reparacions              , 0 \r\nJUSD\r\n 73 ,      10,30, 1 ");
+  size_t ai = out.find(" 20 ,Aigua                    , 0 \r\nJUSD\r\n 73 ,       2,00, 1 ");
+  size_t zz = out.find(" 20 ,*** despesa no defin. ***, 0 \r\nJUSD\r\n 73 ,       0,04, 1 ");
+  ASSERT_NE(re, std::string::npos);
+  ASSERT_NE(ai, std::string::npos);
+  ASSERT_NE(zz, std::string::npos);
+  // Key order reads flat 1 (AI before RE) before flat 2 (RE, then ZZ).
+  EXPECT_LT(ai, re);
+  EXPECT_LT(re, zz);
+  EXPECT_EQ(out.find("1r        "), std::string::npos);  // no flat lines
+}
+
+TEST_F(ReportTest, RangeWithoutCommunityGivesOnlyTheDeviceLine) {
+  data_.communities.push_back(demodata::Community(Community(7, "X")));
+  EXPECT_EQ(Run("30/11/2026", "8", "0", "999", "999", "1"), "DEVICETXT:out.txt\r\n");
+}
+
+TEST_F(ReportTest, CopiesZeroPrintsOncePerOwnerAndLanguageTranslates) {
+  Terminal("SPA", "PDF:x.pdf");
+  data_.communities.push_back(demodata::Community(Community(6, "C. NOU, 1")));
+  AddOwner(6, 1, "A*B", "1r");
+  AddOwner(6, 2, "C*D", "2n");
+  AddOwner(6, 3, "E*F", "3r");
+  Pay(6, Date(2026, 11, 2), "NE", "x", 1000, 'N', 1);
+  std::string out = Run("30/11/2026", "1", "0", "999", "999", "0");
+  size_t n = 0;
+  for (size_t at = out.find("RESUMEN DE GASTOS"); at != std::string::npos;
+       at = out.find("RESUMEN DE GASTOS", at + 1)) {
+    ++n;
+  }
+  EXPECT_EQ(n, 3u);
+  EXPECT_NE(out.find("SEG\xe9N COEFICIENTE GENERAL"), std::string::npos);
+  EXPECT_NE(out.find("DESDE EL 1 DE NOVIEMBRE DE 2026"), std::string::npos);
+}
+
+TEST_F(ReportTest, SumsBeyondThirtyTwoBitsAreNotWrapped) {
+  data_.communities.push_back(demodata::Community(Community(8, "GRAN")));
+  AddOwner(8, 1, "A*B", "1r");
+  Pay(8, Date(2026, 11, 2), "NE", "x", 2000000000, 'N', 1);
+  Pay(8, Date(2026, 11, 3), "AI", "x", 2000000000, 'N', 1);
+  std::string out = Run("30/11/2026", "1", "0", "999", "999", "1");
+  // 40,000,000.00 euros does not fit the six integer positions: plain form.
+  EXPECT_NE(out.find(" 73 ,40000000,00, 2 "), std::string::npos) << out;
+  // The balance's plain form is one character too long: it is cut at the
+  // mask's width, as the edit masks do with every overflowing number.
+  EXPECT_NE(out.find(" 85 ,-40000000,0, 1 "), std::string::npos);
+}
+
+TEST(ReportArithmeticTest, RoundedPercentTiesToEven) {
+  struct {
+    float rate;
+    int64_t base;
+    int64_t want;
+  } cases[] = {
+      {21.0f, 50, 10},       {21.0f, 150, 32},    {15.0f, 150, 22},    {12.5f, 100, 12},
+      {13.5f, 100, 14},      {21.0f, -150, -32},  {0.0f, 1000, 0},     {21.0f, 0, 0},
+      {16.9f, 1000000, 169000},  // 16.9f is a little below 16.9: 168999.996... -> 169000
+      {21.0f, 4000000000000LL, 840000000000LL},
+      {7.0f, 1, 0},          {50.0f, 1, 0},       {150.0f, 1, 2},      {50.0f, 3, 2},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RoundedPercent(c.rate, c.base), c.want) << c.rate << " x " << c.base;
+  }
+  EXPECT_EQ(ComputeFee(150, 21.0f, 15.0f), 160);
+}
+
+TEST(ReportArithmeticTest, WithholdingOnlyBetweenAProfessionalAndAnEntity) {
+  EXPECT_TRUE(WithholdingApplies("ES40871234K", "ESH08000001"));
+  EXPECT_TRUE(WithholdingApplies("ESX1234567L", "ESA08000001"));
+  EXPECT_FALSE(WithholdingApplies("ESB08000001", "ESH08000001"));  // a company administrator
+  EXPECT_FALSE(WithholdingApplies("ES40871234K", "ES40000001A"));  // a person's community id
+  EXPECT_FALSE(WithholdingApplies("FR40871234K", "ESH08000001"));
+  EXPECT_FALSE(WithholdingApplies("ES40871234K", "ESZ08000001"));
+  EXPECT_FALSE(WithholdingApplies("", ""));
+}
+
+}  // namespace
+}  // namespace driver

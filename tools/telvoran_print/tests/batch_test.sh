@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# End-to-end checks of the batch printer on the demo installation:
+#   batch_test.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+src="$1"
+build="$2"
+work="$(mktemp -d /tmp/telvoran-batch-XXXXXX)"
+trap 'rm -rf "$work"' EXIT
+"$src/scripts/demo-prepare" "$work/demo" "$build" >/dev/null
+source "$work/demo/env"
+cd "$ZELROOT"
+bin="$build/tools/telvoran_print/telvoran-print"
+fail() { echo "FAIL: $*"; exit 1; }
+sums() { md5sum "$ZELROOT"/DADES/*.dat; }
+before="$(sums)"
+
+# A full run with the print program, as the demo does.
+"$bin" 31/12/2026 1 0 999 999 1 >/dev/null || fail "full run"
+[ -s "${ZELTMP}statements.pdf" ] || fail "no PDF"
+grep -q "^DEVICEPDF:statements.pdf" "${ZELTMP}zizavezu.tmp" || fail "device line"
+[ "$(grep -c '^PAGE 66 ' "${ZELTMP}zizavezu.tmp")" -ge 5 ] || fail "pages"
+
+# A lower bound above the upper one is refused with status 2.
+set +e
+"$bin" 31/12/2026 5 0 4 999 1 --no-print-program 2>/dev/null; rc=$?
+[ $rc -eq 2 ] || fail "reversed range gave $rc"
+"$bin" 32/12/2026 1 0 999 999 1 --no-print-program 2>/dev/null; rc=$?
+[ $rc -eq 2 ] || fail "bad date gave $rc"
+"$bin" 1 2 3 2>/dev/null; rc=$?
+[ $rc -eq 2 ] || fail "missing arguments gave $rc"
+
+# A print program that cannot be started: a message and status 1.
+ZELEXE="$work/none/" "$bin" 31/12/2026 1 0 999 999 1 2>"$work/err"; rc=$?
+[ $rc -eq 1 ] || fail "missing print program gave $rc"
+grep -q "cannot start the print program" "$work/err" || fail "message for a missing print program"
+
+# A print file that cannot be created: status 1 and no print file.
+mkdir -p "$work/t2"
+cp "${ZELTMP}Sessio.ini" "${ZELTMP}NuvaTerm.ini" "$work/t2/"
+rm -f "${ZELTMP}zizavezu.tmp"
+ZELTMP="$work/missing/" "$bin" 31/12/2026 1 0 999 999 1 2>"$work/err"; rc=$?
+[ $rc -eq 1 ] || fail "unwritable print folder gave $rc"
+grep -q "cannot create the print file" "$work/err" || fail "message for the print file"
+
+# A full disk: the half-written print file is removed, not handed on.
+if [ -w /dev/full ]; then
+  ln -sf /dev/full "${ZELTMP}zizavezu.tmp"
+  "$bin" 31/12/2026 1 0 999 999 1 2>"$work/err"; rc=$?
+  [ $rc -eq 1 ] || fail "full disk gave $rc"
+  grep -q "cannot write the print file" "$work/err" || fail "message for a full disk"
+fi
+set -e
+
+# Copies 0: one statement per owner (47 owners in the demo).
+"$bin" 31/12/2026 1 0 999 999 0 --no-print-program
+[ "$(grep -c 'RESUM DE DESPESES' "${ZELTMP}zizavezu.tmp")" -eq 47 ] || fail "copies 0"
+
+[ "$(sums)" = "$before" ] || fail "a data file changed"
+echo "batch printer: all checks passed"

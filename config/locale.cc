@@ -1,0 +1,59 @@
+#include "config/locale.h"
+
+#include <memory>
+
+#include "config/settings.h"
+#include "platform/env.h"
+
+namespace config {
+
+namespace {
+
+// The line of the group (1-based, the key is 1) that holds a language; 0
+// for a language without one.
+int LanguageLine(const std::string& language) {
+  if (language == "GLG") return 2;
+  if (language == "OCI") return 3;
+  if (language == "SPA") return 4;
+  return 0;
+}
+
+}  // namespace
+
+std::string LocaleFilePath(const std::string& root_dir) {
+  return root_dir + "LOCALE\\" + kModuleName + ".LNG";
+}
+
+std::string Translate(const std::string& text) {
+  const Settings& settings = ModuleSettings();
+  if (settings.language == "CAT") return text;
+  platform::Env& env = platform::CurrentEnv();
+  const std::string path = LocaleFilePath(settings.root_dir);
+
+  // Opening for binary access creates a missing file; without its folder
+  // this fails quietly and the read below finds nothing.
+  env.OpenRandomAccess(path, /*create=*/true).reset();
+
+  std::unique_ptr<platform::SequentialFile> file = env.OpenSequential(path);
+  if (!file) return text;
+  const int wanted = LanguageLine(settings.language);
+  std::string key;
+  std::string line;
+  std::string answer;
+  while (file->ReadLine(&key)) {
+    const bool match = key == text;
+    bool whole_group = true;
+    for (int n = 2; n <= 4; ++n) {
+      if (!file->ReadLine(&line)) {
+        whole_group = false;
+        break;
+      }
+      if (match && n == wanted) answer = line;
+    }
+    if (!whole_group) break;
+    if (match) return wanted == 0 ? text : answer;
+  }
+  return text;
+}
+
+}  // namespace config

@@ -1,0 +1,36 @@
+// Translate: the text to show for one of the module's fixed Catalan texts in
+// the interface language, looked up in the locale file root directory +
+// "LOCALE\TELVORAN.LNG". Nothing is cached: each call reads the file from
+// the top, so an edited file takes effect at once.
+//
+// The file is plain 8-bit lines in groups of four, with no header, comments
+// or separators; an empty line is a missing translation and still counts:
+//   line 1  the Catalan text, as the program writes it (the key)
+//   line 2  Galician ("GLG")
+//   line 3  Aranese ("OCI")
+//   line 4  Spanish ("SPA")
+#ifndef TELVORAN_CONFIG_LOCALE_H_
+#define TELVORAN_CONFIG_LOCALE_H_
+
+#include <string>
+
+namespace config {
+
+// The module's name, which names its locale file.
+inline constexpr char kModuleName[] = "TELVORAN";
+
+// The locale file under a root directory (a prefix ending in a separator).
+std::string LocaleFilePath(const std::string& root_dir);
+
+// With the language "CAT" the text itself, no file touched. Otherwise the
+// line of the language in the first group whose key equals the text byte
+// for byte (an empty line too); the text itself when no group matches, for
+// an unknown language, and for a group cut short by the end of the file.
+// A missing locale file is created empty first; a missing LOCALE folder is
+// not created and reads as an empty file. Reads the module-wide settings
+// (language, root directory) and the files through platform::CurrentEnv().
+std::string Translate(const std::string& text);
+
+}  // namespace config
+
+#endif  // TELVORAN_CONFIG_LOCALE_H_

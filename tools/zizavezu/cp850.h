@@ -1,0 +1,36 @@
+// The suite's code page 850 and its conversion to Unicode. Texts stay CP850
+// bytes everywhere inside the print program; they become Unicode only where
+// they leave it, as PDF text or UTF-8 text output. The suite's variant puts
+// the euro sign at 0xD5 (the plain code page has a dotless i there).
+#ifndef TELVORAN_TOOLS_ZIZAVEZU_CP850_H_
+#define TELVORAN_TOOLS_ZIZAVEZU_CP850_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zizavezu {
+
+// The Unicode code point of one CP850 byte. Bytes 0x00-0x1F and 0x7F map to
+// the control code points of the same value.
+char32_t Cp850CodePoint(uint8_t byte);
+
+// Appends the UTF-8 encoding of one code point.
+void AppendUtf8(char32_t code_point, std::string* out);
+
+// The UTF-8 bytes of one CP850 byte (1 to 3 bytes), from a table built once.
+std::string_view Cp850ByteToUtf8(uint8_t byte);
+
+// A whole CP850 text as UTF-8.
+std::string Cp850ToUtf8(std::string_view text);
+
+// True for the bytes that print nothing and are not a blank either: the
+// control bytes 0x00-0x1F, 0x7F and the no-break space 0xFF, which the print
+// channel never writes inside a text.
+inline bool IsCp850Control(uint8_t byte) {
+  return byte < 0x20 || byte == 0x7F || byte == 0xFF;
+}
+
+}  // namespace zizavezu
+
+#endif  // TELVORAN_TOOLS_ZIZAVEZU_CP850_H_

@@ -1,0 +1,45 @@
+// The output device named by the DEVICE line (the terminal's Sortida
+// setting, exactly as configured; blanks around it do not count):
+//
+//   PDF:<path>   a PDF file
+//   TXT:<path>   UTF-8 text, pages separated by form feeds
+//   LP:<queue>   a PDF handed to the printing system with lp -d <queue>
+//   other        a PDF at the temporary folder + "zizavezu.pdf"
+//
+// The prefixes are read without regard to case. A relative path is taken
+// from the temporary folder; an empty one gives the default file name there.
+#ifndef TELVORAN_TOOLS_ZIZAVEZU_DEVICE_H_
+#define TELVORAN_TOOLS_ZIZAVEZU_DEVICE_H_
+
+#include <string>
+#include <string_view>
+
+namespace zizavezu {
+
+struct Device {
+  enum class Kind { kPdf, kText, kPrinter };
+  Kind kind = Kind::kPdf;
+  // The file written, as a system path ("\" separators allowed). For a
+  // printer, the PDF that is sent.
+  std::string path;
+  // kPrinter: the queue; empty means the printing system's default.
+  std::string queue;
+  // True when the device text named none of the forms above.
+  bool defaulted = false;
+};
+
+// The print file the module writes in the temporary folder.
+inline constexpr char kPrintFileName[] = "zizavezu.tmp";
+inline constexpr char kDefaultPdfName[] = "zizavezu.pdf";
+inline constexpr char kDefaultTextName[] = "zizavezu.txt";
+
+// True for "\x", "/x" and drive paths such as "C:x" or "C:\x".
+bool IsAbsolutePath(std::string_view path);
+
+// temp_dir is the temporary folder as a prefix (ending in "\" or ":", or
+// empty for the current directory).
+Device SelectDevice(std::string_view device_text, const std::string& temp_dir);
+
+}  // namespace zizavezu
+
+#endif  // TELVORAN_TOOLS_ZIZAVEZU_DEVICE_H_

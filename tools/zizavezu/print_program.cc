@@ -1,0 +1,134 @@
+#include "tools/zizavezu/print_program.h"
+
+#include <memory>
+#include <vector>
+
+#include "config/configuration.h"
+#include "config/settings.h"
+#include "tools/zizavezu/diagnostics.h"
+#include "tools/zizavezu/directive.h"
+#include "tools/zizavezu/page.h"
+#include "tools/zizavezu/pdf_sink.h"
+#include "tools/zizavezu/text_sink.h"
+
+namespace zizavezu {
+
+namespace {
+
+constexpr char kPrefix[] = "ZIZAVEZU: ";
+
+std::string PageCount(int64_t pages) {
+  return std::to_string(pages) + (pages == 1 ? " page" : " pages");
+}
+
+// The sink of the device, with the two calls the run needs from it.
+class DeviceOutput {
+ public:
+  DeviceOutput(platform::Env* env, const Device& device, Diagnostics* diagnostics) {
+    if (device.kind == Device::Kind::kText) {
+      text_ = std::make_unique<TextSink>(env, device.path);
+    } else {
+      pdf_ = std::make_unique<PdfSink>(env, device.path, diagnostics);
+    }
+  }
+  PageSink* sink() { return text_ ? static_cast<PageSink*>(text_.get()) : pdf_.get(); }
+  bool Close() { return text_ ? text_->Close() : pdf_->Close(); }
+  const std::string& error() const { return text_ ? text_->error() : pdf_->error(); }
+  int64_t bytes() const { return text_ ? text_->bytes_written() : pdf_->bytes_written(); }
+
+ private:
+  std::unique_ptr<TextSink> text_;
+  std::unique_ptr<PdfSink> pdf_;
+};
+
+}  // namespace
+
+PrintRunResult RenderPrintRun(platform::Env& env, const std::string& temp_dir, std::ostream& out,
+                              std::ostream& err) {
+  PrintRunResult result;
+  const std::string print_file = temp_dir + kPrintFileName;
+  std::unique_ptr<platform::SequentialFile> in = env.OpenSequential(print_file);
+  if (in == nullptr) {
+    err << kPrefix << "cannot read the print file " << platform::HostPath(print_file) << "\n";
+    result.exit_code = kExitNoPrintFile;
+    return result;
+  }
+
+  Diagnostics diagnostics;
+  std::string line;
+  bool have_line = in->ReadLine(&line);
+  int64_t line_number = have_line ? 1 : 0;
+  Directive first = ParseDirective(line);
+  std::string device_text;
+  bool first_is_device = first.kind == Directive::Kind::kDevice;
+  if (first_is_device) {
+    device_text = first.text;
+  } else if (have_line) {
+    diagnostics.Warn(Fault::kDeviceNotFirst, 1,
+                     "the first line is not the DEVICE line; the default device is used");
+  }
+  result.device = SelectDevice(device_text, temp_dir);
+
+  DeviceOutput output(&env, result.device, &diagnostics);
+  PageComposer composer(output.sink(), &diagnostics);
+  bool ok = true;
+  if (have_line && !first_is_device) ok = composer.Feed(first, line_number);
+  while (ok && in->ReadLine(&line)) {
+    ++line_number;
+    ok = composer.Feed(ParseDirective(line), line_number);
+  }
+  if (ok) ok = composer.Finish();
+  ok = output.Close() && ok;
+  result.pages = composer.pages();
+  result.bytes = output.bytes();
+
+  for (const std::string& warning : diagnostics.Lines()) err << kPrefix << warning << "\n";
+  if (!ok) {
+    err << kPrefix << output.error() << "\n";
+    result.exit_code = kExitCannotWrite;
+    return result;
+  }
+
+  const std::string shown = platform::HostPath(result.device.path);
+  if (result.pages == 0) {
+    out << kPrefix << "the print file " << platform::HostPath(print_file)
+        << " holds no pages; nothing was produced\n";
+    return result;
+  }
+  if (result.device.kind == Device::Kind::kPrinter) {
+    std::vector<std::string> args;
+    if (!result.device.queue.empty()) args = {"-d", result.device.queue};
+    args.push_back(shown);
+    int code = env.RunProgram("lp", args);
+    const std::string queue =
+        result.device.queue.empty() ? "the default printer" : "printer " + result.device.queue;
+    if (code != 0) {
+      err << kPrefix
+          << (code < 0 ? "lp could not be started" : "lp ended with code " + std::to_string(code))
+          << "; " << PageCount(result.pages) << " not sent to " << queue << " (the PDF is " << shown
+          << ")\n";
+      result.exit_code = kExitPrinterFailed;
+      return result;
+    }
+    out << kPrefix << PageCount(result.pages) << " sent to " << queue << " (the PDF is " << shown
+        << ")\n";
+    return result;
+  }
+  out << kPrefix;
+  if (result.device.defaulted) {
+    const std::string named(device_text.find_first_not_of(' ') == std::string::npos
+                                ? "no output device is configured"
+                                : "the output device \"" + device_text + "\" is unknown");
+    out << named << "; ";
+  }
+  out << PageCount(result.pages) << " written to " << shown << "\n";
+  return result;
+}
+
+int RunPrintProgram(std::ostream& out, std::ostream& err) {
+  config::LoadConfiguration();
+  return RenderPrintRun(platform::CurrentEnv(), config::ModuleSettings().temp_dir, out, err)
+      .exit_code;
+}
+
+}  // namespace zizavezu

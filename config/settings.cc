@@ -8,7 +8,8 @@ Settings& ModuleSettings() {
 }
 
 std::string CompleteDirectory(const std::string& dir) {
-  if (dir.empty() || dir.back() == ':' || dir.back() == '\\') return dir;
+  // "/" ends a directory too: the host maps every "\\" to it.
+  if (dir.empty() || dir.back() == ':' || dir.back() == '\\' || dir.back() == '/') return dir;
   return dir + "\\";
 }
 

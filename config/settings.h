@@ -38,7 +38,7 @@ struct Settings {
 // The process-wide settings.
 Settings& ModuleSettings();
 
-// Appends "\" unless the text is empty or already ends in ":" or "\".
+// Appends "\" unless the text is empty or already ends in ":", "\" or "/".
 std::string CompleteDirectory(const std::string& dir);
 
 // Five (foreground, background) pairs from twenty decimal digits; digits

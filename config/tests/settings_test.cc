@@ -48,7 +48,7 @@ TEST(CompleteDirectoryTest, Table) {
     const char* in;
     const char* out;
   } cases[] = {{"C:\\TMP", "C:\\TMP\\"}, {"C:", "C:"}, {"C:\\TMP\\", "C:\\TMP\\"}, {"", ""},
-               {"tmp/", "tmp/\\"}};
+               {"tmp/", "tmp/"}};
   for (const auto& c : cases) EXPECT_EQ(CompleteDirectory(c.in), c.out) << c.in;
 }
 

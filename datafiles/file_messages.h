@@ -1,0 +1,52 @@
+// The data layer's texts in the four interface languages (code page 850)
+// and the seam through which the layer reaches the user. The console kit is
+// above this layer, so the driver installs the console versions of these
+// callbacks at start-up; until then the defaults write on stderr.
+//
+// Single-threaded; the installed callbacks live for the whole process.
+#ifndef TELVORAN_DATAFILES_FILE_MESSAGES_H_
+#define TELVORAN_DATAFILES_FILE_MESSAGES_H_
+
+#include <functional>
+#include <string>
+
+#include "platform/types.h"
+
+namespace datafiles {
+
+// Screen rows of the two messages (the console's message window rows).
+inline constexpr int kOpenFailureRow = 12;
+inline constexpr int kLockWaitRow = 24;
+
+// The open failure text, ending in a blank. The language code is compared
+// exactly ("SPA", "GLG", "OCI"); anything else is Catalan.
+std::string OpenFailureText(const std::string& language);
+// The lock wait text.
+std::string LockWaitText(const std::string& language);
+// Open failure text + logical name + " (" + status + ")".
+std::string OpenFailureMessage(const std::string& language, const std::string& logical_name,
+                               platform::Status status);
+
+struct DataFileUi {
+  // Shows the open failure message at kOpenFailureRow, beeps, discards
+  // waiting keys, waits for one key and removes the window.
+  // Default: writes the message and a newline on stderr.
+  std::function<void(const std::string& message)> open_failure;
+  // Shows the lock wait text in a message window at row. Default: stderr.
+  std::function<void(int row, const std::string& text)> show_message;
+  // Removes the window show_message left. Default: nothing.
+  std::function<void()> remove_message;
+  // Ends the program after an open failure (the layer has been reset by
+  // then). Default: exit code 0. A replacement that returns makes the open
+  // return the failure status instead.
+  std::function<void()> end_program;
+};
+
+// Installs ui; members left empty get the defaults.
+void SetDataFileUi(DataFileUi ui);
+// The callbacks in force, defaults filled in.
+const DataFileUi& CurrentDataFileUi();
+
+}  // namespace datafiles
+
+#endif  // TELVORAN_DATAFILES_FILE_MESSAGES_H_

@@ -1,0 +1,537 @@
+// The record file layer. Division of this file:
+//   1. state: the slot table, the lock mode stack, the working buffers
+//   2. slot lookup, name resolution, key information
+//   3. the common operation and the lock wait
+//   4. the calls offered to the program
+#include "datafiles/record_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "config/settings.h"
+#include "datafiles/file_messages.h"
+#include "platform/env.h"
+#include "recmgr/record_manager.h"
+
+#ifndef TELVORAN_OWNER_NAME
+#define TELVORAN_OWNER_NAME "4839"
+#endif
+
+namespace datafiles {
+namespace {
+
+// ---------------------------------------------------------------------------
+// 1. State
+
+constexpr char kOwnerName[] = TELVORAN_OWNER_NAME;
+static_assert(sizeof(kOwnerName) == 5, "the owner name is four characters");
+static_assert(kOwnerName[0] >= '0' && kOwnerName[0] <= '9' && kOwnerName[1] >= '0' &&
+                  kOwnerName[1] <= '9' && kOwnerName[2] >= '0' && kOwnerName[2] <= '9' &&
+                  kOwnerName[3] >= '0' && kOwnerName[3] <= '9',
+              "the owner name is four decimal digits");
+// Kept as four separate constants so the name never sits whole in the binary.
+constexpr char kOwner1 = kOwnerName[0];
+constexpr char kOwner2 = kOwnerName[1];
+constexpr char kOwner3 = kOwnerName[2];
+constexpr char kOwner4 = kOwnerName[3];
+
+// Stat buffer offsets (the record manager's layout).
+constexpr int kStatRecordLength = 0;
+constexpr int kStatKeyCount = 4;
+constexpr int kStatFirstSegment = 16;
+constexpr int kSegmentSize = 16;
+constexpr int kSegLength = 2;
+constexpr int kSegFlags = 4;
+constexpr uint16_t kFlagBinary = 0x0004;
+constexpr uint16_t kFlagContinued = 0x0010;
+constexpr uint16_t kFlagAlternate = 0x0020;
+constexpr int kAltIdentSize = 9;
+constexpr int kAltTableSize = 256;
+
+// Record manager operations the layer issues.
+constexpr uint16_t kOpOpen = 0;
+constexpr uint16_t kOpClose = 1;
+constexpr uint16_t kOpGetEqual = 5;
+constexpr uint16_t kOpGetNext = 6;
+constexpr uint16_t kOpGetPrevious = 7;
+constexpr uint16_t kOpGetGreaterOrEqual = 9;
+constexpr uint16_t kOpGetLessOrEqual = 11;
+constexpr uint16_t kOpCreate = 14;
+constexpr uint16_t kOpStat = 15;
+constexpr uint16_t kOpGetPosition = 22;
+constexpr uint16_t kOpGetDirect = 23;
+constexpr uint16_t kOpReset = 28;
+constexpr uint16_t kLockBias = 200;
+
+struct Slot {
+  int16_t file_number = 0;
+  std::array<uint8_t, recmgr::kPositionBlockSize> position_block{};
+  uint8_t* record = nullptr;
+  int32_t record_length = 0;
+  int16_t key_number = 0;
+  std::string key_value;
+  int16_t lock_mode = kLockNone;
+
+  void Free() { *this = Slot(); }
+};
+
+struct Layer {
+  std::vector<Slot> slots;  // 0 is the scratch entry; created on first use
+  std::string lock_stack;   // pairs (slot number, saved lock mode)
+  RecordManagerFunction manager;
+  std::array<uint8_t, kDataBufferSize> data{};
+  std::array<uint8_t, kKeyBufferSize> key{};
+};
+
+Layer& State() {
+  static Layer* layer = new Layer();
+  return *layer;
+}
+
+void EnsureTable() {
+  Layer& l = State();
+  if (l.slots.empty()) l.slots.resize(kFileSlots + 1);
+}
+
+Status Call(uint16_t op, uint8_t* block, void* data, uint32_t* length, void* key,
+            uint8_t key_length, int8_t key_number) {
+  Layer& l = State();
+  if (l.manager) return l.manager(op, block, data, length, key, key_length, key_number);
+  return recmgr::RecordManagerCall(op, block, data, length, key, key_length, key_number);
+}
+
+uint16_t Get16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+// ---------------------------------------------------------------------------
+// 2. Slot lookup, names, key information
+
+// The slot holding file_number (> 0), else 0 with *free_slot the highest
+// free slot (0 when none). File number 0 marks free slots and so names no
+// file.
+int FindSlot(int16_t file_number, int* free_slot) {
+  EnsureTable();
+  Layer& l = State();
+  int free = 0;
+  for (int i = 1; i <= kFileSlots; ++i) {
+    if (l.slots[i].file_number == 0) {
+      free = i;
+    } else if (l.slots[i].file_number == file_number) {
+      if (free_slot) *free_slot = free;
+      return i;
+    }
+  }
+  if (free_slot) *free_slot = free;
+  return 0;
+}
+
+Slot* OpenSlot(int16_t file_number) {
+  if (file_number == 0) return nullptr;
+  int slot = FindSlot(file_number, nullptr);
+  return slot == 0 ? nullptr : &State().slots[slot];
+}
+
+// Stat into the working data buffer. The buffer is cleared first so that a
+// failed Stat reads as a file without keys.
+void StatInto(Slot& s) {
+  Layer& l = State();
+  l.data.fill(0);
+  l.key.fill(' ');
+  uint32_t length = kDataBufferSize;
+  Call(kOpStat, s.position_block.data(), l.data.data(), &length, l.key.data(), kMaxKeyLength, 0);
+}
+
+// Key length of key_number and the record length, both 0 for a file number
+// that is not open; the key length is 0 for a key the file does not have.
+void RecordFileKeyInfo(int16_t file_number, int16_t key_number, int16_t& key_length,
+                       int32_t& record_length) {
+  key_length = 0;
+  record_length = 0;
+  Slot* s = OpenSlot(file_number);
+  if (s == nullptr) return;
+  StatInto(*s);
+  const uint8_t* d = State().data.data();
+  record_length = Get16(d + kStatRecordLength);
+  if (key_number < 0 || key_number >= Get16(d + kStatKeyCount)) return;
+  int at = kStatFirstSegment;
+  for (int k = 0; k <= key_number; ++k) {
+    int sum = 0;
+    for (;;) {
+      if (at + kSegmentSize > kDataBufferSize) return;
+      sum += Get16(d + at + kSegLength);
+      const uint16_t flags = Get16(d + at + kSegFlags);
+      at += kSegmentSize;
+      if ((flags & kFlagContinued) == 0) break;
+    }
+    if (k == key_number) key_length = static_cast<int16_t>(std::min(sum, 0x7FFF));
+  }
+}
+
+// The bytes the record manager wrote into the key buffer, at most max_length
+// of them. The whole key is taken, zero bytes included: binary key parts
+// hold zeros, and cutting there would lose the rest of the key.
+void TakeReturnedKey(Slot& s) {
+  const size_t n = s.key_value.size();
+  s.key_value.assign(reinterpret_cast<const char*>(State().key.data()), n);
+}
+
+// ---------------------------------------------------------------------------
+// 3. Common operation and lock wait
+
+bool TakesLockBias(uint16_t op) {
+  return (op >= 5 && op <= 13) || op == 19 || (op >= 22 && op <= 24) || (op >= 33 && op <= 35);
+}
+
+// One round of the lock wait after a locked answer. The message appears
+// only when the second attempt is refused as well, so a lock that goes away
+// during the first pause shows nothing; it is shown once per operation.
+void LockWaitStep(int& attempts, bool& shown) {
+  platform::Env& env = platform::CurrentEnv();
+  if (attempts >= 1 && !shown) {
+    CurrentDataFileUi().show_message(kLockWaitRow, LockWaitText(config::ModuleSettings().language));
+    shown = true;
+  }
+  const int ms = static_cast<int>(std::lround(env.RandomFraction() * 10000.0 + 1.0));
+  env.SleepMs(ms);
+  if (attempts < 2) ++attempts;
+}
+
+void RecordFileOperate(Slot& s, uint16_t op, Status& status) {
+  Layer& l = State();
+  if (s.lock_mode != kLockNone && TakesLockBias(op)) op = static_cast<uint16_t>(op + kLockBias);
+  const size_t record_length = static_cast<size_t>(s.record_length);
+  const size_t key_length = s.key_value.size();
+  uint8_t fill = ' ';
+  if (op == 8 || op == 9) fill = 0x00;
+  if (op == 10 || op == 11) fill = 0xFF;
+  int attempts = 0;
+  bool shown = false;
+  for (;;) {
+    std::memcpy(l.data.data(), s.record, record_length);
+    std::memset(l.data.data() + record_length, ' ', kDataBufferSize - record_length);
+    uint32_t length = static_cast<uint32_t>(record_length);
+    std::memcpy(l.key.data(), s.key_value.data(), key_length);
+    std::memset(l.key.data() + key_length, fill, kKeyBufferSize - key_length);
+    status = Call(op, s.position_block.data(), l.data.data(), &length, l.key.data(),
+                  static_cast<uint8_t>(key_length), static_cast<int8_t>(s.key_number));
+    std::memcpy(s.record, l.data.data(), std::min<size_t>(length, record_length));
+    s.key_value.assign(reinterpret_cast<const char*>(l.key.data()), key_length);
+    if ((status == kStatusRecordLocked || status == kStatusFileLocked) &&
+        s.lock_mode == kLockWait) {
+      LockWaitStep(attempts, shown);
+      continue;
+    }
+    break;
+  }
+  if (shown) CurrentDataFileUi().remove_message();
+}
+
+// The open failure path: message, reset, end of the program.
+void OpenFailure(const std::string& logical_name, Status status) {
+  const DataFileUi& ui = CurrentDataFileUi();
+  ui.open_failure(OpenFailureMessage(config::ModuleSettings().language, logical_name, status));
+  Status reset = 0;
+  RecordFilesReset(reset);
+  ui.end_program();
+}
+
+// Creates the file from its definition file. A missing definition is not
+// created; a short one or one the record manager refuses fails the create.
+Status CreateFromDefinition(Slot& s, const std::string& path, const std::string& base) {
+  Layer& l = State();
+  const std::string definition = config::ModuleSettings().root_dir + "ddf\\" + base + ".xdf";
+  std::unique_ptr<platform::RandomAccessFile> file =
+      platform::CurrentEnv().OpenRandomAccess(definition, /*create=*/false);
+  if (!file) return kStatusFileNotFound;
+  std::string bytes;
+  if (!file->Read(0, 2, &bytes) || bytes.size() < 2) return recmgr::kInvalidDefinition;
+  const size_t count = Get16(reinterpret_cast<const uint8_t*>(bytes.data()));
+  if (count > static_cast<size_t>(kDataBufferSize)) return recmgr::kInvalidDefinition;
+  if (!file->Read(2, count, &bytes) || bytes.size() < count) return recmgr::kInvalidDefinition;
+  l.data.fill(' ');
+  std::memcpy(l.data.data(), bytes.data(), count);
+  uint32_t length = kDataBufferSize;
+  std::string key = path;
+  return Call(kOpCreate, s.position_block.data(), l.data.data(), &length, key.data(),
+              static_cast<uint8_t>(key.size()), recmgr::kCreateNoReplace);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// 4. Calls
+
+std::string ResolveRecordFileName(const std::string& logical_name) {
+  bool has_extension = false;
+  for (size_t i = logical_name.size(); i > 0; --i) {
+    const char c = logical_name[i - 1];
+    if (c == ':' || c == '\\' || c == '/') break;
+    if (c == '.') has_extension = true;
+  }
+  return has_extension ? logical_name : logical_name + ".dat";
+}
+
+std::string RecordFileBaseName(const std::string& logical_name) {
+  size_t start = logical_name.find_last_of(":\\/");
+  start = start == std::string::npos ? 0 : start + 1;
+  const std::string last = logical_name.substr(start);
+  return last.substr(0, last.find('.'));
+}
+
+std::string RecordFileOwnerName() {
+  return std::string{kOwner1, kOwner2, kOwner3, kOwner4};
+}
+
+void SetRecordManager(RecordManagerFunction function) {
+  State().manager = std::move(function);
+}
+
+void RecordFilesReset(Status& status) {
+  EnsureTable();
+  Layer& l = State();
+  Slot& scratch = l.slots[0];
+  scratch.position_block.fill(' ');
+  uint8_t data[4] = {0, 0, 0, 0};
+  uint8_t key[4] = {0, 0, 0, 0};
+  uint32_t length = 0;
+  status = Call(kOpReset, scratch.position_block.data(), data, &length, key, 0, 0);
+  scratch.position_block.fill(0);
+  if (status != 0) return;
+  for (int i = 1; i <= kFileSlots; ++i) l.slots[i].Free();
+}
+
+void RecordFileOpen(int16_t file_number, const std::string& logical_name, void* record_buffer,
+                    Status& status) {
+  int free_slot = 0;
+  if (FindSlot(file_number, &free_slot) != 0 || file_number == 0) {
+    status = kStatusAlreadyOpen;
+    return;
+  }
+  if (free_slot == 0) {
+    status = kStatusNoFreeSlot;
+    return;
+  }
+  Layer& l = State();
+  Slot& s = l.slots[free_slot];
+  s.Free();
+  s.file_number = file_number;
+  s.record = static_cast<uint8_t*>(record_buffer);
+
+  const std::string path = ResolveRecordFileName(logical_name);
+  std::string key = path;
+  key.push_back('\0');
+  char owner[5] = {kOwner1, kOwner2, kOwner3, kOwner4, '\0'};
+  Status st = 0;
+  if (path.size() > static_cast<size_t>(kMaxPathLength)) {
+    st = kStatusFileNotFound;  // a name the record manager cannot take
+  } else {
+    bool created = false;
+    for (;;) {
+      uint32_t length = sizeof(owner);
+      st = Call(kOpOpen, s.position_block.data(), owner, &length, key.data(),
+                static_cast<uint8_t>(path.size()), 0);
+      if (st == kStatusFileLocked) {
+        platform::CurrentEnv().SleepMs(kOpenRetryMs);
+        continue;
+      }
+      // One create only: a file that is still missing after it will not
+      // appear by creating it again.
+      if (st == kStatusFileNotFound && !created) {
+        created = true;
+        st = CreateFromDefinition(s, path, RecordFileBaseName(logical_name));
+        if (st == 0) continue;
+      }
+      break;
+    }
+  }
+  if (st == 0) {
+    int16_t key_length = 0;
+    int32_t record_length = 0;
+    RecordFileKeyInfo(file_number, 0, key_length, record_length);
+    if (record_length <= 0 || record_length > kDataBufferSize) {
+      st = recmgr::kInvalidRecordLength;
+    } else if (key_length <= 0 || key_length > kMaxKeyLength) {
+      st = recmgr::kInvalidKeyLength;
+    } else {
+      s.record_length = record_length;
+      s.key_value.assign(static_cast<size_t>(key_length), '\0');
+      status = 0;
+      return;
+    }
+    uint32_t length = 0;
+    Call(kOpClose, s.position_block.data(), l.data.data(), &length, l.key.data(), 0, 0);
+  }
+  s.Free();
+  status = st;
+  OpenFailure(logical_name, st);
+}
+
+void RecordFileSeek(int16_t file_number, int16_t key_number, const std::string& key_value,
+                    int16_t direction, Status& status) {
+  Slot* s = OpenSlot(file_number);
+  if (s == nullptr) {
+    status = kStatusFileNotOpen;
+    return;
+  }
+  int16_t key_length = 0;
+  int32_t record_length = 0;
+  RecordFileKeyInfo(file_number, key_number, key_length, record_length);
+  if (key_length <= 0 || key_length > kMaxKeyLength) {
+    status = kStatusKeyNotDefined;
+    return;
+  }
+  s->key_number = key_number;
+  s->key_value = key_value;
+  s->key_value.resize(static_cast<size_t>(key_length), '\0');
+  const uint16_t op = direction == 0  ? kOpGetEqual
+                      : direction > 0 ? kOpGetGreaterOrEqual
+                                      : kOpGetLessOrEqual;
+  status = 0;
+  RecordFileOperate(*s, op, status);
+  if (status == kStatusDataBufferShort) status = 0;
+}
+
+void RecordFileSkip(int16_t file_number, int16_t count, Status& status) {
+  Slot* s = OpenSlot(file_number);
+  if (s == nullptr) {
+    status = kStatusFileNotOpen;
+    return;
+  }
+  Layer& l = State();
+  const uint16_t op = count >= 0 ? kOpGetNext : kOpGetPrevious;
+  int n = std::abs(static_cast<int>(count));
+  status = 0;
+  while (n > 1 && status == 0) {
+    uint32_t length = kDataBufferSize;
+    l.key.fill(0);
+    status = Call(op, s->position_block.data(), l.data.data(), &length, l.key.data(), 0,
+                  static_cast<int8_t>(s->key_number));
+    if (status == 0 || status == kStatusDataBufferShort) TakeReturnedKey(*s);
+    if (status == kStatusDataBufferShort) status = 0;
+    --n;
+  }
+  if (n != 0 && status == 0) RecordFileOperate(*s, op, status);
+  if (status == kStatusDataBufferShort) status = 0;
+}
+
+int32_t RecordFilePosition(int16_t file_number, int32_t position) {
+  Slot* s = OpenSlot(file_number);
+  if (s == nullptr) return position == 0 ? 0 : kStatusFileNotOpen;
+  Layer& l = State();
+  l.key.fill(0);
+  uint32_t length = kDataBufferSize;
+  if (position == 0) {
+    Status st =
+        Call(kOpGetPosition, s->position_block.data(), l.data.data(), &length, l.key.data(), 0, 0);
+    if (st != 0) return 0;
+    return static_cast<int32_t>(
+        static_cast<uint32_t>(l.data[0]) | (static_cast<uint32_t>(l.data[1]) << 8) |
+        (static_cast<uint32_t>(l.data[2]) << 16) | (static_cast<uint32_t>(l.data[3]) << 24));
+  }
+  l.data.fill(' ');
+  const uint32_t p = static_cast<uint32_t>(position);
+  for (int i = 0; i < 4; ++i) l.data[i] = static_cast<uint8_t>(p >> (8 * i));
+  Status st = Call(kOpGetDirect, s->position_block.data(), l.data.data(), &length, l.key.data(), 0,
+                   static_cast<int8_t>(s->key_number));
+  if (st == 0 || st == kStatusDataBufferShort) TakeReturnedKey(*s);
+  if (st == kStatusDataBufferShort) st = 0;
+  if (st == 0) {
+    std::memcpy(s->record, l.data.data(),
+                std::min<size_t>(length, static_cast<size_t>(s->record_length)));
+  }
+  return st;
+}
+
+std::string RecordFileKeyForm(const std::string& key_value, int16_t file_number) {
+  Slot* s = OpenSlot(file_number);
+  if (s == nullptr) return key_value;
+  StatInto(*s);
+  const uint8_t* d = State().data.data();
+  const int keys = Get16(d + kStatKeyCount);
+  // The segment list, with the start of each key, bounded by the buffer.
+  int at = kStatFirstSegment;
+  int first_of_current = -1;
+  int segments_of_current = 0;
+  for (int k = 0; k < keys; ++k) {
+    if (k == s->key_number) first_of_current = at;
+    for (;;) {
+      if (at + kSegmentSize > kDataBufferSize) return key_value;
+      const uint16_t flags = Get16(d + at + kSegFlags);
+      at += kSegmentSize;
+      if (k == s->key_number) ++segments_of_current;
+      if ((flags & kFlagContinued) == 0) break;
+    }
+  }
+  if (first_of_current < 0) return key_value;
+  const int table = at + kAltIdentSize;
+  const bool table_fits = table + kAltTableSize <= kDataBufferSize;
+  std::string value = key_value;
+  size_t p = 1;
+  for (int i = 0; i < segments_of_current; ++i) {
+    const uint8_t* seg = d + first_of_current + i * kSegmentSize;
+    const size_t length = Get16(seg + kSegLength);
+    const uint16_t flags = Get16(seg + kSegFlags);
+    if (flags & kFlagBinary) {
+      if (value.size() < p + length - 1) value.resize(p + length - 1, '\0');
+      std::reverse(value.begin() + static_cast<std::ptrdiff_t>(p - 1),
+                   value.begin() + static_cast<std::ptrdiff_t>(p - 1 + length));
+    } else if ((flags & kFlagAlternate) && table_fits) {
+      for (size_t j = p - 1; j < p - 1 + length && j < value.size(); ++j) {
+        value[j] = static_cast<char>(d[table + static_cast<uint8_t>(value[j])]);
+      }
+    }
+    p += length;
+  }
+  return value;
+}
+
+std::string RecordFileCurrentKeyForm(int16_t file_number) {
+  Slot* s = OpenSlot(file_number);
+  if (s == nullptr) return std::string();
+  return RecordFileKeyForm(s->key_value, file_number);
+}
+
+void RecordFileSetLockMode(int16_t file_number, const std::string& mode_letters, Status& status) {
+  const int slot = file_number == 0 ? 0 : FindSlot(file_number, nullptr);
+  if (slot == 0) {
+    status = kStatusFileNotOpen;
+    return;
+  }
+  Layer& l = State();
+  Slot& s = l.slots[slot];
+  for (char c : mode_letters) {
+    switch (platform::UpperAnsiCopy(std::string(1, c))[0]) {
+      case 'D':
+        s.lock_mode = kLockNone;
+        break;
+      case 'A':
+        s.lock_mode = kLockWait;
+        break;
+      case 'B':
+        s.lock_mode = kLockNoWait;
+        break;
+      case '+':
+        l.lock_stack.push_back(static_cast<char>(slot));
+        l.lock_stack.push_back(static_cast<char>(s.lock_mode));
+        break;
+      case '-':
+        for (size_t i = l.lock_stack.size(); i >= 2; i -= 2) {
+          if (static_cast<uint8_t>(l.lock_stack[i - 2]) == slot) {
+            s.lock_mode = static_cast<int16_t>(static_cast<uint8_t>(l.lock_stack[i - 1]));
+            l.lock_stack.erase(i - 2, 2);
+            break;
+          }
+        }
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+}  // namespace datafiles

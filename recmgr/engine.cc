@@ -1,0 +1,1044 @@
+// The record manager engine. Division of this file:
+//   1. SQLite helpers and the status translation (the only place SQLite
+//      result codes become statuses)
+//   2. Handles: one per Open, owning its connection, its prepared
+//      statements, its currency and its read-ahead batch
+//   3. Open, Create, Close, Reset
+//   4. Reads
+//   5. Writes
+//   6. The entry point and the administration calls
+//
+// Storage, per data file: rm_file (one row: format tag, definition in the
+// Stat layout, owner name, record count), rec (id = the physical position,
+// AUTOINCREMENT so that a position is never reused), rm_distinct (distinct
+// key values per key) and per key k a covering WITHOUT ROWID table kK(kf,
+// id, data) ordered by the key's comparable form and then by id, which keeps
+// duplicates in insertion order both ways.
+//
+// Sequential reads are served from a read-ahead batch filled by one
+// row-value range query; the batch is dropped as soon as the shared change
+// counter of the side file moves, so no read transaction stays open between
+// calls and a writer elsewhere is never held up.
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+#include "recmgr/file_definition.h"
+#include "recmgr/lock_file.h"
+#include "recmgr/record_manager.h"
+
+namespace recmgr {
+namespace {
+
+// ---------------------------------------------------------------------------
+// 1. SQLite helpers
+
+constexpr int32_t kApplicationId = 0x544C5652;
+constexpr char kFormatTag[] = "telvoran-recmgr-1";
+constexpr uint8_t kBlockMagic[4] = {'R', 'M', 'P', 'B'};
+constexpr int kBusyTimeoutMs = 30000;
+constexpr size_t kMaxBatch = 256;
+
+Status FromSqlite(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+      return kOk;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+    case SQLITE_FORMAT:
+    case SQLITE_SCHEMA:
+    case SQLITE_ERROR:  // a missing table or column: not one of our files
+      return kNotADataFile;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return kFileLocked;
+    case SQLITE_CONSTRAINT:
+      return kDuplicateKey;
+    default:
+      return kIoError;
+  }
+}
+
+class Stmt {
+ public:
+  Stmt() = default;
+  ~Stmt() { sqlite3_finalize(stmt_); }
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+
+  int Prepare(sqlite3* db, const std::string& sql) {
+    return sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+  }
+  sqlite3_stmt* get() const { return stmt_; }
+  void BindBlob(int i, const void* p, size_t n) {
+    if (n == 0) {
+      sqlite3_bind_zeroblob(stmt_, i, 0);
+    } else {
+      sqlite3_bind_blob(stmt_, i, p, static_cast<int>(n), SQLITE_STATIC);
+    }
+  }
+  void BindBlob(int i, const std::string& s) { BindBlob(i, s.data(), s.size()); }
+  void BindInt(int i, int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
+  int Step() { return sqlite3_step(stmt_); }
+  void Reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+  // Runs a statement that returns no rows and resets it.
+  int Run() {
+    int rc = sqlite3_step(stmt_);
+    Reset();
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+  }
+  void ColumnBlob(int i, std::string* out) const {
+    const void* p = sqlite3_column_blob(stmt_, i);
+    int n = sqlite3_column_bytes(stmt_, i);
+    out->assign(static_cast<const char*>(p ? p : ""), static_cast<size_t>(n));
+  }
+  int64_t ColumnInt(int i) const { return sqlite3_column_int64(stmt_, i); }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+int Exec(sqlite3* db, const std::string& sql) {
+  return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// 2. Handles
+
+struct Row {
+  std::string kf;
+  int64_t id = 0;
+  std::string data;
+};
+
+struct KeyStatements {
+  Stmt after;   // rows after (kf, id) in key order
+  Stmt before;  // rows before (kf, id), backwards
+  Stmt exists;
+  Stmt insert;
+  Stmt remove;
+  Stmt update;
+};
+
+struct Handle {
+  ~Handle() {
+    if (locked_id != 0) locks->UnlockRecord(static_cast<uint32_t>(locked_id));
+    keys.clear();
+    by_id.reset();
+    rec_insert.reset();
+    rec_update.reset();
+    rec_delete.reset();
+    read_records.reset();
+    read_distinct.reset();
+    write_records.reset();
+    write_distinct.reset();
+    sqlite3_close(db);
+  }
+
+  sqlite3* db = nullptr;
+  std::unique_ptr<LockFile> locks;
+  FileDefinition def;
+  uint32_t generation = 0;
+
+  std::vector<std::unique_ptr<KeyStatements>> keys;
+  std::unique_ptr<Stmt> by_id, rec_insert, rec_update, rec_delete;
+  std::unique_ptr<Stmt> read_records, read_distinct, write_records, write_distinct;
+
+  // Currency: the record last read, along the key it was read by. After a
+  // delete the place is kept (exists false) so Next / Previous go on from it.
+  int cur_key = 0;
+  bool has_cur = false;
+  bool cur_exists = false;
+  std::string cur_kf;
+  int64_t cur_id = 0;
+
+  // Read-ahead. batch[0..batch_count) in direction batch_dir along
+  // batch_key, valid while the change counter equals batch_counter.
+  std::vector<Row> batch;
+  size_t batch_count = 0;
+  size_t batch_pos = 0;
+  int batch_dir = 0;
+  int batch_key = -1;
+  size_t batch_want = 1;
+  uint64_t batch_counter = 0;
+
+  std::string stat_cache;
+  uint64_t stat_counter = 0;
+  bool stat_valid = false;
+
+  int64_t locked_id = 0;
+
+  // Scratch buffers of one call.
+  std::string raw_key, target_kf;
+  std::vector<std::string> old_kf, new_kf;
+
+  void DropCaches() {
+    batch_count = 0;
+    batch_pos = 0;
+    batch_dir = 0;
+    stat_valid = false;
+  }
+};
+
+std::vector<std::unique_ptr<Handle>>& Handles() {
+  static auto* handles = new std::vector<std::unique_ptr<Handle>>();
+  return *handles;
+}
+uint32_t g_generation = 0;
+
+uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+Handle* Lookup(const uint8_t* block) {
+  if (block == nullptr || std::memcmp(block, kBlockMagic, 4) != 0) return nullptr;
+  const uint32_t index = Get32(block + 4);
+  auto& handles = Handles();
+  if (index >= handles.size() || !handles[index]) return nullptr;
+  Handle* h = handles[index].get();
+  return h->generation == Get32(block + 8) ? h : nullptr;
+}
+
+int PrepareAll(Handle* h) {
+  auto make = [h](std::unique_ptr<Stmt>* s, const std::string& sql) {
+    *s = std::make_unique<Stmt>();
+    return (*s)->Prepare(h->db, sql);
+  };
+  int rc = SQLITE_OK;
+  if ((rc = make(&h->by_id, "SELECT data FROM rec WHERE id = ?1")) ||
+      (rc = make(&h->rec_insert, "INSERT INTO rec(data) VALUES(?1)")) ||
+      (rc = make(&h->rec_update, "UPDATE rec SET data = ?2 WHERE id = ?1")) ||
+      (rc = make(&h->rec_delete, "DELETE FROM rec WHERE id = ?1")) ||
+      (rc = make(&h->read_records, "SELECT records FROM rm_file WHERE id = 1")) ||
+      (rc = make(&h->read_distinct, "SELECT key, n FROM rm_distinct ORDER BY key")) ||
+      (rc = make(&h->write_records, "UPDATE rm_file SET records = ?1 WHERE id = 1")) ||
+      (rc = make(&h->write_distinct, "UPDATE rm_distinct SET n = ?2 WHERE key = ?1"))) {
+    return rc;
+  }
+  for (size_t k = 0; k < h->def.keys.size(); ++k) {
+    auto ks = std::make_unique<KeyStatements>();
+    const std::string t = "k" + std::to_string(k);
+    if ((rc = ks->after.Prepare(h->db, "SELECT kf, id, data FROM " + t +
+                                           " WHERE (kf, id) > (?1, ?2) ORDER BY kf, id")) ||
+        (rc = ks->before.Prepare(h->db,
+                                 "SELECT kf, id, data FROM " + t +
+                                     " WHERE (kf, id) < (?1, ?2) ORDER BY kf DESC, id DESC")) ||
+        (rc = ks->exists.Prepare(h->db, "SELECT 1 FROM " + t + " WHERE kf = ?1 LIMIT 1")) ||
+        (rc =
+             ks->insert.Prepare(h->db, "INSERT INTO " + t + "(kf, id, data) VALUES(?1, ?2, ?3)")) ||
+        (rc = ks->remove.Prepare(h->db, "DELETE FROM " + t + " WHERE kf = ?1 AND id = ?2")) ||
+        (rc = ks->update.Prepare(h->db,
+                                 "UPDATE " + t + " SET data = ?3 WHERE kf = ?1 AND id = ?2"))) {
+      return rc;
+    }
+    h->keys.push_back(std::move(ks));
+  }
+  return SQLITE_OK;
+}
+
+// Counts kept in the file: the record count and distinct values per key.
+struct Counts {
+  int64_t records = 0;
+  std::vector<int64_t> distinct;
+};
+
+int ReadCounts(Handle* h, Counts* c) {
+  c->records = 0;
+  c->distinct.assign(h->def.keys.size(), 0);
+  int rc = h->read_records->Step();
+  if (rc == SQLITE_ROW) c->records = h->read_records->ColumnInt(0);
+  h->read_records->Reset();
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
+  while ((rc = h->read_distinct->Step()) == SQLITE_ROW) {
+    int64_t k = h->read_distinct->ColumnInt(0);
+    if (k >= 0 && static_cast<size_t>(k) < c->distinct.size()) {
+      c->distinct[static_cast<size_t>(k)] = h->read_distinct->ColumnInt(1);
+    }
+  }
+  h->read_distinct->Reset();
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+int WriteCounts(Handle* h, const Counts& c) {
+  h->write_records->BindInt(1, c.records);
+  int rc = h->write_records->Run();
+  for (size_t k = 0; rc == SQLITE_OK && k < c.distinct.size(); ++k) {
+    h->write_distinct->BindInt(1, static_cast<int64_t>(k));
+    h->write_distinct->BindInt(2, c.distinct[k]);
+    rc = h->write_distinct->Run();
+  }
+  return rc;
+}
+
+std::string TextFromBuffer(const void* buffer, size_t n) {
+  if (buffer == nullptr) return std::string();
+  const char* p = static_cast<const char*>(buffer);
+  size_t len = 0;
+  while (len < n && p[len] != '\0') ++len;
+  return std::string(p, len);
+}
+
+// ---------------------------------------------------------------------------
+// 3. Open, Create, Close, Reset
+
+Status VerifyAndLoad(Handle* h, const std::string& host, std::string* owner) {
+  Stmt app;
+  int rc = app.Prepare(h->db, "PRAGMA application_id");
+  if (rc != SQLITE_OK) return kNotADataFile;
+  rc = app.Step();
+  if (rc != SQLITE_ROW || app.ColumnInt(0) != kApplicationId) return kNotADataFile;
+  app.Reset();
+
+  // A file cut short loses pages SQLite would only notice when it reads
+  // them; with no WAL frames pending, the header's page count must fit.
+  struct stat wal;
+  if (::stat((host + "-wal").c_str(), &wal) != 0 || wal.st_size == 0) {
+    struct stat st;
+    Stmt pc, ps;
+    if (::stat(host.c_str(), &st) != 0 || pc.Prepare(h->db, "PRAGMA page_count") != SQLITE_OK ||
+        ps.Prepare(h->db, "PRAGMA page_size") != SQLITE_OK || pc.Step() != SQLITE_ROW ||
+        ps.Step() != SQLITE_ROW) {
+      return kNotADataFile;
+    }
+    if (pc.ColumnInt(0) * ps.ColumnInt(0) > static_cast<int64_t>(st.st_size)) {
+      return kNotADataFile;
+    }
+  }
+
+  Stmt meta;
+  if (meta.Prepare(h->db, "SELECT magic, definition, owner FROM rm_file WHERE id = 1") !=
+          SQLITE_OK ||
+      meta.Step() != SQLITE_ROW) {
+    return kNotADataFile;
+  }
+  std::string magic, definition;
+  meta.ColumnBlob(0, &magic);
+  meta.ColumnBlob(1, &definition);
+  meta.ColumnBlob(2, owner);
+  if (magic != kFormatTag || DecodeDefinition(reinterpret_cast<const uint8_t*>(definition.data()),
+                                              definition.size(), &h->def) != kOk) {
+    return kNotADataFile;
+  }
+  meta.Reset();
+  if (PrepareAll(h) != SQLITE_OK) return kNotADataFile;
+  Counts counts;
+  if (ReadCounts(h, &counts) != SQLITE_OK) return kNotADataFile;
+  return kOk;
+}
+
+Status DoOpen(uint8_t* block, const void* data, const uint32_t* data_length, const void* key,
+              uint8_t key_length, int8_t mode) {
+  if (block == nullptr) return kFileNotOpen;
+  const std::string path = TextFromBuffer(key, key_length);
+  if (path.empty()) return kFileNotFound;
+  const std::string host = platform::HostPath(path);
+  const std::string owner = TextFromBuffer(data, data_length ? *data_length : 0);
+
+  struct stat st;
+  if (::stat(host.c_str(), &st) != 0) {
+    return (errno == ENOENT || errno == ENOTDIR) ? kFileNotFound : kIoError;
+  }
+  if (!S_ISREG(st.st_mode) || st.st_size == 0) return kNotADataFile;
+
+  auto h = std::make_unique<Handle>();
+  int rc =
+      sqlite3_open_v2(host.c_str(), &h->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    Status s = FromSqlite(rc);
+    return s == kFileLocked ? s : (s == kNotADataFile ? s : kIoError);
+  }
+  sqlite3_busy_timeout(h->db, kBusyTimeoutMs);
+  std::string stored_owner;
+  if (Status s = VerifyAndLoad(h.get(), host, &stored_owner); s != kOk) return s;
+  Exec(h->db, "PRAGMA synchronous = NORMAL");
+
+  h->locks = LockFile::Open(host);
+  if (!h->locks) return kIoError;
+  if (mode == kOpenExclusive ? !h->locks->TryLockFile() : h->locks->FileLockedByOther()) {
+    return kFileLocked;
+  }
+  if (!stored_owner.empty() && stored_owner != owner) return kInvalidOwner;
+
+  auto& handles = Handles();
+  size_t index = 0;
+  while (index < handles.size() && handles[index]) ++index;
+  if (index == handles.size()) handles.emplace_back();
+  h->generation = ++g_generation;
+  std::memset(block, 0, kPositionBlockSize);
+  std::memcpy(block, kBlockMagic, 4);
+  Put32(block + 4, static_cast<uint32_t>(index));
+  Put32(block + 8, h->generation);
+  handles[index] = std::move(h);
+  return kOk;
+}
+
+Status DoCreate(const void* data, const uint32_t* data_length, const void* key, uint8_t key_length,
+                int8_t mode) {
+  const std::string path = TextFromBuffer(key, key_length);
+  if (path.empty()) return kFileNotFound;
+  FileDefinition def;
+  if (Status s =
+          DecodeDefinition(static_cast<const uint8_t*>(data), data_length ? *data_length : 0, &def);
+      s != kOk) {
+    return s;
+  }
+  const std::string host = platform::HostPath(path);
+  if (mode == kCreateNoReplace && ::access(host.c_str(), F_OK) == 0) return kFileExists;
+
+  // Built aside and moved into place, so a crash never leaves half a file
+  // under the real name.
+  const std::string tmp = host + ".new-" + std::to_string(::getpid());
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((tmp + suffix).c_str());
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(
+      tmp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  std::string sql = "PRAGMA application_id = " + std::to_string(kApplicationId) +
+                    "; PRAGMA journal_mode = WAL; BEGIN;"
+                    "CREATE TABLE rm_file(id INTEGER PRIMARY KEY, magic TEXT NOT NULL,"
+                    " definition BLOB NOT NULL, owner TEXT NOT NULL, records INTEGER NOT NULL);"
+                    "CREATE TABLE rec(id INTEGER PRIMARY KEY AUTOINCREMENT, data BLOB NOT NULL);"
+                    "CREATE TABLE rm_distinct(key INTEGER PRIMARY KEY, n INTEGER NOT NULL);";
+  for (size_t k = 0; k < def.keys.size(); ++k) {
+    const std::string t = "k" + std::to_string(k);
+    sql += "CREATE TABLE " + t +
+           "(kf BLOB NOT NULL, id INTEGER NOT NULL, data BLOB NOT NULL,"
+           " PRIMARY KEY(kf, id)) WITHOUT ROWID;"
+           "INSERT INTO rm_distinct VALUES(" +
+           std::to_string(k) + ", 0);";
+  }
+  if (rc == SQLITE_OK) rc = Exec(db, sql);
+  if (rc == SQLITE_OK) {
+    Stmt ins;
+    rc = ins.Prepare(db, "INSERT INTO rm_file VALUES(1, ?1, ?2, '', 0)");
+    if (rc == SQLITE_OK) {
+      const std::string encoded = EncodeDefinition(def, 0, {});
+      sqlite3_bind_text(ins.get(), 1, kFormatTag, -1, SQLITE_STATIC);
+      ins.BindBlob(2, encoded);
+      rc = ins.Run();
+    }
+  }
+  if (rc == SQLITE_OK) rc = Exec(db, "COMMIT");
+  if (sqlite3_close(db) != SQLITE_OK && rc == SQLITE_OK) rc = SQLITE_IOERR;
+  if (rc != SQLITE_OK) {
+    ::unlink(tmp.c_str());
+    return kIoError;
+  }
+  if (mode == kCreateNoReplace) {
+    const int linked = ::link(tmp.c_str(), host.c_str());
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    if (linked != 0) return err == EEXIST ? kFileExists : kIoError;
+    return kOk;
+  }
+  // A journal left by the file being replaced would be replayed into the new
+  // one.
+  ::unlink((host + "-wal").c_str());
+  ::unlink((host + "-shm").c_str());
+  if (::rename(tmp.c_str(), host.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return kIoError;
+  }
+  return kOk;
+}
+
+void CloseHandle(uint8_t* block) {
+  auto& handles = Handles();
+  handles[Get32(block + 4)].reset();
+  std::memset(block, 0, 12);
+}
+
+// ---------------------------------------------------------------------------
+// 4. Reads
+
+bool IsReadOperation(uint16_t op) {
+  return (op >= kOpGetEqual && op <= kOpGetLast) || op == kOpGetPosition || op == kOpGetDirect;
+}
+
+// Fills the batch with up to want rows from stmt, bound to (kf, id).
+Status Fill(Handle* h, Stmt& stmt, const std::string& kf, int64_t id, size_t want, int dir,
+            int key) {
+  stmt.BindBlob(1, kf);
+  stmt.BindInt(2, id);
+  h->batch_count = 0;
+  h->batch_pos = 0;
+  int rc = SQLITE_ROW;
+  while (h->batch_count < want && (rc = stmt.Step()) == SQLITE_ROW) {
+    if (h->batch.size() <= h->batch_count) h->batch.emplace_back();
+    Row& r = h->batch[h->batch_count++];
+    stmt.ColumnBlob(0, &r.kf);
+    r.id = stmt.ColumnInt(1);
+    stmt.ColumnBlob(2, &r.data);
+  }
+  stmt.Reset();
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    h->batch_count = 0;
+    h->batch_dir = 0;
+    return FromSqlite(rc);
+  }
+  h->batch_dir = dir;
+  h->batch_key = key;
+  h->batch_want = want;
+  h->batch_counter = h->locks->ChangeCounter();
+  return kOk;
+}
+
+// The next row after (or before) the currency along the current key.
+Status Step(Handle* h, int dir, bool fresh, const Row** out) {
+  const uint64_t counter = h->locks->ChangeCounter();
+  const bool continues = h->batch_dir == dir && h->batch_key == h->cur_key &&
+                         h->batch_counter == counter && h->batch_pos > 0 &&
+                         h->batch_pos <= h->batch_count &&
+                         h->batch[h->batch_pos - 1].id == h->cur_id;
+  if (!fresh && continues && h->batch_pos < h->batch_count) {
+    *out = &h->batch[h->batch_pos++];
+    return kOk;
+  }
+  size_t want = 1;
+  if (!fresh) want = continues ? std::min(kMaxBatch, std::max<size_t>(8, h->batch_want * 2)) : 8;
+  KeyStatements& ks = *h->keys[static_cast<size_t>(h->cur_key)];
+  if (Status s =
+          Fill(h, dir > 0 ? ks.after : ks.before, h->cur_kf, h->cur_id, want, dir, h->cur_key);
+      s != kOk) {
+    return s;
+  }
+  if (h->batch_count == 0) return kEndOfFile;
+  h->batch_pos = 1;
+  *out = &h->batch[0];
+  return kOk;
+}
+
+// A positioning read: first / last / relative to a key value.
+Status Position(Handle* h, uint16_t op, int key, const uint8_t* raw, const Row** out) {
+  const Key& k = h->def.keys[static_cast<size_t>(key)];
+  KeyStatements& ks = *h->keys[static_cast<size_t>(key)];
+  std::string& target = h->target_kf;
+  if (op == kOpGetFirst) {
+    target.clear();
+  } else if (op == kOpGetLast) {
+    target.assign(kMaxKeyLength + 1, '\xFF');
+  } else {
+    ComparableForm(h->def, k, raw, &target);
+  }
+  int dir = 1;
+  int64_t id = -1;
+  switch (op) {
+    case kOpGetEqual:
+    case kOpGetGreaterOrEqual:
+    case kOpGetFirst:
+      break;
+    case kOpGetGreater:
+      id = INT64_MAX;
+      break;
+    case kOpGetLess:
+      dir = -1;
+      break;
+    default:  // less or equal, last
+      dir = -1;
+      id = INT64_MAX;
+      break;
+  }
+  if (Status s = Fill(h, dir > 0 ? ks.after : ks.before, target, id, 1, dir, key); s != kOk) {
+    return s;
+  }
+  if (h->batch_count == 0 || (op == kOpGetEqual && h->batch[0].kf != target)) {
+    h->batch_count = 0;
+    h->batch_dir = 0;
+    return op == kOpGetEqual ? kKeyNotFound : kEndOfFile;
+  }
+  h->batch_pos = 1;
+  *out = &h->batch[0];
+  return kOk;
+}
+
+// Takes the single-record lock for a +200 read, releasing the block's
+// previous one.
+bool LockRecord(Handle* h, int64_t id) {
+  if (h->locked_id == id) return true;
+  if (!h->locks->TryLockRecord(static_cast<uint32_t>(id))) return false;
+  if (h->locked_id != 0) h->locks->UnlockRecord(static_cast<uint32_t>(h->locked_id));
+  h->locked_id = id;
+  return true;
+}
+
+Status FetchById(Handle* h, int64_t id, std::string* data) {
+  h->by_id->BindInt(1, id);
+  int rc = h->by_id->Step();
+  if (rc == SQLITE_ROW) h->by_id->ColumnBlob(0, data);
+  h->by_id->Reset();
+  if (rc == SQLITE_ROW) return kOk;
+  return rc == SQLITE_DONE ? kInvalidRecordPosition : FromSqlite(rc);
+}
+
+Status Deliver(Handle* h, int key, const std::string& kf, int64_t id, const std::string& data,
+               uint8_t* buffer, uint32_t* data_length, uint8_t* key_buffer) {
+  h->cur_key = key;
+  h->has_cur = true;
+  h->cur_exists = true;
+  if (&kf != &h->cur_kf) h->cur_kf.assign(kf);
+  h->cur_id = id;
+  const uint32_t available = buffer ? *data_length : 0;
+  const uint32_t n = std::min<uint32_t>(available, static_cast<uint32_t>(data.size()));
+  if (n > 0) std::memcpy(buffer, data.data(), n);
+  *data_length = n;
+  if (key_buffer != nullptr) {
+    ExtractKey(h->def.keys[static_cast<size_t>(key)], reinterpret_cast<const uint8_t*>(data.data()),
+               key_buffer);
+  }
+  return n < data.size() ? kDataBufferShort : kOk;
+}
+
+Status Read(Handle* h, uint16_t op, bool lock, uint8_t* buffer, uint32_t* data_length,
+            uint8_t* key_buffer, int8_t key_number) {
+  const int keys = static_cast<int>(h->def.keys.size());
+  if (op == kOpGetPosition) {
+    if (!h->has_cur || !h->cur_exists) return kNoCurrentRecord;
+    if (buffer == nullptr || *data_length < 4) return kDataBufferShort;
+    Put32(buffer, static_cast<uint32_t>(h->cur_id));
+    *data_length = 4;
+    return kOk;
+  }
+  if (op == kOpGetNext || op == kOpGetPrevious) {
+    if (!h->has_cur) return kNoCurrentRecord;
+  } else if (key_number < 0 || key_number >= keys) {
+    return kInvalidKeyNumber;
+  }
+  if (h->locks->FileLockedByOther()) return kFileLocked;
+
+  if (op == kOpGetDirect) {
+    if (buffer == nullptr || *data_length < 4) return kInvalidRecordPosition;
+    const int64_t id = Get32(buffer);
+    std::string data;
+    if (id == 0) return kInvalidRecordPosition;
+    if (Status s = FetchById(h, id, &data); s != kOk) return s;
+    if (lock) {
+      if (!LockRecord(h, id)) return kRecordLocked;
+      if (Status s = FetchById(h, id, &data); s != kOk) return s;
+    }
+    const Key& k = h->def.keys[static_cast<size_t>(key_number)];
+    h->raw_key.resize(static_cast<size_t>(k.length));
+    ExtractKey(k, reinterpret_cast<const uint8_t*>(data.data()),
+               reinterpret_cast<uint8_t*>(h->raw_key.data()));
+    std::string kf;
+    ComparableForm(h->def, k, reinterpret_cast<const uint8_t*>(h->raw_key.data()), &kf);
+    h->batch_dir = 0;
+    return Deliver(h, key_number, kf, id, data, buffer, data_length, key_buffer);
+  }
+
+  const int key = (op == kOpGetNext || op == kOpGetPrevious) ? h->cur_key : key_number;
+  // The key value of a positioning read; the caller's buffer is read before
+  // it is overwritten with the key found.
+  const Key& k = h->def.keys[static_cast<size_t>(key)];
+  h->raw_key.assign(static_cast<size_t>(k.length), '\0');
+  if (key_buffer != nullptr) std::memcpy(h->raw_key.data(), key_buffer, h->raw_key.size());
+  const uint8_t* raw = reinterpret_cast<const uint8_t*>(h->raw_key.data());
+
+  const Row* row = nullptr;
+  for (int attempt = 0;; ++attempt) {
+    Status s = (op == kOpGetNext || op == kOpGetPrevious)
+                   ? Step(h, op == kOpGetNext ? 1 : -1, lock, &row)
+                   : Position(h, op, key, raw, &row);
+    if (s != kOk) return s;
+    if (!lock) break;
+    if (!LockRecord(h, row->id)) {
+      h->batch_dir = 0;
+      return kRecordLocked;
+    }
+    // Read again under the lock: the row found may have changed before it.
+    std::string data;
+    s = FetchById(h, row->id, &data);
+    if (s == kOk) {
+      h->batch[h->batch_pos - 1].data = std::move(data);
+      h->batch_dir = 0;
+      break;
+    }
+    if (s != kInvalidRecordPosition || attempt > 8) return s;
+  }
+  return Deliver(h, key, row->kf, row->id, row->data, buffer, data_length, key_buffer);
+}
+
+Status DoStat(Handle* h, uint8_t* buffer, uint32_t* data_length) {
+  const uint64_t counter = h->locks->ChangeCounter();
+  if (!h->stat_valid || h->stat_counter != counter) {
+    Counts c;
+    if (int rc = ReadCounts(h, &c); rc != SQLITE_OK) return FromSqlite(rc);
+    std::vector<uint32_t> distinct(c.distinct.begin(), c.distinct.end());
+    h->stat_cache = EncodeDefinition(h->def, static_cast<uint32_t>(c.records), distinct);
+    h->stat_counter = counter;
+    h->stat_valid = true;
+  }
+  const uint32_t available = buffer ? *data_length : 0;
+  const uint32_t n = std::min<uint32_t>(available, static_cast<uint32_t>(h->stat_cache.size()));
+  if (n > 0) std::memcpy(buffer, h->stat_cache.data(), n);
+  *data_length = n;
+  return n < h->stat_cache.size() ? kDataBufferShort : kOk;
+}
+
+// ---------------------------------------------------------------------------
+// 5. Writes
+
+// Runs body inside BEGIN IMMEDIATE ... COMMIT; any failure rolls back.
+template <typename Body>
+Status InTransaction(Handle* h, Body body) {
+  if (h->locks->FileLockedByOther()) return kFileLocked;
+  if (int rc = Exec(h->db, "BEGIN IMMEDIATE"); rc != SQLITE_OK) return FromSqlite(rc);
+  Status s = body();
+  if (s == kOk) {
+    int rc = Exec(h->db, "COMMIT");
+    if (rc != SQLITE_OK) s = FromSqlite(rc);
+  }
+  if (s != kOk) Exec(h->db, "ROLLBACK");
+  h->DropCaches();
+  if (s == kOk) h->locks->NoteChange();
+  return s;
+}
+
+int KeyExists(KeyStatements& ks, const std::string& kf, bool* exists) {
+  ks.exists.BindBlob(1, kf);
+  int rc = ks.exists.Step();
+  ks.exists.Reset();
+  *exists = rc == SQLITE_ROW;
+  return (rc == SQLITE_ROW || rc == SQLITE_DONE) ? SQLITE_OK : rc;
+}
+
+void FormsOf(Handle* h, const uint8_t* record, std::vector<std::string>* forms) {
+  forms->resize(h->def.keys.size());
+  for (size_t k = 0; k < h->def.keys.size(); ++k) {
+    const Key& key = h->def.keys[k];
+    h->raw_key.resize(static_cast<size_t>(key.length));
+    ExtractKey(key, record, reinterpret_cast<uint8_t*>(h->raw_key.data()));
+    ComparableForm(h->def, key, reinterpret_cast<const uint8_t*>(h->raw_key.data()), &(*forms)[k]);
+  }
+}
+
+// Inserts one record inside an open transaction.
+Status InsertOne(Handle* h, const uint8_t* record, Counts* c, int64_t* id) {
+  FormsOf(h, record, &h->new_kf);
+  std::vector<bool> fresh(h->def.keys.size());
+  for (size_t k = 0; k < h->def.keys.size(); ++k) {
+    bool exists = false;
+    if (int rc = KeyExists(*h->keys[k], h->new_kf[k], &exists); rc != SQLITE_OK) {
+      return FromSqlite(rc);
+    }
+    if (exists && !h->def.keys[k].duplicates) return kDuplicateKey;
+    fresh[k] = !exists;
+  }
+  h->rec_insert->BindBlob(1, record, h->def.record_length);
+  if (int rc = h->rec_insert->Run(); rc != SQLITE_OK) return FromSqlite(rc);
+  *id = sqlite3_last_insert_rowid(h->db);
+  if (*id > static_cast<int64_t>(UINT32_MAX)) return kIoError;
+  for (size_t k = 0; k < h->def.keys.size(); ++k) {
+    KeyStatements& ks = *h->keys[k];
+    ks.insert.BindBlob(1, h->new_kf[k]);
+    ks.insert.BindInt(2, *id);
+    ks.insert.BindBlob(3, record, h->def.record_length);
+    if (int rc = ks.insert.Run(); rc != SQLITE_OK) return FromSqlite(rc);
+    if (fresh[k]) ++c->distinct[k];
+  }
+  ++c->records;
+  return kOk;
+}
+
+// Holds the record lock for a write through a block that does not own it.
+class WriteLock {
+ public:
+  WriteLock(Handle* h, int64_t id) : h_(h), id_(id) {
+    held_ = h->locked_id == id || (taken_ = h->locks->TryLockRecord(static_cast<uint32_t>(id)));
+  }
+  ~WriteLock() {
+    if (taken_) h_->locks->UnlockRecord(static_cast<uint32_t>(id_));
+  }
+  bool held() const { return held_; }
+
+ private:
+  Handle* h_;
+  int64_t id_;
+  bool held_ = false;
+  bool taken_ = false;
+};
+
+Status DoInsert(Handle* h, const uint8_t* buffer, const uint32_t* data_length, uint8_t* key_buffer,
+                int8_t key_number) {
+  if (buffer == nullptr || *data_length != h->def.record_length) return kDataBufferShort;
+  if (key_number < 0 || key_number >= static_cast<int>(h->def.keys.size())) {
+    return kInvalidKeyNumber;
+  }
+  int64_t id = 0;
+  Status s = InTransaction(h, [&]() -> Status {
+    Counts c;
+    if (int rc = ReadCounts(h, &c); rc != SQLITE_OK) return FromSqlite(rc);
+    if (Status st = InsertOne(h, buffer, &c, &id); st != kOk) return st;
+    return FromSqlite(WriteCounts(h, c));
+  });
+  if (s != kOk) return s;
+  std::string data(reinterpret_cast<const char*>(buffer), h->def.record_length);
+  uint32_t n = h->def.record_length;
+  std::string kf = h->new_kf[static_cast<size_t>(key_number)];
+  std::string scratch = data;
+  return Deliver(h, key_number, kf, id, data, reinterpret_cast<uint8_t*>(scratch.data()), &n,
+                 key_buffer);
+}
+
+Status DoUpdate(Handle* h, const uint8_t* buffer, const uint32_t* data_length,
+                uint8_t* key_buffer) {
+  if (!h->has_cur || !h->cur_exists) return kNoCurrentRecord;
+  if (buffer == nullptr || *data_length != h->def.record_length) return kDataBufferShort;
+  WriteLock lock(h, h->cur_id);
+  if (!lock.held()) return kRecordLocked;
+  const int64_t id = h->cur_id;
+  Status s = InTransaction(h, [&]() -> Status {
+    std::string old;
+    if (Status st = FetchById(h, id, &old); st != kOk) {
+      return st == kInvalidRecordPosition ? kNoCurrentRecord : st;
+    }
+    Counts c;
+    if (int rc = ReadCounts(h, &c); rc != SQLITE_OK) return FromSqlite(rc);
+    FormsOf(h, reinterpret_cast<const uint8_t*>(old.data()), &h->old_kf);
+    FormsOf(h, buffer, &h->new_kf);
+    for (size_t k = 0; k < h->def.keys.size(); ++k) {
+      KeyStatements& ks = *h->keys[k];
+      const Key& key = h->def.keys[k];
+      int rc = SQLITE_OK;
+      if (h->old_kf[k] == h->new_kf[k]) {
+        ks.update.BindBlob(1, h->old_kf[k]);
+        ks.update.BindInt(2, id);
+        ks.update.BindBlob(3, buffer, h->def.record_length);
+        if ((rc = ks.update.Run()) != SQLITE_OK) return FromSqlite(rc);
+        continue;
+      }
+      if (!key.modifiable) return kKeyNotModifiable;
+      bool exists = false;
+      if ((rc = KeyExists(ks, h->new_kf[k], &exists)) != SQLITE_OK) return FromSqlite(rc);
+      if (exists && !key.duplicates) return kDuplicateKey;
+      if (!exists) ++c.distinct[k];
+      ks.remove.BindBlob(1, h->old_kf[k]);
+      ks.remove.BindInt(2, id);
+      if ((rc = ks.remove.Run()) != SQLITE_OK) return FromSqlite(rc);
+      if ((rc = KeyExists(ks, h->old_kf[k], &exists)) != SQLITE_OK) return FromSqlite(rc);
+      if (!exists) --c.distinct[k];
+      ks.insert.BindBlob(1, h->new_kf[k]);
+      ks.insert.BindInt(2, id);
+      ks.insert.BindBlob(3, buffer, h->def.record_length);
+      if ((rc = ks.insert.Run()) != SQLITE_OK) return FromSqlite(rc);
+    }
+    h->rec_update->BindInt(1, id);
+    h->rec_update->BindBlob(2, buffer, h->def.record_length);
+    if (int rc = h->rec_update->Run(); rc != SQLITE_OK) return FromSqlite(rc);
+    return FromSqlite(WriteCounts(h, c));
+  });
+  if (s != kOk) return s;
+  h->cur_kf = h->new_kf[static_cast<size_t>(h->cur_key)];
+  if (key_buffer != nullptr) {
+    ExtractKey(h->def.keys[static_cast<size_t>(h->cur_key)], buffer, key_buffer);
+  }
+  return kOk;
+}
+
+Status DoDelete(Handle* h) {
+  if (!h->has_cur || !h->cur_exists) return kNoCurrentRecord;
+  WriteLock lock(h, h->cur_id);
+  if (!lock.held()) return kRecordLocked;
+  const int64_t id = h->cur_id;
+  Status s = InTransaction(h, [&]() -> Status {
+    std::string old;
+    if (Status st = FetchById(h, id, &old); st != kOk) {
+      return st == kInvalidRecordPosition ? kNoCurrentRecord : st;
+    }
+    Counts c;
+    if (int rc = ReadCounts(h, &c); rc != SQLITE_OK) return FromSqlite(rc);
+    FormsOf(h, reinterpret_cast<const uint8_t*>(old.data()), &h->old_kf);
+    for (size_t k = 0; k < h->def.keys.size(); ++k) {
+      KeyStatements& ks = *h->keys[k];
+      ks.remove.BindBlob(1, h->old_kf[k]);
+      ks.remove.BindInt(2, id);
+      int rc = ks.remove.Run();
+      if (rc != SQLITE_OK) return FromSqlite(rc);
+      bool exists = false;
+      if ((rc = KeyExists(ks, h->old_kf[k], &exists)) != SQLITE_OK) return FromSqlite(rc);
+      if (!exists) --c.distinct[k];
+    }
+    h->rec_delete->BindInt(1, id);
+    if (int rc = h->rec_delete->Run(); rc != SQLITE_OK) return FromSqlite(rc);
+    --c.records;
+    return FromSqlite(WriteCounts(h, c));
+  });
+  if (s != kOk) return s;
+  h->cur_exists = false;
+  if (h->locked_id == id) {
+    h->locks->UnlockRecord(static_cast<uint32_t>(id));
+    h->locked_id = 0;
+  }
+  return kOk;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// 6. Entry point and administration
+
+Status RecordManagerCall(uint16_t operation, uint8_t* position_block, void* data_buffer,
+                         uint32_t* data_length, void* key_buffer, uint8_t key_length,
+                         int8_t key_number) {
+  uint32_t no_length = 0;
+  if (data_length == nullptr) data_length = &no_length;
+  uint8_t* data = static_cast<uint8_t*>(data_buffer);
+  uint8_t* key = static_cast<uint8_t*>(key_buffer);
+  bool lock = false;
+  uint16_t op = operation;
+  if (op >= kLockNoWaitBias && op < kLockNoWaitBias + 100) {
+    op = static_cast<uint16_t>(op - kLockNoWaitBias);
+    if (!IsReadOperation(op)) return kInvalidOperation;
+    lock = op != kOpGetPosition;
+  }
+  switch (op) {
+    case kOpOpen:
+      return DoOpen(position_block, data, data_length, key, key_length, key_number);
+    case kOpCreate:
+      return DoCreate(data, data_length, key, key_length, key_number);
+    case kOpReset:
+      Handles().clear();
+      return kOk;
+    case kOpClose:
+    case kOpInsert:
+    case kOpUpdate:
+    case kOpDelete:
+    case kOpStat:
+      break;
+    default:
+      if (!IsReadOperation(op)) return kInvalidOperation;
+  }
+  Handle* h = Lookup(position_block);
+  if (h == nullptr) return kFileNotOpen;
+  switch (op) {
+    case kOpClose:
+      CloseHandle(position_block);
+      return kOk;
+    case kOpInsert:
+      return DoInsert(h, data, data_length, key, key_number);
+    case kOpUpdate:
+      return DoUpdate(h, data, data_length, key);
+    case kOpDelete:
+      return DoDelete(h);
+    case kOpStat:
+      return DoStat(h, data, data_length);
+    default:
+      return Read(h, op, lock, data, data_length, key, key_number);
+  }
+}
+
+Status SetOwnerName(uint8_t* position_block, const std::string& name) {
+  Handle* h = Lookup(position_block);
+  if (h == nullptr) return kFileNotOpen;
+  return InTransaction(h, [&]() -> Status {
+    Stmt st;
+    int rc = st.Prepare(h->db, "UPDATE rm_file SET owner = ?1 WHERE id = 1");
+    if (rc != SQLITE_OK) return FromSqlite(rc);
+    sqlite3_bind_text(st.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    return FromSqlite(st.Run());
+  });
+}
+
+Status InsertAll(uint8_t* position_block, const std::vector<std::string>& records,
+                 int64_t* failed_index) {
+  *failed_index = -1;
+  Handle* h = Lookup(position_block);
+  if (h == nullptr) return kFileNotOpen;
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (records[i].size() != h->def.record_length) {
+      *failed_index = static_cast<int64_t>(i);
+      return kDataBufferShort;
+    }
+  }
+  // A bulk load touches every page of every key table; a larger cache for
+  // the load alone keeps it from re-reading them.
+  Exec(h->db, "PRAGMA cache_size = -131072");
+  Status result = InTransaction(h, [&]() -> Status {
+    Counts c;
+    if (int rc = ReadCounts(h, &c); rc != SQLITE_OK) return FromSqlite(rc);
+    const bool was_empty = c.records == 0;
+    const size_t n = records.size();
+    std::vector<int64_t> ids(n);
+    for (size_t i = 0; i < n; ++i) {
+      h->rec_insert->BindBlob(1, records[i]);
+      if (int rc = h->rec_insert->Run(); rc != SQLITE_OK) {
+        *failed_index = static_cast<int64_t>(i);
+        return FromSqlite(rc);
+      }
+      ids[i] = sqlite3_last_insert_rowid(h->db);
+      if (ids[i] > static_cast<int64_t>(UINT32_MAX)) return kIoError;
+    }
+    // Key entries go in sorted, which keeps every B-tree insert an append.
+    // Each sort entry is the comparable form followed by the record's index
+    // big-endian, so a plain sort keeps equal keys in input order and short
+    // keys stay inside the string object (no pointer chasing while sorting).
+    std::vector<std::string> entries(n);
+    std::string form;
+    for (size_t k = 0; k < h->def.keys.size(); ++k) {
+      const Key& key = h->def.keys[k];
+      const size_t kl = static_cast<size_t>(key.length);
+      KeyStatements& ks = *h->keys[k];
+      h->raw_key.resize(kl);
+      for (size_t i = 0; i < n; ++i) {
+        ExtractKey(key, reinterpret_cast<const uint8_t*>(records[i].data()),
+                   reinterpret_cast<uint8_t*>(h->raw_key.data()));
+        ComparableForm(h->def, key, reinterpret_cast<const uint8_t*>(h->raw_key.data()), &form);
+        std::string& e = entries[i];
+        e.assign(form);
+        for (int shift = 24; shift >= 0; shift -= 8) {
+          e.push_back(static_cast<char>((i >> shift) & 0xFF));
+        }
+      }
+      std::sort(entries.begin(), entries.end());
+      for (size_t j = 0; j < n; ++j) {
+        const std::string& e = entries[j];
+        size_t i = 0;
+        for (size_t b = kl; b < kl + 4; ++b) i = (i << 8) | static_cast<uint8_t>(e[b]);
+        const bool first_of_value = j == 0 || std::memcmp(entries[j - 1].data(), e.data(), kl) != 0;
+        if (!first_of_value && !key.duplicates) {
+          *failed_index = static_cast<int64_t>(i);
+          return kDuplicateKey;
+        }
+        if (first_of_value) {
+          bool exists = false;
+          if (!was_empty) {
+            form.assign(e.data(), kl);
+            if (int rc = KeyExists(ks, form, &exists); rc != SQLITE_OK) return FromSqlite(rc);
+          }
+          if (exists && !key.duplicates) {
+            *failed_index = static_cast<int64_t>(i);
+            return kDuplicateKey;
+          }
+          if (!exists) ++c.distinct[k];
+        }
+        ks.insert.BindBlob(1, e.data(), kl);
+        ks.insert.BindInt(2, ids[i]);
+        ks.insert.BindBlob(3, records[i]);
+        if (int rc = ks.insert.Run(); rc != SQLITE_OK) return FromSqlite(rc);
+      }
+    }
+    c.records += static_cast<int64_t>(n);
+    return FromSqlite(WriteCounts(h, c));
+  });
+  Exec(h->db, "PRAGMA cache_size = -2000");
+  Exec(h->db, "PRAGMA shrink_memory");
+  return result;
+}
+
+}  // namespace recmgr

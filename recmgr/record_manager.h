@@ -1,0 +1,112 @@
+// The record manager: an embedded keyed-record engine reached through one
+// entry point, RecordManagerCall. Each data file is one SQLite database at the
+// path the caller names; other processes share it through SQLite's WAL
+// journal and through POSIX advisory locks on a side file next to it
+// ("<path>-lck"), so a killed process never leaves a lock behind.
+//
+// The engine is single-threaded: call it from one thread only. Handles live
+// in a process-wide table; a 128-byte position block names one of them and
+// carries its currency between calls. Blocks stay valid until Close or Reset.
+#ifndef TELVORAN_RECMGR_RECORD_MANAGER_H_
+#define TELVORAN_RECMGR_RECORD_MANAGER_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace recmgr {
+
+using platform::Status;
+
+inline constexpr int kPositionBlockSize = 128;
+
+// Operation codes. Must match the table in recmgr/README.md.
+enum Operation : uint16_t {
+  kOpOpen = 0,
+  kOpClose = 1,
+  kOpInsert = 2,
+  kOpUpdate = 3,
+  kOpDelete = 4,
+  kOpGetEqual = 5,
+  kOpGetNext = 6,
+  kOpGetPrevious = 7,
+  kOpGetGreater = 8,
+  kOpGetGreaterOrEqual = 9,
+  kOpGetLess = 10,
+  kOpGetLessOrEqual = 11,
+  kOpGetFirst = 12,
+  kOpGetLast = 13,
+  kOpCreate = 14,
+  kOpStat = 15,
+  kOpGetPosition = 22,
+  kOpGetDirect = 23,
+  kOpReset = 28,
+};
+
+// Added to a read operation: take a single-record lock without waiting.
+inline constexpr uint16_t kLockNoWaitBias = 200;
+
+// Open modes (key number of Open).
+inline constexpr int8_t kOpenNormal = 0;
+inline constexpr int8_t kOpenExclusive = -4;
+// Create mode (key number of Create): refuse an existing file. Any other
+// key number replaces it.
+inline constexpr int8_t kCreateNoReplace = -1;
+
+// Statuses. Must match the table in recmgr/README.md.
+inline constexpr Status kOk = 0;
+inline constexpr Status kInvalidOperation = 1;
+inline constexpr Status kIoError = 2;
+inline constexpr Status kFileNotOpen = 3;
+inline constexpr Status kKeyNotFound = 4;
+inline constexpr Status kDuplicateKey = 5;
+inline constexpr Status kInvalidKeyNumber = 6;
+inline constexpr Status kNoCurrentRecord = 8;
+inline constexpr Status kEndOfFile = 9;
+inline constexpr Status kKeyNotModifiable = 10;
+inline constexpr Status kFileNotFound = 12;
+inline constexpr Status kDataBufferShort = 22;
+inline constexpr Status kInvalidDefinition = 25;
+inline constexpr Status kInvalidKeyPosition = 27;
+inline constexpr Status kInvalidRecordLength = 28;
+inline constexpr Status kInvalidKeyLength = 29;
+inline constexpr Status kNotADataFile = 30;
+inline constexpr Status kInvalidRecordPosition = 43;
+inline constexpr Status kInvalidOwner = 51;
+inline constexpr Status kFileExists = 59;
+inline constexpr Status kRecordLocked = 84;
+inline constexpr Status kFileLocked = 85;
+
+// The single entry point.
+//   operation     one of Operation, read operations optionally + 200
+//   position_block 128 bytes; zero-filled before Open, then left alone
+//   data_buffer   in/out; *data_length on entry is the bytes available or
+//                 to send, on return the bytes returned
+//   key_buffer    in/out; operations that return a key write the whole key
+//                 (as stored in the record), so it must hold at least the
+//                 longest key of the file (255 bytes are always enough)
+//   key_length    bytes of the key buffer the caller filled (Open, Create:
+//                 the path length; reads: the key length)
+//   key_number    the key for reads; a mode for Open and Create
+// Null buffers read as empty. Never throws.
+Status RecordManagerCall(uint16_t operation, uint8_t* position_block, void* data_buffer,
+                         uint32_t* data_length, void* key_buffer, uint8_t key_length,
+                         int8_t key_number);
+
+// Administration calls outside the entry point, used by the data tool.
+
+// Gives the file open in position_block the owner name (empty: none).
+Status SetOwnerName(uint8_t* position_block, const std::string& name);
+
+// Inserts the records in one transaction: either all of them go in or the
+// file is left as it was. Each record must be exactly the record length.
+// On failure *failed_index is the index of the offending record, or -1 when
+// the failure is not tied to one.
+Status InsertAll(uint8_t* position_block, const std::vector<std::string>& records,
+                 int64_t* failed_index);
+
+}  // namespace recmgr
+
+#endif  // TELVORAN_RECMGR_RECORD_MANAGER_H_

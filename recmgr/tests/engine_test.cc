@@ -1,0 +1,352 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "recmgr/record_manager.h"
+#include "recmgr/testing/engine_test_util.h"
+
+namespace recmgr {
+namespace {
+
+using testing::Definition;
+using testing::EngineFile;
+using testing::TempDir;
+
+// Records of 8 bytes: 0..3 a unique id, 4..5 a binary counter (duplicates),
+// 6 a letter compared case-blind (duplicates), 7 a descending byte.
+struct Fixture {
+  uint8_t table[256];
+  Fixture() {
+    for (int i = 0; i < 256; ++i) table[i] = static_cast<uint8_t>(i);
+    for (int c = 'a'; c <= 'z'; ++c) table[c] = static_cast<uint8_t>(c - 32);
+  }
+  std::string Def() const {
+    return Definition(8,
+                      {{{1, 4}},
+                       {{5, 2, kSegBinary | kSegDuplicates | kSegModifiable}},
+                       {{7, 1, kSegAlternate | kSegDuplicates | kSegModifiable},
+                        {8, 1, kSegDescending | kSegDuplicates | kSegModifiable}}},
+                      table);
+  }
+};
+
+std::string Rec(uint32_t id, uint16_t counter, char letter, uint8_t desc) {
+  std::string r(8, '\0');
+  for (int i = 0; i < 4; ++i) r[i] = static_cast<char>(id >> (8 * (3 - i)));
+  r[4] = static_cast<char>(counter & 0xFF);
+  r[5] = static_cast<char>(counter >> 8);
+  r[6] = letter;
+  r[7] = static_cast<char>(desc);
+  return r;
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("f.dat");
+    ASSERT_EQ(EngineFile::Create(path_, fx_.Def()), kOk);
+    ASSERT_EQ(file_.Open(path_), kOk);
+  }
+  TempDir dir_;
+  Fixture fx_;
+  std::string path_;
+  EngineFile file_;
+};
+
+TEST_F(EngineTest, CreateAndOpenStatuses) {
+  EXPECT_EQ(EngineFile::Create(path_, fx_.Def()), kFileExists);
+  EXPECT_EQ(EngineFile::Create(path_, fx_.Def(), 0), kOk);  // replace
+  EngineFile other;
+  EXPECT_EQ(other.Open(dir_.File("missing.dat")), kFileNotFound);
+  EXPECT_EQ(other.Open(dir_.path()), kNotADataFile);
+  EXPECT_EQ(EngineFile::Create(dir_.File("nodir/x.dat"), fx_.Def()), kIoError);
+  EXPECT_NE(EngineFile::Create(dir_.File("bad.dat"), Definition(0, {{{1, 1}}})), kOk);
+  EXPECT_NE(access(dir_.File("bad.dat").c_str(), F_OK), 0);
+}
+
+TEST_F(EngineTest, CallConventions) {
+  uint8_t zero_block[kPositionBlockSize] = {};
+  uint32_t length = 0;
+  EXPECT_EQ(RecordManagerCall(kOpGetFirst, zero_block, nullptr, &length, nullptr, 0, 0),
+            kFileNotOpen);
+  EXPECT_EQ(RecordManagerCall(99, file_.block(), nullptr, &length, nullptr, 0, 0),
+            kInvalidOperation);
+  EXPECT_EQ(RecordManagerCall(202, file_.block(), nullptr, &length, nullptr, 0, 0),
+            kInvalidOperation);  // no lock bias on writes
+  EXPECT_EQ(file_.Get(kOpGetNext, 0), kNoCurrentRecord);
+  EXPECT_EQ(file_.Get(kOpGetFirst, 0), kEndOfFile);
+  EXPECT_EQ(file_.Get(kOpGetFirst, 3), kInvalidKeyNumber);
+  EXPECT_EQ(file_.Get(kOpGetFirst, -1), kInvalidKeyNumber);
+  EXPECT_EQ(file_.Insert("short"), kDataBufferShort);
+  ASSERT_EQ(file_.Insert(Rec(1, 5, 'a', 1)), kOk);
+  EXPECT_EQ(file_.Insert(Rec(1, 6, 'b', 2)), kDuplicateKey);
+  std::string rec;
+  EXPECT_EQ(file_.Get(kOpGetFirst, 0, "", &rec, nullptr, 3), kDataBufferShort);
+  EXPECT_EQ(rec, Rec(1, 5, 'a', 1).substr(0, 3));
+  std::string key;
+  EXPECT_EQ(file_.Get(kOpGetEqual, 1, std::string("\x05\x00", 2), &rec, &key), kOk);
+  EXPECT_EQ(key.substr(0, 2), std::string("\x05\x00", 2));  // as stored, not reversed
+  EXPECT_EQ(file_.Get(kOpGetEqual, 1, std::string("\x06\x00", 2)), kKeyNotFound);
+  EXPECT_EQ(file_.Get(kOpGetGreater, 1, std::string("\x05\x00", 2)), kEndOfFile);
+  EXPECT_EQ(file_.Get(kOpGetLess, 1, std::string("\x05\x00", 2)), kEndOfFile);
+  EXPECT_EQ(file_.Get(kOpGetLessOrEqual, 1, std::string("\x05\x00", 2)), kOk);
+  EXPECT_EQ(file_.Direct(0, 0), kInvalidRecordPosition);
+  EXPECT_EQ(file_.Direct(999, 0), kInvalidRecordPosition);
+}
+
+// The reference order of key k: segment values compared as the engine
+// documents them, then insertion order.
+bool RefLess(int k, const std::pair<std::string, int>& a, const std::pair<std::string, int>& b,
+             const uint8_t* table) {
+  auto u = [](const std::string& s, int i) { return static_cast<uint8_t>(s[i]); };
+  std::tuple<uint32_t, uint32_t, int> ta, tb;
+  if (k == 0) {
+    ta = {static_cast<uint32_t>(u(a.first, 0) << 24 | u(a.first, 1) << 16 | u(a.first, 2) << 8 |
+                                u(a.first, 3)),
+          0, a.second};
+    tb = {static_cast<uint32_t>(u(b.first, 0) << 24 | u(b.first, 1) << 16 | u(b.first, 2) << 8 |
+                                u(b.first, 3)),
+          0, b.second};
+  } else if (k == 1) {
+    ta = {static_cast<uint32_t>(u(a.first, 4) | u(a.first, 5) << 8), 0, a.second};
+    tb = {static_cast<uint32_t>(u(b.first, 4) | u(b.first, 5) << 8), 0, b.second};
+  } else {
+    ta = {table[u(a.first, 6)], 255u - u(a.first, 7), a.second};
+    tb = {table[u(b.first, 6)], 255u - u(b.first, 7), b.second};
+  }
+  return ta < tb;
+}
+
+TEST_F(EngineTest, OrderMatchesSortedReferenceAfterInsertsAndDeletes) {
+  std::mt19937 rng(12345);
+  std::map<uint32_t, std::pair<std::string, int>> live;  // id -> (record, seq)
+  int seq = 0;
+  for (int step = 0; step < 1500; ++step) {
+    if (!live.empty() && rng() % 4 == 0) {
+      auto it = live.begin();
+      std::advance(it, rng() % live.size());
+      ASSERT_EQ(file_.Get(kOpGetEqual, 0, it->second.first.substr(0, 4)), kOk);
+      ASSERT_EQ(file_.Delete(), kOk);
+      live.erase(it);
+    } else {
+      uint32_t id = rng() % 100000;
+      if (live.count(id)) continue;
+      const std::string r = Rec(id, static_cast<uint16_t>(rng() % 700), "aAbBcZz"[rng() % 7],
+                                static_cast<uint8_t>(rng() % 4));
+      ASSERT_EQ(file_.Insert(r), kOk);
+      live[id] = {r, seq++};
+    }
+  }
+  std::string stat;
+  ASSERT_EQ(file_.Stat(&stat), kOk);
+  EXPECT_EQ(static_cast<size_t>(static_cast<uint8_t>(stat[6]) | static_cast<uint8_t>(stat[7]) << 8),
+            live.size());
+  for (int k = 0; k < 3; ++k) {
+    std::vector<std::pair<std::string, int>> ref;
+    for (auto& [id, v] : live) ref.push_back(v);
+    std::sort(ref.begin(), ref.end(),
+              [&](const auto& a, const auto& b) { return RefLess(k, a, b, fx_.table); });
+    std::vector<std::string> forward, backward;
+    std::string rec;
+    for (Status s = file_.Get(kOpGetFirst, static_cast<int8_t>(k), "", &rec); s == kOk;
+         s = file_.Get(kOpGetNext, static_cast<int8_t>(k), "", &rec)) {
+      forward.push_back(rec);
+    }
+    for (Status s = file_.Get(kOpGetLast, static_cast<int8_t>(k), "", &rec); s == kOk;
+         s = file_.Get(kOpGetPrevious, static_cast<int8_t>(k), "", &rec)) {
+      backward.push_back(rec);
+    }
+    ASSERT_EQ(forward.size(), ref.size()) << "key " << k;
+    ASSERT_EQ(backward.size(), ref.size()) << "key " << k;
+    for (size_t i = 0; i < ref.size(); ++i) {
+      EXPECT_EQ(forward[i], ref[i].first) << "key " << k << " forward " << i;
+      EXPECT_EQ(backward[ref.size() - 1 - i], ref[i].first) << "key " << k << " backward " << i;
+    }
+    // Greater-or-equal searches land on the reference's lower bound.
+    for (int probe = 0; probe < 50 && k == 1; ++probe) {
+      const uint16_t v = static_cast<uint16_t>(rng() % 720);
+      std::string kv = Rec(0, v, 'a', 0).substr(4, 2);
+      auto it = std::find_if(ref.begin(), ref.end(), [&](const auto& e) {
+        return static_cast<uint16_t>(static_cast<uint8_t>(e.first[4]) |
+                                     static_cast<uint8_t>(e.first[5]) << 8) >= v;
+      });
+      Status s = file_.Get(kOpGetGreaterOrEqual, 1, kv, &rec);
+      if (it == ref.end()) {
+        EXPECT_EQ(s, kEndOfFile);
+      } else {
+        EXPECT_EQ(s, kOk);
+        EXPECT_EQ(rec, it->first);
+      }
+    }
+  }
+}
+
+TEST_F(EngineTest, PositionsAreStableAndNeverReused) {
+  ASSERT_EQ(file_.Insert(Rec(1, 1, 'a', 0)), kOk);
+  const uint32_t p1 = file_.Position();
+  ASSERT_EQ(file_.Insert(Rec(2, 1, 'a', 0)), kOk);
+  const uint32_t p2 = file_.Position();
+  EXPECT_NE(p1, p2);
+  ASSERT_EQ(file_.Get(kOpGetEqual, 0, Rec(2, 0, 0, 0).substr(0, 4)), kOk);
+  ASSERT_EQ(file_.Update(Rec(2, 9, 'q', 7)), kOk);
+  EXPECT_EQ(file_.Position(), p2);
+  ASSERT_EQ(file_.Delete(), kOk);
+  EXPECT_EQ(file_.Position(), 0u);
+  ASSERT_EQ(file_.Insert(Rec(3, 1, 'a', 0)), kOk);
+  EXPECT_GT(file_.Position(), p2);
+  std::string rec;
+  EXPECT_EQ(file_.Direct(p2, 0), kInvalidRecordPosition);
+  ASSERT_EQ(file_.Direct(p1, 0, &rec), kOk);
+  EXPECT_EQ(rec, Rec(1, 1, 'a', 0));
+  // Direct establishes currency on the key given.
+  ASSERT_EQ(file_.Get(kOpGetNext, 0, "", &rec), kOk);
+  EXPECT_EQ(rec, Rec(3, 1, 'a', 0));
+}
+
+TEST_F(EngineTest, UpdateAndDeleteRules) {
+  ASSERT_EQ(file_.Insert(Rec(1, 1, 'a', 0)), kOk);
+  ASSERT_EQ(file_.Insert(Rec(2, 2, 'b', 0)), kOk);
+  EXPECT_EQ(file_.Update(Rec(1, 2, 'b', 0)), kKeyNotModifiable);  // key 0 fixed
+  ASSERT_EQ(file_.Get(kOpGetFirst, 1), kOk);
+  EXPECT_EQ(file_.Update(Rec(1, 2, 'b', 0)), kOk);  // duplicates allowed on 1, 2
+  std::string rec;
+  ASSERT_EQ(file_.Get(kOpGetNext, 1, "", &rec), kOk);  // insertion order: id 1 first
+  EXPECT_EQ(rec, Rec(2, 2, 'b', 0));
+  ASSERT_EQ(file_.Get(kOpGetFirst, 0), kOk);
+  ASSERT_EQ(file_.Delete(), kOk);
+  EXPECT_EQ(file_.Delete(), kNoCurrentRecord);
+  ASSERT_EQ(file_.Get(kOpGetNext, 0, "", &rec), kOk);  // goes on from the deleted place
+  EXPECT_EQ(rec, Rec(2, 2, 'b', 0));
+}
+
+TEST_F(EngineTest, InsertAllIsAllOrNothing) {
+  ASSERT_EQ(file_.Insert(Rec(5, 1, 'a', 0)), kOk);
+  int64_t failed = 0;
+  std::vector<std::string> recs = {Rec(1, 1, 'a', 0), Rec(2, 1, 'a', 0), Rec(5, 1, 'a', 0)};
+  EXPECT_EQ(InsertAll(file_.block(), recs, &failed), kDuplicateKey);
+  EXPECT_EQ(failed, 2);
+  recs = {Rec(1, 1, 'a', 0), Rec(1, 1, 'a', 0)};
+  EXPECT_EQ(InsertAll(file_.block(), recs, &failed), kDuplicateKey);
+  recs = {Rec(1, 1, 'a', 0), "short"};
+  EXPECT_EQ(InsertAll(file_.block(), recs, &failed), kDataBufferShort);
+  EXPECT_EQ(failed, 1);
+  std::string stat;
+  ASSERT_EQ(file_.Stat(&stat), kOk);
+  EXPECT_EQ(stat[6], 1);
+  recs = {Rec(3, 7, 'a', 0), Rec(1, 7, 'A', 0), Rec(2, 8, 'b', 0)};
+  ASSERT_EQ(InsertAll(file_.block(), recs, &failed), kOk);
+  ASSERT_EQ(file_.Stat(&stat), kOk);
+  EXPECT_EQ(stat[6], 4);
+  EXPECT_EQ(stat[16 + 6], 4);  // key 0 distinct
+  EXPECT_EQ(stat[32 + 6], 3);  // counters 1, 7, 8
+  EXPECT_EQ(stat[48 + 6], 2);  // letters A, B (case-blind)
+  EXPECT_EQ(stat[64 + 6], 2);
+}
+
+TEST_F(EngineTest, OwnerName) {
+  EngineFile other;
+  EXPECT_EQ(other.Open(path_, "9999"), kOk);  // no owner: anything goes
+  other.Close();
+  ASSERT_EQ(SetOwnerName(file_.block(), "1234"), kOk);
+  EXPECT_EQ(other.Open(path_, "9999"), kInvalidOwner);
+  EXPECT_EQ(other.Open(path_, ""), kInvalidOwner);
+  EXPECT_EQ(other.Open(path_, "1234"), kOk);
+}
+
+TEST_F(EngineTest, ChangesThroughAnotherHandleAreSeenAtOnce) {
+  for (uint32_t i = 0; i < 40; i += 2) ASSERT_EQ(file_.Insert(Rec(i, 0, 'a', 0)), kOk);
+  EngineFile reader;
+  ASSERT_EQ(reader.Open(path_), kOk);
+  std::string rec;
+  ASSERT_EQ(reader.Get(kOpGetFirst, 0, "", &rec), kOk);
+  ASSERT_EQ(reader.Get(kOpGetNext, 0, "", &rec), kOk);  // fills a read-ahead batch
+  ASSERT_EQ(file_.Insert(Rec(3, 0, 'a', 0)), kOk);
+  ASSERT_EQ(reader.Get(kOpGetNext, 0, "", &rec), kOk);
+  EXPECT_EQ(rec, Rec(3, 0, 'a', 0));
+}
+
+TEST_F(EngineTest, LocksBetweenHandles) {
+  ASSERT_EQ(file_.Insert(Rec(1, 0, 'a', 0)), kOk);
+  ASSERT_EQ(file_.Insert(Rec(2, 0, 'a', 0)), kOk);
+  EngineFile other;
+  ASSERT_EQ(other.Open(path_), kOk);
+  ASSERT_EQ(file_.Get(kOpGetFirst + kLockNoWaitBias, 0), kOk);
+  const uint32_t p1 = file_.Position();
+  EXPECT_EQ(other.Get(kOpGetFirst + kLockNoWaitBias, 0), kRecordLocked);
+  EXPECT_EQ(other.Get(kOpGetFirst, 0), kOk);  // a plain read still succeeds
+  EXPECT_EQ(other.Update(Rec(1, 5, 'a', 0)), kRecordLocked);
+  EXPECT_EQ(other.Direct(p1, 0, nullptr, kOpGetDirect + kLockNoWaitBias), kRecordLocked);
+  // Locking the next record releases the first.
+  ASSERT_EQ(file_.Get(kOpGetNext + kLockNoWaitBias, 0), kOk);
+  EXPECT_EQ(other.Get(kOpGetFirst + kLockNoWaitBias, 0), kOk);
+  EXPECT_EQ(other.Get(kOpGetNext + kLockNoWaitBias, 0), kRecordLocked);
+  // A failed lock leaves the currency where it was.
+  EXPECT_EQ(other.Position(), p1);
+
+  // Exclusive open: others cannot open, and open ones read 85.
+  EngineFile exclusive;
+  EXPECT_EQ(exclusive.Open(path_, "", kOpenExclusive), kOk);
+  EngineFile late;
+  EXPECT_EQ(late.Open(path_), kFileLocked);
+  EXPECT_EQ(other.Get(kOpGetFirst, 0), kFileLocked);
+  EXPECT_EQ(other.Insert(Rec(9, 0, 'a', 0)), kFileLocked);
+  exclusive.Close();
+  EXPECT_EQ(other.Get(kOpGetFirst, 0), kOk);
+
+  // Reset releases everything this process holds.
+  uint32_t length = 0;
+  ASSERT_EQ(RecordManagerCall(kOpReset, nullptr, nullptr, &length, nullptr, 0, 0), kOk);
+  EXPECT_EQ(file_.Get(kOpGetFirst, 0), kFileNotOpen);
+  EngineFile again;
+  ASSERT_EQ(again.Open(path_), kOk);
+  EXPECT_EQ(again.Get(kOpGetLast + kLockNoWaitBias, 0), kOk);
+}
+
+TEST(EngineForeignFiles, GiveNotADataFile) {
+  TempDir dir;
+  Fixture fx;
+  auto write = [](const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  };
+  std::mt19937 rng(7);
+  std::string noise(8192, '\0');
+  for (char& c : noise) c = static_cast<char>(rng());
+  write(dir.File("noise.dat"), noise);
+  write(dir.File("empty.dat"), "");
+  write(dir.File("header.dat"), std::string("SQLite format 3\0", 16) + noise);
+  {
+    // A SQLite file of another schema.
+    const std::string p = dir.File("other.dat");
+    ASSERT_EQ(EngineFile::Create(p, fx.Def()), kOk);
+    std::string cmd = "sqlite3 '" + p + "' 'DROP TABLE rm_file;' 2>/dev/null";
+    if (std::system(cmd.c_str()) != 0) write(p, std::string("SQLite format 3\0", 16));
+  }
+  {
+    // A real data file cut in half.
+    const std::string p = dir.File("cut.dat");
+    ASSERT_EQ(EngineFile::Create(p, fx.Def()), kOk);
+    EngineFile f;
+    ASSERT_EQ(f.Open(p), kOk);
+    std::vector<std::string> recs;
+    for (uint32_t i = 0; i < 3000; ++i) recs.push_back(Rec(i, static_cast<uint16_t>(i), 'a', 0));
+    int64_t failed = 0;
+    ASSERT_EQ(InsertAll(f.block(), recs, &failed), kOk);
+    f.Close();
+    const auto size = std::filesystem::file_size(p);
+    std::filesystem::resize_file(p, size / 2);
+  }
+  for (const char* name : {"noise.dat", "empty.dat", "header.dat", "other.dat", "cut.dat"}) {
+    EngineFile f;
+    EXPECT_EQ(f.Open(dir.File(name)), kNotADataFile) << name;
+  }
+}
+
+}  // namespace
+}  // namespace recmgr

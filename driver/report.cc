@@ -94,21 +94,41 @@ platform::Status Next(int16_t file) {
   return status;
 }
 
+// The settlement flags of the receipt types, looked up once per community:
+// every owner of a community asks for the same ten or so types. The lookup
+// leaves the flag at 9 when the type is missing, which never counts.
+class ReceiptFlags {
+ public:
+  explicit ReceiptFlags(ReportBuffers& b) : b_(b) {}
+
+  bool Settles(const std::string& key) {
+    for (const auto& [k, settles] : known_) {
+      if (k == key) return settles;
+    }
+    ReceiptTypeView receipt{b_.receipt_type};
+    receipt.SetSettlementFlag(9);
+    Seek(kReceiptTypeFile, 0, key, 0);
+    bool settles = receipt.SettlementFlag() == 1;
+    known_.emplace_back(key, settles);
+    return settles;
+  }
+
+ private:
+  ReportBuffers& b_;
+  std::vector<std::pair<std::string, bool>> known_;
+};
+
 // Subtracts the owner's amounts of the receipt types whose settlement flag
-// is 1. A missing receipt type keeps the flag at 9 and does not count.
-int64_t CarriedBalanceOf(ReportBuffers& b) {
+// is 1.
+int64_t CarriedBalanceOf(ReportBuffers& b, ReceiptFlags& flags) {
   OwnerView owner{b.owner};
-  ReceiptTypeView receipt{b.receipt_type};
   int64_t carried = 0;
   for (int k = 1; k <= 8; ++k) {
-    receipt.SetSettlementFlag(9);
-    Seek(kReceiptTypeFile, 0, std::string(1, static_cast<char>(k)), 0);
-    if (receipt.SettlementFlag() == 1) carried -= owner.FixedAmount(k);
+    if (flags.Settles(std::string(1, static_cast<char>(k)))) carried -= owner.FixedAmount(k);
   }
   for (int e = 1; e <= 2; ++e) {
-    receipt.SetSettlementFlag(9);
-    Seek(kReceiptTypeFile, 0, format::PackDigits(format::ZeroPad(owner.ExtraTypeCode(e), 2)), 0);
-    if (receipt.SettlementFlag() == 1) carried -= owner.ExtraAmount(e);
+    std::string key = format::PackDigits(format::ZeroPad(owner.ExtraTypeCode(e), 2));
+    if (flags.Settles(key)) carried -= owner.ExtraAmount(e);
   }
   return carried;
 }
@@ -145,10 +165,11 @@ CommunityFigures ComputeFigures(ReportBuffers& b, const ReportParameters& p) {
   }
 
   OwnerView owner{b.owner};
+  ReceiptFlags flags(b);
   for (platform::Status st = Seek(kOwnerFile, 0, code, 1);
        st == 0 && owner.Key().compare(0, 2, code) == 0; st = Next(kOwnerFile)) {
     ++f.owner_count;
-    f.carried_balance += CarriedBalanceOf(b);
+    f.carried_balance += CarriedBalanceOf(b, flags);
     f.collections += CollectionsOf(b, owner.Key(), p.report_date);
   }
 

@@ -300,6 +300,35 @@ TEST_F(ReportTest, SumsBeyondThirtyTwoBitsAreNotWrapped) {
   EXPECT_NE(out.find(" 85 ,-40000000,0, 1 "), std::string::npos);
 }
 
+// The carried balance counts only the owner amounts of receipt types whose
+// settlement flag is 1; a receipt type with no record never counts.
+TEST_F(ReportTest, CarriedBalanceFromSettlingReceiptTypes) {
+  data_.receipt_types.push_back(demodata::ReceiptType(
+      static_cast<uint8_t>(demodata::Code(10, 2)[0]), 1));  // additional type 10 settles
+  data_.communities.push_back(demodata::Community(Community(9, "SALDO")));
+  for (int f = 1; f <= 3; ++f) {
+    demodata::OwnerSpec o;
+    o.community = 9;
+    o.flat = f;
+    o.name = "OWNER*" + std::to_string(f);
+    o.fixed_amounts[1] = 1000 * f;  // type 1 settles: counts
+    o.fixed_amounts[2] = 500;       // type 2 does not
+    o.fixed_amounts[3] = 700;       // type 3 has no record
+    o.extra_types[1] = 10;
+    o.extra_amounts[1] = 20;        // counts
+    o.extra_types[2] = 11;          // no record
+    o.extra_amounts[2] = 9999;
+    data_.owners.push_back(demodata::Owner(o));
+  }
+  Pay(9, Date(2026, 11, 2), "NE", "x", 100, 'N', 1);
+  std::string out = Run("30/11/2026", "1", "0", "999", "999", "1");
+  // -(1000 + 2000 + 3000) - 3 x 20 = -60,60
+  EXPECT_NE(out.find("R\xe3SSEC LIQUIDACI\xe0 ANTERIOR , 0 \r\nJUSD\r\n 85 ,     -60,60, 2 "),
+            std::string::npos);
+  // Balance: -60,60 + 0 - 1,00
+  EXPECT_NE(out.find(" 85 ,     -61,60, 1 "), std::string::npos);
+}
+
 TEST(ReportArithmeticTest, RoundedPercentTiesToEven) {
   struct {
     float rate;

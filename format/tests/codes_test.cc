@@ -74,7 +74,7 @@ TEST(CodeRoundTripTest, EveryCodeOfTwoGroupsInASample) {
   int checked = 0;
   for (int a = 0; a <= 9999; ++a) {
     for (int b = 0; b <= 9999; b += (a % 97 == 0) ? 1 : 613) {
-      char typed[16];
+      char typed[32];
       std::snprintf(typed, sizeof typed, "%d.%d", a, b);
       std::string want;
       if (b != 0) {
@@ -84,7 +84,7 @@ TEST(CodeRoundTripTest, EveryCodeOfTwoGroupsInASample) {
       }
       ASSERT_EQ(CodeToText(TextToCode(typed)), want) << typed;
       // Leading zeros typed in either group make the same code.
-      char padded[16];
+      char padded[32];
       std::snprintf(padded, sizeof padded, "%04d.%04d", a, b);
       ASSERT_EQ(TextToCode(padded), TextToCode(typed)) << padded;
       ++checked;
@@ -95,7 +95,7 @@ TEST(CodeRoundTripTest, EveryCodeOfTwoGroupsInASample) {
 
 TEST(CodeRoundTripTest, SixDigitFirstGroups) {
   for (int a = 0; a <= 999999; a += 7919) {
-    char typed[16];
+    char typed[32];
     std::snprintf(typed, sizeof typed, "%06d", a);
     EXPECT_EQ(CodeToText(TextToCode(typed)), a == 0 ? "" : std::to_string(a)) << typed;
     std::snprintf(typed, sizeof typed, "%06d.%04d", a, a % 10000);

@@ -360,7 +360,8 @@ PrintRunResult RunPrintRun(const ReportParameters& p, bool run_print_program,
   const std::string program = settings.program_dir + "ZIZAVEZU";
   int code = platform::CurrentEnv().RunProgram(program, {});
   if (code < 0) {
-    *message = "cannot start the print program " + platform::HostPath(program);
+    *message = "the print program " + platform::HostPath(program) +
+               " could not be started or did not end normally";
     return PrintRunResult::kPrintProgramMissing;
   }
   if (code != 0) {

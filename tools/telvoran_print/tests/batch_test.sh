@@ -32,7 +32,7 @@ set +e
 # A print program that cannot be started: a message and status 1.
 ZELEXE="$work/none/" "$bin" 31/12/2026 1 0 999 999 1 2>"$work/err"; rc=$?
 [ $rc -eq 1 ] || fail "missing print program gave $rc"
-grep -q "cannot start the print program" "$work/err" || fail "message for a missing print program"
+grep -q "could not be started" "$work/err" || fail "message for a missing print program"
 
 # A print file that cannot be created: status 1 and no print file.
 mkdir -p "$work/t2"

@@ -7,13 +7,14 @@ cd "$(dirname "$0")/.."
 factor="${1:-1}"
 build=build/release
 dir="$(realpath -m build/bench-report-$factor)"
-if [ ! -f "$dir/root/DADES/PagamH.dat" ]; then
+if [ ! -f "$dir/scaled" ]; then
   scripts/demo-prepare "$dir" "$build" >/dev/null
   # Community codes have four digits: at most 9,999 communities.
   communities=$((1000 * factor > 9999 ? 9999 : 1000 * factor))
   "$build/tools/demodata/demodata" scale "$dir/root" --communities $communities \
     --owners $((40000 * factor)) --payments $((2000000 * factor)) \
     --collections $((400000 * factor)) --seed 7
+  touch "$dir/scaled"
 fi
 source "$dir/env"
 cd "$ZELROOT"

@@ -24,12 +24,12 @@ CurrencyLetters& Currency() {
   return letters;
 }
 
-void SetCurrency(const std::string& spec) {
+void SetCurrency(const std::string& selection) {
   CurrencyLetters& c = Currency();
-  size_t comma = spec.find(',');
+  size_t comma = selection.find(',');
   if (comma != std::string::npos) {
-    std::string after = TrimBlanks(spec.substr(comma + 1));
-    if (FirstUpper(spec) == "A") {
+    std::string after = TrimBlanks(selection.substr(comma + 1));
+    if (FirstUpper(selection) == "A") {
       c.main = after.empty() ? "E" : FirstUpper(after);
       c.current = c.main;
     } else {
@@ -37,7 +37,7 @@ void SetCurrency(const std::string& spec) {
     }
     return;
   }
-  if (FirstUpper(spec) == "P") {
+  if (FirstUpper(selection) == "P") {
     c.current = c.print.empty() ? c.main : c.print;
   } else {
     c.current = c.main;

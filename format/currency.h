@@ -23,7 +23,7 @@ CurrencyLetters& Currency();
 // Without a comma: "p..." makes the print currency current (the main one when
 // no print currency is set); anything else, the empty text included, makes
 // the main currency current again.
-void SetCurrency(const std::string& spec);
+void SetCurrency(const std::string& selection);
 
 }  // namespace format
 

@@ -24,7 +24,7 @@ TEST(SetCurrencyTest, StartUpReportAndBack) {
 
 TEST(SetCurrencyTest, Table) {
   struct {
-    const char* spec;
+    const char* selection;
     const char* main;
     const char* print;
     const char* current;
@@ -34,10 +34,10 @@ TEST(SetCurrencyTest, Table) {
   };
   for (const auto& c : cases) {
     Currency() = {};
-    SetCurrency(c.spec);
-    EXPECT_EQ(Currency().main, c.main) << c.spec;
-    EXPECT_EQ(Currency().print, c.print) << c.spec;
-    EXPECT_EQ(Currency().current, c.current) << c.spec;
+    SetCurrency(c.selection);
+    EXPECT_EQ(Currency().main, c.main) << c.selection;
+    EXPECT_EQ(Currency().print, c.print) << c.selection;
+    EXPECT_EQ(Currency().current, c.current) << c.selection;
   }
   Currency() = {};
   SetCurrency("a,E");

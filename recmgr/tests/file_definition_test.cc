@@ -57,7 +57,7 @@ TEST(FileDefinitionTest, RefusesDefinitionsOutsideTheLimits) {
       {"key of 256 bytes", Definition(1000, {{{1, 200}, {201, 56}}})},
       {"segments cut off", Definition(10, {{{1, 2}}, {{3, 2}}}).substr(0, 40)},
       {"table cut off", with_table.substr(0, with_table.size() - 1)},
-      {"file spec cut off", std::string(10, '\0')},
+      {"file header cut off", std::string(10, '\0')},
   };
   for (const Case& c : cases) {
     FileDefinition def;

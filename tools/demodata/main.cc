@@ -89,15 +89,15 @@ int Demo(const std::string& root) {
   int person = 0;
   for (int c = 1; c <= 5; ++c) {
     const Town& t = towns[c - 1];
-    demodata::CommunitySpec spec;
-    spec.code = c;
-    spec.name = Cp850(t.name);
-    spec.monthly_fee = t.fee;
-    spec.rate_index = t.rate;
-    spec.previous_settlement = t.previous;
-    for (int g = 2; g <= 7; ++g) spec.groups[static_cast<size_t>(g)] = Cp850(t.groups[g]);
-    spec.tax_id = t.tax;
-    d.communities.push_back(demodata::Community(spec));
+    demodata::CommunitySpec community;
+    community.code = c;
+    community.name = Cp850(t.name);
+    community.monthly_fee = t.fee;
+    community.rate_index = t.rate;
+    community.previous_settlement = t.previous;
+    for (int g = 2; g <= 7; ++g) community.groups[static_cast<size_t>(g)] = Cp850(t.groups[g]);
+    community.tax_id = t.tax;
+    d.communities.push_back(demodata::Community(community));
     d.assignments.push_back(demodata::GroupAssignment(c, t.assignment));
 
     const int owners = 6 + (c * 3) % 7;
@@ -183,15 +183,15 @@ int Scale(const std::string& root, long communities, long owners, long payments,
   auto uniform = [&](long n) { return static_cast<long>(rng() % static_cast<unsigned long>(n)); };
   std::vector<int> flats_of(static_cast<size_t>(communities) + 1);
   for (long c = 1; c <= communities; ++c) {
-    demodata::CommunitySpec spec;
-    spec.code = static_cast<int>(c);
-    spec.name = "COMUNITAT " + std::to_string(c);
-    spec.monthly_fee = 1000 + static_cast<int32_t>(uniform(2000));
-    spec.previous_settlement = Date(2025, 12, 31);
-    spec.groups[2] = "ESCALA A";
-    spec.groups[3] = "ASCENSOR";
-    spec.tax_id = "ESH08" + std::to_string(100000 + c);
-    d.communities.push_back(demodata::Community(spec));
+    demodata::CommunitySpec community;
+    community.code = static_cast<int>(c);
+    community.name = "COMUNITAT " + std::to_string(c);
+    community.monthly_fee = 1000 + static_cast<int32_t>(uniform(2000));
+    community.previous_settlement = Date(2025, 12, 31);
+    community.groups[2] = "ESCALA A";
+    community.groups[3] = "ASCENSOR";
+    community.tax_id = "ESH08" + std::to_string(100000 + c);
+    d.communities.push_back(demodata::Community(community));
     d.assignments.push_back(demodata::GroupAssignment(static_cast<int>(c), "NEAASCLLAHOA"));
     long n = owners / communities + (c <= owners % communities ? 1 : 0);
     flats_of[static_cast<size_t>(c)] = static_cast<int>(n > 9999 ? 9999 : n);

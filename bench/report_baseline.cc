@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
   const std::string date = Packed(argv[2]);
   auto start = std::chrono::steady_clock::now();
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2((dir + "/PagamH.dat").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2((dir + "/PagamH.dat").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) !=
+      SQLITE_OK) {
     std::fprintf(stderr, "cannot open %s\n", (dir + "/PagamH.dat").c_str());
     return 1;
   }
@@ -64,7 +65,8 @@ int main(int argc, char** argv) {
     const unsigned char* d = static_cast<const unsigned char*>(sqlite3_column_blob(st, 0));
     if (sqlite3_column_bytes(st, 0) < 24) continue;
     if (std::memcmp(d + 4, date.data(), 4) > 0 || (d[21] != 'C' && d[21] != 'I')) continue;
-    collections[std::string(reinterpret_cast<const char*>(d), 4)] += int64_t{I32(d + 13)} - I32(d + 17);
+    collections[std::string(reinterpret_cast<const char*>(d), 4)] +=
+        int64_t{I32(d + 13)} - I32(d + 17);
   }
   sqlite3_finalize(st);
   sqlite3_close(db);

@@ -3,6 +3,7 @@
 #include "config/ini.h"
 #include "format/currency.h"
 #include "format/packed.h"
+#include "platform/blanks.h"
 
 namespace config {
 
@@ -30,8 +31,6 @@ int NumberValue(const std::string& text) {
   }
   return static_cast<int>(negative ? -v : v);
 }
-
-bool IsBlank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
 
 }  // namespace
 
@@ -64,7 +63,7 @@ Settings ReadConfiguration(platform::Env& env) {
   s.output_device = IniRead(terminal, "Sistema", "Sortida");
   std::string language = IniRead(terminal, "Sistema", "Idioma");
   // 8. The user file decides when the terminal names no language.
-  if (IsBlank(language)) {
+  if (platform::IsBlank(language)) {
     language = IniRead(env.GetVar("ZELROOT") + "Nuva.ini", "Usuari", "Idioma");
   }
   s.language = FitTo(language, 3);

@@ -1,28 +1,13 @@
 #include "config/ini.h"
 
+#include "platform/blanks.h"
 #include "platform/env.h"
 
 namespace config {
 
-namespace {
-
-std::string TrimBlanks(const std::string& s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return std::string();
-  size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
-
-std::string TrimRightBlanks(const std::string& s) {
-  size_t e = s.find_last_not_of(' ');
-  return e == std::string::npos ? std::string() : s.substr(0, e + 1);
-}
-
-}  // namespace
-
 IniScanner::IniScanner(const std::string& section, const std::string& key)
-    : section_(platform::UpperAnsiCopy(TrimBlanks(section))),
-      key_(platform::UpperAnsiCopy(TrimBlanks(key))) {}
+    : section_(platform::UpperAnsiCopy(platform::TrimBlanks(section))),
+      key_(platform::UpperAnsiCopy(platform::TrimBlanks(key))) {}
 
 bool IniScanner::Feed(const std::string& raw) {
   if (done_) return false;
@@ -35,7 +20,7 @@ bool IniScanner::Feed(const std::string& raw) {
     if (line[0] == '[') {
       size_t close = line.find(']', 1);
       std::string name = line.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-      if (platform::UpperAnsiCopy(TrimBlanks(name)) == section_) in_section_ = true;
+      if (platform::UpperAnsiCopy(platform::TrimBlanks(name)) == section_) in_section_ = true;
     }
     return true;
   }
@@ -45,7 +30,7 @@ bool IniScanner::Feed(const std::string& raw) {
   }
   size_t eq = line.find('=');
   if (eq == std::string::npos) return true;
-  if (platform::UpperAnsiCopy(TrimRightBlanks(line.substr(0, eq))) == key_) {
+  if (platform::UpperAnsiCopy(platform::TrimRightBlanks(line.substr(0, eq))) == key_) {
     value_ = line.substr(eq + 1);
     done_ = true;
     return false;
@@ -71,8 +56,7 @@ std::string IniRead(const std::string& path, const std::string& section, const s
   return scanner.Result();
 }
 
-std::string IniLookup(const std::string& text, const std::string& section,
-                      const std::string& key) {
+std::string IniLookup(const std::string& text, const std::string& section, const std::string& key) {
   IniScanner scanner(section, key);
   size_t pos = 0;
   while (pos < text.size()) {

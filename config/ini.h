@@ -21,8 +21,7 @@ std::string IniRead(const std::string& path, const std::string& section, const s
 
 // The same scan over text already in memory (lines split as the file reader
 // splits them). The pure core of IniRead.
-std::string IniLookup(const std::string& text, const std::string& section,
-                      const std::string& key);
+std::string IniLookup(const std::string& text, const std::string& section, const std::string& key);
 
 // The line-by-line scanner behind both.
 class IniScanner {

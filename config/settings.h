@@ -22,16 +22,16 @@ inline constexpr int kColourEntries = 5;
 inline constexpr char kDefaultColours[] = "15000700000700070007";
 
 struct Settings {
-  std::string root_dir;       // ZELROOT as found: a prefix ending in a separator
-  std::string program_dir;    // ZELEXE as found
-  std::string temp_dir;       // ZELTMP completed with "\", else the terminal dir
-  std::string screen_title;   // " " + Sessio.ini [Menu] Titol + " "
-  std::string menu_name;      // Sessio.ini [Menu] NomMenu
-  std::string terminal_dir;   // Sessio.ini [Terminal] Dir, else TERM, completed with "\"
+  std::string root_dir;      // ZELROOT as found: a prefix ending in a separator
+  std::string program_dir;   // ZELEXE as found
+  std::string temp_dir;      // ZELTMP completed with "\", else the terminal dir
+  std::string screen_title;  // " " + Sessio.ini [Menu] Titol + " "
+  std::string menu_name;     // Sessio.ini [Menu] NomMenu
+  std::string terminal_dir;  // Sessio.ini [Terminal] Dir, else TERM, completed with "\"
   std::array<ColourEntry, kColourEntries> colours{};
-  std::string working_date;   // packed digits of NuvaTerm.ini [Sistema] Data
-  std::string output_device;  // NuvaTerm.ini [Sistema] Sortida
-  std::string language;       // three characters; anything unknown reads as Catalan
+  std::string working_date;      // packed digits of NuvaTerm.ini [Sistema] Data
+  std::string output_device;     // NuvaTerm.ini [Sistema] Sortida
+  std::string language;          // three characters; anything unknown reads as Catalan
   std::string environment_kind;  // "CGI", "WIN" or "DOS"
 };
 

@@ -48,8 +48,8 @@ struct BrowseListDef {
 
 struct FormSet {
   int16_t max_fields = 0;
-  std::vector<FormDef> forms;          // index 1..form count; entry 0 unused
-  std::vector<BrowseListDef> lists;    // index 0..list count
+  std::vector<FormDef> forms;        // index 1..form count; entry 0 unused
+  std::vector<BrowseListDef> lists;  // index 0..list count
 
   int16_t form_count() const { return forms.empty() ? 0 : static_cast<int16_t>(forms.size() - 1); }
   bool HasField(int form, int field) const;

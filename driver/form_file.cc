@@ -104,7 +104,9 @@ class ItemReader {
   size_t pos_ = 0;
 };
 
-int Clamp(int16_t v, int hi) { return v < 0 ? 0 : (v > hi ? hi : v); }
+int Clamp(int16_t v, int hi) {
+  return v < 0 ? 0 : (v > hi ? hi : v);
+}
 
 }  // namespace
 
@@ -125,12 +127,13 @@ void ParseFormFile(const std::string& bytes, const TranslateFn& translate, conso
   for (int form = 1; form <= form_count; ++form) {
     console::FormDef& f = set->forms[static_cast<size_t>(form)];
     if (!in.SkipComments() || !in.Text(&f.exit_keys) || !in.Number(&f.field_count) ||
-        !in.Number(&f.next) || !in.Number(&f.top) || !in.Number(&f.left) ||
-        !in.Number(&f.bottom) || !in.Number(&f.right)) {
+        !in.Number(&f.next) || !in.Number(&f.top) || !in.Number(&f.left) || !in.Number(&f.bottom) ||
+        !in.Number(&f.right)) {
       return;
     }
     int fields = Clamp(f.field_count, kMaxFields);
-    if (fields + 1 > static_cast<int>(f.fields.size())) f.fields.resize(static_cast<size_t>(fields) + 1);
+    if (fields + 1 > static_cast<int>(f.fields.size()))
+      f.fields.resize(static_cast<size_t>(fields) + 1);
     for (int k = 1; k <= fields; ++k) {
       console::FieldDef& d = f.fields[static_cast<size_t>(k)];
       if (!in.SkipComments() || !in.Number(&d.attr[0]) || !in.Number(&d.attr[1]) ||

@@ -2,4 +2,6 @@
 // from the environment, the configuration files and the parameter form.
 #include "driver/program.h"
 
-int main() { return driver::ProgramMain(); }
+int main() {
+  return driver::ProgramMain();
+}

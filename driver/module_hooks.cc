@@ -16,7 +16,9 @@ FormEngine& Engine() {
   return engine;
 }
 
-std::string Last(const std::string& s, size_t n) { return s.size() <= n ? s : s.substr(s.size() - n); }
+std::string Last(const std::string& s, size_t n) {
+  return s.size() <= n ? s : s.substr(s.size() - n);
+}
 
 int16_t Clamp16(double v) {
   if (v > 32767) return 32767;
@@ -26,9 +28,13 @@ int16_t Clamp16(double v) {
 
 }  // namespace
 
-void SetFormEngine(FormEngine engine) { Engine() = std::move(engine); }
+void SetFormEngine(FormEngine engine) {
+  Engine() = std::move(engine);
+}
 
-int16_t RunParameterForm() { return Engine().run_form ? Engine().run_form(kParameterForm) : 0; }
+int16_t RunParameterForm() {
+  return Engine().run_form ? Engine().run_form(kParameterForm) : 0;
+}
 
 void PresetParameterForm(const std::string& working_date) {
   console::FormSet& forms = console::Forms();
@@ -42,8 +48,7 @@ void PresetParameterForm(const std::string& working_date) {
 
 bool ConvertParameters(const std::string& date, const std::string& from_community,
                        const std::string& from_flat, const std::string& to_community,
-                       const std::string& to_flat, const std::string& copies,
-                       ReportParameters* p) {
+                       const std::string& to_flat, const std::string& copies, ReportParameters* p) {
   p->report_date = format::ParseDateText(date);
   p->range_from_key = format::TextToCode(from_community + "." + from_flat);
   p->range_to_key = format::TextToCode(to_community + "." + to_flat);

@@ -77,15 +77,15 @@ FeeSettings ReadFeeSettings(const std::string& settings_file) {
 }
 
 AdministratorIdentity ReadAdministratorIdentity(const std::string& settings_file) {
-  static constexpr const char* kKeys[9] = {"",       "Nom",    "Adreca1", "Adreca2", "Adreca3",
+  static constexpr const char* kKeys[9] = {"",        "Nom",    "Adreca1", "Adreca2", "Adreca3",
                                            "Adreca4", "Linia6", "NIF",     "Poblacio"};
   AdministratorIdentity id;
   for (int k = 1; k <= 8; ++k) {
     id.item[static_cast<size_t>(k)] =
         FitText(config::IniRead(settings_file, "Administrador", kKeys[k]), kIdentityWidth);
   }
-  std::string fixed =
-      FitText(config::IniRead(settings_file, "Administrador", "NifParticularsPerTipus"), kTaxIdPrefix);
+  std::string fixed = FitText(
+      config::IniRead(settings_file, "Administrador", "NifParticularsPerTipus"), kTaxIdPrefix);
   id.particulars_by_type = fixed.find_first_not_of(' ') != std::string::npos &&
                            fixed == id.item[7].substr(0, kTaxIdPrefix);
   return id;

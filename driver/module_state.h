@@ -15,7 +15,7 @@ inline constexpr char kModuleName[] = "TELVORAN";
 
 struct FeeSettings {
   std::string letterhead_switch;  // only the exact text "N" suppresses the letterhead
-  std::array<float, 2> vat{};          // percentages, by the community's rate index
+  std::array<float, 2> vat{};     // percentages, by the community's rate index
   std::array<float, 2> withholding{};
 };
 

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "config/settings.h"
+#include "platform/blanks.h"
 #include "platform/env.h"
 
 namespace driver {
@@ -31,12 +32,6 @@ void WriteDirective(const std::string& line) {
   if (!st.file->AppendLine(line)) st.ok = false;
 }
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return std::string();
-  return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
-
 // The numeric value of a text as the classic VAL reads it: leading blanks,
 // an optional sign, digits with an optional fraction; it stops at anything
 // else. Truncated toward zero and kept within 16 bits.
@@ -60,7 +55,9 @@ long LeadingNumber(const std::string& s) {
 
 }  // namespace
 
-std::string PrintFilePath() { return config::ModuleSettings().temp_dir + kPrintFileName; }
+std::string PrintFilePath() {
+  return config::ModuleSettings().temp_dir + kPrintFileName;
+}
 
 std::string FrameNumber(long value) {
   if (value < 0) return "-" + std::to_string(-value) + " ";
@@ -77,7 +74,7 @@ std::string BlankControlCharacters(const std::string& text) {
 }
 
 std::string NormaliseJustification(const std::string& code) {
-  std::string trimmed = Trim(code);
+  std::string trimmed = platform::TrimBlanks(code);
   char first = trimmed.empty() ? ' ' : trimmed[0];
   if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 'a' + 'A');
   switch (first) {
@@ -133,7 +130,9 @@ void PrintPage(int16_t length) {
   st.line_counter = 0;
 }
 
-void PrintRaw(const std::string& text) { WriteDirective("*" + text); }
+void PrintRaw(const std::string& text) {
+  WriteDirective("*" + text);
+}
 
 void PrintJustify(std::string& code) {
   code = NormaliseJustification(code);
@@ -148,7 +147,11 @@ void PrintText(int16_t column, const std::string& text, int16_t line_feeds) {
   st.line_counter += line_feeds;
 }
 
-int32_t PrintLineCounter() { return State().line_counter; }
-int16_t PrintPageLength() { return State().page_length; }
+int32_t PrintLineCounter() {
+  return State().line_counter;
+}
+int16_t PrintPageLength() {
+  return State().page_length;
+}
 
 }  // namespace driver

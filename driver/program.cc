@@ -20,7 +20,9 @@ std::string FormFilePath() {
   return config::ModuleSettings().root_dir + "FORMS\\" + kModuleName + ".ZPN";
 }
 
-std::string SettingsFilePath() { return config::ModuleSettings().root_dir + "Nuva.ini"; }
+std::string SettingsFilePath() {
+  return config::ModuleSettings().root_dir + "Nuva.ini";
+}
 
 void StartUp() {
   platform::Env& env = platform::CurrentEnv();
@@ -32,8 +34,8 @@ void StartUp() {
   // 3. The root becomes the current directory.
   if (!settings.root_dir.empty()) env.SetCurrentDirectory(settings.root_dir);
   // 4-6. The module's forms, every label through the locale.
-  LoadFormFile(FormFilePath(), [](const std::string& t) { return config::Translate(t); },
-               &console::Forms());
+  LoadFormFile(
+      FormFilePath(), [](const std::string& t) { return config::Translate(t); }, &console::Forms());
   // 7. Initial values of the parameter form.
   PresetParameterForm(settings.working_date);
   // 9. The seven data files; an open failure does not come back.

@@ -21,7 +21,8 @@ void PutByte(std::string& b, size_t i, uint8_t v) {
 }  // namespace
 
 int16_t FieldI16(const std::string& b, size_t offset) {
-  return static_cast<int16_t>(static_cast<uint16_t>(ByteAt(b, offset) | (ByteAt(b, offset + 1) << 8)));
+  return static_cast<int16_t>(
+      static_cast<uint16_t>(ByteAt(b, offset) | (ByteAt(b, offset + 1) << 8)));
 }
 
 int32_t FieldI32(const std::string& b, size_t offset) {
@@ -31,7 +32,8 @@ int32_t FieldI32(const std::string& b, size_t offset) {
 }
 
 void SetFieldText(std::string& b, size_t offset, size_t width, const std::string& text) {
-  for (size_t i = 0; i < width; ++i) PutByte(b, offset + i, i < text.size() ? static_cast<uint8_t>(text[i]) : ' ');
+  for (size_t i = 0; i < width; ++i)
+    PutByte(b, offset + i, i < text.size() ? static_cast<uint8_t>(text[i]) : ' ');
 }
 
 void SetFieldI16(std::string& b, size_t offset, int16_t value) {
@@ -42,7 +44,8 @@ void SetFieldI16(std::string& b, size_t offset, int16_t value) {
 
 void SetFieldI32(std::string& b, size_t offset, int32_t value) {
   uint32_t u = static_cast<uint32_t>(value);
-  for (size_t i = 0; i < 4; ++i) PutByte(b, offset + i, static_cast<uint8_t>((u >> (8 * i)) & 0xFF));
+  for (size_t i = 0; i < 4; ++i)
+    PutByte(b, offset + i, static_cast<uint8_t>((u >> (8 * i)) & 0xFF));
 }
 
 }  // namespace driver

@@ -99,7 +99,9 @@ struct CommunityView {
   int16_t RateIndex() const { return FieldI16(b, 114); }
   std::string PreviousSettlement() const { return FieldText(b, 160, 4); }
   // Group g = 2..7 for B..G.
-  std::string GroupName(int g) const { return FieldText(b, 168 + 34 * static_cast<size_t>(g - 2), 30); }
+  std::string GroupName(int g) const {
+    return FieldText(b, 168 + 34 * static_cast<size_t>(g - 2), 30);
+  }
   std::string TaxId() const { return FieldText(b, 368, 17); }
 };
 
@@ -115,8 +117,12 @@ struct OwnerView {
   std::string Name() const { return FieldText(b, 8, 30); }
   std::string Flat() const { return FieldText(b, 38, 10); }
   int32_t FixedAmount(int k) const { return FieldI32(b, 239 + 7 * static_cast<size_t>(k - 1) + 3); }
-  int16_t ExtraTypeCode(int e) const { return FieldI16(b, 239 + 56 + 9 * static_cast<size_t>(e - 1)); }
-  int32_t ExtraAmount(int e) const { return FieldI32(b, 239 + 56 + 9 * static_cast<size_t>(e - 1) + 5); }
+  int16_t ExtraTypeCode(int e) const {
+    return FieldI16(b, 239 + 56 + 9 * static_cast<size_t>(e - 1));
+  }
+  int32_t ExtraAmount(int e) const {
+    return FieldI32(b, 239 + 56 + 9 * static_cast<size_t>(e - 1) + 5);
+  }
   void SetName(const std::string& t) { SetFieldText(b, 8, 30, t); }
   void SetFlat(const std::string& t) { SetFieldText(b, 38, 10, t); }
 };

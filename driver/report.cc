@@ -18,15 +18,16 @@
 #include "format/currency.h"
 #include "format/dates.h"
 #include "format/packed.h"
+#include "platform/blanks.h"
 #include "platform/env.h"
 
 namespace driver {
 
 namespace {
 
-std::string T(const std::string& text) { return config::Translate(text); }
-
-bool AllBlank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
+std::string T(const std::string& text) {
+  return config::Translate(text);
+}
 
 }  // namespace
 
@@ -40,7 +41,7 @@ __extension__ typedef __int128 Int128;  // exact products of a float and 64 bits
 int64_t RoundedPercent(float rate, int64_t base) {
   if (!std::isfinite(rate) || rate == 0.0f || base == 0) return 0;
   int exp = 0;
-  float mant = std::frexp(rate, &exp);  // rate = mant * 2^exp, 0.5 <= |mant| < 1
+  float mant = std::frexp(rate, &exp);                   // rate = mant * 2^exp, 0.5 <= |mant| < 1
   Int128 m = static_cast<Int128>(std::ldexp(mant, 24));  // exact: 24-bit significand
   int e = exp - 24;
   Int128 n = m * base;  // below 2^88 in magnitude
@@ -69,7 +70,9 @@ int64_t ComputeFee(int64_t base, float vat_rate, float withholding_rate) {
 
 bool WithholdingApplies(const std::string& administrator_tax_id,
                         const std::string& community_tax_id) {
-  auto spanish = [](const std::string& id) { return id.size() >= 3 && id.compare(0, 2, "ES") == 0; };
+  auto spanish = [](const std::string& id) {
+    return id.size() >= 3 && id.compare(0, 2, "ES") == 0;
+  };
   if (!spanish(administrator_tax_id) || !spanish(community_tax_id)) return false;
   unsigned char a = static_cast<unsigned char>(administrator_tax_id[2]);
   unsigned char c = static_cast<unsigned char>(community_tax_id[2]);
@@ -81,8 +84,7 @@ bool WithholdingApplies(const std::string& administrator_tax_id,
 
 namespace {
 
-platform::Status Seek(int16_t file, int16_t key_number, const std::string& key,
-                      int16_t direction) {
+platform::Status Seek(int16_t file, int16_t key_number, const std::string& key, int16_t direction) {
   platform::Status status = 0;
   datafiles::RecordFileSeek(file, key_number, key, direction, status);
   return status;
@@ -231,7 +233,7 @@ class StatementPrinter {
         continue;
       }
       const std::string pending = particulars ? pay.GroupOrFlat() : pay.ExpenseType();
-      if (!particulars && AllBlank(pending)) {
+      if (!particulars && platform::IsBlank(pending)) {
         layout_.PrintLine(pay.Description(), pay.Amount());
         continue;
       }

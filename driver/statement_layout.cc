@@ -10,19 +10,15 @@
 #include "format/dates.h"
 #include "format/masks.h"
 #include "format/written_date.h"
+#include "platform/blanks.h"
 
 namespace driver {
 
 namespace {
 
-std::string T(const std::string& text) { return config::Translate(text); }
-
-std::string TrimRight(const std::string& s) {
-  size_t e = s.find_last_not_of(' ');
-  return e == std::string::npos ? std::string() : s.substr(0, e + 1);
+std::string T(const std::string& text) {
+  return config::Translate(text);
 }
-
-bool AllBlank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
 
 int16_t Centred(const std::string& text) {
   return static_cast<int16_t>((kPageWidth - static_cast<int>(text.size())) / 2);
@@ -82,7 +78,7 @@ void StatementLayout::PageHeader() {
     PrintText(1, identity_.item[1], 0);
     Justify("D");
     PrintText(kSummaryAmountColumn, page, 1);
-    if (!AllBlank(identity_.item[6])) PrintText(0, identity_.item[6], 1);
+    if (!platform::IsBlank(identity_.item[6])) PrintText(0, identity_.item[6], 1);
     for (int k = 2; k <= 5; ++k) PrintText(1, identity_.item[static_cast<size_t>(k)], 1);
     PrintText(1, "N.I.F. " + identity_.item[7], 2);
   }
@@ -122,7 +118,7 @@ void StatementLayout::SectionHeading() {
   group += " ";
   group.erase(0, group.find_first_not_of(' ') == std::string::npos ? group.size()
                                                                    : group.find_first_not_of(' '));
-  std::string heading = T("DESPESES ") + group + TrimRight(title_) + " :";
+  std::string heading = T("DESPESES ") + group + platform::TrimRightBlanks(title_) + " :";
   Justify("A");
   PrintText(1, heading, 1);
   PrintText(1, std::string(heading.size(), '-'), 1);
@@ -159,7 +155,7 @@ void StatementLayout::SectionTotal() {
   PrintText(kLineAmountColumn, std::string(11, '-'), 1);
   if (PrintLineCounter() > 59) PageHeader();
   Justify("N 72 \\.\\");
-  PrintText(kDescriptionColumn, T("TOTAL ") + TrimRight(title_) + " ", 0);
+  PrintText(kDescriptionColumn, T("TOTAL ") + platform::TrimRightBlanks(title_) + " ", 0);
   Amount(kLineAmountColumn, section_total_, 2);
 }
 
@@ -185,7 +181,8 @@ void StatementLayout::Summary(int64_t collections) {
 
   PrintText(kDescriptionColumn, std::string(76, '='), 2);
 
-  std::string place = TrimRight(identity_.item[8]) + ", " + format::WrittenDate(report_date_, 2, "dma");
+  std::string place = platform::TrimRightBlanks(identity_.item[8]) + ", " +
+                      format::WrittenDate(report_date_, 2, "dma");
   Justify("D");
   PrintText(static_cast<int16_t>(kPageWidth - static_cast<int>(place.size())), place, 1);
 }

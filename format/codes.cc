@@ -1,4 +1,5 @@
 #include "format/codes.h"
+#include "platform/blanks.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,12 +10,6 @@
 namespace format {
 
 namespace {
-
-std::string TrimBlanks(const std::string& s) {
-  const size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return std::string();
-  return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
 
 // Widens the line to width by adding blanks to its gaps one at a time, left
 // to right, cycling back to the first gap. The search for the first gap
@@ -81,10 +76,11 @@ std::string TextToCode(const std::string& text) {
 
 std::string DisplayName(const std::string& name) {
   const size_t star = name.find('*');
-  if (star == std::string::npos || star == 0) return TrimBlanks(name);
+  if (star == std::string::npos || star == 0) return platform::TrimBlanks(name);
   const size_t last = name.find_last_not_of(' ');
   const bool elided = last != std::string::npos && name[last] == '\'';
-  return TrimBlanks(name.substr(star + 1)) + (elided ? "" : " ") + TrimBlanks(name.substr(0, star));
+  return platform::TrimBlanks(name.substr(star + 1)) + (elided ? "" : " ") +
+         platform::TrimBlanks(name.substr(0, star));
 }
 
 void WrapText(std::string* text, int16_t indent, int16_t width, char align) {

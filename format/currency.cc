@@ -1,5 +1,6 @@
 #include "format/currency.h"
 
+#include "platform/blanks.h"
 #include "platform/env.h"
 
 namespace format {
@@ -9,12 +10,6 @@ namespace {
 std::string FirstUpper(const std::string& text) {
   if (text.empty()) return std::string();
   return platform::UpperAnsiCopy(text.substr(0, 1));
-}
-
-std::string TrimBlanks(const std::string& s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return std::string();
-  return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
 }  // namespace
@@ -28,7 +23,7 @@ void SetCurrency(const std::string& selection) {
   CurrencyLetters& c = Currency();
   size_t comma = selection.find(',');
   if (comma != std::string::npos) {
-    std::string after = TrimBlanks(selection.substr(comma + 1));
+    std::string after = platform::TrimBlanks(selection.substr(comma + 1));
     if (FirstUpper(selection) == "A") {
       c.main = after.empty() ? "E" : FirstUpper(after);
       c.current = c.main;

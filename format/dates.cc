@@ -10,9 +10,13 @@ namespace format {
 
 namespace {
 
-int CurrentYear() { return platform::CurrentEnv().Today().year; }
+int CurrentYear() {
+  return platform::CurrentEnv().Today().year;
+}
 
-int ByteValue(char c) { return (static_cast<unsigned char>(c) & 0x7F) % 100; }
+int ByteValue(char c) {
+  return (static_cast<unsigned char>(c) & 0x7F) % 100;
+}
 
 // The numeric value v = YYYYMMDD of a packed date. Missing bytes of a short
 // text count as zero digits at the end; bytes past the fourth are ignored.
@@ -38,7 +42,9 @@ bool UnitIs(const std::string& unit, char letter) {
 long long DaysOfYears(long long from, long long to) {
   if (to <= from) return 0;
   // Leap years in [1, y] under each rule, extended to all integers by floor.
-  auto fdiv = [](long long a, long long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); };
+  auto fdiv = [](long long a, long long b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+  };
   auto julian_leaps = [&](long long y) { return fdiv(y, 4); };
   auto gregorian_leaps = [&](long long y) { return fdiv(y, 4) - fdiv(y, 100) + fdiv(y, 400); };
   long long days = 365 * (to - from);
@@ -52,7 +58,9 @@ long long DaysOfYears(long long from, long long to) {
 
 }  // namespace
 
-std::string NoDate() { return std::string(kPackedDateSize, static_cast<char>(0x80)); }
+std::string NoDate() {
+  return std::string(kPackedDateSize, static_cast<char>(0x80));
+}
 
 bool IsNoDate(const std::string& packed) {
   for (char c : packed) {
@@ -173,7 +181,9 @@ std::string ParseDateText(const std::string& text, int current_year) {
   return PackDigits(ZeroPad(year, 4) + ZeroPad(st.month, 2) + ZeroPad(st.day, 2));
 }
 
-std::string ParseDateText(const std::string& text) { return ParseDateText(text, CurrentYear()); }
+std::string ParseDateText(const std::string& text) {
+  return ParseDateText(text, CurrentYear());
+}
 
 platform::Bool16 IsBadDateText(const std::string& text, int current_year) {
   bool four = false;
@@ -303,10 +313,13 @@ int32_t DateDiff(const std::string& a, const std::string& b, const std::string& 
   if (UnitIs(unit, 'D')) {
     total = DaysOfYears(y1 + 1, y2);
     if (y1 < y2) {
-      for (long long mm = m1; mm <= 12; ++mm) total += MonthLength(static_cast<int>(mm), y1, y1 < 1582);
-      for (long long mm = 1; mm <= m2 - 1; ++mm) total += MonthLength(static_cast<int>(mm), y2, y2 < 1582);
+      for (long long mm = m1; mm <= 12; ++mm)
+        total += MonthLength(static_cast<int>(mm), y1, y1 < 1582);
+      for (long long mm = 1; mm <= m2 - 1; ++mm)
+        total += MonthLength(static_cast<int>(mm), y2, y2 < 1582);
     } else {
-      for (long long mm = m1; mm <= m2 - 1; ++mm) total += MonthLength(static_cast<int>(mm), y1, y1 < 1582);
+      for (long long mm = m1; mm <= m2 - 1; ++mm)
+        total += MonthLength(static_cast<int>(mm), y1, y1 < 1582);
     }
     total = total - d1 + d2;
   } else if (UnitIs(unit, 'M')) {

@@ -285,10 +285,16 @@ Env* DefaultEnv() {
   return env;
 }
 
-Env& CurrentEnv() { return g_current != nullptr ? *g_current : *DefaultEnv(); }
+Env& CurrentEnv() {
+  return g_current != nullptr ? *g_current : *DefaultEnv();
+}
 
-ScopedEnvOverride::ScopedEnvOverride(Env* env) : previous_(g_current) { g_current = env; }
+ScopedEnvOverride::ScopedEnvOverride(Env* env) : previous_(g_current) {
+  g_current = env;
+}
 
-ScopedEnvOverride::~ScopedEnvOverride() { g_current = previous_; }
+ScopedEnvOverride::~ScopedEnvOverride() {
+  g_current = previous_;
+}
 
 }  // namespace platform

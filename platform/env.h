@@ -163,9 +163,7 @@ class EnvWrapper : public Env {
   bool FileExists(const std::string& path) override { return target_->FileExists(path); }
   bool IsDirectory(const std::string& path) override { return target_->IsDirectory(path); }
   bool DeleteFile(const std::string& path) override { return target_->DeleteFile(path); }
-  bool CreateDirectory(const std::string& path) override {
-    return target_->CreateDirectory(path);
-  }
+  bool CreateDirectory(const std::string& path) override { return target_->CreateDirectory(path); }
   std::string GetCurrentDirectory() override { return target_->GetCurrentDirectory(); }
   bool SetCurrentDirectory(const std::string& path) override {
     return target_->SetCurrentDirectory(path);

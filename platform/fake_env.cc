@@ -23,18 +23,21 @@ std::unique_ptr<WritableFile> FakeEnv::OpenWritable(const std::string& path) {
   return target()->OpenWritable(Resolve(path));
 }
 
-std::unique_ptr<RandomAccessFile> FakeEnv::OpenRandomAccess(const std::string& path,
-                                                            bool create) {
+std::unique_ptr<RandomAccessFile> FakeEnv::OpenRandomAccess(const std::string& path, bool create) {
   return target()->OpenRandomAccess(Resolve(path), create);
 }
 
-bool FakeEnv::FileExists(const std::string& path) { return target()->FileExists(Resolve(path)); }
+bool FakeEnv::FileExists(const std::string& path) {
+  return target()->FileExists(Resolve(path));
+}
 
 bool FakeEnv::IsDirectory(const std::string& path) {
   return target()->IsDirectory(Resolve(path));
 }
 
-bool FakeEnv::DeleteFile(const std::string& path) { return target()->DeleteFile(Resolve(path)); }
+bool FakeEnv::DeleteFile(const std::string& path) {
+  return target()->DeleteFile(Resolve(path));
+}
 
 bool FakeEnv::CreateDirectory(const std::string& path) {
   return target()->CreateDirectory(Resolve(path));

@@ -37,8 +37,7 @@ class FakeEnv : public EnvWrapper {
   CivilDate Today() override { return today_; }
   std::unique_ptr<SequentialFile> OpenSequential(const std::string& path) override;
   std::unique_ptr<WritableFile> OpenWritable(const std::string& path) override;
-  std::unique_ptr<RandomAccessFile> OpenRandomAccess(const std::string& path,
-                                                     bool create) override;
+  std::unique_ptr<RandomAccessFile> OpenRandomAccess(const std::string& path, bool create) override;
   bool FileExists(const std::string& path) override;
   bool IsDirectory(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;

@@ -17,7 +17,9 @@ using Bool16 = int16_t;
 inline constexpr Bool16 kTrue = -1;
 inline constexpr Bool16 kFalse = 0;
 
-inline constexpr Bool16 ToBool16(bool b) { return b ? kTrue : kFalse; }
+inline constexpr Bool16 ToBool16(bool b) {
+  return b ? kTrue : kFalse;
+}
 
 }  // namespace platform
 

@@ -47,7 +47,10 @@ TEST(CompleteDirectoryTest, Table) {
   struct {
     const char* in;
     const char* out;
-  } cases[] = {{"C:\\TMP", "C:\\TMP\\"}, {"C:", "C:"}, {"C:\\TMP\\", "C:\\TMP\\"}, {"", ""},
+  } cases[] = {{"C:\\TMP", "C:\\TMP\\"},
+               {"C:", "C:"},
+               {"C:\\TMP\\", "C:\\TMP\\"},
+               {"", ""},
                {"tmp/", "tmp/"}};
   for (const auto& c : cases) EXPECT_EQ(CompleteDirectory(c.in), c.out) << c.in;
 }
@@ -155,8 +158,8 @@ TEST_F(SettingsTest, EnvironmentKind) {
   struct {
     const char* var;
     const char* kind;
-  } cases[] = {{"HTTP_USER_AGENT", "CGI"}, {"HTTP_ACCEPT", "CGI"}, {"WINDIR", "WIN"},
-               {"SYSTEMROOT", "WIN"}};
+  } cases[] = {
+      {"HTTP_USER_AGENT", "CGI"}, {"HTTP_ACCEPT", "CGI"}, {"WINDIR", "WIN"}, {"SYSTEMROOT", "WIN"}};
   for (const auto& c : cases) {
     platform::FakeEnv env(root_);
     env.SetVar(c.var, "x");

@@ -37,7 +37,9 @@ const char kCommented[] =
     "' list 2\r\n"
     "513,0,1,2,3,4,5,Propietaris,7\r\n";
 
-std::string Tag(const std::string& s) { return "<" + s + ">"; }
+std::string Tag(const std::string& s) {
+  return "<" + s + ">";
+}
 
 void ExpectSample(const console::FormSet& set) {
   ASSERT_EQ(set.form_count(), 2);
@@ -93,7 +95,8 @@ TEST(FormFileTest, ItemsSpreadOverLinesAndLfEndings) {
   // Commas inside the quoted texts must survive: put the quoted items back.
   size_t p;
   while ((p = lf.find("\"d\n1b\n4800\"")) != std::string::npos) lf.replace(p, 11, "\"d,1b,4800\"");
-  while ((p = lf.find("\"Data\n informe: \"")) != std::string::npos) lf.replace(p, 17, "\"Data, informe: \"");
+  while ((p = lf.find("\"Data\n informe: \"")) != std::string::npos)
+    lf.replace(p, 17, "\"Data, informe: \"");
   console::FormSet set;
   ParseFormFile(lf, Tag, &set);
   ExpectSample(set);

@@ -22,9 +22,9 @@ TEST(NumericValueTest, Table) {
   struct {
     const char* text;
     double value;
-  } cases[] = {{"21", 21},     {" 21 ", 21},  {"21.5", 21.5}, {"-3", -3},   {"1 2", 12},
-               {"", 0},        {"abc", 0},    {"7x", 7},      {"2E2", 200}, {"1e999", 0},
-               {"+.5", 0.5},   {"21,5", 21},  {"--1", 0}};
+  } cases[] = {{"21", 21},   {" 21 ", 21}, {"21.5", 21.5}, {"-3", -3},   {"1 2", 12},
+               {"", 0},      {"abc", 0},   {"7x", 7},      {"2E2", 200}, {"1e999", 0},
+               {"+.5", 0.5}, {"21,5", 21}, {"--1", 0}};
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(NumericValue(c.text), c.value) << c.text;
 }
 
@@ -44,8 +44,9 @@ class SettingsFileTest : public ::testing::Test {
 };
 
 TEST_F(SettingsFileTest, FeeSettingsWithDefaults) {
-  FeeSettings f = ReadFeeSettings(Write("[Rebut]\nMembret=N\n[Iva0]\nHonoraris=21\n"
-                                        "[Ret1]\nHonoraris= 7.5\n"));
+  FeeSettings f =
+      ReadFeeSettings(Write("[Rebut]\nMembret=N\n[Iva0]\nHonoraris=21\n"
+                            "[Ret1]\nHonoraris= 7.5\n"));
   EXPECT_EQ(f.letterhead_switch, "N");
   EXPECT_FLOAT_EQ(f.vat[0], 21);
   EXPECT_FLOAT_EQ(f.vat[1], 0);  // missing key: no VAT
@@ -57,9 +58,9 @@ TEST_F(SettingsFileTest, FeeSettingsWithDefaults) {
 }
 
 TEST_F(SettingsFileTest, AdministratorIdentityAndByTypeSwitch) {
-  std::string path = Write(
-      "[Administrador]\nNom=MARTA\nAdreca1=" + std::string(40, 'x') +
-      "\nNIF=ES40871234K\nPoblacio=Sabadell\nNifParticularsPerTipus=ES40871234K\n");
+  std::string path =
+      Write("[Administrador]\nNom=MARTA\nAdreca1=" + std::string(40, 'x') +
+            "\nNIF=ES40871234K\nPoblacio=Sabadell\nNifParticularsPerTipus=ES40871234K\n");
   AdministratorIdentity id = ReadAdministratorIdentity(path);
   EXPECT_EQ(id.item[1], "MARTA" + std::string(30, ' '));
   EXPECT_EQ(id.item[2], std::string(35, 'x'));

@@ -53,11 +53,21 @@ TEST(NormaliseJustificationTest, Table) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"C", "C"},          {"d", "D"},          {"r", "D"},           {" R ", "D"},
-      {"a", "A"},          {"B", "A"},          {"", "E"},            {"x", "E"},
-      {"   ", "E"},        {"E", "E"},          {"N 72 \\.\\", "N 72 \\.\\"},
-      {"n83\\-\\", "N 83 \\-\\"},               {" N -5.7 \\*\\ tail", "N 5 \\*\\"},
-      {"N 72", "N 72 "},   {"N 9 \\x", "N 9 \\x"},
+      {"C", "C"},
+      {"d", "D"},
+      {"r", "D"},
+      {" R ", "D"},
+      {"a", "A"},
+      {"B", "A"},
+      {"", "E"},
+      {"x", "E"},
+      {"   ", "E"},
+      {"E", "E"},
+      {"N 72 \\.\\", "N 72 \\.\\"},
+      {"n83\\-\\", "N 83 \\-\\"},
+      {" N -5.7 \\*\\ tail", "N 5 \\*\\"},
+      {"N 72", "N 72 "},
+      {"N 9 \\x", "N 9 \\x"},
   };
   for (const auto& c : cases) EXPECT_EQ(NormaliseJustification(c.in), c.out) << c.in;
 }
@@ -70,7 +80,10 @@ TEST_F(PrintChannelTest, WritesDirectivesWithPageAccounting) {
   PrintJustify(code);
   EXPECT_EQ(code, "D");
   PrintText(20, "TOTAL", 0);
-  PrintText(1, "a,b\tc\nd\x7f" "e\xff", 2);
+  PrintText(1,
+            "a,b\tc\nd\x7f"
+            "e\xff",
+            2);
   EXPECT_EQ(PrintLineCounter(), 2);
   PrintText(1, "x", 1);  // brings the counter to the page length
   EXPECT_EQ(PrintLineCounter(), 3);

@@ -19,7 +19,8 @@ TEST(RecordsTest, CommunityFieldsAtTheirOffsets) {
   b[111] = '\x27';
   b[114] = '\x01';
   b.replace(160, 4, format::PackDigits("20251231"));
-  for (int g = 2; g <= 7; ++g) b.replace(168 + 34 * (g - 2), 30, std::string(30, char('A' + g - 1)));
+  for (int g = 2; g <= 7; ++g)
+    b.replace(168 + 34 * (g - 2), 30, std::string(30, char('A' + g - 1)));
   b.replace(368, 17, "ESH12345678      ");
   CommunityView v{b};
   EXPECT_EQ(v.Code(), code);
@@ -34,11 +35,11 @@ TEST(RecordsTest, CommunityFieldsAtTheirOffsets) {
 
 TEST(RecordsTest, OwnerAmountBlockAndDefaults) {
   std::string b(kOwnerSize, ' ');
-  SetFieldI32(b, 239 + 3, -150);            // fixed type 1
-  SetFieldI32(b, 239 + 7 * 7 + 3, 2000);    // fixed type 8
-  SetFieldI16(b, 239 + 56, 42);             // additional entry 1: type 42
+  SetFieldI32(b, 239 + 3, -150);          // fixed type 1
+  SetFieldI32(b, 239 + 7 * 7 + 3, 2000);  // fixed type 8
+  SetFieldI16(b, 239 + 56, 42);           // additional entry 1: type 42
   SetFieldI32(b, 239 + 56 + 5, 123456789);
-  SetFieldI16(b, 239 + 65, 7);              // additional entry 2
+  SetFieldI16(b, 239 + 65, 7);  // additional entry 2
   SetFieldI32(b, 239 + 65 + 5, -1);
   OwnerView o{b};
   EXPECT_EQ(o.FixedAmount(1), -150);

@@ -60,10 +60,9 @@ class ReportTest : public ::testing::Test {
     cwd_ = ::getcwd(cwd, sizeof cwd) ? cwd : "/";
     EXPECT_EQ(::chdir(root_.c_str()), 0);
     Terminal("CAT", "TXT:out.txt");
-    data_.expense_types = {demodata::ExpenseType("NE", "Neteja escala"),
-                           demodata::ExpenseType("AI", "Aigua"),
-                           demodata::ExpenseType("SE", "Asseguranca"),
-                           demodata::ExpenseType("RE", "Reparacions")};
+    data_.expense_types = {
+        demodata::ExpenseType("NE", "Neteja escala"), demodata::ExpenseType("AI", "Aigua"),
+        demodata::ExpenseType("SE", "Asseguranca"), demodata::ExpenseType("RE", "Reparacions")};
     data_.receipt_types = {demodata::ReceiptType(1, 1), demodata::ReceiptType(2, 0)};
   }
 
@@ -76,8 +75,8 @@ class ReportTest : public ::testing::Test {
   }
 
   void Terminal(const std::string& language, const std::string& device) {
-    WriteAll(root_ + "tmp/NuvaTerm.ini", "[Sistema]\r\nData=20261208\r\nSortida=" + device +
-                                             "\r\nIdioma=" + language + "\r\n");
+    WriteAll(root_ + "tmp/NuvaTerm.ini",
+             "[Sistema]\r\nData=20261208\r\nSortida=" + device + "\r\nIdioma=" + language + "\r\n");
   }
 
   // Replaces key=value lines of the demo Nuva.ini (appends when missing).
@@ -114,8 +113,8 @@ class ReportTest : public ::testing::Test {
 
   std::map<std::string, std::string> DataFiles() {
     std::map<std::string, std::string> files;
-    for (const char* n : {"TDespesa", "THRebut", "FinquesH", "FinDespH", "PropietH", "PagamH",
-                          "CobramH"}) {
+    for (const char* n :
+         {"TDespesa", "THRebut", "FinquesH", "FinDespH", "PropietH", "PagamH", "CobramH"}) {
       files[n] = ReadAll(root_ + "DADES/" + n + ".dat");
     }
     return files;
@@ -225,8 +224,10 @@ TEST_F(ReportTest, PageBreaks) {
   data_.communities.push_back(demodata::Community(Community(4, "AV. DEL PARC, 112")));
   AddOwner(3, 1, "A*B", "1r");
   AddOwner(4, 1, "C*D", "1r");
-  for (int i = 1; i <= 43; ++i) Pay(3, Date(2026, 11, 1), "  ", "Linia " + std::to_string(i), 100 * i, 'N', 1);
-  for (int i = 1; i <= 50; ++i) Pay(4, Date(2026, 11, 1), "  ", "Linia " + std::to_string(i), 100 * i, 'N', 1);
+  for (int i = 1; i <= 43; ++i)
+    Pay(3, Date(2026, 11, 1), "  ", "Linia " + std::to_string(i), 100 * i, 'N', 1);
+  for (int i = 1; i <= 50; ++i)
+    Pay(4, Date(2026, 11, 1), "  ", "Linia " + std::to_string(i), 100 * i, 'N', 1);
   std::string out = Run("30/11/2026", "3", "0", "4", "999", "1");
   ExpectGolden("page_breaks.tmp", out);
   // Community 3: the rule is the last line of page 1, the total opens page 2.
@@ -315,8 +316,8 @@ TEST_F(ReportTest, CarriedBalanceFromSettlingReceiptTypes) {
     o.fixed_amounts[2] = 500;       // type 2 does not
     o.fixed_amounts[3] = 700;       // type 3 has no record
     o.extra_types[1] = 10;
-    o.extra_amounts[1] = 20;        // counts
-    o.extra_types[2] = 11;          // no record
+    o.extra_amounts[1] = 20;  // counts
+    o.extra_types[2] = 11;    // no record
     o.extra_amounts[2] = 9999;
     data_.owners.push_back(demodata::Owner(o));
   }
@@ -335,11 +336,20 @@ TEST(ReportArithmeticTest, RoundedPercentTiesToEven) {
     int64_t base;
     int64_t want;
   } cases[] = {
-      {21.0f, 50, 10},       {21.0f, 150, 32},    {15.0f, 150, 22},    {12.5f, 100, 12},
-      {13.5f, 100, 14},      {21.0f, -150, -32},  {0.0f, 1000, 0},     {21.0f, 0, 0},
+      {21.0f, 50, 10},
+      {21.0f, 150, 32},
+      {15.0f, 150, 22},
+      {12.5f, 100, 12},
+      {13.5f, 100, 14},
+      {21.0f, -150, -32},
+      {0.0f, 1000, 0},
+      {21.0f, 0, 0},
       {16.9f, 1000000, 169000},  // 16.9f is a little below 16.9: 168999.996... -> 169000
       {21.0f, 4000000000000LL, 840000000000LL},
-      {7.0f, 1, 0},          {50.0f, 1, 0},       {150.0f, 1, 2},      {50.0f, 3, 2},
+      {7.0f, 1, 0},
+      {50.0f, 1, 0},
+      {150.0f, 1, 2},
+      {50.0f, 3, 2},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(RoundedPercent(c.rate, c.base), c.want) << c.rate << " x " << c.base;

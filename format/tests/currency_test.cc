@@ -29,8 +29,8 @@ TEST(SetCurrencyTest, Table) {
     const char* print;
     const char* current;
   } cases[] = {
-      {"a,", "E", "", "E"},       {"A, p", "P", "", "P"},   {"a,euro", "E", "", "E"},
-      {"x,", "", "", ""},         {"x,d", "", "D", ""},     {"zzz", "", "", ""},
+      {"a,", "E", "", "E"}, {"A, p", "P", "", "P"}, {"a,euro", "E", "", "E"},
+      {"x,", "", "", ""},   {"x,d", "", "D", ""},   {"zzz", "", "", ""},
   };
   for (const auto& c : cases) {
     Currency() = {};

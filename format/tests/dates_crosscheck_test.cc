@@ -30,7 +30,9 @@ std::string Pack(const chr::year_month_day& ymd) {
               static_cast<int>(static_cast<unsigned>(ymd.day())));
 }
 
-std::string Show(const std::string& packed) { return UnpackDigits(packed); }
+std::string Show(const std::string& packed) {
+  return UnpackDigits(packed);
+}
 
 const std::string kHighest = PackDigits("99991231");
 
@@ -84,8 +86,8 @@ TEST(DateCrossCheckTest, AddMonthsAndYearsMatchCivilDatesClampedToMonthEnd) {
         << Show(Pack(start)) << " + " << n << " M";
 
     int years = (i % 10 == 0) ? s.Int(-1500, 9000) : s.Int(-50, 50);
-    chr::year_month_day want_y = ClampDay(start.year() + chr::years{years}, start.month(),
-                                          start.day());
+    chr::year_month_day want_y =
+        ClampDay(start.year() + chr::years{years}, start.month(), start.day());
     ASSERT_EQ(Show(DateAdd(Pack(start), years, "A")), Show(Expected(want_y)))
         << Show(Pack(start)) << " + " << years << " A";
   }
@@ -95,9 +97,9 @@ TEST(DateCrossCheckTest, DiffAndWeekDayMatchCivilDates) {
   Sampler s;
   for (int i = 0; i < kSamples; ++i) {
     chr::year_month_day a = s.Date(1583, 9998);
-    chr::year_month_day b = (i % 4 == 0) ? s.Date(1583, 9998)
-                                         : chr::year_month_day{chr::sys_days{a} +
-                                                               chr::days{s.Int(-800, 800)}};
+    chr::year_month_day b =
+        (i % 4 == 0) ? s.Date(1583, 9998)
+                     : chr::year_month_day{chr::sys_days{a} + chr::days{s.Int(-800, 800)}};
     if (static_cast<int>(b.year()) < 1583 || static_cast<int>(b.year()) > 9999) continue;
     std::string pa = Pack(a), pb = Pack(b);
     int days = std::abs((chr::sys_days{a} - chr::sys_days{b}).count());
@@ -106,8 +108,8 @@ TEST(DateCrossCheckTest, DiffAndWeekDayMatchCivilDates) {
 
     const chr::year_month_day& lo = chr::sys_days{a} < chr::sys_days{b} ? a : b;
     const chr::year_month_day& hi = chr::sys_days{a} < chr::sys_days{b} ? b : a;
-    int months = (chr::year_month{hi.year(), hi.month()} - chr::year_month{lo.year(), lo.month()})
-                     .count();
+    int months =
+        (chr::year_month{hi.year(), hi.month()} - chr::year_month{lo.year(), lo.month()}).count();
     ASSERT_EQ(DateDiff(pa, pb, "M"), months) << Show(pa) << " " << Show(pb);
     // Whole years: lo plus k years (on the same month and day) not after hi.
     int years = static_cast<int>(hi.year()) - static_cast<int>(lo.year());

@@ -22,9 +22,9 @@ TEST(PackDigitsTest, Table) {
       {"20240131", Bytes({0x94, 0x98, 0x81, 0x9F})},
       {"123", Bytes({0x8C, 0x9E})},
       {" 5", Bytes({0x85})},
-      {"5 ", Bytes({0x85})},  // trimmed, then right-aligned
+      {"5 ", Bytes({0x85})},         // trimmed, then right-aligned
       {"1 2", Bytes({0x8A, 0x94})},  // "102": the inner blank counts as 0
-      {"ab", Bytes({0x80})},  // non-digits count as 0
+      {"ab", Bytes({0x80})},         // non-digits count as 0
       {"", ""},
       {"00000000", Bytes({0x80, 0x80, 0x80, 0x80})},
       {"99", Bytes({0xE3})},
@@ -38,8 +38,8 @@ TEST(UnpackDigitsTest, RoundTripAndStrayBytes) {
   EXPECT_EQ(UnpackDigits(Bytes({0xFF})), "27");  // 127 keeps its last two digits
   EXPECT_EQ(UnpackDigits(""), "");
   for (int v = 0; v < 100; ++v) {
-    std::string digits = std::string(1, static_cast<char>('0' + v / 10)) +
-                         static_cast<char>('0' + v % 10);
+    std::string digits =
+        std::string(1, static_cast<char>('0' + v / 10)) + static_cast<char>('0' + v % 10);
     EXPECT_EQ(UnpackDigits(PackDigits(digits)), digits);
   }
 }
@@ -64,9 +64,9 @@ TEST(ZeroPadTest, Table) {
     int w;
     const char* out;
   } cases[] = {
-      {5, 2, "05"},      {2024, 4, "2024"}, {12345, 4, "2345"}, {-7, 3, "007"},
-      {0, 2, "00"},      {20240231, 8, "20240231"},             {2.5, 4, "02.5"},
-      {0.5, 3, "0.5"},   {5, 0, ""},        {1e300, 3, "300"},
+      {5, 2, "05"}, {2024, 4, "2024"},         {12345, 4, "2345"}, {-7, 3, "007"},
+      {0, 2, "00"}, {20240231, 8, "20240231"}, {2.5, 4, "02.5"},   {0.5, 3, "0.5"},
+      {5, 0, ""},   {1e300, 3, "300"},
   };
   for (const auto& c : cases) EXPECT_EQ(ZeroPad(c.x, c.w), c.out) << c.x << " " << c.w;
 }

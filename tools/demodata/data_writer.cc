@@ -16,7 +16,8 @@ namespace {
 
 std::string Digits(long value, int digits) {
   std::string s = std::to_string(value < 0 ? -value : value);
-  if (static_cast<int>(s.size()) < digits) s = std::string(static_cast<size_t>(digits) - s.size(), '0') + s;
+  if (static_cast<int>(s.size()) < digits)
+    s = std::string(static_cast<size_t>(digits) - s.size(), '0') + s;
   return s.substr(s.size() - static_cast<size_t>(digits));
 }
 
@@ -27,12 +28,12 @@ std::string Cp850(const std::string& utf8) {
   static const struct {
     unsigned cp;
     unsigned char b;
-  } kMap[] = {{0xC7, 0x80}, {0xFC, 0x81}, {0xE9, 0x82}, {0xE2, 0x83}, {0xE4, 0x84}, {0xE0, 0x85},
-              {0xE7, 0x87}, {0xEA, 0x88}, {0xEB, 0x89}, {0xE8, 0x8A}, {0xEF, 0x8B}, {0xEE, 0x8C},
-              {0xEC, 0x8D}, {0xC9, 0x90}, {0xF4, 0x93}, {0xF6, 0x94}, {0xF2, 0x95}, {0xFB, 0x96},
-              {0xF9, 0x97}, {0xE1, 0xA0}, {0xED, 0xA1}, {0xF3, 0xA2}, {0xFA, 0xA3}, {0xF1, 0xA4},
-              {0xD1, 0xA5}, {0xAA, 0xA6}, {0xBA, 0xA7}, {0xC1, 0xB5}, {0xC0, 0xB7}, {0xC8, 0xD4},
-              {0xCD, 0xD6}, {0xCF, 0xD8}, {0xD3, 0xE0}, {0xD2, 0xE3}, {0xDA, 0xE9}, {0xB7, 0xFA},
+  } kMap[] = {{0xC7, 0x80},  {0xFC, 0x81}, {0xE9, 0x82}, {0xE2, 0x83}, {0xE4, 0x84}, {0xE0, 0x85},
+              {0xE7, 0x87},  {0xEA, 0x88}, {0xEB, 0x89}, {0xE8, 0x8A}, {0xEF, 0x8B}, {0xEE, 0x8C},
+              {0xEC, 0x8D},  {0xC9, 0x90}, {0xF4, 0x93}, {0xF6, 0x94}, {0xF2, 0x95}, {0xFB, 0x96},
+              {0xF9, 0x97},  {0xE1, 0xA0}, {0xED, 0xA1}, {0xF3, 0xA2}, {0xFA, 0xA3}, {0xF1, 0xA4},
+              {0xD1, 0xA5},  {0xAA, 0xA6}, {0xBA, 0xA7}, {0xC1, 0xB5}, {0xC0, 0xB7}, {0xC8, 0xD4},
+              {0xCD, 0xD6},  {0xCF, 0xD8}, {0xD3, 0xE0}, {0xD2, 0xE3}, {0xDA, 0xE9}, {0xB7, 0xFA},
               {0x20AC, 0xD5}};
   std::string out;
   for (size_t i = 0; i < utf8.size();) {
@@ -60,7 +61,9 @@ std::string Cp850(const std::string& utf8) {
   return out;
 }
 
-std::string Code(int value, int digits) { return format::PackDigits(Digits(value, digits)); }
+std::string Code(int value, int digits) {
+  return format::PackDigits(Digits(value, digits));
+}
 
 std::string Date(int y, int m, int d) {
   return format::PackDigits(Digits(y, 4) + Digits(m, 2) + Digits(d, 2));
@@ -88,7 +91,8 @@ std::string Community(const CommunitySpec& c) {
   driver::SetFieldI16(b, 114, c.rate_index);
   b.replace(160, 4, c.previous_settlement.empty() ? std::string(4, '\x80') : c.previous_settlement);
   for (int g = 2; g <= 7; ++g) {
-    driver::SetFieldText(b, 168 + 34 * static_cast<size_t>(g - 2), 30, c.groups[static_cast<size_t>(g)]);
+    driver::SetFieldText(b, 168 + 34 * static_cast<size_t>(g - 2), 30,
+                         c.groups[static_cast<size_t>(g)]);
   }
   driver::SetFieldText(b, 368, 17, c.tax_id);
   return b;
@@ -109,7 +113,8 @@ std::string Owner(const OwnerSpec& o) {
   driver::SetFieldText(b, 38, 10, o.flat_designation);
   for (size_t i = 239; i < 239 + 74; ++i) b[i] = '\0';
   for (int k = 1; k <= 8; ++k) {
-    driver::SetFieldI32(b, 239 + 7 * static_cast<size_t>(k - 1) + 3, o.fixed_amounts[static_cast<size_t>(k)]);
+    driver::SetFieldI32(b, 239 + 7 * static_cast<size_t>(k - 1) + 3,
+                        o.fixed_amounts[static_cast<size_t>(k)]);
   }
   for (int e = 1; e <= 2; ++e) {
     size_t at = 239 + 56 + 9 * static_cast<size_t>(e - 1);
@@ -163,9 +168,9 @@ bool WriteDataFile(const std::string& path, const std::string& xdf_path,
   uint8_t block[recmgr::kPositionBlockSize] = {};
   std::string key = path;
   uint32_t length = static_cast<uint32_t>(definition.size());
-  recmgr::Status st = recmgr::RecordManagerCall(recmgr::kOpCreate, block, definition.data(),
-                                                &length, key.data(),
-                                                static_cast<uint8_t>(key.size()), 0);
+  recmgr::Status st =
+      recmgr::RecordManagerCall(recmgr::kOpCreate, block, definition.data(), &length, key.data(),
+                                static_cast<uint8_t>(key.size()), 0);
   if (st != 0) {
     *error = "cannot create " + path + " (status " + std::to_string(st) + ")";
     return false;
@@ -197,8 +202,8 @@ bool WriteDataset(const std::string& root, const std::string& ddf_dir, const Dat
     const char* name;
     const std::vector<std::string>* records;
   } files[] = {{"TDespesa", &d.expense_types}, {"THRebut", &d.receipt_types},
-               {"FinquesH", &d.communities},  {"FinDespH", &d.assignments},
-               {"PropietH", &d.owners},       {"PagamH", &d.payments},
+               {"FinquesH", &d.communities},   {"FinDespH", &d.assignments},
+               {"PropietH", &d.owners},        {"PagamH", &d.payments},
                {"CobramH", &d.collections}};
   for (const auto& f : files) {
     if (!WriteDataFile(root + "DADES/" + f.name + ".dat", ddf_dir + f.name + ".xdf", *f.records,

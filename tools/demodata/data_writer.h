@@ -25,10 +25,10 @@ std::string ReceiptType(uint8_t key, int16_t settlement_flag);
 
 struct CommunitySpec {
   int code = 1;
-  std::string name;           // 30 characters as stored ("SURNAME*NAME" style allowed)
-  int32_t monthly_fee = 0;    // cents per flat
+  std::string name;         // 30 characters as stored ("SURNAME*NAME" style allowed)
+  int32_t monthly_fee = 0;  // cents per flat
   int16_t rate_index = 0;
-  std::string previous_settlement;  // packed date; empty for no date
+  std::string previous_settlement;    // packed date; empty for no date
   std::array<std::string, 8> groups;  // [2..7] = names of groups B..G
   std::string tax_id;
 };
@@ -54,8 +54,8 @@ std::string Collection(int community, int flat, const std::string& date, int32_t
                        int32_t deducted, char type);
 
 struct Dataset {
-  std::vector<std::string> expense_types, receipt_types, communities, assignments, owners,
-      payments, collections;
+  std::vector<std::string> expense_types, receipt_types, communities, assignments, owners, payments,
+      collections;
 };
 
 // Writes root/DADES/<name>.dat for the seven files, each created (replacing

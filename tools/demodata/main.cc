@@ -34,20 +34,30 @@ struct ExpenseKind {
 };
 
 const ExpenseKind kKinds[] = {
-    {"NE", "Neteja escala"},         {"AS", "Manteniment ascensor"},
-    {"LL", "Electricitat comunes"},  {"AI", "Aigua comunit\xc3\xa0ria"},
-    {"SE", "Asseguran\xc3\xa7" "a edifici"}, {"MA", "Manteniment general"},
-    {"JA", "Jardineria"},            {"RE", "Reparacions"},
-    {"BA", "Despeses banc\xc3\xa0ries"}, {"HO", "Honoraris administraci\xc3\xb3"},
+    {"NE", "Neteja escala"},
+    {"AS", "Manteniment ascensor"},
+    {"LL", "Electricitat comunes"},
+    {"AI", "Aigua comunit\xc3\xa0ria"},
+    {"SE",
+     "Asseguran\xc3\xa7"
+     "a edifici"},
+    {"MA", "Manteniment general"},
+    {"JA", "Jardineria"},
+    {"RE", "Reparacions"},
+    {"BA", "Despeses banc\xc3\xa0ries"},
+    {"HO", "Honoraris administraci\xc3\xb3"},
 };
 
 void AddCommonTypes(demodata::Dataset* d) {
-  for (const ExpenseKind& k : kKinds) d->expense_types.push_back(demodata::ExpenseType(k.code, Cp850(k.description)));
+  for (const ExpenseKind& k : kKinds)
+    d->expense_types.push_back(demodata::ExpenseType(k.code, Cp850(k.description)));
   // Fixed receipt types 1..8 and two additional ones (codes 10 and 11).
   const int16_t flags[9] = {0, 1, 1, 0, 1, 0, 0, 1, 0};
   for (uint8_t k = 1; k <= 8; ++k) d->receipt_types.push_back(demodata::ReceiptType(k, flags[k]));
-  d->receipt_types.push_back(demodata::ReceiptType(static_cast<uint8_t>(demodata::Code(10, 2)[0]), 1));
-  d->receipt_types.push_back(demodata::ReceiptType(static_cast<uint8_t>(demodata::Code(11, 2)[0]), 0));
+  d->receipt_types.push_back(
+      demodata::ReceiptType(static_cast<uint8_t>(demodata::Code(10, 2)[0]), 1));
+  d->receipt_types.push_back(
+      demodata::ReceiptType(static_cast<uint8_t>(demodata::Code(11, 2)[0]), 0));
 }
 
 int Demo(const std::string& root) {
@@ -64,27 +74,60 @@ int Demo(const std::string& root) {
     const char* assignment;
   };
   const Town towns[] = {
-      {"C. MAJOR, 24 (SABADELL)", 1500, 0, Date(2025, 12, 31),
-       {"", "", "ESCALA A", "ESCALA B", "ASCENSOR", "LOCALS", "", ""}, "ESH08123456",
-       "NEBLLAAIASEAMAAASDHOAJAARE" "ABAA"},
-      {"ROSES, 7 (TERRASSA)*EDIFICI LES", 1800, 0, Date(2025, 6, 30),
-       {"", "", "ASCENSOR", "GARATGE", "", "", "", ""}, "ESH08654321", "NEAASBLLAAIASEAHOBMAA"},
-      {"PL. DE LA VILA, 3 (GRANOLLERS)", 2000, 1, std::string(),
-       {"", "", "P\xc3\x80RQUING", "", "", "", "", ""}, "ESH08987654", "NEALLAHOA"},
-      {"AV. DEL PARC, 112 (MATAR\xc3\x93)", 1250, 0, Date(2026, 6, 30),
+      {"C. MAJOR, 24 (SABADELL)",
+       1500,
+       0,
+       Date(2025, 12, 31),
+       {"", "", "ESCALA A", "ESCALA B", "ASCENSOR", "LOCALS", "", ""},
+       "ESH08123456",
+       "NEBLLAAIASEAMAAASDHOAJAARE"
+       "ABAA"},
+      {"ROSES, 7 (TERRASSA)*EDIFICI LES",
+       1800,
+       0,
+       Date(2025, 6, 30),
+       {"", "", "ASCENSOR", "GARATGE", "", "", "", ""},
+       "ESH08654321",
+       "NEAASBLLAAIASEAHOBMAA"},
+      {"PL. DE LA VILA, 3 (GRANOLLERS)",
+       2000,
+       1,
+       std::string(),
+       {"", "", "P\xc3\x80RQUING", "", "", "", "", ""},
+       "ESH08987654",
+       "NEALLAHOA"},
+      {"AV. DEL PARC, 112 (MATAR\xc3\x93)",
+       1250,
+       0,
+       Date(2026, 6, 30),
        {"", "", "ESCALA 1", "ESCALA 2", "ESCALA 3", "ASCENSORS", "TERRASSA", "GARATGE"},
-       "ESH17222333", "NEALLAASFHOAJAGRE" "A"},
-      {"RBLA. CATALUNYA, 45 (ST. CUGAT)", 2200, 0, Date(2025, 12, 31),
-       {"", "", "ASCENSOR", "", "", "", "", ""}, "ESB08111222", "NEAASBHOA"},
+       "ESH17222333",
+       "NEALLAASFHOAJAGRE"
+       "A"},
+      {"RBLA. CATALUNYA, 45 (ST. CUGAT)",
+       2200,
+       0,
+       Date(2025, 12, 31),
+       {"", "", "ASCENSOR", "", "", "", "", ""},
+       "ESB08111222",
+       "NEAASBHOA"},
   };
-  const char* people[] = {"PUJOL GARCIA*JOAN",      "FERRER ROCA*MONTSERRAT", "VIDAL SOLER*JORDI",
-                          "MART\xc3\x8d CASALS*N\xc3\x9aRIA", "SERRA BOSCH*PERE", "FONT MIR\xc3\x93*LAIA",
-                          "CASAS PLANA*ORIOL",      "GIM\xc3\x89NEZ L\xc3\x93PEZ*ANNA",
-                          "BATLLE COLL*MARC",       "ROVIRA SALA*CLARA",      "TORRES VILA*ENRIC",
-                          "CAMPS ROIG*MERC\xc3\x88",  "ASSOCIACI\xc3\x93 VE\xc3\x8fNAL*L'",
+  const char* people[] = {"PUJOL GARCIA*JOAN",
+                          "FERRER ROCA*MONTSERRAT",
+                          "VIDAL SOLER*JORDI",
+                          "MART\xc3\x8d CASALS*N\xc3\x9aRIA",
+                          "SERRA BOSCH*PERE",
+                          "FONT MIR\xc3\x93*LAIA",
+                          "CASAS PLANA*ORIOL",
+                          "GIM\xc3\x89NEZ L\xc3\x93PEZ*ANNA",
+                          "BATLLE COLL*MARC",
+                          "ROVIRA SALA*CLARA",
+                          "TORRES VILA*ENRIC",
+                          "CAMPS ROIG*MERC\xc3\x88",
+                          "ASSOCIACI\xc3\x93 VE\xc3\x8fNAL*L'",
                           "SOLER, PINTURES SL"};
-  const char* flats[] = {"BAIXOS 1a", "BAIXOS 2a", "1r 1a", "1r 2a", "2n 1a", "2n 2a",
-                         "3r 1a",     "3r 2a",     "4t 1a", "\xc3\x80TIC",  "LOCAL 1", "LOCAL 2"};
+  const char* flats[] = {"BAIXOS 1a", "BAIXOS 2a", "1r 1a", "1r 2a",       "2n 1a",   "2n 2a",
+                         "3r 1a",     "3r 2a",     "4t 1a", "\xc3\x80TIC", "LOCAL 1", "LOCAL 2"};
   std::mt19937 rng(2026);
   int person = 0;
   for (int c = 1; c <= 5; ++c) {
@@ -118,8 +161,10 @@ int Demo(const std::string& root) {
         int32_t quota = 6000 + 500 * (f % 4);
         d.collections.push_back(demodata::Collection(c, f, Date(2026, m, 5), quota, 0, 'C'));
       }
-      if (f == 2) d.collections.push_back(demodata::Collection(c, f, Date(2026, 7, 20), 1575, 75, 'I'));
-      if (f == 3) d.collections.push_back(demodata::Collection(c, f, Date(2026, 3, 9), 6000, 0, 'R'));
+      if (f == 2)
+        d.collections.push_back(demodata::Collection(c, f, Date(2026, 7, 20), 1575, 75, 'I'));
+      if (f == 3)
+        d.collections.push_back(demodata::Collection(c, f, Date(2026, 3, 9), 6000, 0, 'R'));
     }
 
     // Expenses: the group of each type from the assignment text.
@@ -139,25 +184,32 @@ int Demo(const std::string& root) {
       if (std::string(t.assignment).find("AS") != std::string::npos) {
         pay(m, 10, "AS", "Manteniment ascensor", 14520);
       }
-      if (m % 2 == 0) pay(m, 15, "LL", "Electricitat comunes", 9000 + static_cast<int32_t>(rng() % 4000));
-      if (m % 3 == 0) pay(m, 20, "AI", "Aigua comunit\xc3\xa0ria", 6500 + static_cast<int32_t>(rng() % 2000));
+      if (m % 2 == 0)
+        pay(m, 15, "LL", "Electricitat comunes", 9000 + static_cast<int32_t>(rng() % 4000));
+      if (m % 3 == 0)
+        pay(m, 20, "AI", "Aigua comunit\xc3\xa0ria", 6500 + static_cast<int32_t>(rng() % 2000));
       pay(m, 28, "BA", "Comissions banc", 350);
     }
-    pay(3, 1, "SE", "Asseguran\xc3\xa7" "a edifici", 98000 + 1000 * c);
+    pay(3, 1, "SE",
+        "Asseguran\xc3\xa7"
+        "a edifici",
+        98000 + 1000 * c);
     pay(5, 14, "MA", "Revisi\xc3\xb3 extintors", 16335);
     pay(9, 22, "RE", "Reparaci\xc3\xb3 porta entrada", 41200);
     // An ungrouped entry (no expense type) and one after the demo report date.
     d.payments.push_back(demodata::Payment(c, Date(2026, 10, 7), "  ",
-                                           Cp850("Pintura vest\xc3\xad" "bul"), 125000, 'N', 1));
-    d.payments.push_back(demodata::Payment(c, Date(2026, 12, 30), "NE",
-                                           Cp850("Neteja extra festes"), 9000, 'N', 1));
+                                           Cp850("Pintura vest\xc3\xad"
+                                                 "bul"),
+                                           125000, 'N', 1));
+    d.payments.push_back(
+        demodata::Payment(c, Date(2026, 12, 30), "NE", Cp850("Neteja extra festes"), 9000, 'N', 1));
     // Particular expenses charged to single flats.
     d.payments.push_back(demodata::Payment(c, Date(2026, 4, 11), "RE",
                                            Cp850("Reparaci\xc3\xb3 persiana"), 8470, 'S', 2));
-    d.payments.push_back(demodata::Payment(c, Date(2026, 8, 3), "RE",
-                                           Cp850("Canvi de pany"), 6050, 'S', 2));
-    d.payments.push_back(demodata::Payment(c, Date(2026, 6, 18), "AI",
-                                           Cp850("Comptador d'aigua"), 12100, 'S', owners));
+    d.payments.push_back(
+        demodata::Payment(c, Date(2026, 8, 3), "RE", Cp850("Canvi de pany"), 6050, 'S', 2));
+    d.payments.push_back(demodata::Payment(c, Date(2026, 6, 18), "AI", Cp850("Comptador d'aigua"),
+                                           12100, 'S', owners));
   }
   std::string error;
   if (!demodata::WriteDataset(root, root + "ddf/", d, &error)) {
@@ -170,8 +222,8 @@ int Demo(const std::string& root) {
   return 0;
 }
 
-int Scale(const std::string& root, long communities, long owners, long payments,
-          long collections, unsigned long seed) {
+int Scale(const std::string& root, long communities, long owners, long payments, long collections,
+          unsigned long seed) {
   if (communities < 1 || communities > 9999 || owners < communities || payments < 0 ||
       collections < 0) {
     std::fprintf(stderr, "demodata: need 1..9999 communities and at least one owner each\n");
@@ -209,23 +261,26 @@ int Scale(const std::string& root, long communities, long owners, long payments,
   d.payments.reserve(static_cast<size_t>(payments));
   for (long i = 0; i < payments; ++i) {
     int c = static_cast<int>(1 + uniform(communities));
-    std::string date = Date(2026, static_cast<int>(1 + uniform(12)), static_cast<int>(1 + uniform(28)));
+    std::string date =
+        Date(2026, static_cast<int>(1 + uniform(12)), static_cast<int>(1 + uniform(28)));
     int32_t amount = static_cast<int32_t>(100 + uniform(200000));
     if (i % 10 == 0) {
       int flat = static_cast<int>(1 + uniform(flats_of[static_cast<size_t>(c)]));
       d.payments.push_back(demodata::Payment(c, date, "RE", "Reparacio", amount, 'S', flat));
     } else {
       const char* t = types[uniform(7)];
-      d.payments.push_back(demodata::Payment(c, date, t, "Despesa", amount, 'N',
-                                             static_cast<int>(1 + uniform(3))));
+      d.payments.push_back(
+          demodata::Payment(c, date, t, "Despesa", amount, 'N', static_cast<int>(1 + uniform(3))));
     }
   }
   d.collections.reserve(static_cast<size_t>(collections));
   for (long i = 0; i < collections; ++i) {
     int c = static_cast<int>(1 + uniform(communities));
     int flat = static_cast<int>(1 + uniform(flats_of[static_cast<size_t>(c)]));
-    std::string date = Date(2026, static_cast<int>(1 + uniform(12)), static_cast<int>(1 + uniform(28)));
-    d.collections.push_back(demodata::Collection(c, flat, date, static_cast<int32_t>(1000 + uniform(20000)), 0,
+    std::string date =
+        Date(2026, static_cast<int>(1 + uniform(12)), static_cast<int>(1 + uniform(28)));
+    d.collections.push_back(demodata::Collection(c, flat, date,
+                                                 static_cast<int32_t>(1000 + uniform(20000)), 0,
                                                  uniform(10) == 0 ? 'I' : 'C'));
   }
   std::string error;

@@ -71,11 +71,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   driver::ReportParameters& p = driver::Parameters();
-  if (!driver::ConvertParameters(date, AsTyped(driver::kFieldFromCommunity, args[1]),
-                                 AsTyped(driver::kFieldFromFlat, args[2]),
-                                 AsTyped(driver::kFieldToCommunity, args[3]),
-                                 AsTyped(driver::kFieldToFlat, args[4]),
-                                 AsTyped(driver::kFieldCopies, args[5]), &p)) {
+  if (!driver::ConvertParameters(
+          date, AsTyped(driver::kFieldFromCommunity, args[1]),
+          AsTyped(driver::kFieldFromFlat, args[2]), AsTyped(driver::kFieldToCommunity, args[3]),
+          AsTyped(driver::kFieldToFlat, args[4]), AsTyped(driver::kFieldCopies, args[5]), &p)) {
     std::fprintf(stderr, "telvoran-print: the lower bound %s.%s lies above the upper bound %s.%s\n",
                  args[1].c_str(), args[2].c_str(), args[3].c_str(), args[4].c_str());
     return 2;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "tools/zizavezu/cp850.h"
+#include "platform/cp850.h"
 
 namespace zizavezu {
 
@@ -151,7 +151,7 @@ bool PageComposer::PlaceText(const Directive& d, int64_t line_number) {
   std::string text = d.text;
   bool had_control = false;
   for (char& c : text) {
-    if (IsCp850Control(static_cast<uint8_t>(c))) {
+    if (platform::IsCp850Control(static_cast<uint8_t>(c))) {
       c = ' ';
       had_control = true;
     }

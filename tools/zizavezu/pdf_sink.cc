@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "tools/zizavezu/cp850.h"
+#include "platform/cp850.h"
 
 namespace zizavezu {
 
@@ -84,7 +84,7 @@ bool PdfSink::LoadFace(int weight) {
   cairo_font_options_destroy(options);
   bool ok = cairo_scaled_font_status(scaled) == CAIRO_STATUS_SUCCESS;
   for (int b = 0; ok && b < 256; ++b) {
-    std::string_view utf8 = Cp850ByteToUtf8(static_cast<uint8_t>(b));
+    std::string_view utf8 = platform::Cp850ByteToUtf8(static_cast<uint8_t>(b));
     cairo_glyph_t* glyphs = nullptr;
     int count = 0;
     if (cairo_scaled_font_text_to_glyphs(scaled, 0, 0, utf8.data(), static_cast<int>(utf8.size()),
@@ -178,8 +178,8 @@ bool PdfSink::EmitPage(const Page& page) {
           weight = w;
         }
       }
-      if (IsCp850Control(byte)) byte = ' ';
-      std::string_view utf8 = Cp850ByteToUtf8(byte);
+      if (platform::IsCp850Control(byte)) byte = ' ';
+      std::string_view utf8 = platform::Cp850ByteToUtf8(byte);
       utf8_ += utf8;
       glyphs_.push_back({glyph_of_byte_[weight][byte], kLeft + c * cell, y});
       clusters_.push_back({static_cast<int>(utf8.size()), 1});

@@ -1,6 +1,6 @@
 #include "tools/zizavezu/text_sink.h"
 
-#include "tools/zizavezu/cp850.h"
+#include "platform/cp850.h"
 
 namespace zizavezu {
 
@@ -8,7 +8,7 @@ void RenderPageText(const Page& page, std::string* out) {
   int last = page.length() - 1;
   while (last >= 0 && page.PrintedRow(last).empty()) --last;
   for (int r = 0; r <= last; ++r) {
-    for (char c : page.PrintedRow(r)) *out += Cp850ByteToUtf8(static_cast<uint8_t>(c));
+    for (char c : page.PrintedRow(r)) *out += platform::Cp850ByteToUtf8(static_cast<uint8_t>(c));
     out->push_back('\n');
   }
 }

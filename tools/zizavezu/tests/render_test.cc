@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "platform/fake_env.h"
-#include "tools/zizavezu/cp850.h"
+#include "platform/cp850.h"
 #include "tools/zizavezu/print_program.h"
 #include "tools/zizavezu/tests/test_util.h"
 
@@ -261,14 +261,14 @@ TEST(RenderPdfTest, OddPagesAndTheWholeCodePage) {
   EXPECT_NE(pages[1].find("only"), std::string::npos);
   EXPECT_NE(pages[2].find("plain BOLD tail"), std::string::npos) << pages[2];
   std::string expected;
-  for (char c : all) expected += Cp850ByteToUtf8(static_cast<uint8_t>(c));
+  for (char c : all) expected += platform::Cp850ByteToUtf8(static_cast<uint8_t>(c));
   std::string got;
   for (const std::string& line : testing_util::Split(pages[3], '\n')) {
     size_t b = line.find_first_not_of(' ');
     if (b != std::string::npos) got += line.substr(b);
   }
   // The soft hyphen (0xF0) has no visible glyph; text extraction may drop it.
-  std::string soft_hyphen = Cp850ByteToUtf8(0xF0).data();
+  std::string soft_hyphen = platform::Cp850ByteToUtf8(0xF0).data();
   for (std::string* s : {&expected, &got}) {
     for (size_t at; (at = s->find(soft_hyphen)) != std::string::npos;) s->erase(at, 2);
   }

@@ -1,15 +1,15 @@
 // The suite's code page 850 and its conversion to Unicode. Texts stay CP850
-// bytes everywhere inside the print program; they become Unicode only where
+// bytes everywhere inside the system; they become Unicode only where
 // they leave it, as PDF text or UTF-8 text output. The suite's variant puts
 // the euro sign at 0xD5 (the plain code page has a dotless i there).
-#ifndef TELVORAN_TOOLS_ZIZAVEZU_CP850_H_
-#define TELVORAN_TOOLS_ZIZAVEZU_CP850_H_
+#ifndef TELVORAN_PLATFORM_CP850_H_
+#define TELVORAN_PLATFORM_CP850_H_
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace zizavezu {
+namespace platform {
 
 // The Unicode code point of one CP850 byte. Bytes 0x00-0x1F and 0x7F map to
 // the control code points of the same value.
@@ -31,6 +31,6 @@ inline bool IsCp850Control(uint8_t byte) {
   return byte < 0x20 || byte == 0x7F || byte == 0xFF;
 }
 
-}  // namespace zizavezu
+}  // namespace platform
 
-#endif  // TELVORAN_TOOLS_ZIZAVEZU_CP850_H_
+#endif  // TELVORAN_PLATFORM_CP850_H_

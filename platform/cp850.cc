@@ -1,8 +1,8 @@
-#include "tools/zizavezu/cp850.h"
+#include "platform/cp850.h"
 
 #include <array>
 
-namespace zizavezu {
+namespace platform {
 
 namespace {
 
@@ -82,4 +82,4 @@ std::string Cp850ToUtf8(std::string_view text) {
   return out;
 }
 
-}  // namespace zizavezu
+}  // namespace platform

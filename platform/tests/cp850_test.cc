@@ -1,10 +1,10 @@
-#include "tools/zizavezu/cp850.h"
+#include "platform/cp850.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
-namespace zizavezu {
+namespace platform {
 namespace {
 
 TEST(Cp850Test, AsciiRangeIsItself) {
@@ -91,4 +91,4 @@ TEST(Cp850Test, ControlBytes) {
 }
 
 }  // namespace
-}  // namespace zizavezu
+}  // namespace platform

@@ -2,11 +2,17 @@
 # The batch printer on a large generated portfolio against the SQL baseline.
 #   bench/report_bench.sh [FACTOR]   (1: 1,000 communities, 40,000 owners,
 #                                     2,000,000 payments, 400,000 collections)
+#   BUILD=build/other bench/report_bench.sh ...   (another release build; its
+#                                     portfolio then lives inside that build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 factor="${1:-1}"
-build=build/release
-dir="$(realpath -m build/bench-report-$factor)"
+build="${BUILD:-build/release}"
+if [ -n "${BUILD:-}" ]; then
+  dir="$(realpath -m "$build/bench-report-$factor")"
+else
+  dir="$(realpath -m build/bench-report-$factor)"
+fi
 if [ ! -f "$dir/scaled" ]; then
   scripts/demo-prepare "$dir" "$build" >/dev/null
   # Community codes have four digits: at most 9,999 communities.

@@ -62,7 +62,9 @@ std::string IniLookup(const std::string& text, const std::string& section, const
   while (pos < text.size()) {
     size_t nl = text.find('\n', pos);
     std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Only CR LF ends a line; a CR at the very end of the text is a byte of
+    // the last line, as the file reader keeps it.
+    if (nl != std::string::npos && !line.empty() && line.back() == '\r') line.pop_back();
     if (!scanner.Feed(line)) break;
     if (nl == std::string::npos) break;
     pos = nl + 1;

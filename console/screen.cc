@@ -1,27 +1,511 @@
 #include "console/screen.h"
 
-// Placeholder bodies until the screen layer lands.
+#include <algorithm>
+#include <cassert>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "config/settings.h"
+#include "format/codes.h"
+#include "platform/console.h"
+#include "platform/env.h"
+
+// Division map: kit state; colours; cursor and sizes; the window stack file
+// (record encoding, validation, push, pop); frames and scrolling; the text
+// stack; the message window.
+
 namespace console {
-void SetColour(const std::string&) {}
-int16_t CurrentColour() { return 0; }
-void Locate(int, int) {}
-void Print(const std::string&) {}
-void Beep() {}
-int16_t ScreenRows() { return 25; }
-int16_t ScreenCols() { return 80; }
-int16_t WindowFirstRow() { return 1; }
-int16_t WindowFirstCol() { return 1; }
-int16_t WindowLastCol() { return 80; }
-int16_t WindowDepth() { return 0; }
-WindowRect CurrentWindow() { return {}; }
-std::string WindowStackPath() { return "WinPush.tmp"; }
-void WinPush(int, int, int, int) {}
-void WinPop() {}
-void DrawFrame(int) {}
-void ScrollArea(int, int, int, int, int) {}
-void PushText(const std::string&) {}
-std::string PopText() { return ""; }
-std::string TextFromBuffer(const void*, int) { return ""; }
-bool ShowMessageWindow(int, const std::string&) { return false; }
-void ResetScreenState() {}
+
+namespace {
+
+// --- Kit state -----------------------------------------------------------
+
+struct ScreenState {
+  int16_t current_colour = 0;
+  std::string colour_stack;  // one byte per saved index
+  int16_t window_depth = 0;
+  WindowRect window;
+  std::string text_stack;  // text + 2-byte little-endian length, per entry
+};
+
+ScreenState& State() {
+  static ScreenState* state = new ScreenState();
+  return *state;
+}
+
+platform::Console& Con() {
+  return platform::CurrentConsole();
+}
+
+// --- Window stack file layout ---------------------------------------------
+
+constexpr char kStackFileName[] = "WinPush.tmp";
+constexpr int kEndPointerBytes = 4;
+// 1-based position of the first record, and the end pointer of an empty
+// stack.
+constexpr int64_t kFirstRecordPosition = 5;
+constexpr int kFieldDigits = 2;
+constexpr int kRecordFields = 10;
+constexpr int kHeaderBytes = kFieldDigits * kRecordFields;  // 20
+constexpr int kLengthDigits = 5;
+constexpr int kRecordOverhead = kHeaderBytes + kLengthDigits;  // 25
+
+// The number as zero-padded decimal of width digits, keeping the last ones.
+std::string Digits(int value, int width) {
+  int modulus = 1;
+  for (int i = 0; i < width; ++i) modulus *= 10;
+  value %= modulus;
+  if (value < 0) value += modulus;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%0*d", width, value);
+  return buf;
+}
+
+// Reads a field of decimal digits; false when any byte is not a digit.
+bool ParseDigits(const std::string& bytes, size_t at, int width, int* value) {
+  if (at + static_cast<size_t>(width) > bytes.size()) return false;
+  int v = 0;
+  for (int i = 0; i < width; ++i) {
+    const char c = bytes[at + static_cast<size_t>(i)];
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  *value = v;
+  return true;
+}
+
+std::string Int32Le(int64_t value) {
+  const auto v = static_cast<uint32_t>(value);
+  std::string out(4, '\0');
+  for (int i = 0; i < 4; ++i)
+    out[static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  return out;
+}
+
+int64_t ReadInt32Le(const std::string& bytes) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(bytes[static_cast<size_t>(i)]);
+  return static_cast<int32_t>(v);
+}
+
+// Cells of a saved rectangle; an inverted rectangle saves none.
+int64_t CellCount(int top, int left, int bottom, int right) {
+  const int rows = bottom - top + 1;
+  const int cols = right - left + 1;
+  if (rows <= 0 || cols <= 0) return 0;
+  return static_cast<int64_t>(rows) * cols;
+}
+
+// File errors on the stack file are not handled by any caller: the process
+// ends, as for any other work file that cannot be written.
+[[noreturn]] void StackFileFailure(const char* what) {
+  std::fprintf(stderr, "%s: %s\n", WindowStackPath().c_str(), what);
+  std::exit(EXIT_FAILURE);
+}
+
+std::unique_ptr<platform::RandomAccessFile> OpenStackFile() {
+  std::unique_ptr<platform::RandomAccessFile> file =
+      platform::CurrentEnv().OpenRandomAccess(WindowStackPath(), /*create=*/true);
+  if (file == nullptr) StackFileFailure("cannot be opened");
+  return file;
+}
+
+void WriteOrDie(platform::RandomAccessFile* file, int64_t position, const std::string& bytes) {
+  if (!file->Write(static_cast<uint64_t>(position - 1), bytes))
+    StackFileFailure("cannot be written");
+}
+
+std::string ReadOrDie(platform::RandomAccessFile* file, int64_t position, size_t n) {
+  std::string out;
+  if (!file->Read(static_cast<uint64_t>(position - 1), n, &out)) StackFileFailure("cannot be read");
+  return out;
+}
+
+// The end pointer of the file, or the empty stack's when the file holds
+// none or a value that does not point into it. Another program of the suite
+// sharing the temporary folder may have left a damaged file behind; a bad
+// pointer must not make a push write far beyond the file's end.
+int64_t EndPointer(platform::RandomAccessFile* file, int64_t size) {
+  if (size <= 3) return kFirstRecordPosition;
+  const int64_t end = ReadInt32Le(ReadOrDie(file, 1, kEndPointerBytes));
+  if (end < kFirstRecordPosition || end > size + 1) return kFirstRecordPosition;
+  return end;
+}
+
+// One record as read back from the file.
+struct StackRecord {
+  int64_t first_position = 0;
+  int cursor_row = 0, cursor_col = 0;
+  WindowRect previous;
+  int top = 0, left = 0, bottom = 0, right = 0;
+  std::string cells;  // char + attribute per cell
+};
+
+// Reads the record that ends just before end. False when the bytes there are
+// not a well-formed record (length, digits, cell count all must agree and
+// lie inside the file).
+bool ReadLastRecord(platform::RandomAccessFile* file, int64_t end, StackRecord* record) {
+  if (end - kFirstRecordPosition < kRecordOverhead) return false;
+  int length = 0;
+  const std::string length_field = ReadOrDie(file, end - kLengthDigits, kLengthDigits);
+  if (!ParseDigits(length_field, 0, kLengthDigits, &length)) return false;
+  if (length < kRecordOverhead || end - length < kFirstRecordPosition) return false;
+  const int64_t first = end - length;
+  const std::string bytes = ReadOrDie(file, first, static_cast<size_t>(length));
+  if (bytes.size() != static_cast<size_t>(length)) return false;
+  int f[kRecordFields];
+  for (int i = 0; i < kRecordFields; ++i) {
+    if (!ParseDigits(bytes, static_cast<size_t>(i * kFieldDigits), kFieldDigits, &f[i]))
+      return false;
+  }
+  const int64_t cells = CellCount(f[6], f[7], f[8], f[9]);
+  if (length != kRecordOverhead + 2 * cells) return false;
+  record->first_position = first;
+  record->cursor_row = f[0];
+  record->cursor_col = f[1];
+  record->previous = WindowRect{static_cast<int16_t>(f[2]), static_cast<int16_t>(f[3]),
+                                static_cast<int16_t>(f[4]), static_cast<int16_t>(f[5])};
+  record->top = f[6];
+  record->left = f[7];
+  record->bottom = f[8];
+  record->right = f[9];
+  record->cells = bytes.substr(kHeaderBytes, static_cast<size_t>(2 * cells));
+  return true;
+}
+
+void DeleteStackFile() {
+  platform::CurrentEnv().DeleteFile(WindowStackPath());
+}
+
+// --- Frames ----------------------------------------------------------------
+
+struct FrameChars {
+  char top_left, top_right, bottom_left, bottom_right, horizontal, vertical;
+};
+
+// Code page 850 box-drawing characters.
+constexpr FrameChars kFrames[] = {
+    {' ', ' ', ' ', ' ', ' ', ' '},
+    {'\xDA', '\xBF', '\xC0', '\xD9', '\xC4', '\xB3'},
+    {'\xC9', '\xBB', '\xC8', '\xBC', '\xCD', '\xBA'},
+};
+
+// Applies a colour table entry to the console; a foreground or background
+// outside 0..15 keeps the console's current one.
+void ApplyColourEntry(int index) {
+  const config::ColourEntry& entry = config::ModuleSettings().colours[static_cast<size_t>(index)];
+  uint8_t attr = Con().Attribute();
+  if (entry.foreground >= 0 && entry.foreground < 16) {
+    attr = static_cast<uint8_t>((attr & 0xF0) | entry.foreground);
+  }
+  if (entry.background >= 0 && entry.background < 16) {
+    attr = static_cast<uint8_t>((attr & 0x0F) | (entry.background << 4));
+  }
+  Con().SetAttribute(attr);
+}
+
+}  // namespace
+
+// --- Colours ---------------------------------------------------------------
+
+void SetColour(const std::string& code) {
+  ScreenState& s = State();
+  std::string upper = code;
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (upper.find_first_not_of(' ') == std::string::npos) return;
+  if (upper.find('+') != std::string::npos) {
+    s.colour_stack.push_back(static_cast<char>(s.current_colour));
+  }
+  int index = 0;
+  if (upper.find('-') != std::string::npos) {
+    if (!s.colour_stack.empty()) {
+      index = static_cast<uint8_t>(s.colour_stack.back());
+      s.colour_stack.pop_back();
+    }
+  } else if (upper.find('U') != std::string::npos) {
+    index = 4;
+  } else {
+    if (upper.find('R') != std::string::npos) index = 2;
+    if (upper.find('N') != std::string::npos) index += 1;
+  }
+  if (index < 0 || index >= config::kColourEntries) index = 0;
+  ApplyColourEntry(index);
+  s.current_colour = static_cast<int16_t>(index);
+}
+
+int16_t CurrentColour() {
+  return State().current_colour;
+}
+
+// --- Cursor and sizes --------------------------------------------------------
+
+void Locate(int row, int col) {
+  const ScreenState& s = State();
+  if (s.window_depth > 0) {
+    row += s.window.top;
+    col += s.window.left;
+  }
+  // The console ignores a coordinate outside it, keeping the current one.
+  Con().SetCursor(row, col);
+}
+
+void Print(const std::string& text) {
+  Con().Write(text);
+}
+
+void Beep() {
+  Con().Beep();
+}
+
+int16_t ScreenRows() {
+  return static_cast<int16_t>(Con().Rows());
+}
+int16_t ScreenCols() {
+  return static_cast<int16_t>(Con().Cols());
+}
+
+int16_t WindowFirstRow() {
+  const ScreenState& s = State();
+  return s.window_depth > 0 ? static_cast<int16_t>(s.window.top + 1) : int16_t{1};
+}
+
+int16_t WindowFirstCol() {
+  const ScreenState& s = State();
+  return s.window_depth > 0 ? static_cast<int16_t>(s.window.left + 1) : int16_t{1};
+}
+
+int16_t WindowLastCol() {
+  const ScreenState& s = State();
+  return s.window_depth > 0 ? static_cast<int16_t>(s.window.right - 1) : ScreenCols();
+}
+
+int16_t WindowDepth() {
+  return State().window_depth;
+}
+
+WindowRect CurrentWindow() {
+  return State().window;
+}
+
+// --- Window stack ------------------------------------------------------------
+
+std::string WindowStackPath() {
+  return config::ModuleSettings().temp_dir + kStackFileName;
+}
+
+void WinPush(int top, int left, int bottom, int right) {
+  const int rows = ScreenRows();
+  const int cols = ScreenCols();
+  if (top < 1 || top > rows || left < 1 || left > cols || bottom < 1 || bottom > rows ||
+      right < 1 || right > cols) {
+    return;
+  }
+  ScreenState& s = State();
+  platform::Console& con = Con();
+
+  std::string record;
+  record.reserve(static_cast<size_t>(kRecordOverhead + 2 * CellCount(top, left, bottom, right)));
+  for (int value : {con.CursorRow(), con.CursorCol(), static_cast<int>(s.window.top),
+                    static_cast<int>(s.window.left), static_cast<int>(s.window.bottom),
+                    static_cast<int>(s.window.right), top, left, bottom, right}) {
+    record += Digits(value, kFieldDigits);
+  }
+  for (int r = top; r <= bottom; ++r) {
+    for (int c = left; c <= right; ++c) {
+      const platform::ConsoleCell cell = con.ReadCell(r, c);
+      record.push_back(static_cast<char>(cell.ch));
+      record.push_back(static_cast<char>(cell.attr));
+    }
+  }
+  record += Digits(static_cast<int>(record.size()) + kLengthDigits, kLengthDigits);
+
+  std::unique_ptr<platform::RandomAccessFile> file = OpenStackFile();
+  const int64_t end = EndPointer(file.get(), file->Size());
+  WriteOrDie(file.get(), end, record);
+  WriteOrDie(file.get(), 1, Int32Le(end + static_cast<int64_t>(record.size())));
+
+  s.window = WindowRect{static_cast<int16_t>(top), static_cast<int16_t>(left),
+                        static_cast<int16_t>(bottom), static_cast<int16_t>(right)};
+  ++s.window_depth;
+}
+
+void WinPop() {
+  ScreenState& s = State();
+  StackRecord record;
+  {
+    std::unique_ptr<platform::RandomAccessFile> file = OpenStackFile();
+    const int64_t size = file->Size();
+    if (size < 0) StackFileFailure("cannot be read");
+    if (size <= 3) {
+      file.reset();
+      DeleteStackFile();
+      return;
+    }
+    // A damaged stack (bad end pointer, length or digits) is treated as an
+    // empty one: nothing is painted and the file goes.
+    const int64_t end = ReadInt32Le(ReadOrDie(file.get(), 1, kEndPointerBytes));
+    if (end < kFirstRecordPosition || end > size + 1 || !ReadLastRecord(file.get(), end, &record)) {
+      file.reset();
+      DeleteStackFile();
+      return;
+    }
+    WriteOrDie(file.get(), 1, Int32Le(record.first_position));
+  }
+
+  if (s.window_depth > 0) --s.window_depth;
+  s.window = record.previous;
+
+  platform::Console& con = Con();
+  const int rows = con.Rows();
+  const int cols = con.Cols();
+  size_t at = 0;
+  for (int r = record.top; r <= record.bottom; ++r) {
+    for (int c = record.left; c <= record.right; ++c) {
+      const char ch = record.cells[at];
+      const auto attr = static_cast<uint8_t>(record.cells[at + 1]);
+      at += 2;
+      // A console made smaller since the push keeps only what still fits.
+      if (r < 1 || r > rows || c < 1 || c > cols) continue;
+      con.SetAttribute(attr);
+      con.SetCursor(r, c);
+      con.Write(std::string(1, ch));
+    }
+  }
+  con.SetCursor(record.cursor_row, record.cursor_col);
+  if (record.first_position < 6) DeleteStackFile();
+}
+
+// --- Frames and scrolling ----------------------------------------------------
+
+void DrawFrame(int style) {
+  // REQUIRES: style is 0, 1 or 2.
+  assert(style >= 0 && style <= 2);
+  const ScreenState& s = State();
+  if (s.window_depth == 0) return;
+  if (style < 0 || style > 2) style = 0;
+  const FrameChars& f = kFrames[style];
+  const WindowRect& w = s.window;
+  // Nothing of an inverted window was saved, so nothing may be drawn; a
+  // one-column window gets its corners cut to that column.
+  if (w.bottom < w.top || w.right < w.left) return;
+  const auto width = static_cast<size_t>(w.right - w.left + 1);
+  const size_t inner = width >= 2 ? width - 2 : 0;
+  auto line = [width, inner](char first, char fill, char last) {
+    std::string text = first + std::string(inner, fill) + last;
+    text.resize(std::min(text.size(), width));
+    return text;
+  };
+  platform::Console& con = Con();
+
+  con.SetCursor(w.top, w.left);
+  con.Write(line(f.top_left, f.horizontal, f.top_right));
+  const std::string middle = line(f.vertical, ' ', f.vertical);
+  for (int r = w.top + 1; r <= w.bottom - 1; ++r) {
+    con.SetCursor(r, w.left);
+    con.Write(middle);
+  }
+  con.SetCursor(w.bottom, w.left);
+  con.Write(line(f.bottom_left, f.horizontal, f.bottom_right));
+}
+
+void ScrollArea(int top, int left, int bottom, int right, int count) {
+  platform::Console& con = Con();
+  con.Scroll(top + 1, left + 1, bottom + 1, right + 1, count, con.Attribute());
+}
+
+// --- Text stack --------------------------------------------------------------
+
+void PushText(const std::string& text) {
+  // REQUIRES: text.size() <= 0xFFFF (the length is stored in two bytes).
+  assert(text.size() <= 0xFFFF);
+  const size_t n = std::min<size_t>(text.size(), 0xFFFF);
+  std::string& stack = State().text_stack;
+  stack.append(text, 0, n);
+  stack.push_back(static_cast<char>(n & 0xFF));
+  stack.push_back(static_cast<char>(n >> 8));
+}
+
+std::string PopText() {
+  std::string& stack = State().text_stack;
+  if (stack.size() < 2) {
+    stack.clear();
+    return "";
+  }
+  const size_t n = static_cast<uint8_t>(stack[stack.size() - 2]) |
+                   (static_cast<size_t>(static_cast<uint8_t>(stack[stack.size() - 1])) << 8);
+  const size_t body = stack.size() - 2;
+  const size_t start = n <= body ? body - n : 0;
+  std::string text = stack.substr(start, body - start);
+  stack.resize(start);
+  return text;
+}
+
+std::string TextFromBuffer(const void* buffer, int count) {
+  // REQUIRES: buffer holds at least count bytes.
+  if (buffer == nullptr || count <= 0) return "";
+  return std::string(static_cast<const char*>(buffer), static_cast<size_t>(count));
+}
+
+// --- Message window ----------------------------------------------------------
+
+bool ShowMessageWindow(int row, const std::string& text) {
+  constexpr int kLineWidth = 76;
+  constexpr int kCentreCol = 41;
+  SetColour("+rh");
+
+  std::string wrapped = text;
+  format::WrapText(&wrapped, 0, kLineWidth, 'i');
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < wrapped.size(); at += kLineWidth) {
+    std::string line = wrapped.substr(at, kLineWidth);
+    line.erase(line.find_last_not_of(' ') + 1);
+    lines.push_back(line);
+  }
+  const int n = static_cast<int>(lines.size());
+
+  int top = std::max(row - (n + 1) / 2 - 2, 1);
+  int bottom = top + n + 1;
+  if (bottom > ScreenRows()) {
+    bottom = ScreenRows();
+    top = bottom - n - 1;
+    if (top < 1) {
+      SetColour("-");
+      return false;
+    }
+  }
+  int left = 0;
+  int right = 0;
+  for (const std::string& line : lines) {
+    const int length = static_cast<int>(line.size());
+    if (right - left < length + 4) {
+      left = kCentreCol - (length + 1) / 2 - 2;
+      right = kCentreCol + length / 2 + 1;
+    }
+  }
+
+  // A box that does not fit the console pushes nothing; drawing it then
+  // would paint over the caller's own window.
+  const int16_t depth = WindowDepth();
+  WinPush(top, left, bottom, right);
+  if (WindowDepth() == depth) {
+    SetColour("-");
+    return false;
+  }
+  DrawFrame(1);
+  for (int i = 0; i < n; ++i) {
+    Locate(i + 1, 2);
+    Print(lines[static_cast<size_t>(i)]);
+  }
+  SetColour("-");
+  return true;
+}
+
+void ResetScreenState() {
+  State() = ScreenState();
+}
+
 }  // namespace console

@@ -108,10 +108,8 @@ int Clamp(int16_t v, int hi) {
   return v < 0 ? 0 : (v > hi ? hi : v);
 }
 
-}  // namespace
-
-void ParseFormFile(const std::string& bytes, const TranslateFn& translate, console::FormSet* set) {
-  *set = console::FormSet();
+// The records of the file into *set, up to where the file ends.
+void ParseRecords(const std::string& bytes, const TranslateFn& translate, console::FormSet* set) {
   ItemReader in(bytes);
   auto tr = [&](const std::string& t) { return translate ? translate(t) : t; };
 
@@ -144,8 +142,6 @@ void ParseFormFile(const std::string& bytes, const TranslateFn& translate, conso
         if (!in.Number(&d.attr[static_cast<size_t>(a)])) return;
       }
       bool more = in.Text(&d.choices);
-      int16_t length = d.attr[console::kFieldLength];
-      d.value.assign(length > 0 ? static_cast<size_t>(length) : 0, ' ');
       d.label = tr(d.label);
       d.choices = tr(d.choices);
       if (!more) return;
@@ -169,6 +165,25 @@ void ParseFormFile(const std::string& bytes, const TranslateFn& translate, conso
     bool more = in.Number(&l.attr[7]);
     l.title = tr(l.title);
     if (!more) return;
+  }
+}
+
+}  // namespace
+
+void ParseFormFile(const std::string& bytes, const TranslateFn& translate, console::FormSet* set) {
+  *set = console::FormSet();
+  ParseRecords(bytes, translate, set);
+  // A file that ends inside a form or a field leaves counts and lengths read
+  // but not acted on: each form's field count becomes the number of fields
+  // the set holds for it, and every field gets the blanks of its length, so
+  // the screens can rely on both.
+  for (console::FormDef& f : set->forms) {
+    f.field_count =
+        static_cast<int16_t>(Clamp(f.field_count, static_cast<int>(f.fields.size()) - 1));
+    for (console::FieldDef& d : f.fields) {
+      const int16_t length = d.attr[console::kFieldLength];
+      d.value.assign(length > 0 ? static_cast<size_t>(length) : 0, ' ');
+    }
   }
 }
 

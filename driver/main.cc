@@ -1,7 +1,22 @@
 // TELVORAN: the settlement-statement module. No arguments; everything comes
-// from the environment, the configuration files and the parameter form.
+// from the environment, the configuration files and the parameter form. It
+// needs a terminal: the parameter form is filled in on screen.
+#include <cstdio>
+#include <memory>
+#include <string>
+
 #include "driver/program.h"
+#include "platform/console.h"
+#include "platform/terminal_console.h"
 
 int main() {
-  return driver::ProgramMain();
+  std::string error;
+  std::unique_ptr<platform::Console> terminal = platform::OpenTerminalConsole(&error);
+  if (!terminal) {
+    std::fprintf(stderr, "TELVORAN: %s\n", error.empty() ? "no terminal" : error.c_str());
+    return 1;
+  }
+  platform::ScopedConsoleOverride use(terminal.get());
+  int code = driver::ProgramMain();
+  return code;
 }

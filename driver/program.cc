@@ -1,18 +1,24 @@
 #include "driver/program.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "config/configuration.h"
 #include "config/locale.h"
 #include "config/settings.h"
 #include "console/form_set.h"
+#include "console/screen.h"
 #include "datafiles/record_file.h"
 #include "driver/form_file.h"
+#include "driver/interactive.h"
 #include "driver/module_hooks.h"
 #include "driver/module_state.h"
 #include "driver/report.h"
 #include "driver/report_files.h"
+#include "platform/console.h"
 #include "platform/env.h"
+#include "recmgr/record_manager.h"
 
 namespace driver {
 
@@ -26,7 +32,8 @@ std::string SettingsFilePath() {
 
 void StartUp() {
   platform::Env& env = platform::CurrentEnv();
-  // 1. The cursor is hidden by the console kit when it takes the screen.
+  // 1. The cursor stays hidden except while a field is edited.
+  platform::CurrentConsole().SetCursorShape(0);
   // 2. The administrator identity, then the settings.
   Administrator() = ReadAdministratorIdentity(env.GetVar("ZELROOT") + "Nuva.ini");
   config::LoadConfiguration();
@@ -44,16 +51,65 @@ void StartUp() {
   Fees() = ReadFeeSettings(SettingsFilePath());
 }
 
+namespace {
+
+// The print program gets the terminal while it runs; the screen is redrawn
+// when it ends.
+class ConsoleHandOverEnv : public platform::EnvWrapper {
+ public:
+  using platform::EnvWrapper::EnvWrapper;
+  int RunProgram(const std::string& program, const std::vector<std::string>& args) override {
+    platform::Console& console = platform::CurrentConsole();
+    console.Suspend();
+    int code = platform::EnvWrapper::RunProgram(program, args);
+    console.Resume();
+    return code;
+  }
+};
+
+void ClearScreen() {
+  console::ScrollArea(0, 0, console::ScreenRows() - 1, console::ScreenCols() - 1,
+                      console::ScreenRows());
+}
+
+// The progress line on the screen's last row.
+void ShowProgress(int index, int total) {
+  std::string text = ProgressText(index, total);
+  const int width = console::ScreenCols();
+  if (static_cast<int>(text.size()) > width) text.resize(static_cast<size_t>(width));
+  console::SetColour("+rh");
+  console::Locate(console::ScreenRows(), 1);
+  console::Print(text + std::string(static_cast<size_t>(width) - text.size(), ' '));
+  console::SetColour("-");
+  platform::CurrentConsole().Flush();
+}
+
+}  // namespace
+
 int RunSettlementReport() {
   for (;;) {
+    console::SetColour("n");
+    ClearScreen();
+    // Nothing is read while the user fills in the form.
+    recmgr::EndReadTransactions();
     int16_t key = RunParameterForm();
     if (key == kEscKey || key == 0) return 0;
+    const int total = CountCommunities(Parameters());
+    ReportProgress progress = [total](int index, const std::string&) {
+      ShowProgress(index, total);
+    };
     std::string message;
-    PrintRunResult r = RunPrintRun(Parameters(), true, nullptr, &message);
-    if (r == PrintRunResult::kPrintProgramFailed) {
-      // The print program has said why; the user may try again.
-      std::fprintf(stderr, "TELVORAN: %s\n", message.c_str());
-    } else if (r != PrintRunResult::kOk) {
+    ConsoleHandOverEnv env(&platform::CurrentEnv());
+    PrintRunResult r;
+    {
+      platform::ScopedEnvOverride use(&env);
+      r = RunPrintRun(Parameters(), true, progress, &message);
+    }
+    if (r == PrintRunResult::kOk) continue;
+    ShowMessageAndWait(message);
+    // A print program that ran and failed has said why; the user may try
+    // again. A print file or print program that cannot be used ends the run.
+    if (r != PrintRunResult::kPrintProgramFailed) {
       std::fprintf(stderr, "TELVORAN: %s\n", message.c_str());
       return 1;
     }
@@ -61,6 +117,9 @@ int RunSettlementReport() {
 }
 
 int ProgramMain() {
+  // The open failure and lock wait messages need the kit from the first
+  // file opened.
+  InstallConsoleKit();
   StartUp();
   int code = RunSettlementReport();
   platform::Status status = 0;

@@ -32,12 +32,8 @@ std::string StatementAmount(int64_t cents) {
 
 StatementLayout::StatementLayout(const StatementCommunity& community,
                                  const AdministratorIdentity& identity, const FeeSettings& fees,
-                                 const std::string& report_date, bool particulars_by_type)
-    : community_(community),
-      identity_(identity),
-      fees_(fees),
-      report_date_(report_date),
-      by_type_(particulars_by_type) {}
+                                 const std::string& report_date, bool /*particulars_by_type*/)
+    : community_(community), identity_(identity), fees_(fees), report_date_(report_date) {}
 
 void StatementLayout::Justify(const char* code) {
   std::string c = code;

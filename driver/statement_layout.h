@@ -69,7 +69,6 @@ class StatementLayout {
   const AdministratorIdentity& identity_;
   const FeeSettings& fees_;
   const std::string report_date_;
-  const bool by_type_;
   int page_count_ = 0;
   int section_ = 0;
   std::string title_;

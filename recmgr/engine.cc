@@ -15,10 +15,19 @@
 // id, data) ordered by the key's comparable form and then by id, which keeps
 // duplicates in insertion order both ways.
 //
+// Reads on a handle run inside one SQLite read transaction (a snapshot)
+// kept open from call to call, so that a run of reads does not take and drop
+// SQLite's file and WAL locks for every statement. The snapshot is renewed
+// at the first read after the shared change counter of the side file has
+// moved (every committed write through this engine, in any process, moves
+// it), after a +200 lock is taken, and it is ended before every write on
+// the handle. So reads see other processes' writes as soon as they are
+// committed, as before; and while the counter stands still no WAL frame
+// is newer than the snapshot, so an active reader holds back no checkpoint.
+// EndReadTransactions ends them all for a program about to wait for long.
+//
 // Sequential reads are served from a read-ahead batch filled by one
-// row-value range query; the batch is dropped as soon as the shared change
-// counter of the side file moves, so no read transaction stays open between
-// calls and a writer elsewhere is never held up.
+// row-value range query, dropped with the snapshot.
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +38,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/env.h"
@@ -137,11 +147,14 @@ struct KeyStatements {
 struct Handle {
   ~Handle() {
     if (locked_id != 0) locks->UnlockRecord(static_cast<uint32_t>(locked_id));
+    if (db != nullptr && end_read && !sqlite3_get_autocommit(db)) end_read->Run();
     keys.clear();
     by_id.reset();
     rec_insert.reset();
     rec_update.reset();
     rec_delete.reset();
+    begin_read.reset();
+    end_read.reset();
     read_records.reset();
     read_distinct.reset();
     write_records.reset();
@@ -155,7 +168,7 @@ struct Handle {
   uint32_t generation = 0;
 
   std::vector<std::unique_ptr<KeyStatements>> keys;
-  std::unique_ptr<Stmt> by_id, rec_insert, rec_update, rec_delete;
+  std::unique_ptr<Stmt> by_id, rec_insert, rec_update, rec_delete, begin_read, end_read;
   std::unique_ptr<Stmt> read_records, read_distinct, write_records, write_distinct;
 
   // Currency: the record last read, along the key it was read by. After a
@@ -181,6 +194,9 @@ struct Handle {
   bool stat_valid = false;
 
   int64_t locked_id = 0;
+
+  // The change counter when the open read transaction began.
+  uint64_t read_counter = 0;
 
   // Scratch buffers of one call.
   std::string raw_key, target_kf;
@@ -227,6 +243,7 @@ int PrepareAll(Handle* h) {
       (rc = make(&h->rec_insert, "INSERT INTO rec(data) VALUES(?1)")) ||
       (rc = make(&h->rec_update, "UPDATE rec SET data = ?2 WHERE id = ?1")) ||
       (rc = make(&h->rec_delete, "DELETE FROM rec WHERE id = ?1")) ||
+      (rc = make(&h->begin_read, "BEGIN")) || (rc = make(&h->end_read, "COMMIT")) ||
       (rc = make(&h->read_records, "SELECT records FROM rm_file WHERE id = 1")) ||
       (rc = make(&h->read_distinct, "SELECT key, n FROM rm_distinct ORDER BY key")) ||
       (rc = make(&h->write_records, "UPDATE rm_file SET records = ?1 WHERE id = 1")) ||
@@ -252,6 +269,24 @@ int PrepareAll(Handle* h) {
     h->keys.push_back(std::move(ks));
   }
   return SQLITE_OK;
+}
+
+// Ends the handle's read transaction, if one is open.
+void EndRead(Handle* h) {
+  if (!sqlite3_get_autocommit(h->db)) h->end_read->Run();
+}
+
+// Makes sure a read transaction is open and began after the last change
+// noted in the side file.
+Status BeginRead(Handle* h) {
+  const uint64_t counter = h->locks->ChangeCounter();
+  if (!sqlite3_get_autocommit(h->db)) {
+    if (counter == h->read_counter) return kOk;
+    EndRead(h);
+  }
+  if (int rc = h->begin_read->Run(); rc != SQLITE_OK) return FromSqlite(rc);
+  h->read_counter = counter;
+  return kOk;
 }
 
 // Counts kept in the file: the record count and distinct values per key.
@@ -512,7 +547,7 @@ Status Step(Handle* h, int dir, bool fresh, const Row** out) {
     return kOk;
   }
   size_t want = 1;
-  if (!fresh) want = continues ? std::min(kMaxBatch, std::max<size_t>(8, h->batch_want * 2)) : 8;
+  if (!fresh) want = continues ? std::min(kMaxBatch, std::max<size_t>(8, h->batch_want * 4)) : 8;
   KeyStatements& ks = *h->keys[static_cast<size_t>(h->cur_key)];
   if (Status s =
           Fill(h, dir > 0 ? ks.after : ks.before, h->cur_kf, h->cur_id, want, dir, h->cur_key);
@@ -555,7 +590,10 @@ Status Position(Handle* h, uint16_t op, int key, const uint8_t* raw, const Row**
       id = INT64_MAX;
       break;
   }
-  if (Status s = Fill(h, dir > 0 ? ks.after : ks.before, target, id, 1, dir, key); s != kOk) {
+  // A scan's first read brings its first few rows along; a lookup by an
+  // equal key mostly wants one.
+  const size_t want = op == kOpGetEqual ? 1 : 8;
+  if (Status s = Fill(h, dir > 0 ? ks.after : ks.before, target, id, want, dir, key); s != kOk) {
     return s;
   }
   if (h->batch_count == 0 || (op == kOpGetEqual && h->batch[0].kf != target)) {
@@ -621,6 +659,7 @@ Status Read(Handle* h, uint16_t op, bool lock, uint8_t* buffer, uint32_t* data_l
     return kInvalidKeyNumber;
   }
   if (h->locks->FileLockedByOther()) return kFileLocked;
+  if (Status s = BeginRead(h); s != kOk) return s;
 
   if (op == kOpGetDirect) {
     if (buffer == nullptr || *data_length < 4) return kInvalidRecordPosition;
@@ -630,6 +669,9 @@ Status Read(Handle* h, uint16_t op, bool lock, uint8_t* buffer, uint32_t* data_l
     if (Status s = FetchById(h, id, &data); s != kOk) return s;
     if (lock) {
       if (!LockRecord(h, id)) return kRecordLocked;
+      // Read again under the lock, from a snapshot taken after it.
+      EndRead(h);
+      if (Status s = BeginRead(h); s != kOk) return s;
       if (Status s = FetchById(h, id, &data); s != kOk) return s;
     }
     const Key& k = h->def.keys[static_cast<size_t>(key_number)];
@@ -661,7 +703,10 @@ Status Read(Handle* h, uint16_t op, bool lock, uint8_t* buffer, uint32_t* data_l
       h->batch_dir = 0;
       return kRecordLocked;
     }
-    // Read again under the lock: the row found may have changed before it.
+    // Read again under the lock, from a snapshot taken after it: the row
+    // found may have changed before it.
+    EndRead(h);
+    if (s = BeginRead(h); s != kOk) return s;
     std::string data;
     s = FetchById(h, row->id, &data);
     if (s == kOk) {
@@ -677,6 +722,7 @@ Status Read(Handle* h, uint16_t op, bool lock, uint8_t* buffer, uint32_t* data_l
 Status DoStat(Handle* h, uint8_t* buffer, uint32_t* data_length) {
   const uint64_t counter = h->locks->ChangeCounter();
   if (!h->stat_valid || h->stat_counter != counter) {
+    if (Status s = BeginRead(h); s != kOk) return s;
     Counts c;
     if (int rc = ReadCounts(h, &c); rc != SQLITE_OK) return FromSqlite(rc);
     std::vector<uint32_t> distinct(c.distinct.begin(), c.distinct.end());
@@ -698,6 +744,7 @@ Status DoStat(Handle* h, uint8_t* buffer, uint32_t* data_length) {
 template <typename Body>
 Status InTransaction(Handle* h, Body body) {
   if (h->locks->FileLockedByOther()) return kFileLocked;
+  EndRead(h);
   if (int rc = Exec(h->db, "BEGIN IMMEDIATE"); rc != SQLITE_OK) return FromSqlite(rc);
   Status s = body();
   if (s == kOk) {
@@ -943,6 +990,12 @@ Status RecordManagerCall(uint16_t operation, uint8_t* position_block, void* data
   }
 }
 
+void EndReadTransactions() {
+  for (auto& h : Handles()) {
+    if (h) EndRead(h.get());
+  }
+}
+
 Status SetOwnerName(uint8_t* position_block, const std::string& name) {
   Handle* h = Lookup(position_block);
   if (h == nullptr) return kFileNotOpen;
@@ -955,17 +1008,57 @@ Status SetOwnerName(uint8_t* position_block, const std::string& name) {
   });
 }
 
-Status InsertAll(uint8_t* position_block, const std::vector<std::string>& records,
+namespace {
+
+// Rows per multi-row INSERT of a bulk load: one statement execution (and
+// one AUTOINCREMENT bookkeeping step) per group instead of per row.
+constexpr size_t kLoadGroup = 64;
+
+// "INSERT INTO table(columns) VALUES(?,?),(?,?)...", rows groups of width
+// parameters each.
+std::string GroupInsertSql(const std::string& table, const std::string& columns, int width,
+                           size_t rows) {
+  std::string row = "(";
+  for (int i = 0; i < width; ++i) row += i == 0 ? "?" : ",?";
+  row += ")";
+  std::string sql = "INSERT INTO " + table + "(" + columns + ") VALUES";
+  for (size_t r = 0; r < rows; ++r) {
+    if (r > 0) sql += ',';
+    sql += row;
+  }
+  return sql;
+}
+
+// One sort entry per record and key: the first 16 bytes of the comparable
+// form as two big-endian integers, the rest compared from the forms buffer,
+// then the record's index, so equal keys keep their input order.
+struct SortEntry {
+  uint64_t hi = 0;
+  uint64_t lo = 0;
+  uint32_t index = 0;
+};
+
+uint64_t BigEndian64(const uint8_t* p, size_t n) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < 8; ++i) v = (v << 8) | (i < n ? p[i] : 0);
+  return v;
+}
+
+}  // namespace
+
+Status InsertAll(uint8_t* position_block, const std::vector<std::string_view>& records,
                  int64_t* failed_index) {
   *failed_index = -1;
   Handle* h = Lookup(position_block);
   if (h == nullptr) return kFileNotOpen;
+  const size_t record_length = h->def.record_length;
   for (size_t i = 0; i < records.size(); ++i) {
-    if (records[i].size() != h->def.record_length) {
+    if (records[i].size() != record_length) {
       *failed_index = static_cast<int64_t>(i);
       return kDataBufferShort;
     }
   }
+  if (records.size() > UINT32_MAX) return kIoError;
   // A bulk load touches every page of every key table; a larger cache for
   // the load alone keeps it from re-reading them.
   Exec(h->db, "PRAGMA cache_size = -131072");
@@ -974,64 +1067,111 @@ Status InsertAll(uint8_t* position_block, const std::vector<std::string>& record
     if (int rc = ReadCounts(h, &c); rc != SQLITE_OK) return FromSqlite(rc);
     const bool was_empty = c.records == 0;
     const size_t n = records.size();
-    std::vector<int64_t> ids(n);
-    for (size_t i = 0; i < n; ++i) {
-      h->rec_insert->BindBlob(1, records[i]);
-      if (int rc = h->rec_insert->Run(); rc != SQLITE_OK) {
-        *failed_index = static_cast<int64_t>(i);
-        return FromSqlite(rc);
-      }
-      ids[i] = sqlite3_last_insert_rowid(h->db);
-      if (ids[i] > static_cast<int64_t>(UINT32_MAX)) return kIoError;
+
+    // Positions follow the highest ever given (AUTOINCREMENT's counter, or
+    // the highest present), so none is ever reused.
+    int64_t next_id = 1;
+    {
+      Stmt top;
+      int rc = top.Prepare(h->db,
+                           "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = "
+                           "'rec'), 0), coalesce((SELECT max(id) FROM rec), 0))");
+      if (rc == SQLITE_OK && (rc = top.Step()) == SQLITE_ROW) next_id = top.ColumnInt(0) + 1;
+      if (rc != SQLITE_ROW) return FromSqlite(rc);
     }
+    if (next_id + static_cast<int64_t>(n) - 1 > static_cast<int64_t>(UINT32_MAX)) {
+      return kIoError;
+    }
+
+    // Runs groups of width-parameter rows through a multi-row INSERT; bind
+    // fills the parameters of row i from first. Statements are made for the
+    // full group and for the last, shorter one.
+    auto insert_rows = [&](const std::string& table, const std::string& columns, int width,
+                           auto bind) -> int {
+      Stmt full, tail;
+      const size_t tail_rows = n % kLoadGroup;
+      int rc = SQLITE_OK;
+      if (n >= kLoadGroup) {
+        rc = full.Prepare(h->db, GroupInsertSql(table, columns, width, kLoadGroup));
+      }
+      if (rc == SQLITE_OK && tail_rows > 0) {
+        rc = tail.Prepare(h->db, GroupInsertSql(table, columns, width, tail_rows));
+      }
+      for (size_t at = 0; rc == SQLITE_OK && at < n; at += kLoadGroup) {
+        const size_t rows = std::min(kLoadGroup, n - at);
+        Stmt& st = rows == kLoadGroup ? full : tail;
+        for (size_t r = 0; r < rows; ++r) bind(st, static_cast<int>(r) * width + 1, at + r);
+        rc = st.Run();
+      }
+      return rc;
+    };
+
+    int rc = insert_rows("rec", "id, data", 2, [&](Stmt& st, int p, size_t i) {
+      st.BindInt(p, next_id + static_cast<int64_t>(i));
+      st.BindBlob(p + 1, records[i].data(), record_length);
+    });
+    if (rc != SQLITE_OK) return FromSqlite(rc);
+
     // Key entries go in sorted, which keeps every B-tree insert an append.
-    // Each sort entry is the comparable form followed by the record's index
-    // big-endian, so a plain sort keeps equal keys in input order and short
-    // keys stay inside the string object (no pointer chasing while sorting).
-    std::vector<std::string> entries(n);
+    std::vector<uint8_t> forms;
+    std::vector<SortEntry> entries(n);
     std::string form;
     for (size_t k = 0; k < h->def.keys.size(); ++k) {
       const Key& key = h->def.keys[k];
       const size_t kl = static_cast<size_t>(key.length);
       KeyStatements& ks = *h->keys[k];
+      forms.resize(n * kl);
       h->raw_key.resize(kl);
       for (size_t i = 0; i < n; ++i) {
         ExtractKey(key, reinterpret_cast<const uint8_t*>(records[i].data()),
                    reinterpret_cast<uint8_t*>(h->raw_key.data()));
         ComparableForm(h->def, key, reinterpret_cast<const uint8_t*>(h->raw_key.data()), &form);
-        std::string& e = entries[i];
-        e.assign(form);
-        for (int shift = 24; shift >= 0; shift -= 8) {
-          e.push_back(static_cast<char>((i >> shift) & 0xFF));
-        }
+        uint8_t* f = forms.data() + i * kl;
+        std::memcpy(f, form.data(), kl);
+        SortEntry& e = entries[i];
+        e.hi = BigEndian64(f, kl);
+        e.lo = kl > 8 ? BigEndian64(f + 8, kl - 8) : 0;
+        e.index = static_cast<uint32_t>(i);
       }
-      std::sort(entries.begin(), entries.end());
+      const uint8_t* fb = forms.data();
+      std::sort(entries.begin(), entries.end(), [kl, fb](const SortEntry& a, const SortEntry& b) {
+        if (a.hi != b.hi) return a.hi < b.hi;
+        if (a.lo != b.lo) return a.lo < b.lo;
+        if (kl > 16) {
+          if (int d = std::memcmp(fb + a.index * kl + 16, fb + b.index * kl + 16, kl - 16)) {
+            return d < 0;
+          }
+        }
+        return a.index < b.index;
+      });
       for (size_t j = 0; j < n; ++j) {
-        const std::string& e = entries[j];
-        size_t i = 0;
-        for (size_t b = kl; b < kl + 4; ++b) i = (i << 8) | static_cast<uint8_t>(e[b]);
-        const bool first_of_value = j == 0 || std::memcmp(entries[j - 1].data(), e.data(), kl) != 0;
+        const size_t i = entries[j].index;
+        const uint8_t* f = fb + i * kl;
+        const bool first_of_value =
+            j == 0 || std::memcmp(fb + entries[j - 1].index * kl, f, kl) != 0;
         if (!first_of_value && !key.duplicates) {
           *failed_index = static_cast<int64_t>(i);
           return kDuplicateKey;
         }
-        if (first_of_value) {
-          bool exists = false;
-          if (!was_empty) {
-            form.assign(e.data(), kl);
-            if (int rc = KeyExists(ks, form, &exists); rc != SQLITE_OK) return FromSqlite(rc);
-          }
-          if (exists && !key.duplicates) {
-            *failed_index = static_cast<int64_t>(i);
-            return kDuplicateKey;
-          }
-          if (!exists) ++c.distinct[k];
+        if (!first_of_value) continue;
+        bool exists = false;
+        if (!was_empty) {
+          form.assign(reinterpret_cast<const char*>(f), kl);
+          if ((rc = KeyExists(ks, form, &exists)) != SQLITE_OK) return FromSqlite(rc);
         }
-        ks.insert.BindBlob(1, e.data(), kl);
-        ks.insert.BindInt(2, ids[i]);
-        ks.insert.BindBlob(3, records[i]);
-        if (int rc = ks.insert.Run(); rc != SQLITE_OK) return FromSqlite(rc);
+        if (exists && !key.duplicates) {
+          *failed_index = static_cast<int64_t>(i);
+          return kDuplicateKey;
+        }
+        if (!exists) ++c.distinct[k];
       }
+      rc = insert_rows("k" + std::to_string(k), "kf, id, data", 3, [&](Stmt& st, int p, size_t j) {
+        const size_t i = entries[j].index;
+        st.BindBlob(p, fb + i * kl, kl);
+        st.BindInt(p + 1, next_id + static_cast<int64_t>(i));
+        st.BindBlob(p + 2, records[i].data(), record_length);
+      });
+      if (rc != SQLITE_OK) return FromSqlite(rc);
     }
     c.records += static_cast<int64_t>(n);
     return FromSqlite(WriteCounts(h, c));
@@ -1039,6 +1179,12 @@ Status InsertAll(uint8_t* position_block, const std::vector<std::string>& record
   Exec(h->db, "PRAGMA cache_size = -2000");
   Exec(h->db, "PRAGMA shrink_memory");
   return result;
+}
+
+Status InsertAll(uint8_t* position_block, const std::vector<std::string>& records,
+                 int64_t* failed_index) {
+  std::vector<std::string_view> views(records.begin(), records.end());
+  return InsertAll(position_block, views, failed_index);
 }
 
 }  // namespace recmgr

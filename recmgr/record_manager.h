@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/types.h"
@@ -95,6 +96,12 @@ Status RecordManagerCall(uint16_t operation, uint8_t* position_block, void* data
                          uint32_t* data_length, void* key_buffer, uint8_t key_length,
                          int8_t key_number);
 
+// Ends the read transaction every handle keeps open between reads (each is
+// renewed anyway at its next scan or after another write). For a program
+// about to wait for long, e.g. for a key, so that WAL checkpoints of other
+// processes' writes are not held back meanwhile.
+void EndReadTransactions();
+
 // Administration calls outside the entry point, used by the data tool.
 
 // Gives the file open in position_block the owner name (empty: none).
@@ -105,6 +112,9 @@ Status SetOwnerName(uint8_t* position_block, const std::string& name);
 // On failure *failed_index is the index of the offending record, or -1 when
 // the failure is not tied to one.
 Status InsertAll(uint8_t* position_block, const std::vector<std::string>& records,
+                 int64_t* failed_index);
+// The same over views of the caller's bytes (no copy of each record).
+Status InsertAll(uint8_t* position_block, const std::vector<std::string_view>& records,
                  int64_t* failed_index);
 
 }  // namespace recmgr

@@ -97,6 +97,19 @@ TEST_F(IniReadTest, HugeLineAndNulBytesDoNotBreakTheScan) {
   EXPECT_EQ(IniRead(p, "A", "J"), "2");
 }
 
+// Found by fuzz/ini_fuzz: a text cut after the CR of its last CR LF. The file
+// reader keeps that CR as a byte of the line, and the in-memory scan splits
+// lines the same way.
+TEST_F(IniReadTest, FinalCrWithoutLineFeedReadsAsInMemory) {
+  for (const std::string text : {"\n[\n=5\r", "[A]\r\nK=5\r", "[A]\r\nK=5\r\n\r"}) {
+    const std::string section = text[0] == '\n' ? "" : "A";
+    const std::string key = text[0] == '\n' ? "" : "K";
+    EXPECT_EQ(IniRead(Write("cut.ini", text), section, key), IniLookup(text, section, key));
+  }
+  EXPECT_EQ(IniLookup("[A]\r\nK=5\r", "A", "K"), "5\r");
+  EXPECT_EQ(IniLookup("[A]\r\nK=5\r\n", "A", "K"), "5");
+}
+
 TEST_F(IniReadTest, ReadsThroughTheCurrentEnv) {
   platform::FakeEnv fake(dir_);
   Write("Sessio.ini", "[Menu]\nNomMenu=GESTIO\n");

@@ -122,6 +122,31 @@ TEST(FormFileTest, CtrlZEndsTheFileAndEarlyEndKeepsWhatWasRead) {
   EXPECT_EQ(set.form_count(), 0);
 }
 
+// Found by fuzz/form_file_fuzz: a file that ends inside a field, after its
+// length, left the field with an empty value; the screens rely on a value as
+// long as its field.
+TEST(FormFileTest, FieldCutAfterItsLengthStillHasItsBlanks) {
+  console::FormSet set;
+  ParseFormFile("1,2\r\n\"d\",2,0,1,1,5,40\r\n2,3,\"Data \",10,0", nullptr, &set);
+  ASSERT_TRUE(set.HasField(1, 1));
+  EXPECT_EQ(set.Field(1, 1).attr[console::kFieldLength], 10);
+  EXPECT_EQ(set.Value(1, 1), std::string(10, ' '));
+  ParseFormFile("1,2\r\n\"d\",2,0,1,1,5,40\r\n2,3,\"Data \",-4,0", nullptr, &set);
+  EXPECT_EQ(set.Value(1, 1), "");
+}
+
+// Found by fuzz/form_file_fuzz: a field count beyond the bound (or below 0)
+// was kept as written while only the bounded number of fields was made.
+TEST(FormFileTest, FieldCountIsTheNumberOfFieldsHeld) {
+  console::FormSet set;
+  ParseFormFile("1,2\r\nd,5000,0,1,1,5,40\r\n", nullptr, &set);
+  ASSERT_EQ(set.form_count(), 1);
+  EXPECT_EQ(set.forms[1].field_count, 999);
+  EXPECT_TRUE(set.HasField(1, 999));
+  ParseFormFile("1,2\r\nd,-7,0,1,1,5,40\r\n", nullptr, &set);
+  EXPECT_EQ(set.forms[1].field_count, 0);
+}
+
 TEST(FormFileTest, ListCountZeroEndsAfterTheCount) {
   std::string text = std::string(kPlain).substr(0, std::string(kPlain).find("2\r\n511")) +
                      "0\r\n511,0,1,2,3,4,5,Junk,6\r\n";

@@ -13,11 +13,13 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "datafiles/record_file.h"
 #include "recmgr/file_definition.h"
 #include "recmgr/record_manager.h"
+#include "tools/recmgr/sequential_records.h"
 
 namespace {
 
@@ -151,27 +153,10 @@ int Load(const std::string& owner, const std::vector<std::string>& args) {
   if (args.size() < 2) return Fail("load needs FILE and SEQ");
   std::string text;
   if (!ReadAll(args[1], &text)) return Fail("cannot read " + args[1]);
-  std::vector<std::string> records;
-  size_t at = 0;
-  while (at < text.size() && text[at] != '\x1A') {
-    size_t comma = text.find(',', at);
-    if (comma == std::string::npos || comma == at || comma - at > 6) {
-      return Fail("record " + std::to_string(records.size() + 1) + ": bad length");
-    }
-    size_t length = 0;
-    for (size_t i = at; i < comma; ++i) {
-      if (text[i] < '0' || text[i] > '9') {
-        return Fail("record " + std::to_string(records.size() + 1) + ": bad length");
-      }
-      length = length * 10 + static_cast<size_t>(text[i] - '0');
-    }
-    if (comma + 1 + length + 2 > text.size() || text[comma + 1 + length] != '\r' ||
-        text[comma + 2 + length] != '\n') {
-      return Fail("record " + std::to_string(records.size() + 1) + ": bad record ending");
-    }
-    records.push_back(text.substr(comma + 1, length));
-    at = comma + 3 + length;
-  }
+  // Views into the text: no copy of each record.
+  std::vector<std::string_view> records;
+  std::string error;
+  if (!recmgr_tool::ParseSequentialRecords(text, &records, &error)) return Fail(error);
   File f;
   if (Status s = f.Open(args[0], owner); s != 0) return FailStatus("open " + args[0], s);
   int64_t failed = -1;

@@ -12,7 +12,10 @@ build="$2"
 command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 0; }
 
 work="$(mktemp -d /tmp/telvoran-term-XXXXXX)"
-sock="telvoran-test-$$"
+# A server of its own per session: one still shutting down after
+# kill-server must never be the one the next session connects to.
+runs=0
+sock="telvoran-test-$$-0"
 tm() { tmux -L "$sock" "$@"; }
 cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
@@ -33,6 +36,8 @@ before="$(sums)"
 # $work/rc and everything it writes to the terminal in $work/out.
 start() {
   rm -f "$work/rc" "$work/out"
+  runs=$((runs + 1))
+  sock="telvoran-test-$$-$runs"
   tm -f /dev/null new-session -d -s t -x 80 -y 25 \
     "cd '$ZELROOT' && ZELROOT='$ZELROOT' ZELTMP='$ZELTMP' ZELEXE='$ZELEXE' \
      LANG=C.UTF-8 TERM=xterm-256color '$bin'; echo \$? > '$work/rc'; sleep 30"

@@ -13,7 +13,10 @@ probe="$1"
 command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
 
 work="$(mktemp -d /tmp/telvoran-probe-XXXXXX)"
-sock="telvoran-probe-$$"
+# Each session gets a server of its own: a server still shutting down after
+# kill-server must never be the one the next session connects to.
+runs=0
+sock="telvoran-probe-$$-0"
 tm() { tmux -L "$sock" "$@"; }
 cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
@@ -47,6 +50,8 @@ start() {
   local term="$1"
   shift
   rm -f "$work/log" "$work/ready" "$work/stty"
+  runs=$((runs + 1))
+  sock="telvoran-probe-$$-$runs"
   tm -f /dev/null new-session -d -s t -x 80 -y 25 \
     "LANG=C.UTF-8 TERM=$term '$probe' --log '$work/log' --ready '$work/ready' $*; \
      stty -a > '$work/stty.tmp'; mv '$work/stty.tmp' '$work/stty'; sleep 30"

@@ -5,7 +5,9 @@
 # Types into the parameter form, confirms, checks the print file and the
 # print program run, the refusals (bad date, reversed range, N in the
 # confirmation), Esc with exit status 0, that no window stack file is left
-# and that no data file changed; then a missing data file in Spanish.
+# and that no data file changed; then, in a second session, the browse
+# lists (F4 on the community and flat fields), help (F1), the calculator
+# (Alt+X) and the calendar (Alt+C); then a missing data file in Spanish.
 set -euo pipefail
 src="$1"
 build="$2"
@@ -123,6 +125,81 @@ keys Escape
 wait_exit
 [ "$(cat "$work/rc")" = "0" ] || fail "exit status $(cat "$work/rc")"
 [ ! -e "${ZELTMP}WinPush.tmp" ] || fail "WinPush.tmp left behind"
+tm kill-server 2>/dev/null || true
+[ "$(sums)" = "$before" ] || fail "a data file changed"
+
+# The pop-ups of a fresh session: the browse lists, help, calendar and
+# calculator, each returning to the field it was opened from.
+start
+wait_for "Data de l'informe"
+date_row="$(cursor_row)"
+cursor_at() { echo "$(cursor_row),$(tm display -p -t t '#{cursor_x}')"; }
+keys Enter
+community_at="$(cursor_at)"
+
+# F4 on the lower community lists the demo communities; Enter on the third
+# puts its code in the field and the cache file goes with the list.
+keys F4
+wait_for "Comunitats"
+for c in "001  C. MAJOR, 24 (SABADELL)" "003  PL. DE LA VILA, 3 (GRANOLLERS)" \
+    "005  RBLA. CATALUNYA, 45"; do
+  screen | grep -qF -- "$c" || fail "community list: $c"
+done
+[ -e "${ZELTMP}Browse.tmp" ] || fail "no Browse.tmp while the list is open"
+keys Down Down Enter
+wait_gone "Comunitats"
+screen | grep -qF "Des de la comunitat .... 003 " || fail "F4 did not put 003 in the field"
+[ ! -e "${ZELTMP}Browse.tmp" ] || fail "Browse.tmp left after the list closed"
+
+# The choice moved on to the flat field; F4 there lists only the eight
+# owners of community 3.
+keys F4
+wait_for "Propietaris"
+for o in "001  GIM" "003  ROVIRA SALA*CLARA" "008  PUJOL GARCIA*JOAN"; do
+  screen | grep -qF -- "$o" || fail "owner list of community 3: $o"
+done
+screen | grep -qE "(FERRER ROCA|VIDAL SOLER|009  )" && fail "owners of another community listed"
+keys Escape
+wait_gone "Propietaris"
+[ ! -e "${ZELTMP}Browse.tmp" ] || fail "Browse.tmp left after Esc"
+
+# F1 shows the help text; Esc returns to the same field.
+keys BTab
+[ "$(cursor_at)" = "$community_at" ] || fail "Shift+Tab did not go back to the community"
+keys F1
+wait_for "Ajuda del formulari"
+keys Escape
+wait_gone "Ajuda del formulari"
+[ "$(cursor_at)" = "$community_at" ] || fail "Esc from the help did not return to the field"
+
+# Alt+X, 12.5, F types 1250 into the field being edited.
+keys C-y M-x
+wait_for "┌────────────────────────┐"
+keys -l "12.5"
+screen | grep -qF "12,5  │" || fail "the calculator's entry line"
+keys F
+wait_gone "┌────────────────────────┐"
+screen | grep -qF "Des de la comunitat .... 1250" || fail "the calculator did not type 1250"
+[ -s "$work/demo/term/ZELCALC.TMP" ] || fail "no calculator state file in the terminal folder"
+
+# Alt+C, Left (the day before), F puts that date in the report-date field.
+keys BTab
+[ "$(cursor_row)" = "$date_row" ] || fail "not back on the date field"
+keys M-c
+wait_for "DL DT DC DJ DV DS DG"
+keys Left F
+wait_gone "DL DT DC DJ DV DS DG"
+want="$(date -d yesterday +%-d/%-m/%Y)"
+screen | grep -qF "Data de l'informe ...... $want" || fail "the calendar did not type $want"
+keys Enter
+[ "$(cursor_row)" != "$date_row" ] || fail "the date from the calendar was refused"
+
+keys Escape
+sleep 0.3
+keys Escape
+wait_exit
+[ "$(cat "$work/rc")" = "0" ] || fail "exit status $(cat "$work/rc") after the pop-ups"
+[ ! -e "${ZELTMP}WinPush.tmp" ] || fail "WinPush.tmp left behind after the pop-ups"
 tm kill-server 2>/dev/null || true
 [ "$(sums)" = "$before" ] || fail "a data file changed"
 

@@ -55,13 +55,20 @@ double FieldNumericValue(const std::string& text) {
     std::string exponent = "e";
     size_t j = i + 1;
     if (j < text.size() && (text[j] == '+' || text[j] == '-')) exponent.push_back(text[j++]);
-    // Four exponent digits already overflow a double; more would only make
-    // strtod work harder.
+    // Leading zeros of the exponent count for nothing; four significant
+    // digits already overflow a double, more would only make strtod work
+    // harder.
+    bool exponent_digits = false;
+    while (j < text.size() && text[j] == '0') {
+      ++j;
+      exponent_digits = true;
+    }
     const size_t sign_size = exponent.size();
     while (j < text.size() && text[j] >= '0' && text[j] <= '9' && exponent.size() < sign_size + 4) {
       exponent.push_back(text[j++]);
+      exponent_digits = true;
     }
-    if (exponent.size() > sign_size) number += exponent;
+    if (exponent_digits) number += exponent.size() > sign_size ? exponent : std::string("e0");
   }
   return std::strtod(number.c_str(), nullptr);
 }

@@ -1,9 +1,9 @@
 #include "driver/module_state.h"
 
 #include <cmath>
-#include <cstdlib>
 
 #include "config/ini.h"
+#include "console/field_display.h"
 
 namespace driver {
 
@@ -29,38 +29,9 @@ std::string FitText(const std::string& text, size_t width) {
 }
 
 double NumericValue(const std::string& text) {
-  std::string number;
-  size_t i = text.find_first_not_of(' ');
-  if (i == std::string::npos) return 0;
-  if (text[i] == '+' || text[i] == '-') number.push_back(text[i++]);
-  bool point = false, digits = false;
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == ' ') continue;
-    if (c >= '0' && c <= '9') {
-      number.push_back(c);
-      digits = true;
-    } else if (c == '.' && !point) {
-      number.push_back(c);
-      point = true;
-    } else {
-      break;
-    }
-  }
-  if (!digits) return 0;
-  // An exponent, E or D as the classic readers accept it.
-  if (i < text.size() && (text[i] == 'E' || text[i] == 'e' || text[i] == 'D' || text[i] == 'd')) {
-    std::string exp = "e";
-    size_t j = i + 1;
-    if (j < text.size() && (text[j] == '+' || text[j] == '-')) exp.push_back(text[j++]);
-    bool any = false;
-    while (j < text.size() && text[j] >= '0' && text[j] <= '9' && exp.size() < 6) {
-      exp.push_back(text[j++]);
-      any = true;
-    }
-    if (any) number += exp;
-  }
-  double v = std::strtod(number.c_str(), nullptr);
+  // The same reading as a numeric form field's value; a number too large for
+  // a double counts as 0.
+  const double v = console::FieldNumericValue(text);
   return std::isfinite(v) ? v : 0;
 }
 

@@ -174,6 +174,9 @@ TEST(FieldNumericValueTest, ReadsNumbersAsUsersTypeThem) {
   EXPECT_EQ(FieldNumericValue("P"), 0);
   EXPECT_EQ(FieldNumericValue(""), 0);
   EXPECT_EQ(FieldNumericValue("1.2.3"), 1.2);
+  EXPECT_EQ(FieldNumericValue("1e00002"), 100);  // leading exponent zeros
+  EXPECT_EQ(FieldNumericValue("5E000"), 5);
+  EXPECT_EQ(FieldNumericValue("5e"), 5);
 }
 
 }  // namespace

@@ -71,6 +71,18 @@ wait_exit() {
 keys() { tm send-keys -t t "$@"; sleep 0.3; }
 cursor_row() { tm display -p -t t '#{cursor_y}'; }
 bells() { tr -cd '\a' < "$work/out" | wc -c; }
+# Esc twice (to the first field, then out of the form): status 0, no window
+# stack file left, no data file changed.
+end_session() {
+  keys Escape
+  sleep 0.3
+  keys Escape
+  wait_exit
+  [ "$(cat "$work/rc")" = "0" ] || fail "exit status $(cat "$work/rc") $1"
+  [ ! -e "${ZELTMP}WinPush.tmp" ] || fail "WinPush.tmp left behind $1"
+  tm kill-server 2>/dev/null || true
+  [ "$(sums)" = "$before" ] || fail "a data file changed $1"
+}
 
 start
 wait_for "Data de l'informe"
@@ -119,14 +131,7 @@ grep -q "RESUM DE DESPESES" "${ZELTMP}zizavezu.tmp" || fail "print file content"
 wait_for "Data de l'informe"
 
 # Esc ends the program with status 0 and leaves no window stack behind.
-keys Escape
-sleep 0.3
-keys Escape
-wait_exit
-[ "$(cat "$work/rc")" = "0" ] || fail "exit status $(cat "$work/rc")"
-[ ! -e "${ZELTMP}WinPush.tmp" ] || fail "WinPush.tmp left behind"
-tm kill-server 2>/dev/null || true
-[ "$(sums)" = "$before" ] || fail "a data file changed"
+end_session "after printing"
 
 # The pop-ups of a fresh session: the browse lists, help, calendar and
 # calculator, each returning to the field it was opened from.
@@ -194,14 +199,7 @@ screen | grep -qF "Data de l'informe ...... $want" || fail "the calendar did not
 keys Enter
 [ "$(cursor_row)" != "$date_row" ] || fail "the date from the calendar was refused"
 
-keys Escape
-sleep 0.3
-keys Escape
-wait_exit
-[ "$(cat "$work/rc")" = "0" ] || fail "exit status $(cat "$work/rc") after the pop-ups"
-[ ! -e "${ZELTMP}WinPush.tmp" ] || fail "WinPush.tmp left behind after the pop-ups"
-tm kill-server 2>/dev/null || true
-[ "$(sums)" = "$before" ] || fail "a data file changed"
+end_session "after the pop-ups"
 
 # A data file that is missing with no definition to create it from: the
 # Spanish message, and status 0 after a key.

@@ -1,6 +1,7 @@
 // TELVORAN: the settlement-statement module. No arguments; everything comes
 // from the environment, the configuration files and the parameter form. It
 // needs a terminal: the parameter form is filled in on screen.
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -10,6 +11,10 @@
 #include "platform/terminal_console.h"
 
 int main() {
+  // Under a file-size limit the default SIGXFSZ would end the module in the
+  // middle of the print file. Ignored, the write fails instead, and the
+  // print run reports it and removes the partial file.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::string error;
   std::unique_ptr<platform::Console> terminal = platform::OpenTerminalConsole(&error);
   if (!terminal) {

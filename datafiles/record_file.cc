@@ -75,6 +75,9 @@ struct Slot {
   int16_t key_number = 0;
   std::string key_value;
   int16_t lock_mode = kLockNone;
+  // The length of every key of the file, from the Stat at open: a file's
+  // keys stay as they are while it is open.
+  std::vector<int16_t> key_lengths;
 
   void Free() { *this = Slot(); }
 };
@@ -85,6 +88,11 @@ struct Layer {
   RecordManagerFunction manager;
   std::array<uint8_t, kDataBufferSize> data{};
   std::array<uint8_t, kKeyBufferSize> key{};
+  // data[data_blank_from..] are known to be blanks, so that a read fills
+  // only what the last call may have written past its record.
+  size_t data_blank_from = kDataBufferSize;
+  // The slot FindSlot found last; checked against the table before use.
+  int last_slot = 0;
 };
 
 Layer& State() {
@@ -100,6 +108,8 @@ void EnsureTable() {
 Status Call(uint16_t op, uint8_t* block, void* data, uint32_t* length, void* key,
             uint8_t key_length, int8_t key_number) {
   Layer& l = State();
+  // Every call but a record read may leave anything in the data buffer.
+  if (data == l.data.data()) l.data_blank_from = kDataBufferSize;
   if (l.manager) return l.manager(op, block, data, length, key, key_length, key_number);
   return recmgr::RecordManagerCall(op, block, data, length, key, key_length, key_number);
 }
@@ -117,12 +127,18 @@ uint16_t Get16(const uint8_t* p) {
 int FindSlot(int16_t file_number, int* free_slot) {
   EnsureTable();
   Layer& l = State();
+  // A file number is open in one slot at most, and the report asks for the
+  // same few files over and over.
+  if (free_slot == nullptr && file_number != 0 && l.slots[l.last_slot].file_number == file_number) {
+    return l.last_slot;
+  }
   int free = 0;
   for (int i = 1; i <= kFileSlots; ++i) {
     if (l.slots[i].file_number == 0) {
       free = i;
     } else if (l.slots[i].file_number == file_number) {
       if (free_slot) *free_slot = free;
+      l.last_slot = i;
       return i;
     }
   }
@@ -132,6 +148,10 @@ int FindSlot(int16_t file_number, int* free_slot) {
 
 Slot* OpenSlot(int16_t file_number) {
   if (file_number == 0) return nullptr;
+  Layer& l = State();
+  if (!l.slots.empty() && l.slots[l.last_slot].file_number == file_number) {
+    return &l.slots[l.last_slot];
+  }
   int slot = FindSlot(file_number, nullptr);
   return slot == 0 ? nullptr : &State().slots[slot];
 }
@@ -146,20 +166,17 @@ void StatInto(Slot& s) {
   Call(kOpStat, s.position_block.data(), l.data.data(), &length, l.key.data(), kMaxKeyLength, 0);
 }
 
-// Key length of key_number and the record length, both 0 for a file number
-// that is not open; the key length is 0 for a key the file does not have.
-void RecordFileKeyInfo(int16_t file_number, int16_t key_number, int16_t& key_length,
-                       int32_t& record_length) {
-  key_length = 0;
-  record_length = 0;
-  Slot* s = OpenSlot(file_number);
-  if (s == nullptr) return;
-  StatInto(*s);
+// The record length and the length of every key of the file in s, from a
+// Stat; a failed Stat reads as a file without keys. Keys whose segments run
+// past the buffer are left out, with those after them.
+void ReadKeyInfo(Slot& s, int32_t& record_length, std::vector<int16_t>& key_lengths) {
+  key_lengths.clear();
+  StatInto(s);
   const uint8_t* d = State().data.data();
   record_length = Get16(d + kStatRecordLength);
-  if (key_number < 0 || key_number >= Get16(d + kStatKeyCount)) return;
+  const int keys = Get16(d + kStatKeyCount);
   int at = kStatFirstSegment;
-  for (int k = 0; k <= key_number; ++k) {
+  for (int k = 0; k < keys; ++k) {
     int sum = 0;
     for (;;) {
       if (at + kSegmentSize > kDataBufferSize) return;
@@ -168,8 +185,14 @@ void RecordFileKeyInfo(int16_t file_number, int16_t key_number, int16_t& key_len
       at += kSegmentSize;
       if ((flags & kFlagContinued) == 0) break;
     }
-    if (k == key_number) key_length = static_cast<int16_t>(std::min(sum, 0x7FFF));
+    key_lengths.push_back(static_cast<int16_t>(std::min(sum, 0x7FFF)));
   }
+}
+
+// Key length of key_number in the open file s; 0 for a key it does not have.
+int16_t KeyLength(const Slot& s, int16_t key_number) {
+  if (key_number < 0 || static_cast<size_t>(key_number) >= s.key_lengths.size()) return 0;
+  return s.key_lengths[static_cast<size_t>(key_number)];
 }
 
 // The bytes the record manager wrote into the key buffer, at most max_length
@@ -212,15 +235,21 @@ void RecordFileOperate(Slot& s, uint16_t op, Status& status) {
   int attempts = 0;
   bool shown = false;
   for (;;) {
+    // The record manager sees the caller's record followed by blanks.
     std::memcpy(l.data.data(), s.record, record_length);
-    std::memset(l.data.data() + record_length, ' ', kDataBufferSize - record_length);
+    if (l.data_blank_from > record_length) {
+      std::memset(l.data.data() + record_length, ' ', l.data_blank_from - record_length);
+    }
     uint32_t length = static_cast<uint32_t>(record_length);
     std::memcpy(l.key.data(), s.key_value.data(), key_length);
     std::memset(l.key.data() + key_length, fill, kKeyBufferSize - key_length);
     status = Call(op, s.position_block.data(), l.data.data(), &length, l.key.data(),
                   static_cast<uint8_t>(key_length), static_cast<int8_t>(s.key_number));
+    // It was offered record_length bytes; a length past them says it may
+    // have written further.
+    l.data_blank_from = length <= record_length ? record_length : kDataBufferSize;
     std::memcpy(s.record, l.data.data(), std::min<size_t>(length, record_length));
-    s.key_value.assign(reinterpret_cast<const char*>(l.key.data()), key_length);
+    std::memcpy(s.key_value.data(), l.key.data(), key_length);  // the same length
     if ((status == kStatusRecordLocked || status == kStatusFileLocked) &&
         s.lock_mode == kLockWait) {
       LockWaitStep(attempts, shown);
@@ -350,9 +379,9 @@ void RecordFileOpen(int16_t file_number, const std::string& logical_name, void* 
     }
   }
   if (st == 0) {
-    int16_t key_length = 0;
     int32_t record_length = 0;
-    RecordFileKeyInfo(file_number, 0, key_length, record_length);
+    ReadKeyInfo(s, record_length, s.key_lengths);
+    const int16_t key_length = KeyLength(s, 0);
     if (record_length <= 0 || record_length > kDataBufferSize) {
       st = recmgr::kInvalidRecordLength;
     } else if (key_length <= 0 || key_length > kMaxKeyLength) {
@@ -378,9 +407,7 @@ void RecordFileSeek(int16_t file_number, int16_t key_number, const std::string& 
     status = kStatusFileNotOpen;
     return;
   }
-  int16_t key_length = 0;
-  int32_t record_length = 0;
-  RecordFileKeyInfo(file_number, key_number, key_length, record_length);
+  const int16_t key_length = KeyLength(*s, key_number);
   if (key_length <= 0 || key_length > kMaxKeyLength) {
     status = kStatusKeyNotDefined;
     return;

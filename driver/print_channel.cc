@@ -1,5 +1,7 @@
 #include "driver/print_channel.h"
 
+#include <cassert>
+#include <charconv>
 #include <cstdlib>
 #include <memory>
 
@@ -11,11 +13,16 @@ namespace driver {
 
 namespace {
 
+// Directives are gathered here and written to the file in pieces of about
+// this size: a statement line is a few dozen bytes.
+constexpr size_t kWriteChunk = 64 * 1024;
+
 struct ChannelState {
   std::unique_ptr<platform::WritableFile> file;
   bool ok = false;
   int16_t page_length = 0;
   int32_t line_counter = 0;
+  std::string pending;  // directives not yet handed to the file
 };
 
 ChannelState& State() {
@@ -23,13 +30,38 @@ ChannelState& State() {
   return state;
 }
 
-void WriteDirective(const std::string& line) {
-  ChannelState& st = State();
+void Flush(ChannelState& st) {
+  if (st.pending.empty()) return;
+  if (st.file && !st.file->Append(st.pending)) st.ok = false;
+  st.pending.clear();
+}
+
+// Ends the directive appended to st.pending. Without a file nothing is kept
+// and the run is marked failed.
+void EndDirective(ChannelState& st) {
   if (!st.file) {
     st.ok = false;
+    st.pending.clear();
     return;
   }
-  if (!st.file->AppendLine(line)) st.ok = false;
+  st.pending += "\r\n";
+  if (st.pending.size() >= kWriteChunk) Flush(st);
+}
+
+void WriteDirective(std::string_view line) {
+  ChannelState& st = State();
+  st.pending += line;
+  EndDirective(st);
+}
+
+void AppendFramedNumber(std::string& out, long value) {
+  char digits[24];
+  const unsigned long magnitude =
+      value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
+  const auto end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
+  out += value < 0 ? '-' : ' ';
+  out.append(digits, end);
+  out += ' ';
 }
 
 // The numeric value of a text as the classic VAL reads it: leading blanks,
@@ -60,8 +92,9 @@ std::string PrintFilePath() {
 }
 
 std::string FrameNumber(long value) {
-  if (value < 0) return "-" + std::to_string(-value) + " ";
-  return " " + std::to_string(value) + " ";
+  std::string out;
+  AppendFramedNumber(out, value);
+  return out;
 }
 
 std::string BlankControlCharacters(const std::string& text) {
@@ -105,7 +138,12 @@ std::string NormaliseJustification(const std::string& code) {
 
 bool PrintChannelOpen(const std::string& device) {
   ChannelState& st = State();
-  if (st.file) st.file->Close();
+  if (st.file) {
+    Flush(st);
+    st.file->Close();
+  }
+  st.pending.clear();
+  st.pending.reserve(kWriteChunk + 512);
   st.file = platform::CurrentEnv().OpenWritable(PrintFilePath());
   st.ok = st.file != nullptr;
   WriteDirective("DEVICE" + device);
@@ -115,9 +153,11 @@ bool PrintChannelOpen(const std::string& device) {
 bool PrintChannelClose() {
   ChannelState& st = State();
   if (st.file) {
+    Flush(st);
     if (!st.file->Close()) st.ok = false;
     st.file.reset();
   }
+  st.pending.clear();
   bool ok = st.ok;
   st.ok = false;
   return ok;
@@ -125,25 +165,48 @@ bool PrintChannelClose() {
 
 void PrintPage(int16_t length) {
   ChannelState& st = State();
-  WriteDirective("PAGE" + FrameNumber(length));
+  st.pending += "PAGE";
+  AppendFramedNumber(st.pending, length);
+  EndDirective(st);
   st.page_length = length;
   st.line_counter = 0;
 }
 
 void PrintRaw(const std::string& text) {
-  WriteDirective("*" + text);
+  ChannelState& st = State();
+  st.pending += '*';
+  st.pending += text;
+  EndDirective(st);
 }
 
 void PrintJustify(std::string& code) {
   code = NormaliseJustification(code);
-  WriteDirective("JUS" + code);
+  PrintNormalJustify(code);
 }
 
-void PrintText(int16_t column, const std::string& text, int16_t line_feeds) {
+void PrintNormalJustify(std::string_view code) {
+  assert(NormaliseJustification(std::string(code)) == code);
   ChannelState& st = State();
-  std::string clean = BlankControlCharacters(text);
+  st.pending += "JUS";
+  st.pending += code;
+  EndDirective(st);
+}
+
+void PrintText(int16_t column, std::string_view text, int16_t line_feeds) {
+  ChannelState& st = State();
   if (st.line_counter >= st.page_length) PrintPage(st.page_length);
-  WriteDirective(FrameNumber(column) + "," + clean + "," + FrameNumber(line_feeds));
+  std::string& out = st.pending;
+  AppendFramedNumber(out, column);
+  out += ',';
+  const size_t at = out.size();
+  out += text;
+  for (size_t i = at; i < out.size(); ++i) {
+    const unsigned char u = static_cast<unsigned char>(out[i]);
+    if (u < 32 || u == 127 || u == 255) out[i] = ' ';
+  }
+  out += ',';
+  AppendFramedNumber(out, line_feeds);
+  EndDirective(st);
   st.line_counter += line_feeds;
 }
 

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace driver {
 
@@ -41,7 +42,13 @@ void PrintRaw(const std::string& text);
 // Normalises the code (see NormaliseJustification), writes "JUS" + it and
 // gives the normalised code back in the same variable.
 void PrintJustify(std::string& code);
-void PrintText(int16_t column, const std::string& text, int16_t line_feeds);
+// Writes "JUS" + a code that is already in its normal form, for callers that
+// normalise their fixed codes once.
+// REQUIRES: NormaliseJustification(code) == code.
+void PrintNormalJustify(std::string_view code);
+// Writes a text item, control characters blanked; a page directive of the
+// same length comes first when the page is full.
+void PrintText(int16_t column, std::string_view text, int16_t line_feeds);
 
 // Line feeds written since the last page directive, and the page length it
 // set. Both keep their values between runs until the next page directive.

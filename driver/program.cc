@@ -94,6 +94,9 @@ int RunSettlementReport() {
     recmgr::EndReadTransactions();
     int16_t key = RunParameterForm();
     if (key == kEscKey || key == 0) return 0;
+    // The run sees each data file as it was at one moment (see
+    // recmgr::HoldReadSnapshots), released before the form is shown again.
+    recmgr::HoldReadSnapshots();
     const int total = CountCommunities(Parameters());
     ReportProgress progress = [total](int index, const std::string&) {
       ShowProgress(index, total);
@@ -105,6 +108,7 @@ int RunSettlementReport() {
       platform::ScopedEnvOverride use(&env);
       r = RunPrintRun(Parameters(), true, progress, &message);
     }
+    recmgr::ReleaseReadSnapshots();
     if (r == PrintRunResult::kOk) continue;
     ShowMessageAndWait(message);
     // A print program that ran and failed has said why; the user may try

@@ -3,9 +3,12 @@
 // collections, fee), and the statement copies with their eight sections.
 #include "driver/report.h"
 
+#include <cassert>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "config/locale.h"
@@ -28,6 +31,22 @@ namespace {
 std::string T(const std::string& text) {
   return config::Translate(text);
 }
+
+// The scans below test every payment and collection read, so they look at
+// the fields in the record buffers in place rather than through the views'
+// copies. Offsets as laid out in driver/records.h.
+// REQUIRES: the buffer holds offset + width bytes (the buffers are sized to
+// their records when the files are opened).
+std::string_view Bytes(const std::string& buffer, size_t offset, size_t width) {
+  assert(offset + width <= buffer.size());
+  return std::string_view(buffer).substr(offset, width);
+}
+
+constexpr size_t kPaymentDateAt = 2;      // 4 bytes, packed
+constexpr size_t kPaymentTypeAt = 8;      // 2 bytes, expense type code
+constexpr size_t kPaymentSectionAt = 39;  // section letter, then group or flat
+constexpr size_t kPaymentGroupAt = 40;    // 2 bytes, group or flat
+constexpr size_t kCollectionKeyAt = 0;    // owner key (4) then date (4)
 
 }  // namespace
 
@@ -115,9 +134,20 @@ class ReceiptFlags {
     return settles;
   }
 
+  // The receipt type key of an additional entry's type code (two digits,
+  // packed); the few codes of a community recur on every owner.
+  const std::string& ExtraTypeKey(int16_t code) {
+    for (const auto& [c, key] : extra_keys_) {
+      if (c == code) return key;
+    }
+    extra_keys_.emplace_back(code, format::PackDigits(format::ZeroPad(code, 2)));
+    return extra_keys_.back().second;
+  }
+
  private:
   ReportBuffers& b_;
   std::vector<std::pair<std::string, bool>> known_;
+  std::vector<std::pair<int16_t, std::string>> extra_keys_;
 };
 
 // Subtracts the owner's amounts of the receipt types whose settlement flag
@@ -129,8 +159,7 @@ int64_t CarriedBalanceOf(ReportBuffers& b, ReceiptFlags& flags) {
     if (flags.Settles(std::string(1, static_cast<char>(k)))) carried -= owner.FixedAmount(k);
   }
   for (int e = 1; e <= 2; ++e) {
-    std::string key = format::PackDigits(format::ZeroPad(owner.ExtraTypeCode(e), 2));
-    if (flags.Settles(key)) carried -= owner.ExtraAmount(e);
+    if (flags.Settles(flags.ExtraTypeKey(owner.ExtraTypeCode(e)))) carried -= owner.ExtraAmount(e);
   }
   return carried;
 }
@@ -139,9 +168,11 @@ int64_t CollectionsOf(ReportBuffers& b, const std::string& owner_key,
                       const std::string& report_date) {
   CollectionView c{b.collection};
   const std::string limit = owner_key + report_date;
+  // Owner key and date, as the views give them: 4 bytes each.
+  auto owner_and_date = [&b]() { return Bytes(b.collection, kCollectionKeyAt, 8); };
   int64_t total = 0;
   for (platform::Status st = Seek(kCollectionFile, 0, owner_key, 1);
-       st == 0 && c.OwnerKey() + c.Date() <= limit; st = Next(kCollectionFile)) {
+       st == 0 && owner_and_date() <= limit; st = Next(kCollectionFile)) {
     if (c.Type() == 'C' || c.Type() == 'I') total += int64_t{c.Collected()} - c.Deducted();
   }
   return total;
@@ -221,19 +252,25 @@ class StatementPrinter {
         particulars ? code_ + "S" : code_ + "N" + format::PackDigits(format::ZeroPad(s, 4));
 
     PaymentView pay{b_.payment};
-    for (platform::Status st = Seek(kPaymentFile, 2, key, 1);
-         st == 0 && pay.SectionKey().compare(0, key.size(), key) == 0; st = Next(kPaymentFile)) {
-      if (pay.Date() > p_.report_date) continue;
+    const std::string& rec = b_.payment;
+    for (platform::Status st = Seek(kPaymentFile, 2, key, 1); st == 0 && InSection(rec, key);
+         st = Next(kPaymentFile)) {
+      if (Bytes(rec, kPaymentDateAt, 4) > p_.report_date) continue;
       if (particulars) {
-        std::string owner_key = pay.Community() + pay.GroupOrFlat();
+        // Community code and flat: the owner's key.
+        char owner[4];
+        std::memcpy(owner, rec.data(), 2);
+        std::memcpy(owner + 2, rec.data() + kPaymentGroupAt, 2);
+        const std::string_view owner_key(owner, sizeof owner);
         if (owner_key < p_.range_from_key || owner_key > p_.range_to_key) continue;
       }
       if (by_type) {
-        AddByType(pay.ExpenseType(), pay.Amount());
+        AddByType(Bytes(rec, kPaymentTypeAt, 2), pay.Amount());
         continue;
       }
-      const std::string pending = particulars ? pay.GroupOrFlat() : pay.ExpenseType();
-      if (!particulars && platform::IsBlank(pending)) {
+      const std::string_view pending =
+          Bytes(rec, particulars ? kPaymentGroupAt : kPaymentTypeAt, 2);
+      if (!particulars && pending.find_first_not_of(' ') == std::string_view::npos) {
         layout_.PrintLine(pay.Description(), pay.Amount());
         continue;
       }
@@ -257,8 +294,18 @@ class StatementPrinter {
     if (layout_.section_started()) layout_.SectionTotal();
   }
 
+  // Whether the payment in rec lies in the section of key: its community
+  // code, section letter and group or flat begin with key.
+  static bool InSection(const std::string& rec, const std::string& key) {
+    assert(rec.size() >= kPaymentSectionAt + 3);
+    char head[5];
+    std::memcpy(head, rec.data(), 2);
+    std::memcpy(head + 2, rec.data() + kPaymentSectionAt, 3);
+    return key.size() <= sizeof head && std::memcmp(head, key.data(), key.size()) == 0;
+  }
+
   // Totals by expense type in the order the types first appear.
-  void AddByType(const std::string& type, int64_t amount) {
+  void AddByType(std::string_view type, int64_t amount) {
     for (auto& entry : by_type_) {
       if (entry.first == type) {
         entry.second += amount;

@@ -9,13 +9,14 @@ namespace driver {
 ReportBuffers& Buffers() {
   static ReportBuffers* b = [] {
     auto* buffers = new ReportBuffers();  // registered with the layer: never freed
-    buffers->expense_type.assign(kExpenseTypeSize, ' ');
-    buffers->receipt_type.assign(kReceiptTypeSize, ' ');
-    buffers->community.assign(kCommunitySize, ' ');
-    buffers->group_assignment.assign(kGroupAssignmentSize, ' ');
-    buffers->owner.assign(kOwnerSize, ' ');
-    buffers->payment.assign(kPaymentSize, ' ');
-    buffers->collection.assign(kCollectionSize, ' ');
+    // Each buffer holds the longest record the layer accepts, not only its
+    // own record: a data file of another layout under one of the names
+    // (longer records) is then read into it without writing past its end.
+    for (std::string* buffer :
+         {&buffers->expense_type, &buffers->receipt_type, &buffers->community,
+          &buffers->group_assignment, &buffers->owner, &buffers->payment, &buffers->collection}) {
+      buffer->assign(static_cast<size_t>(datafiles::kDataBufferSize), ' ');
+    }
     return buffers;
   }();
   return *b;

@@ -18,7 +18,8 @@ struct ReportBuffers {
   std::string collection;
 };
 
-// The process-wide buffers, sized to their record lengths.
+// The process-wide buffers, each datafiles::kDataBufferSize bytes long (the
+// longest record the layer accepts), its record's fields at the front.
 ReportBuffers& Buffers();
 
 // Opens the seven files in the driver's order (501, 504, 511, 512, 513,

@@ -27,7 +27,8 @@ int16_t Centred(const std::string& text) {
 }  // namespace
 
 std::string StatementAmount(int64_t cents) {
-  return format::FormatAmount(kAmountMask, static_cast<double>(cents));
+  static const std::string mask = kAmountMask;
+  return format::FormatAmount(mask, static_cast<double>(cents));
 }
 
 StatementLayout::StatementLayout(const StatementCommunity& community,
@@ -35,9 +36,9 @@ StatementLayout::StatementLayout(const StatementCommunity& community,
                                  const std::string& report_date, bool /*particulars_by_type*/)
     : community_(community), identity_(identity), fees_(fees), report_date_(report_date) {}
 
-void StatementLayout::Justify(const char* code) {
-  std::string c = code;
-  PrintJustify(c);
+// The layout's codes are all in normal form ("D", "A", "N 72 \\.\\"...).
+void StatementLayout::Justify(std::string_view code) {
+  PrintNormalJustify(code);
 }
 
 void StatementLayout::Amount(int16_t column, int64_t amount, int16_t line_feeds) {

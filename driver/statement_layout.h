@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "driver/module_state.h"
 
@@ -63,7 +64,8 @@ class StatementLayout {
   void SectionHeading();
   void BeforeLine();
   void Amount(int16_t column, int64_t amount, int16_t line_feeds);
-  void Justify(const char* code);
+  // Writes a justification code given in its normal form.
+  void Justify(std::string_view code);
 
   const StatementCommunity& community_;
   const AdministratorIdentity& identity_;

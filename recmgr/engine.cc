@@ -2,7 +2,7 @@
 //   1. SQLite helpers and the status translation (the only place SQLite
 //      result codes become statuses)
 //   2. Handles: one per Open, owning its connection, its prepared
-//      statements, its currency and its read-ahead batch
+//      statements, its currency and its open scan
 //   3. Open, Create, Close, Reset
 //   4. Reads
 //   5. Writes
@@ -25,9 +25,14 @@
 // committed, as before; and while the counter stands still no WAL frame
 // is newer than the snapshot, so an active reader holds back no checkpoint.
 // EndReadTransactions ends them all for a program about to wait for long.
+// HoldReadSnapshots keeps them from being renewed, for a report that must
+// see each file as it was at one moment.
 //
-// Sequential reads are served from a read-ahead batch filled by one
-// row-value range query, dropped with the snapshot.
+// Sequential reads are served by one row-value range query per scan, kept
+// stepping from call to call: each Next / Previous along the scan takes one
+// more row from it, so a scan reads exactly the rows its caller asks for. The
+// query is ended with the snapshot, before every write, and whenever a read
+// leaves the place it stands on.
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,7 +61,6 @@ constexpr int32_t kApplicationId = 0x544C5652;
 constexpr char kFormatTag[] = "telvoran-recmgr-1";
 constexpr uint8_t kBlockMagic[4] = {'R', 'M', 'P', 'B'};
 constexpr int kBusyTimeoutMs = 30000;
-constexpr size_t kMaxBatch = 256;
 
 Status FromSqlite(int rc) {
   switch (rc & 0xFF) {
@@ -135,9 +139,25 @@ struct Row {
   std::string data;
 };
 
+// A row as SQLite holds it: valid until the statement it came from steps
+// again or is reset. A scan does not fetch the key form: most rows read are
+// never stepped from by a new query, and the form follows from the record.
+struct RowView {
+  std::string_view kf;  // when kf_known
+  bool kf_known = false;
+  int64_t id = 0;
+  std::string_view data;
+};
+
 struct KeyStatements {
   Stmt after;   // rows after (kf, id) in key order
   Stmt before;  // rows before (kf, id), backwards
+  // The same from a key value alone, for positioning reads: SQLite then
+  // seeks once and compares nothing more per row.
+  Stmt at_or_after;  // kf >= value
+  Stmt past;         // kf > value
+  Stmt below;        // kf < value, backwards
+  Stmt at_or_below;  // kf <= value, backwards
   Stmt exists;
   Stmt insert;
   Stmt remove;
@@ -146,6 +166,7 @@ struct KeyStatements {
 
 struct Handle {
   ~Handle() {
+    StopScan();
     if (locked_id != 0) locks->UnlockRecord(static_cast<uint32_t>(locked_id));
     if (db != nullptr && end_read && !sqlite3_get_autocommit(db)) end_read->Run();
     keys.clear();
@@ -176,18 +197,24 @@ struct Handle {
   int cur_key = 0;
   bool has_cur = false;
   bool cur_exists = false;
+  // The key form of the currency; while !cur_kf_known it is still to be
+  // taken from cur_data, the record as it was read.
   std::string cur_kf;
+  bool cur_kf_known = true;
+  std::string cur_data;
   int64_t cur_id = 0;
 
-  // Read-ahead. batch[0..batch_count) in direction batch_dir along
-  // batch_key, valid while the change counter equals batch_counter.
-  std::vector<Row> batch;
-  size_t batch_count = 0;
-  size_t batch_pos = 0;
-  int batch_dir = 0;
-  int batch_key = -1;
-  size_t batch_want = 1;
-  uint64_t batch_counter = 0;
+  // The open scan: a range query in direction scan_dir along scan_key that
+  // last returned the row scan_id, started while the change counter was
+  // scan_counter. scan_kf holds the bound key form while it runs.
+  Stmt* scan = nullptr;
+  int scan_dir = 0;
+  int scan_key = -1;
+  int64_t scan_id = 0;
+  uint64_t scan_counter = 0;
+  std::string scan_kf;
+  // The row a locking read found, kept across the snapshot it renews.
+  Row found;
 
   std::string stat_cache;
   uint64_t stat_counter = 0;
@@ -199,13 +226,18 @@ struct Handle {
   uint64_t read_counter = 0;
 
   // Scratch buffers of one call.
-  std::string raw_key, target_kf;
+  std::string raw_key, target_kf, row_raw_key;
   std::vector<std::string> old_kf, new_kf;
 
+  void StopScan() {
+    if (scan != nullptr) {
+      scan->Reset();
+      scan = nullptr;
+    }
+  }
+
   void DropCaches() {
-    batch_count = 0;
-    batch_pos = 0;
-    batch_dir = 0;
+    StopScan();
     stat_valid = false;
   }
 };
@@ -215,6 +247,9 @@ std::vector<std::unique_ptr<Handle>>& Handles() {
   return *handles;
 }
 uint32_t g_generation = 0;
+// Set between HoldReadSnapshots and ReleaseReadSnapshots: an open read
+// transaction is kept although the change counter has moved.
+bool g_hold_snapshots = false;
 
 uint32_t Get32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -253,11 +288,19 @@ int PrepareAll(Handle* h) {
   for (size_t k = 0; k < h->def.keys.size(); ++k) {
     auto ks = std::make_unique<KeyStatements>();
     const std::string t = "k" + std::to_string(k);
-    if ((rc = ks->after.Prepare(h->db, "SELECT kf, id, data FROM " + t +
-                                           " WHERE (kf, id) > (?1, ?2) ORDER BY kf, id")) ||
+    if ((rc = ks->after.Prepare(
+             h->db, "SELECT id, data FROM " + t + " WHERE (kf, id) > (?1, ?2) ORDER BY kf, id")) ||
         (rc = ks->before.Prepare(h->db,
-                                 "SELECT kf, id, data FROM " + t +
+                                 "SELECT id, data FROM " + t +
                                      " WHERE (kf, id) < (?1, ?2) ORDER BY kf DESC, id DESC")) ||
+        (rc = ks->at_or_after.Prepare(
+             h->db, "SELECT id, data FROM " + t + " WHERE kf >= ?1 ORDER BY kf, id")) ||
+        (rc = ks->past.Prepare(h->db,
+                               "SELECT id, data FROM " + t + " WHERE kf > ?1 ORDER BY kf, id")) ||
+        (rc = ks->below.Prepare(
+             h->db, "SELECT id, data FROM " + t + " WHERE kf < ?1 ORDER BY kf DESC, id DESC")) ||
+        (rc = ks->at_or_below.Prepare(
+             h->db, "SELECT id, data FROM " + t + " WHERE kf <= ?1 ORDER BY kf DESC, id DESC")) ||
         (rc = ks->exists.Prepare(h->db, "SELECT 1 FROM " + t + " WHERE kf = ?1 LIMIT 1")) ||
         (rc =
              ks->insert.Prepare(h->db, "INSERT INTO " + t + "(kf, id, data) VALUES(?1, ?2, ?3)")) ||
@@ -273,6 +316,7 @@ int PrepareAll(Handle* h) {
 
 // Ends the handle's read transaction, if one is open.
 void EndRead(Handle* h) {
+  h->StopScan();
   if (!sqlite3_get_autocommit(h->db)) h->end_read->Run();
 }
 
@@ -281,7 +325,7 @@ void EndRead(Handle* h) {
 Status BeginRead(Handle* h) {
   const uint64_t counter = h->locks->ChangeCounter();
   if (!sqlite3_get_autocommit(h->db)) {
-    if (counter == h->read_counter) return kOk;
+    if (counter == h->read_counter || g_hold_snapshots) return kOk;
     EndRead(h);
   }
   if (int rc = h->begin_read->Run(); rc != SQLITE_OK) return FromSqlite(rc);
@@ -507,63 +551,79 @@ bool IsReadOperation(uint16_t op) {
   return (op >= kOpGetEqual && op <= kOpGetLast) || op == kOpGetPosition || op == kOpGetDirect;
 }
 
-// Fills the batch with up to want rows from stmt, bound to (kf, id).
-Status Fill(Handle* h, Stmt& stmt, const std::string& kf, int64_t id, size_t want, int dir,
-            int key) {
-  stmt.BindBlob(1, kf);
-  stmt.BindInt(2, id);
-  h->batch_count = 0;
-  h->batch_pos = 0;
-  int rc = SQLITE_ROW;
-  while (h->batch_count < want && (rc = stmt.Step()) == SQLITE_ROW) {
-    if (h->batch.size() <= h->batch_count) h->batch.emplace_back();
-    Row& r = h->batch[h->batch_count++];
-    stmt.ColumnBlob(0, &r.kf);
-    r.id = stmt.ColumnInt(1);
-    stmt.ColumnBlob(2, &r.data);
+// Starts a scan along key from (kf, id) in direction dir, replacing any open
+// one. Positions are above 0, so id -1 stands before every row of a key
+// value and INT64_MAX after every one.
+void StartScan(Handle* h, std::string_view kf, int64_t id, int dir, int key) {
+  h->StopScan();
+  KeyStatements& ks = *h->keys[static_cast<size_t>(key)];
+  Stmt* stmt = nullptr;
+  if (id == -1) {
+    stmt = dir > 0 ? &ks.at_or_after : &ks.below;
+  } else if (id == INT64_MAX) {
+    stmt = dir > 0 ? &ks.past : &ks.at_or_below;
+  } else {
+    stmt = dir > 0 ? &ks.after : &ks.before;
+    stmt->BindInt(2, id);
   }
-  stmt.Reset();
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-    h->batch_count = 0;
-    h->batch_dir = 0;
-    return FromSqlite(rc);
+  h->scan_kf.assign(kf);
+  stmt->BindBlob(1, h->scan_kf);
+  h->scan = stmt;
+  h->scan_dir = dir;
+  h->scan_key = key;
+  h->scan_id = 0;
+  h->scan_counter = h->locks->ChangeCounter();
+}
+
+// The open scan's next row; the scan ends at its last row or on an error.
+Status Advance(Handle* h, RowView* out) {
+  sqlite3_stmt* st = h->scan->get();
+  const int rc = sqlite3_step(st);
+  if (rc != SQLITE_ROW) {
+    h->StopScan();
+    return rc == SQLITE_DONE ? kEndOfFile : FromSqlite(rc);
   }
-  h->batch_dir = dir;
-  h->batch_key = key;
-  h->batch_want = want;
-  h->batch_counter = h->locks->ChangeCounter();
+  out->id = sqlite3_column_int64(st, 0);
+  const void* data = sqlite3_column_blob(st, 1);
+  const size_t data_size = static_cast<size_t>(sqlite3_column_bytes(st, 1));
+  out->kf = std::string_view();
+  out->kf_known = false;
+  out->data = std::string_view(data ? static_cast<const char*>(data) : "", data_size);
+  h->scan_id = out->id;
   return kOk;
 }
 
-// The next row after (or before) the currency along the current key.
-Status Step(Handle* h, int dir, bool fresh, const Row** out) {
-  const uint64_t counter = h->locks->ChangeCounter();
-  const bool continues = h->batch_dir == dir && h->batch_key == h->cur_key &&
-                         h->batch_counter == counter && h->batch_pos > 0 &&
-                         h->batch_pos <= h->batch_count &&
-                         h->batch[h->batch_pos - 1].id == h->cur_id;
-  if (!fresh && continues && h->batch_pos < h->batch_count) {
-    *out = &h->batch[h->batch_pos++];
-    return kOk;
+// The comparable form of key in a record, as stored with it in the key's
+// table.
+void FormOf(Handle* h, int key, std::string_view record, std::string* out) {
+  const Key& k = h->def.keys[static_cast<size_t>(key)];
+  h->row_raw_key.resize(static_cast<size_t>(k.length));
+  ExtractKey(k, reinterpret_cast<const uint8_t*>(record.data()),
+             reinterpret_cast<uint8_t*>(h->row_raw_key.data()));
+  ComparableForm(h->def, k, reinterpret_cast<const uint8_t*>(h->row_raw_key.data()), out);
+}
+
+const std::string& CurrentForm(Handle* h) {
+  if (!h->cur_kf_known) {
+    FormOf(h, h->cur_key, h->cur_data, &h->cur_kf);
+    h->cur_kf_known = true;
   }
-  size_t want = 1;
-  if (!fresh) want = continues ? std::min(kMaxBatch, std::max<size_t>(8, h->batch_want * 4)) : 8;
-  KeyStatements& ks = *h->keys[static_cast<size_t>(h->cur_key)];
-  if (Status s =
-          Fill(h, dir > 0 ? ks.after : ks.before, h->cur_kf, h->cur_id, want, dir, h->cur_key);
-      s != kOk) {
-    return s;
-  }
-  if (h->batch_count == 0) return kEndOfFile;
-  h->batch_pos = 1;
-  *out = &h->batch[0];
-  return kOk;
+  return h->cur_kf;
+}
+
+// The next row after (or before) the currency along the current key: the
+// open scan's next one while that scan stands on the currency, else from a
+// new scan. A fresh read always starts a new one.
+Status Step(Handle* h, int dir, bool fresh, RowView* out) {
+  const bool continues = h->scan != nullptr && h->scan_dir == dir && h->scan_key == h->cur_key &&
+                         h->scan_id == h->cur_id && h->scan_counter == h->locks->ChangeCounter();
+  if (fresh || !continues) StartScan(h, CurrentForm(h), h->cur_id, dir, h->cur_key);
+  return Advance(h, out);
 }
 
 // A positioning read: first / last / relative to a key value.
-Status Position(Handle* h, uint16_t op, int key, const uint8_t* raw, const Row** out) {
+Status Position(Handle* h, uint16_t op, int key, const uint8_t* raw, RowView* out) {
   const Key& k = h->def.keys[static_cast<size_t>(key)];
-  KeyStatements& ks = *h->keys[static_cast<size_t>(key)];
   std::string& target = h->target_kf;
   if (op == kOpGetFirst) {
     target.clear();
@@ -590,20 +650,20 @@ Status Position(Handle* h, uint16_t op, int key, const uint8_t* raw, const Row**
       id = INT64_MAX;
       break;
   }
-  // A scan's first read brings its first few rows along; a lookup by an
-  // equal key mostly wants one.
-  const size_t want = op == kOpGetEqual ? 1 : 8;
-  if (Status s = Fill(h, dir > 0 ? ks.after : ks.before, target, id, want, dir, key); s != kOk) {
-    return s;
+  StartScan(h, target, id, dir, key);
+  Status s = Advance(h, out);
+  if (s == kOk && op == kOpGetEqual) {
+    std::string& found = h->found.kf;
+    FormOf(h, key, out->data, &found);
+    if (found != target) s = kEndOfFile;
+    out->kf = target;
+    out->kf_known = true;
   }
-  if (h->batch_count == 0 || (op == kOpGetEqual && h->batch[0].kf != target)) {
-    h->batch_count = 0;
-    h->batch_dir = 0;
+  if (s == kEndOfFile) {
+    h->StopScan();
     return op == kOpGetEqual ? kKeyNotFound : kEndOfFile;
   }
-  h->batch_pos = 1;
-  *out = &h->batch[0];
-  return kOk;
+  return s;
 }
 
 // Takes the single-record lock for a +200 read, releasing the block's
@@ -625,12 +685,23 @@ Status FetchById(Handle* h, int64_t id, std::string* data) {
   return rc == SQLITE_DONE ? kInvalidRecordPosition : FromSqlite(rc);
 }
 
-Status Deliver(Handle* h, int key, const std::string& kf, int64_t id, const std::string& data,
+// Makes the record current and copies it out. kf is its key form, or null
+// when it is to be taken from the record when needed.
+Status Deliver(Handle* h, int key, const std::string_view* kf, int64_t id, std::string_view data,
                uint8_t* buffer, uint32_t* data_length, uint8_t* key_buffer) {
   h->cur_key = key;
   h->has_cur = true;
   h->cur_exists = true;
-  if (&kf != &h->cur_kf) h->cur_kf.assign(kf);
+  if (kf != nullptr) {
+    if (kf->data() != h->cur_kf.data()) h->cur_kf.assign(*kf);
+    h->cur_kf_known = true;
+  } else if (h->cur_data.size() == data.size()) {
+    std::memcpy(h->cur_data.data(), data.data(), data.size());
+    h->cur_kf_known = false;
+  } else {
+    h->cur_data.assign(data);
+    h->cur_kf_known = false;
+  }
   h->cur_id = id;
   const uint32_t available = buffer ? *data_length : 0;
   const uint32_t n = std::min<uint32_t>(available, static_cast<uint32_t>(data.size()));
@@ -658,7 +729,9 @@ Status Read(Handle* h, uint16_t op, bool lock, uint8_t* buffer, uint32_t* data_l
   } else if (key_number < 0 || key_number >= keys) {
     return kInvalidKeyNumber;
   }
-  if (h->locks->FileLockedByOther()) return kFileLocked;
+  // A held snapshot is read as it was, whatever the holder of a file lock
+  // taken meanwhile does: a report must not find a file cut short halfway.
+  if ((lock || !g_hold_snapshots) && h->locks->FileLockedByOther()) return kFileLocked;
   if (Status s = BeginRead(h); s != kOk) return s;
 
   if (op == kOpGetDirect) {
@@ -680,8 +753,9 @@ Status Read(Handle* h, uint16_t op, bool lock, uint8_t* buffer, uint32_t* data_l
                reinterpret_cast<uint8_t*>(h->raw_key.data()));
     std::string kf;
     ComparableForm(h->def, k, reinterpret_cast<const uint8_t*>(h->raw_key.data()), &kf);
-    h->batch_dir = 0;
-    return Deliver(h, key_number, kf, id, data, buffer, data_length, key_buffer);
+    h->StopScan();
+    const std::string_view form(kf);
+    return Deliver(h, key_number, &form, id, data, buffer, data_length, key_buffer);
   }
 
   const int key = (op == kOpGetNext || op == kOpGetPrevious) ? h->cur_key : key_number;
@@ -692,31 +766,38 @@ Status Read(Handle* h, uint16_t op, bool lock, uint8_t* buffer, uint32_t* data_l
   if (key_buffer != nullptr) std::memcpy(h->raw_key.data(), key_buffer, h->raw_key.size());
   const uint8_t* raw = reinterpret_cast<const uint8_t*>(h->raw_key.data());
 
-  const Row* row = nullptr;
+  RowView row;
   for (int attempt = 0;; ++attempt) {
     Status s = (op == kOpGetNext || op == kOpGetPrevious)
                    ? Step(h, op == kOpGetNext ? 1 : -1, lock, &row)
                    : Position(h, op, key, raw, &row);
     if (s != kOk) return s;
     if (!lock) break;
-    if (!LockRecord(h, row->id)) {
-      h->batch_dir = 0;
+    if (!LockRecord(h, row.id)) {
+      h->StopScan();
       return kRecordLocked;
     }
     // Read again under the lock, from a snapshot taken after it: the row
-    // found may have changed before it.
+    // found may have changed before it. Ending the snapshot ends the scan,
+    // so the row's place is kept first.
+    Row& found = h->found;
+    if (row.kf_known) {
+      found.kf.assign(row.kf);
+    } else {
+      FormOf(h, key, row.data, &found.kf);
+    }
+    found.id = row.id;
     EndRead(h);
     if (s = BeginRead(h); s != kOk) return s;
-    std::string data;
-    s = FetchById(h, row->id, &data);
+    s = FetchById(h, found.id, &found.data);
     if (s == kOk) {
-      h->batch[h->batch_pos - 1].data = std::move(data);
-      h->batch_dir = 0;
+      row = RowView{found.kf, true, found.id, found.data};
       break;
     }
     if (s != kInvalidRecordPosition || attempt > 8) return s;
   }
-  return Deliver(h, key, row->kf, row->id, row->data, buffer, data_length, key_buffer);
+  return Deliver(h, key, row.kf_known ? &row.kf : nullptr, row.id, row.data, buffer, data_length,
+                 key_buffer);
 }
 
 Status DoStat(Handle* h, uint8_t* buffer, uint32_t* data_length) {
@@ -727,7 +808,9 @@ Status DoStat(Handle* h, uint8_t* buffer, uint32_t* data_length) {
     if (int rc = ReadCounts(h, &c); rc != SQLITE_OK) return FromSqlite(rc);
     std::vector<uint32_t> distinct(c.distinct.begin(), c.distinct.end());
     h->stat_cache = EncodeDefinition(h->def, static_cast<uint32_t>(c.records), distinct);
-    h->stat_counter = counter;
+    // Dated by the snapshot it was read from, which a held snapshot keeps
+    // older than counter: read again once the hold ends.
+    h->stat_counter = h->read_counter;
     h->stat_valid = true;
   }
   const uint32_t available = buffer ? *data_length : 0;
@@ -839,7 +922,8 @@ Status DoInsert(Handle* h, const uint8_t* buffer, const uint32_t* data_length, u
   uint32_t n = h->def.record_length;
   std::string kf = h->new_kf[static_cast<size_t>(key_number)];
   std::string scratch = data;
-  return Deliver(h, key_number, kf, id, data, reinterpret_cast<uint8_t*>(scratch.data()), &n,
+  const std::string_view form(kf);
+  return Deliver(h, key_number, &form, id, data, reinterpret_cast<uint8_t*>(scratch.data()), &n,
                  key_buffer);
 }
 
@@ -892,6 +976,7 @@ Status DoUpdate(Handle* h, const uint8_t* buffer, const uint32_t* data_length,
   });
   if (s != kOk) return s;
   h->cur_kf = h->new_kf[static_cast<size_t>(h->cur_key)];
+  h->cur_kf_known = true;
   if (key_buffer != nullptr) {
     ExtractKey(h->def.keys[static_cast<size_t>(h->cur_key)], buffer, key_buffer);
   }
@@ -994,6 +1079,15 @@ void EndReadTransactions() {
   for (auto& h : Handles()) {
     if (h) EndRead(h.get());
   }
+}
+
+void HoldReadSnapshots() {
+  EndReadTransactions();
+  g_hold_snapshots = true;
+}
+
+void ReleaseReadSnapshots() {
+  g_hold_snapshots = false;
 }
 
 Status SetOwnerName(uint8_t* position_block, const std::string& name) {

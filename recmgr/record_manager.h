@@ -102,6 +102,20 @@ Status RecordManagerCall(uint16_t operation, uint8_t* position_block, void* data
 // processes' writes are not held back meanwhile.
 void EndReadTransactions();
 
+// Keeps every handle's read snapshot until ReleaseReadSnapshots, whatever
+// other processes commit meanwhile, so that a reader that goes over a file
+// in several scans (a report's sections and copies) sees the file as it was
+// at one moment: its first read after the call. The open read transactions
+// are ended first, so that moment is not older than the call. A write, a
+// locking read (+200), Close and Reset on a handle still end its snapshot
+// and the next read takes a new one. Reads without a lock go on while
+// another handle holds the file lock (exclusive open): they see committed
+// data only. A held snapshot holds back WAL checkpoints of later writes:
+// hold for one report, not across a wait.
+void HoldReadSnapshots();
+// Lets the snapshots follow other processes' writes again from the next read.
+void ReleaseReadSnapshots();
+
 // Administration calls outside the entry point, used by the data tool.
 
 // Gives the file open in position_block the owner name (empty: none).

@@ -285,6 +285,84 @@ TEST_F(RecordFileTest, PositionsAndDirectReads) {
   EXPECT_EQ(RecordFilePosition(777, 0), 0);
 }
 
+// Every read offers the record manager the caller's record followed by
+// blanks to the end of the buffer, whatever an earlier call left there; a
+// read that delivers fewer bytes leaves the rest of the caller's record.
+TEST_F(RecordFileTest, ReadsOfferTheRecordFollowedByBlanks) {
+  OpenFilled(6);
+  int reads = 0, dirty = 0;
+  uint16_t scribble_on = 0;  // an operation that writes past what it returns
+  uint16_t short_on = 0;     // an operation that delivers only four bytes
+  SetRecordManager([&](uint16_t op, uint8_t* pb, void* d, uint32_t* dl, void* k, uint8_t kl,
+                       int8_t kn) -> Status {
+    uint8_t* data = static_cast<uint8_t*>(d);
+    if (op >= 5 && op <= 13 && *dl == 12) {  // a read of the record
+      ++reads;
+      for (int i = 12; i < kDataBufferSize; ++i) dirty += data[i] != ' ';
+    }
+    Status s = recmgr::RecordManagerCall(op, pb, d, dl, k, kl, kn);
+    if (op == scribble_on) {
+      std::memset(data, 'X', kDataBufferSize);
+      *dl = kDataBufferSize;
+    }
+    if (op == short_on) *dl = 4;
+    return s;
+  });
+  Status st = 0;
+  RecordFileSeek(501, 0, std::string("\x02\x00", 2), 0, st);
+  EXPECT_EQ(RecordFileCurrentKeyForm(501), std::string("\x00\x02", 2));  // a Stat: zeros
+  RecordFileSkip(501, 1, st);
+  EXPECT_EQ(RecordFilePosition(501, RecordFilePosition(501, 0)), 0);  // a direct read
+  RecordFileSkip(501, 1, st);
+  scribble_on = 6;
+  RecordFileSkip(501, 1, st);
+  scribble_on = 0;
+  EXPECT_EQ(Buf(), std::string(12, 'X'));
+  RecordFileSkip(501, -2, st);
+  RecordFileSeek(501, 1, "T1", 1, st);
+  EXPECT_EQ(Buf(), Rec(1, "T1"));
+  EXPECT_EQ(reads, 6);
+  EXPECT_EQ(dirty, 0);
+
+  std::memcpy(buf_, "DEFAULTVALUE", 12);
+  short_on = 5;
+  RecordFileSeek(501, 0, std::string("\x06\x00", 2), 0, st);
+  short_on = 0;
+  EXPECT_EQ(Buf(), Rec(6, "T0").substr(0, 4) + "ULTVALUE");
+}
+
+// Files opened under several numbers keep apart through every mix of calls,
+// also after a reset frees the slots and the numbers come back elsewhere.
+TEST_F(RecordFileTest, SeveralFilesKeepTheirOwnSlots) {
+  OpenFilled(4);
+  WriteXdf(root_, "Altre", Definition(12, {{{1, 2, recmgr::kSegBinary}}}));
+  char other[12] = {};
+  Status st = -1;
+  RecordFileOpen(502, root_ + "DADES\\Altre", other, st);
+  ASSERT_EQ(st, 0);
+  for (int round = 0; round < 2; ++round) {
+    RecordFileSeek(501, 0, std::string("\x01\x00", 2), 1, st);
+    ASSERT_EQ(st, 0);
+    RecordFileSeek(502, 0, std::string("\x01\x00", 2), 1, st);
+    EXPECT_EQ(st, recmgr::kEndOfFile);  // empty
+    RecordFileSkip(501, 1, st);
+    EXPECT_EQ(Buf(), Rec(2, "T2"));
+    RecordFileSeek(502, 1, "T", 0, st);  // a key the file does not have
+    EXPECT_EQ(st, kStatusKeyNotDefined);
+    RecordFileSeek(501, 1, "T0  ", 0, st);
+    EXPECT_EQ(Buf(), Rec(3, "T0"));
+    RecordFilesReset(st);
+    ASSERT_EQ(st, 0);
+    RecordFileSkip(501, 1, st);
+    EXPECT_EQ(st, kStatusFileNotOpen);
+    // Reopened in the other order, so each number lands in the other slot.
+    RecordFileOpen(502, root_ + "DADES\\Altre", other, st);
+    ASSERT_EQ(st, 0);
+    RecordFileOpen(501, Name(), buf_, st);
+    ASSERT_EQ(st, 0);
+  }
+}
+
 TEST_F(RecordFileTest, KeyForms) {
   uint8_t table[256];
   for (int i = 0; i < 256; ++i) table[i] = static_cast<uint8_t>(i);

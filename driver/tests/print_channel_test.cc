@@ -102,6 +102,26 @@ TEST_F(PrintChannelTest, WritesDirectivesWithPageAccounting) {
             " 5 ,next page, 1 \r\n");
 }
 
+// A long run, far past what the channel holds back before writing, comes
+// out whole and in order.
+TEST_F(PrintChannelTest, LongRunsAreWrittenWholeAndInOrder) {
+  ASSERT_TRUE(PrintChannelOpen("TXT:a"));
+  std::string want = "DEVICETXT:a\r\n";
+  PrintPage(32767);
+  want += "PAGE 32767 \r\n";
+  for (int i = 0; i < 5000; ++i) {
+    const std::string text =
+        "line " + std::to_string(i) + std::string(static_cast<size_t>(i % 90), '.');
+    PrintNormalJustify(i % 2 ? "D" : "N 72 \\.\\");
+    PrintText(static_cast<int16_t>(i % 96), text, static_cast<int16_t>(i % 3 == 0));
+    want += i % 2 ? "JUSD\r\n" : "JUSN 72 \\.\\\r\n";
+    want += FrameNumber(i % 96) + "," + text + "," + FrameNumber(i % 3 == 0) + "\r\n";
+  }
+  ASSERT_TRUE(PrintChannelClose());
+  EXPECT_GT(want.size(), 200000u);
+  EXPECT_EQ(Contents(), want);
+}
+
 TEST_F(PrintChannelTest, EmptyRunHoldsOnlyTheDeviceLineAndIsOverwritten) {
   ASSERT_TRUE(PrintChannelOpen("TXT:a"));
   PrintPage(66);

@@ -188,6 +188,135 @@ TEST_F(EngineTest, OrderMatchesSortedReferenceAfterInsertsAndDeletes) {
   }
 }
 
+// Random runs of searches, steps both ways, key switches, direct reads,
+// inserts and deletes through one handle, against a model of the currency:
+// a step goes to the neighbour of the record last read in the order of its
+// key, even when a step in the other direction, another key or a write came
+// in between, and from the place of a deleted record.
+TEST_F(EngineTest, StepsFollowTheCurrencyThroughAnyMixOfCalls) {
+  using Entry = std::pair<std::string, int>;  // record, insertion sequence
+  std::vector<Entry> live;
+  std::map<int, uint32_t> position;  // sequence -> position
+  int seq = 0;
+  std::mt19937 rng(777);
+  auto insert = [&](uint32_t id) {
+    const std::string r = Rec(id, static_cast<uint16_t>(rng() % 30), "ab"[rng() % 2],
+                              static_cast<uint8_t>(rng() % 3));
+    if (file_.Insert(r) != kOk) return false;
+    live.push_back({r, seq});
+    position[seq++] = file_.Position();
+    return true;
+  };
+  for (uint32_t id = 0; id < 300; ++id) ASSERT_TRUE(insert(id * 2));
+  auto counter = [](const std::string& r) {
+    return static_cast<int>(static_cast<uint8_t>(r[4]) | static_cast<uint8_t>(r[5]) << 8);
+  };
+
+  bool has = false, exists = false;
+  int cur_key = 0;
+  Entry at;
+  auto sorted = [&](int k) {
+    std::vector<Entry> v = live;
+    std::sort(v.begin(), v.end(),
+              [&](const Entry& a, const Entry& b) { return RefLess(k, a, b, fx_.table); });
+    return v;
+  };
+  auto expect_read = [&](Status s, const std::string& rec, const Entry* want, int k, int step) {
+    if (want == nullptr) {
+      EXPECT_NE(s, kOk) << "step " << step;
+      return;
+    }
+    ASSERT_EQ(s, kOk) << "step " << step;
+    EXPECT_EQ(rec, want->first) << "step " << step;
+    has = exists = true;
+    cur_key = k;
+    at = *want;
+  };
+
+  for (int step = 0; step < 1500; ++step) {
+    const int what = step == 0 ? 0 : static_cast<int>(rng() % 14);
+    std::string rec;
+    if (what <= 2) {  // a search on key 1
+      static const uint16_t kOps[] = {kOpGetEqual, kOpGetGreaterOrEqual, kOpGetGreater,
+                                      kOpGetLess,  kOpGetLessOrEqual,    kOpGetFirst,
+                                      kOpGetLast};
+      const uint16_t op = kOps[rng() % 7];
+      const int v = static_cast<int>(rng() % 32);
+      const std::vector<Entry> order = sorted(1);
+      const Entry* want = nullptr;
+      for (const Entry& e : order) {
+        const int c = counter(e.first);
+        const bool hit = op == kOpGetEqual            ? c == v
+                         : op == kOpGetGreaterOrEqual ? c >= v
+                         : op == kOpGetGreater        ? c > v
+                         : op == kOpGetLess           ? c < v
+                         : op == kOpGetLessOrEqual    ? c <= v
+                                                      : true;
+        const bool forward = op != kOpGetLess && op != kOpGetLessOrEqual && op != kOpGetLast;
+        if (hit && (want == nullptr || !forward)) want = &e;
+        if (hit && forward) break;
+      }
+      const std::string value = Rec(0, static_cast<uint16_t>(v), 'a', 0).substr(4, 2);
+      expect_read(file_.Get(op, 1, value, &rec), rec, want, 1, step);
+    } else if (what <= 9) {  // Next or Previous along the current key
+      const bool next = what <= 6;
+      const std::vector<Entry> order = sorted(cur_key);
+      const Entry* want = nullptr;
+      for (const Entry& e : order) {
+        if (next && RefLess(cur_key, at, e, fx_.table)) {
+          want = &e;
+          break;
+        }
+        if (!next && RefLess(cur_key, e, at, fx_.table)) want = &e;
+      }
+      const Status s = file_.Get(next ? kOpGetNext : kOpGetPrevious, 0, "", &rec);
+      if (want == nullptr) {
+        EXPECT_EQ(s, kEndOfFile) << "step " << step;
+      } else {
+        expect_read(s, rec, want, cur_key, step);
+      }
+    } else if (what == 10) {  // an insert makes the new record current on key 0
+      if (insert(600 + static_cast<uint32_t>(step))) {
+        has = exists = true;
+        cur_key = 0;
+        at = live.back();
+      }
+    } else if (what == 11 && exists) {  // the place of a deleted record stays
+      ASSERT_EQ(file_.Delete(), kOk) << "step " << step;
+      live.erase(std::find(live.begin(), live.end(), at));
+      exists = false;
+    } else if (!live.empty()) {  // a direct read or an equal search on key 0
+      const Entry& e = live[rng() % live.size()];
+      if (what == 12) {
+        const int k = static_cast<int>(rng() % 2);
+        expect_read(file_.Direct(position[e.second], static_cast<int8_t>(k), &rec), rec, &e, k,
+                    step);
+      } else {
+        expect_read(file_.Get(kOpGetEqual, 0, e.first.substr(0, 4), &rec), rec, &e, 0, step);
+      }
+    }
+    ASSERT_TRUE(has);
+  }
+}
+
+// Two handles scanning the same file at once each keep their own place.
+TEST_F(EngineTest, InterleavedScansOfTwoHandles) {
+  for (uint32_t i = 0; i < 50; ++i) ASSERT_EQ(file_.Insert(Rec(i, 0, 'a', 0)), kOk);
+  EngineFile other;
+  ASSERT_EQ(other.Open(path_), kOk);
+  std::string a, b;
+  ASSERT_EQ(file_.Get(kOpGetFirst, 0, "", &a), kOk);
+  ASSERT_EQ(other.Get(kOpGetLast, 0, "", &b), kOk);
+  for (uint32_t i = 1; i < 50; ++i) {
+    ASSERT_EQ(file_.Get(kOpGetNext, 0, "", &a), kOk);
+    ASSERT_EQ(other.Get(kOpGetPrevious, 0, "", &b), kOk);
+    EXPECT_EQ(a, Rec(i, 0, 'a', 0));
+    EXPECT_EQ(b, Rec(49 - i, 0, 'a', 0));
+  }
+  EXPECT_EQ(file_.Get(kOpGetNext, 0), kEndOfFile);
+  EXPECT_EQ(other.Get(kOpGetPrevious, 0), kEndOfFile);
+}
+
 TEST_F(EngineTest, PositionsAreStableAndNeverReused) {
   ASSERT_EQ(file_.Insert(Rec(1, 1, 'a', 0)), kOk);
   const uint32_t p1 = file_.Position();

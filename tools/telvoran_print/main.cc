@@ -6,6 +6,7 @@
 //   telvoran-print DATE FROMCOMM FROMFLAT TOCOMM TOFLAT COPIES [--no-print-program]
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,6 +20,7 @@
 #include "driver/program.h"
 #include "driver/report.h"
 #include "format/dates.h"
+#include "recmgr/record_manager.h"
 
 namespace {
 
@@ -42,6 +44,10 @@ std::string AsTyped(int16_t field, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Under a file-size limit (ulimit -f) the default SIGXFSZ would kill the
+  // run halfway through the print file and leave it behind. Ignored, the
+  // write fails instead: the run says so and removes the partial file.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> args;
   bool run_print_program = true;
   for (int i = 1; i < argc; ++i) {
@@ -80,6 +86,10 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // The run sees each data file as it was at one moment: another program
+  // writing meanwhile does not make one statement's sections or copies
+  // differ.
+  recmgr::HoldReadSnapshots();
   driver::ReportProgress progress;
   int total = 0;
   if (::isatty(2)) {
@@ -91,6 +101,7 @@ int main(int argc, char** argv) {
   }
   std::string message;
   driver::PrintRunResult r = driver::RunPrintRun(p, run_print_program, progress, &message);
+  recmgr::ReleaseReadSnapshots();
   platform::Status status = 0;
   datafiles::RecordFilesReset(status);
   if (r != driver::PrintRunResult::kOk) {

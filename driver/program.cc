@@ -111,9 +111,11 @@ int RunSettlementReport() {
     recmgr::ReleaseReadSnapshots();
     if (r == PrintRunResult::kOk) continue;
     ShowMessageAndWait(message);
-    // A print program that ran and failed has said why; the user may try
-    // again. A print file or print program that cannot be used ends the run.
-    if (r != PrintRunResult::kPrintProgramFailed) {
+    // A print program that ran and failed has said why, and a data file that
+    // could not be read may be readable again (a lock released): the user may
+    // try again. A print file or print program that cannot be used ends the
+    // run.
+    if (r != PrintRunResult::kPrintProgramFailed && r != PrintRunResult::kDataReadFailed) {
       std::fprintf(stderr, "TELVORAN: %s\n", message.c_str());
       return 1;
     }

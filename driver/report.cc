@@ -23,6 +23,7 @@
 #include "format/packed.h"
 #include "platform/blanks.h"
 #include "platform/env.h"
+#include "recmgr/record_manager.h"
 
 namespace driver {
 
@@ -103,16 +104,37 @@ bool WithholdingApplies(const std::string& administrator_tax_id,
 
 namespace {
 
+// The first read of the run that failed for another reason than "no such
+// key" or "no more records" (an I/O error, a lock, a record that does not
+// fit). The loops end on any status other than 0, so without this note such
+// a failure would print a statement with records missing as if all was well.
+struct ReadFailure {
+  int16_t file = 0;
+  platform::Status status = 0;
+};
+ReadFailure& FirstReadFailure() {
+  static ReadFailure failure;
+  return failure;
+}
+
+platform::Status Checked(int16_t file, platform::Status status) {
+  if (status != 0 && status != recmgr::kKeyNotFound && status != recmgr::kEndOfFile &&
+      FirstReadFailure().status == 0) {
+    FirstReadFailure() = ReadFailure{file, status};
+  }
+  return status;
+}
+
 platform::Status Seek(int16_t file, int16_t key_number, const std::string& key, int16_t direction) {
   platform::Status status = 0;
   datafiles::RecordFileSeek(file, key_number, key, direction, status);
-  return status;
+  return Checked(file, status);
 }
 
 platform::Status Next(int16_t file) {
   platform::Status status = 0;
   datafiles::RecordFileSkip(file, 1, status);
-  return status;
+  return Checked(file, status);
 }
 
 // The settlement flags of the receipt types, looked up once per community:
@@ -397,6 +419,7 @@ PrintRunResult RunPrintRun(const ReportParameters& p, bool run_print_program,
     return PrintRunResult::kPrintFileFailed;
   }
   format::SetCurrency("p");
+  FirstReadFailure() = ReadFailure{};
   PrintAllCommunities(p, progress);
   format::SetCurrency("");
   if (!PrintChannelClose()) {
@@ -404,6 +427,13 @@ PrintRunResult RunPrintRun(const ReportParameters& p, bool run_print_program,
     platform::CurrentEnv().DeleteFile(print_file);
     *message = "cannot write the print file " + platform::HostPath(print_file);
     return PrintRunResult::kPrintFileFailed;
+  }
+  if (FirstReadFailure().status != 0) {
+    // Statements with records missing are not handed on either.
+    platform::CurrentEnv().DeleteFile(print_file);
+    *message = "cannot read " + ReportFileName(FirstReadFailure().file) + " (status " +
+               std::to_string(FirstReadFailure().status) + "); nothing was printed";
+    return PrintRunResult::kDataReadFailed;
   }
   if (!run_print_program) return PrintRunResult::kOk;
   const std::string program = settings.program_dir + "ZIZAVEZU";

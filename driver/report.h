@@ -65,6 +65,7 @@ enum class PrintRunResult {
   kPrintFileFailed,      // the print file could not be created or written
   kPrintProgramMissing,  // the print program could not be started
   kPrintProgramFailed,   // it ran and reported failure
+  kDataReadFailed,       // a data file read failed (not end of data): nothing printed
 };
 PrintRunResult RunPrintRun(const ReportParameters& parameters, bool run_print_program,
                            const ReportProgress& progress, std::string* message);

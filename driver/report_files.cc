@@ -22,25 +22,40 @@ ReportBuffers& Buffers() {
   return *b;
 }
 
+namespace {
+
+struct ReportFile {
+  int16_t number;
+  const char* name;
+  std::string ReportBuffers::*buffer;
+};
+
+// In the driver's opening order.
+constexpr ReportFile kReportFiles[] = {
+    {kExpenseTypeFile, "DADES\\TDespesa", &ReportBuffers::expense_type},
+    {kReceiptTypeFile, "DADES\\THRebut", &ReportBuffers::receipt_type},
+    {kCommunityFile, "DADES\\FinquesH", &ReportBuffers::community},
+    {kGroupAssignmentFile, "DADES\\FinDespH", &ReportBuffers::group_assignment},
+    {kOwnerFile, "DADES\\PropietH", &ReportBuffers::owner},
+    {kPaymentFile, "DADES\\PagamH", &ReportBuffers::payment},
+    {kCollectionFile, "DADES\\CobramH", &ReportBuffers::collection},
+};
+
+}  // namespace
+
 void OpenReportFiles() {
   ReportBuffers& b = Buffers();
-  struct {
-    int16_t number;
-    const char* name;
-    std::string* buffer;
-  } files[] = {
-      {kExpenseTypeFile, "DADES\\TDespesa", &b.expense_type},
-      {kReceiptTypeFile, "DADES\\THRebut", &b.receipt_type},
-      {kCommunityFile, "DADES\\FinquesH", &b.community},
-      {kGroupAssignmentFile, "DADES\\FinDespH", &b.group_assignment},
-      {kOwnerFile, "DADES\\PropietH", &b.owner},
-      {kPaymentFile, "DADES\\PagamH", &b.payment},
-      {kCollectionFile, "DADES\\CobramH", &b.collection},
-  };
-  for (const auto& f : files) {
+  for (const ReportFile& f : kReportFiles) {
     platform::Status status = 0;
-    datafiles::RecordFileOpen(f.number, f.name, f.buffer->data(), status);
+    datafiles::RecordFileOpen(f.number, f.name, (b.*f.buffer).data(), status);
   }
+}
+
+std::string ReportFileName(int16_t number) {
+  for (const ReportFile& f : kReportFiles) {
+    if (f.number == number) return f.name;
+  }
+  return "file " + std::to_string(number);
 }
 
 }  // namespace driver

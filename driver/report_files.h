@@ -4,6 +4,7 @@
 #ifndef TELVORAN_DRIVER_REPORT_FILES_H_
 #define TELVORAN_DRIVER_REPORT_FILES_H_
 
+#include <cstdint>
 #include <string>
 
 namespace driver {
@@ -26,6 +27,9 @@ ReportBuffers& Buffers();
 // 515, 514). A file that cannot be opened does not return: the record file
 // layer shows its message, resets and ends the program.
 void OpenReportFiles();
+
+// The logical name ("DADES\PagamH") of one of the seven files by number.
+std::string ReportFileName(int16_t number);
 
 }  // namespace driver
 

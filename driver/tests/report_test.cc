@@ -25,6 +25,7 @@
 #include "format/masks.h"
 #include "format/written_date.h"
 #include "platform/fake_env.h"
+#include "recmgr/record_manager.h"
 #include "tools/demodata/data_writer.h"
 
 namespace driver {
@@ -299,6 +300,46 @@ TEST_F(ReportTest, SumsBeyondThirtyTwoBitsAreNotWrapped) {
   // The balance's plain form is one character too long: it is cut at the
   // mask's width, as the edit masks do with every overflowing number.
   EXPECT_NE(out.find(" 85 ,-40000000,0, 1 "), std::string::npos);
+}
+
+// A read that fails mid-run (here an I/O error on the third record step,
+// or a lock) is not taken for the end of the data: the run reports it and
+// no print file is left to hand on. A lookup that finds no key is not a
+// failure (missing expense types print their default text).
+TEST_F(ReportTest, AReadFailureIsReportedAndNothingIsPrinted) {
+  data_.communities.push_back(demodata::Community(Community(8, "GRAN")));
+  AddOwner(8, 1, "A*B", "1r");
+  AddOwner(8, 2, "C*D", "2n");
+  Pay(8, Date(2026, 11, 2), "NE", "x", 1000, 'N', 1);
+  Pay(8, Date(2026, 11, 3), "XX", "no such type", 2000, 'N', 1);
+  Pay(8, Date(2026, 11, 4), "AI", "x", 3000, 'N', 1);
+  std::string error;
+  ASSERT_TRUE(demodata::WriteDataset(root_, root_ + "ddf/", data_, &error)) << error;
+  for (platform::Status failure : {recmgr::kIoError, recmgr::kRecordLocked}) {
+    platform::ScopedEnvOverride use(&env_);
+    StartUp();
+    int steps = 0;
+    datafiles::SetRecordManager([&steps, failure](uint16_t op, uint8_t* block, void* data,
+                                                  uint32_t* length, void* key, uint8_t key_length,
+                                                  int8_t key_number) -> platform::Status {
+      if (op % 100 == recmgr::kOpGetNext && ++steps == 3) return failure;
+      return recmgr::RecordManagerCall(op, block, data, length, key, key_length, key_number);
+    });
+    ReportParameters p;
+    ASSERT_TRUE(ConvertParameters("30/11/2026", "1", "0", "999", "999", "1", &p));
+    std::string message;
+    EXPECT_EQ(RunPrintRun(p, false, nullptr, &message), PrintRunResult::kDataReadFailed);
+    EXPECT_NE(message.find("cannot read DADES\\"), std::string::npos) << message;
+    EXPECT_NE(message.find("(status " + std::to_string(failure) + ")"), std::string::npos)
+        << message;
+    EXPECT_FALSE(std::ifstream(root_ + "tmp/zizavezu.tmp").good());
+    datafiles::SetRecordManager(nullptr);
+    datafiles::Status st = 0;
+    datafiles::RecordFilesReset(st);
+  }
+  // The same files without the failure print, the unknown type included.
+  const std::string out = Run("30/11/2026", "1", "0", "999", "999", "1");
+  EXPECT_NE(out.find("RESUM DE DESPESES"), std::string::npos);
 }
 
 // The carried balance counts only the owner amounts of receipt types whose

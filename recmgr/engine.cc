@@ -927,6 +927,31 @@ Status DoInsert(Handle* h, const uint8_t* buffer, const uint32_t* data_length, u
                  key_buffer);
 }
 
+// The start of every change to the current record: the record as stored
+// (the caller's copy may be stale), the file's counts, and the stored
+// record's key forms in h->old_kf.
+Status LoadForChange(Handle* h, int64_t id, Counts* c) {
+  std::string old;
+  if (Status st = FetchById(h, id, &old); st != kOk) {
+    return st == kInvalidRecordPosition ? kNoCurrentRecord : st;
+  }
+  if (int rc = ReadCounts(h, c); rc != SQLITE_OK) return FromSqlite(rc);
+  FormsOf(h, reinterpret_cast<const uint8_t*>(old.data()), &h->old_kf);
+  return kOk;
+}
+
+// Takes record id out of one key; when no other record keeps that key
+// value, the key has one distinct value fewer.
+int RemoveKeyEntry(KeyStatements& ks, const std::string& kf, int64_t id, int64_t* distinct) {
+  ks.remove.BindBlob(1, kf);
+  ks.remove.BindInt(2, id);
+  if (int rc = ks.remove.Run(); rc != SQLITE_OK) return rc;
+  bool exists = false;
+  if (int rc = KeyExists(ks, kf, &exists); rc != SQLITE_OK) return rc;
+  if (!exists) --*distinct;
+  return SQLITE_OK;
+}
+
 Status DoUpdate(Handle* h, const uint8_t* buffer, const uint32_t* data_length,
                 uint8_t* key_buffer) {
   if (!h->has_cur || !h->cur_exists) return kNoCurrentRecord;
@@ -935,13 +960,8 @@ Status DoUpdate(Handle* h, const uint8_t* buffer, const uint32_t* data_length,
   if (!lock.held()) return kRecordLocked;
   const int64_t id = h->cur_id;
   Status s = InTransaction(h, [&]() -> Status {
-    std::string old;
-    if (Status st = FetchById(h, id, &old); st != kOk) {
-      return st == kInvalidRecordPosition ? kNoCurrentRecord : st;
-    }
     Counts c;
-    if (int rc = ReadCounts(h, &c); rc != SQLITE_OK) return FromSqlite(rc);
-    FormsOf(h, reinterpret_cast<const uint8_t*>(old.data()), &h->old_kf);
+    if (Status st = LoadForChange(h, id, &c); st != kOk) return st;
     FormsOf(h, buffer, &h->new_kf);
     for (size_t k = 0; k < h->def.keys.size(); ++k) {
       KeyStatements& ks = *h->keys[k];
@@ -959,11 +979,9 @@ Status DoUpdate(Handle* h, const uint8_t* buffer, const uint32_t* data_length,
       if ((rc = KeyExists(ks, h->new_kf[k], &exists)) != SQLITE_OK) return FromSqlite(rc);
       if (exists && !key.duplicates) return kDuplicateKey;
       if (!exists) ++c.distinct[k];
-      ks.remove.BindBlob(1, h->old_kf[k]);
-      ks.remove.BindInt(2, id);
-      if ((rc = ks.remove.Run()) != SQLITE_OK) return FromSqlite(rc);
-      if ((rc = KeyExists(ks, h->old_kf[k], &exists)) != SQLITE_OK) return FromSqlite(rc);
-      if (!exists) --c.distinct[k];
+      if ((rc = RemoveKeyEntry(ks, h->old_kf[k], id, &c.distinct[k])) != SQLITE_OK) {
+        return FromSqlite(rc);
+      }
       ks.insert.BindBlob(1, h->new_kf[k]);
       ks.insert.BindInt(2, id);
       ks.insert.BindBlob(3, buffer, h->def.record_length);
@@ -989,22 +1007,13 @@ Status DoDelete(Handle* h) {
   if (!lock.held()) return kRecordLocked;
   const int64_t id = h->cur_id;
   Status s = InTransaction(h, [&]() -> Status {
-    std::string old;
-    if (Status st = FetchById(h, id, &old); st != kOk) {
-      return st == kInvalidRecordPosition ? kNoCurrentRecord : st;
-    }
     Counts c;
-    if (int rc = ReadCounts(h, &c); rc != SQLITE_OK) return FromSqlite(rc);
-    FormsOf(h, reinterpret_cast<const uint8_t*>(old.data()), &h->old_kf);
+    if (Status st = LoadForChange(h, id, &c); st != kOk) return st;
     for (size_t k = 0; k < h->def.keys.size(); ++k) {
       KeyStatements& ks = *h->keys[k];
-      ks.remove.BindBlob(1, h->old_kf[k]);
-      ks.remove.BindInt(2, id);
-      int rc = ks.remove.Run();
-      if (rc != SQLITE_OK) return FromSqlite(rc);
-      bool exists = false;
-      if ((rc = KeyExists(ks, h->old_kf[k], &exists)) != SQLITE_OK) return FromSqlite(rc);
-      if (!exists) --c.distinct[k];
+      if (int rc = RemoveKeyEntry(ks, h->old_kf[k], id, &c.distinct[k]); rc != SQLITE_OK) {
+        return FromSqlite(rc);
+      }
     }
     h->rec_delete->BindInt(1, id);
     if (int rc = h->rec_delete->Run(); rc != SQLITE_OK) return FromSqlite(rc);

@@ -13,20 +13,8 @@ src="$1"
 build="$2"
 command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 0; }
 
-work="$(mktemp -d /tmp/telvoran-term-XXXXXX)"
-# A server of its own per session: one still shutting down after
-# kill-server must never be the one the next session connects to.
-runs=0
-sock="telvoran-test-$$-0"
-tm() { tmux -L "$sock" "$@"; }
-cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$work"; }
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "--- screen ---"
-  tm capture-pane -p -t t 2>/dev/null || true
-  exit 1
-}
+source "$src/scripts/tmux-test-lib.sh"
+tmux_test_init telvoran-term
 
 "$src/scripts/demo-prepare" "$work/demo" "$build" >/dev/null
 source "$work/demo/env"
@@ -38,8 +26,7 @@ before="$(sums)"
 # $work/rc and everything it writes to the terminal in $work/out.
 start() {
   rm -f "$work/rc" "$work/out"
-  runs=$((runs + 1))
-  sock="telvoran-test-$$-$runs"
+  tmux_next_server
   tm -f /dev/null new-session -d -s t -x 80 -y 25 \
     "cd '$ZELROOT' && ZELROOT='$ZELROOT' ZELTMP='$ZELTMP' ZELEXE='$ZELEXE' \
      LANG=C.UTF-8 TERM=xterm-256color '$bin'; echo \$? > '$work/rc'; sleep 30"
@@ -47,27 +34,11 @@ start() {
 }
 screen() { tm capture-pane -p -t t; }
 # Waits up to 15 s for a text on the screen.
-wait_for() {
-  for _ in $(seq 150); do
-    screen | grep -qF -- "$1" && return 0
-    sleep 0.1
-  done
-  fail "timed out waiting for: $1"
-}
-wait_gone() {
-  for _ in $(seq 150); do
-    screen | grep -qF -- "$1" || return 0
-    sleep 0.1
-  done
-  fail "still on the screen: $1"
-}
-wait_exit() {
-  for _ in $(seq 150); do
-    [ -s "$work/rc" ] && return 0
-    sleep 0.1
-  done
-  fail "the program did not end"
-}
+on_screen() { screen | grep -qF -- "$1"; }
+not_on_screen() { ! on_screen "$1"; }
+wait_for() { poll 150 on_screen "$1" || fail "timed out waiting for: $1"; }
+wait_gone() { poll 150 not_on_screen "$1" || fail "still on the screen: $1"; }
+wait_exit() { poll 150 test -s "$work/rc" || fail "the program did not end"; }
 keys() { tm send-keys -t t "$@"; sleep 0.3; }
 cursor_row() { tm display -p -t t '#{cursor_y}'; }
 bells() { tr -cd '\a' < "$work/out" | wc -c; }
@@ -124,7 +95,7 @@ rm -f "${ZELTMP}zizavezu.tmp" "${ZELTMP}statements.pdf"
 keys Enter Enter Enter Enter Enter Enter
 wait_for "Confirmeu"
 keys -l "S"; keys Enter
-for _ in $(seq 150); do [ -s "${ZELTMP}statements.pdf" ] && break; sleep 0.1; done
+poll 150 test -s "${ZELTMP}statements.pdf" || true
 [ -s "${ZELTMP}zizavezu.tmp" ] || fail "no print file"
 [ -s "${ZELTMP}statements.pdf" ] || fail "the print program did not run"
 grep -q "RESUM DE DESPESES" "${ZELTMP}zizavezu.tmp" || fail "print file content"

@@ -12,36 +12,19 @@ set -euo pipefail
 probe="$1"
 command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
 
-work="$(mktemp -d /tmp/telvoran-probe-XXXXXX)"
-# Each session gets a server of its own: a server still shutting down after
-# kill-server must never be the one the next session connects to.
-runs=0
-sock="telvoran-probe-$$-0"
-tm() { tmux -L "$sock" "$@"; }
-cleanup() { tm kill-server 2>/dev/null || true; rm -rf "$work"; }
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "--- screen ---"
-  tm capture-pane -p -t t 2>/dev/null || true
+source "$(dirname "$0")/../../scripts/tmux-test-lib.sh"
+tmux_test_init telvoran-probe
+fail_details() {
   echo "--- events ---"
   cat "$work/log" 2>/dev/null || true
-  exit 1
 }
 # Waits up to 20 s for a file to hold a line.
 wait_line() {
-  for _ in $(seq 200); do
-    grep -qxF -- "$2" "$1" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  fail "timed out waiting for '$2' in $(basename "$1")"
+  poll 200 grep -qxF -- "$2" "$1" 2>/dev/null ||
+    fail "timed out waiting for '$2' in $(basename "$1")"
 }
 wait_file() {
-  for _ in $(seq 200); do
-    [ -s "$1" ] && return 0
-    sleep 0.1
-  done
-  fail "timed out waiting for $(basename "$1")"
+  poll 200 test -s "$1" || fail "timed out waiting for $(basename "$1")"
 }
 
 # Starts the probe in a fresh 80 x 25 session; after it ends, the pane's
@@ -50,8 +33,7 @@ start() {
   local term="$1"
   shift
   rm -f "$work/log" "$work/ready" "$work/stty"
-  runs=$((runs + 1))
-  sock="telvoran-probe-$$-$runs"
+  tmux_next_server
   tm -f /dev/null new-session -d -s t -x 80 -y 25 \
     "LANG=C.UTF-8 TERM=$term '$probe' --log '$work/log' --ready '$work/ready' $*; \
      stty -a > '$work/stty.tmp'; mv '$work/stty.tmp' '$work/stty'; sleep 30"

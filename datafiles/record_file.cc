@@ -75,8 +75,8 @@ struct Slot {
   int16_t key_number = 0;
   std::string key_value;
   int16_t lock_mode = kLockNone;
-  // The length of every key of the file, from the Stat at open: a file's
-  // keys stay as they are while it is open.
+  // The length of every key of the file, from the last Stat (working
+  // storage kept to spare an allocation per seek).
   std::vector<int16_t> key_lengths;
 
   void Free() { *this = Slot(); }
@@ -189,8 +189,12 @@ void ReadKeyInfo(Slot& s, int32_t& record_length, std::vector<int16_t>& key_leng
   }
 }
 
-// Key length of key_number in the open file s; 0 for a key it does not have.
-int16_t KeyLength(const Slot& s, int16_t key_number) {
+// Key length of key_number in the open file s, asked of the record manager
+// each time (another program may have rebuilt the file with other keys);
+// 0 for a key it does not have.
+int16_t KeyLength(Slot& s, int16_t key_number) {
+  int32_t record_length = 0;
+  ReadKeyInfo(s, record_length, s.key_lengths);
   if (key_number < 0 || static_cast<size_t>(key_number) >= s.key_lengths.size()) return 0;
   return s.key_lengths[static_cast<size_t>(key_number)];
 }
@@ -381,7 +385,7 @@ void RecordFileOpen(int16_t file_number, const std::string& logical_name, void* 
   if (st == 0) {
     int32_t record_length = 0;
     ReadKeyInfo(s, record_length, s.key_lengths);
-    const int16_t key_length = KeyLength(s, 0);
+    const int16_t key_length = s.key_lengths.empty() ? 0 : s.key_lengths[0];
     if (record_length <= 0 || record_length > kDataBufferSize) {
       st = recmgr::kInvalidRecordLength;
     } else if (key_length <= 0 || key_length > kMaxKeyLength) {

@@ -180,6 +180,32 @@ TEST_F(RecordFileTest, OversizedFilesAreRefusedEvenIfTheEngineReportsThem) {
   EXPECT_EQ(failures_.size(), 1u);
 }
 
+TEST_F(RecordFileTest, EachSeekTakesTheKeysFromTheStatOfTheMoment) {
+  OpenFilled(3);
+  // From now on the record manager describes the file with key 0 only, as
+  // if another program had rebuilt it: key 1 is no longer there.
+  bool rebuilt = false;
+  int stats = 0;
+  SetRecordManager([&](uint16_t op, uint8_t* pb, void* d, uint32_t* dl, void* k, uint8_t kl,
+                       int8_t kn) -> Status {
+    Status s = recmgr::RecordManagerCall(op, pb, d, dl, k, kl, kn);
+    if (op == 15) {
+      ++stats;
+      if (rebuilt) static_cast<uint8_t*>(d)[4] = 1;
+    }
+    return s;
+  });
+  Status st = 0;
+  RecordFileSeek(501, 1, "T1  ", 0, st);
+  ASSERT_EQ(st, 0);
+  rebuilt = true;
+  RecordFileSeek(501, 1, "T1  ", 0, st);
+  EXPECT_EQ(st, kStatusKeyNotDefined);
+  RecordFileSeek(501, 0, std::string("\x02\x00", 2), 0, st);
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(stats, 3);
+}
+
 TEST(RecordFileDeath, OpenFailureEndsTheProgramWithCodeZero) {
   TempDir dir;
   config::ModuleSettings().root_dir = dir.path() + "/";

@@ -175,21 +175,41 @@ int Save(const std::string& owner, const std::vector<std::string>& args) {
   }
   File f;
   if (Status s = f.Open(args[0], owner); s != 0) return FailStatus("open " + args[0], s);
-  std::string out, record;
+  // Records are written as they are read, so memory stays flat however
+  // large the file. A named output is written beside its place and renamed
+  // at the end: a failed save leaves what was there before.
+  std::FILE* out = stdout;
+  std::string part;
+  if (args[1] != "-") {
+    part = args[1] + ".part";
+    out = std::fopen(part.c_str(), "wb");
+    if (out == nullptr) return Fail("cannot write " + args[1]);
+  }
+  auto abandon = [&] {
+    if (part.empty()) return;
+    std::fclose(out);
+    std::remove(part.c_str());
+  };
+  std::string record;
   Status s = f.Read(recmgr::kOpGetFirst, static_cast<int8_t>(key), &record);
   for (; s == 0; s = f.Read(recmgr::kOpGetNext, static_cast<int8_t>(key), &record)) {
-    out += std::to_string(record.size()) + "," + record + "\r\n";
+    std::fprintf(out, "%zu,", record.size());
+    std::fwrite(record.data(), 1, record.size(), out);
+    std::fputs("\r\n", out);
   }
-  if (s != recmgr::kEndOfFile) return FailStatus("read", s);
-  out += '\x1A';
-  if (args[1] == "-") {
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : Fail("write failed");
+  if (s != recmgr::kEndOfFile) {
+    abandon();
+    return FailStatus("read", s);
   }
-  std::ofstream o(args[1], std::ios::binary);
-  o << out;
-  o.close();
-  return o ? 0 : Fail("cannot write " + args[1]);
+  std::fputc('\x1A', out);
+  bool written = std::fflush(out) == 0 && !std::ferror(out);
+  if (part.empty()) return written ? 0 : Fail("write failed");
+  written = std::fclose(out) == 0 && written;
+  if (!written || std::rename(part.c_str(), args[1].c_str()) != 0) {
+    std::remove(part.c_str());
+    return Fail("cannot write " + args[1]);
+  }
+  return 0;
 }
 
 int StatCommand(const std::string& owner, const std::vector<std::string>& args) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,26 @@ TEST_F(ToolTest, LoadSaveRoundTripAndAllOrNothing) {
     EXPECT_NE(Tool("load " + file_ + " " + dir_.File("bad.seq")).code, 0);
     EXPECT_EQ(Tool("save " + file_ + " -").out, Seq(sorted));
   }
+}
+
+TEST_F(ToolTest, SaveToAFileReplacesItOnlyWhenTheSaveSucceeds) {
+  auto read = [this](const std::string& name) {
+    std::ifstream in(dir_.File(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  Write("in.seq", Seq({Rec(3), Rec(1), Rec(2)}));
+  ASSERT_EQ(Tool("load " + file_ + " " + dir_.File("in.seq")).code, 0);
+  Write("out.seq", "old contents");
+  ASSERT_EQ(Tool("save " + file_ + " " + dir_.File("out.seq") + " --key 1").code, 0);
+  // Along key 1 (i % 7), whatever the load order.
+  EXPECT_EQ(read("out.seq"), Seq({Rec(1), Rec(2), Rec(3)}));
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("out.seq.part")));
+
+  Write("out.seq", "old contents");
+  EXPECT_NE(Tool("save " + dir_.File("none.dat") + " " + dir_.File("out.seq")).code, 0);
+  EXPECT_NE(Tool("save " + file_ + " " + dir_.File("no/such/dir/out.seq")).code, 0);
+  EXPECT_EQ(read("out.seq"), "old contents");
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("out.seq.part")));
 }
 
 TEST_F(ToolTest, KillDuringLoadLeavesOldContents) {

@@ -43,7 +43,7 @@ platform::Status DecodeDefinition(const uint8_t* data, size_t length, FileDefini
   if (def.record_length == 0 || def.record_length > kMaxRecordLength) {
     return kInvalidRecordLength;
   }
-  if (key_count == 0) return kInvalidDefinition;
+  if (key_count == 0 || key_count > kMaxKeys) return kInvalidDefinition;
   size_t at = kFileSpecSize;
   for (int k = 0; k < key_count; ++k) {
     Key key;

@@ -39,6 +39,8 @@ namespace recmgr {
 
 inline constexpr int kMaxRecordLength = 1536;
 inline constexpr int kMaxKeyLength = 255;
+// Key numbers travel as signed bytes: keys 0 to 127.
+inline constexpr int kMaxKeys = 128;
 inline constexpr int kFileSpecSize = 16;
 inline constexpr int kSegmentSpecSize = 16;
 inline constexpr int kAltIdentSize = 9;

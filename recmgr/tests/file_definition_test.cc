@@ -44,6 +44,7 @@ TEST(FileDefinitionTest, RefusesDefinitionsOutsideTheLimits) {
   uint8_t table[256];
   for (int i = 0; i < 256; ++i) table[i] = static_cast<uint8_t>(i);
   const std::string with_table = Definition(10, {{{1, 2, kSegAlternate}}}, table);
+  const std::vector<std::vector<testing::SegmentSpec>> too_many_keys(129, {{1, 1, kSegDuplicates}});
   struct Case {
     const char* name;
     std::string bytes;
@@ -51,6 +52,7 @@ TEST(FileDefinitionTest, RefusesDefinitionsOutsideTheLimits) {
       {"record length 0", Definition(0, {{{1, 1}}})},
       {"record length 1537", Definition(1537, {{{1, 1}}})},
       {"no keys", Definition(10, {})},
+      {"129 keys (key numbers are signed bytes)", Definition(10, too_many_keys)},
       {"segment past the record", Definition(10, {{{9, 3}}})},
       {"segment at position 0", Definition(10, {{{0, 2}}})},
       {"empty segment", Definition(10, {{{1, 0}}})},

@@ -37,7 +37,7 @@ constexpr int16_t kNumberOrP = 3;
 // F4, Ctrl+B, F10).
 constexpr char kKeys[] = "d,1b,4800,5000,4900,5100,3c00,3e00,2,4400";
 
-struct FieldSpec {
+struct FieldLine {
   int16_t row;
   int16_t column;
   std::string label;
@@ -51,7 +51,7 @@ struct FieldSpec {
 };
 
 FormDef MakeForm(const std::string& keys, int16_t next, int16_t top, int16_t left, int16_t bottom,
-                 int16_t right, const std::vector<FieldSpec>& fields) {
+                 int16_t right, const std::vector<FieldLine>& fields) {
   FormDef f;
   f.exit_keys = keys;
   f.next = next;
@@ -62,7 +62,7 @@ FormDef MakeForm(const std::string& keys, int16_t next, int16_t top, int16_t lef
   f.field_count = static_cast<int16_t>(fields.size());
   f.fields.resize(fields.size() + 1);
   for (size_t i = 0; i < fields.size(); ++i) {
-    const FieldSpec& s = fields[i];
+    const FieldLine& s = fields[i];
     FieldDef& d = f.fields[i + 1];
     d.attr = {s.row, s.column, s.length, s.width, s.trailer, s.flags, s.type, s.browse};
     d.label = s.label;
@@ -140,7 +140,7 @@ class FormEngineTest : public ::testing::Test {
     for (FormDef& f : forms) Forms().forms.push_back(std::move(f));
   }
   // One window form (rows 5..15, columns 10..70) with these fields.
-  void DefineOne(const std::vector<FieldSpec>& fields, const std::string& keys = kKeys) {
+  void DefineOne(const std::vector<FieldLine>& fields, const std::string& keys = kKeys) {
     Define({MakeForm(keys, 0, 5, 10, 15, 70, fields)});
   }
 
@@ -390,6 +390,15 @@ TEST_F(FormEngineTest, ClickOnTheLastRowOfAWrappedFieldMovesThere) {
   EXPECT_EQ(Value(1, 2), "W         ");
 }
 
+TEST_F(FormEngineTest, ClickOnAWrappedFieldShorterThanOneRowMovesThere) {
+  // Three characters, ten to a row: one row, which a click must still find.
+  DefineOne({{2, 3, "A: ", 4}, {3, 3, "B: ", 3, 0, 0, "", 0, 10}});
+  con_.PushMouse(5 + 3, 10 + 6, 1);
+  Keys({'W', kKeyCtrlB});
+  Run(1);
+  EXPECT_EQ(Value(1, 2), "W  ");
+}
+
 TEST_F(FormEngineTest, ClicksInAFormWithoutAWindowAreRelativeToTheWindowOpen) {
   WinPush(3, 3, 20, 70);
   DefineOne({{2, 3, "A: ", 4}, {6, 3, "B: ", 4}});
@@ -421,9 +430,36 @@ TEST_F(FormEngineTest, TrailerIsBlankedWhileEditingAndAChoiceShowsItsLabelOverIt
   EXPECT_EQ(con_.RowText(3).substr(0, 8), "X: Beta ");
 }
 
+TEST_F(FormEngineTest, HiddenFieldWithATrailerNeverShowsTheTypedText) {
+  DefineOne({{2, 3, "Clau: ", 6, kHidden, 0, "", 0, 0, 2}, {3, 3, "Nom: ", 4}});
+  Type("PASS");
+  Key(kKeyEnter);
+  Pause([&] { Key(kKeyCtrlB); });
+  Run(1);
+  EXPECT_EQ(Value(1, 1), "PASS  ");
+  ASSERT_EQ(seen_.size(), 1u);
+  // On field 2: field 1 was written over with the mask and its trailer
+  // blanked, and the stored value drew nothing over it.
+  EXPECT_NE(seen_[0].find("Clau: XXXXXX  "), std::string::npos) << seen_[0];
+  EXPECT_EQ(seen_[0].find("PASS"), std::string::npos);
+}
+
+TEST_F(FormEngineTest, CursorAfterTextFlagStartsEditingAfterTheStoredText) {
+  constexpr int16_t kCursorAfterText = 8;
+  DefineOne({{2, 3, "A: ", 6, kCursorAfterText}, {3, 3, "B: ", 6}});
+  Forms().SetValue(1, 1, "ab");
+  Forms().SetValue(1, 2, "cd");
+  Keys({'x', kKeyEnter, 'y', kKeyCtrlB});
+  Run(1);
+  EXPECT_EQ(Value(1, 1), "abx   ");
+  EXPECT_EQ(Value(1, 2), "yd    ");  // overwrite from position 1
+}
+
 TEST_F(FormEngineTest, DisplayOnlyFieldsAreSkippedInTheDirectionOfTravel) {
-  DefineOne({{2, 3, "A: ", 4}, {3, 3, "B: ", 4, kDisplayOnly}, {4, 3, "C: ", 4}});
-  Forms().SetValue(1, 2, "-1");  // not checked: it is never edited
+  DefineOne({{2, 3, "A: ", 4}, {3, 3, "B: ", 4, kDisplayOnly, kNumber}, {4, 3, "C: ", 4}});
+  // Not a valid number, but never checked: it is never edited, so it cannot
+  // keep the user beeping on a field they cannot change.
+  Forms().SetValue(1, 2, "-1");
   Keys({kKeyDown, 'c', kKeyUp, 'a', kKeyCtrlB});
   Run(1);
   EXPECT_EQ(Value(1, 1), "a   ");

@@ -422,7 +422,7 @@ Outcome FieldEditor::HandleChoice(int16_t key) {
   }
 }
 
-// A click (key < 0) inside the field becomes the key it stands for; a click
+// A click (IsClickCode) inside the field becomes the key it stands for; a click
 // elsewhere leaves with its code.
 Outcome FieldEditor::HandleClick(int16_t* key) {
   const int code = -*key;
@@ -460,7 +460,7 @@ bool FieldEditor::Finish(int16_t* key) {
   if (!ExitKeyMapEmpty()) {
     if (ExitKeyLookup(k, &target)) {
       k = target;
-    } else if (k >= 0) {
+    } else if (!IsClickCode(k)) {
       Locate(row_, col_);
       redraw_ = true;
       return false;
@@ -496,7 +496,7 @@ int16_t FieldEditor::Run() {
     int16_t key = ReadKey();
     con.SetCursorShape(0);
     Outcome outcome = Outcome::kStay;
-    if (key < 0) outcome = HandleClick(&key);
+    if (IsClickCode(key)) outcome = HandleClick(&key);
     if (outcome == Outcome::kStay) outcome = choice() ? HandleChoice(key) : HandleText(key);
     if (outcome == Outcome::kLeave && Finish(&key)) return key;
   }

@@ -44,9 +44,6 @@ constexpr int16_t kRejected = -1;
 // F1 is added to every form's exit keys.
 constexpr char kHelpKeyItem[] = ",3b00";
 
-// The editor reports a click as -(column * 100 + row), both at most 99.
-constexpr int16_t kLowestClickCode = -(99 * 100 + 99);
-
 // Title line: centred on column 41 of an 80-column screen.
 constexpr int kTitleRow = 1;
 constexpr int kTitleCentre = 41;
@@ -301,7 +298,7 @@ void FieldLoop(PageRun& run) {
         key = kKeyEsc;
         return;
       }
-    } else if (key < 0 && key >= kLowestClickCode) {
+    } else if (IsClickCode(key)) {
       const int code = -key;
       // Relative to the window the fields are drawn in (the form's own, or
       // the caller's when the form has none).

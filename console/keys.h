@@ -52,6 +52,15 @@ inline constexpr int16_t kKeyF11 = static_cast<int16_t>(0x8500);
 inline constexpr int16_t kKeyF12 = static_cast<int16_t>(0x8600);
 inline constexpr int16_t kEuroSign = 213;
 
+// The field editor reports a click as -(column * 100 + row), both at most
+// 99 (the console never reports more), so its codes lie in -9999..-1. F11,
+// F12 and their modified forms (0x8500..0x8C00) are negative as 16-bit
+// values too, but below that range: they are keys, not clicks.
+inline constexpr int16_t kLowestClickCode = -(99 * 100 + 99);
+inline constexpr bool IsClickCode(int16_t key) {
+  return key < 0 && key >= kLowestClickCode;
+}
+
 // Takes the next input event without waiting. key 0 when nothing (or only a
 // mouse movement) was waiting; button 1/2 for a mouse release; row and col
 // the mouse position (absolute, 1-based) when mouse reporting is on.

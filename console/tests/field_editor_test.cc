@@ -394,6 +394,34 @@ TEST_F(FieldEditorTest, ClickOutsideLeavesWithTheMouseCodeEvenWhenTheMapIsSet) {
   EXPECT_EQ(Edit(5, 10, 20, text, pos), -(30 * 100 + 5));
 }
 
+TEST_F(FieldEditorTest, HighFunctionKeysAreKeysNotClicks) {
+  // F11, F12 and their modified forms are negative as 16-bit codes, but no
+  // click code: with a map that does not list them they are ignored like
+  // any other key, in a text field and in a choice field.
+  KeyMap("a", "d");
+  const uint16_t kModifiers[] = {0, platform::kModShift, kModLeftCtrl, kModLeftAlt};
+  for (bool choice : {false, true}) {
+    SetChoices(choice ? "|A,Apple|B,Banana" : "");
+    for (uint8_t scan : {0x85, 0x86}) {
+      for (uint16_t modifiers : kModifiers) {
+        SCOPED_TRACE(testing::Message() << choice << " " << int{scan} << " " << modifiers);
+        std::string text = "AB";
+        int16_t pos = 1;
+        con_.PushScan(scan, modifiers);
+        Key(kKeyEnter);
+        EXPECT_EQ(Edit(5, 10, 0, text, pos), kKeyEnter);
+      }
+    }
+  }
+  // Without a map every key leaves, these too, with their own code.
+  KeyMap("e", "");
+  SetChoices("");
+  std::string text = "AB";
+  int16_t pos = 1;
+  con_.PushScan(0x86, kModLeftAlt);
+  EXPECT_EQ(Edit(5, 10, 0, text, pos), static_cast<int16_t>(0x8C00));
+}
+
 // --- Exit processing ------------------------------------------------------
 
 TEST_F(FieldEditorTest, ExitKeyMapTranslatesAndIgnoresUnlistedKeys) {

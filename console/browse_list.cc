@@ -6,8 +6,11 @@
 //      file, moves, drawing, the key loop);
 //   3. BrowseList: opening, closing and the linked list.
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cassert>
+#include <csignal>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -21,6 +24,7 @@
 #include "console/screen.h"
 #include "datafiles/record_file.h"
 #include "platform/blanks.h"
+#include "platform/console.h"
 #include "platform/env.h"
 
 namespace console {
@@ -76,6 +80,35 @@ void SetBrowseHooks(BrowseHooks hooks) {
 
 std::string BrowseCachePath() {
   return config::ModuleSettings().temp_dir + "Browse.tmp";
+}
+
+namespace {
+
+// An open list owns the cache until it deletes it on closing (a cache the
+// caller filled included); a module ended by a signal meanwhile (its
+// terminal closed, a kill) must not leave it behind.
+char g_signal_cache_path[1024];
+volatile sig_atomic_t g_signal_cache_armed = 0;
+
+void RemoveCacheFromSignal() {
+  if (!g_signal_cache_armed) return;
+  g_signal_cache_armed = 0;
+  ::unlink(g_signal_cache_path);
+}
+
+void ArmCacheRemoval() {
+  if (!platform::PrepareSignalPath(BrowseCachePath(), g_signal_cache_path,
+                                   sizeof g_signal_cache_path)) {
+    return;
+  }
+  platform::AddSignalCleanup(&RemoveCacheFromSignal);
+  g_signal_cache_armed = 1;
+}
+
+}  // namespace
+
+void RemoveBrowseCacheAfterSignal() {
+  RemoveCacheFromSignal();
 }
 
 std::string EncodeBrowseEntry(const BrowseEntry& entry) {
@@ -582,6 +615,7 @@ void BrowseList(int16_t& list, int16_t& result) {
   if (cache && has_data && !cache->Truncate(0)) cache.reset();
   const int64_t cache_size = cache ? cache->Size() : -1;
   if (!cache || cache_size < 0) return;  // no cache, no list: nothing chosen
+  ArmCacheRemoval();
 
   int16_t key = 0;
   {
@@ -589,6 +623,7 @@ void BrowseList(int16_t& list, int16_t& result) {
     if (!scope.pushed()) {
       cache.reset();
       env.DeleteFile(path);
+      g_signal_cache_armed = 0;
       return;
     }
     {
@@ -597,6 +632,7 @@ void BrowseList(int16_t& list, int16_t& result) {
     }
     cache.reset();
     env.DeleteFile(path);
+    g_signal_cache_armed = 0;
 
     const int16_t linked = def.attr[kBrowseLinkedList];
     if (key == kKeyF4 && linked != 0) {

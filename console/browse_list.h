@@ -73,6 +73,11 @@ void BrowseList(int16_t& list, int16_t& result);
 // The cache file's path: temporary folder + "Browse.tmp".
 std::string BrowseCachePath();
 
+// What the terminal's signal handlers run while a list is open: the cache
+// goes, as it would on closing. Async-signal-safe; callable
+// directly in tests.
+void RemoveBrowseCacheAfterSignal();
+
 // One cache entry.
 inline constexpr int kBrowseEntryHeaderSize = 10;
 inline constexpr int32_t kBrowseMaxLineLength = 32767;

@@ -1,7 +1,11 @@
 #include "console/screen.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cassert>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -179,6 +183,55 @@ void DeleteStackFile() {
   platform::CurrentEnv().DeleteFile(WindowStackPath());
 }
 
+// --- The stack after a signal ----------------------------------------------
+//
+// A module ended by a signal must not leave its windows in the stack file:
+// the next program would find them there for ever. From this process's
+// first push until it pops back to where it began, the handler knows the
+// file's host path and the end pointer the file had before (the windows of
+// whoever started this program stay). Plain data: a signal handler reads it.
+
+char g_signal_stack_path[1024];
+volatile sig_atomic_t g_signal_stack_armed = 0;
+volatile sig_atomic_t g_signal_stack_base = 0;
+
+void RestoreStackFromSignal() {
+  if (!g_signal_stack_armed) return;
+  g_signal_stack_armed = 0;
+  const int32_t base = g_signal_stack_base;
+  if (base <= kFirstRecordPosition) {
+    ::unlink(g_signal_stack_path);
+    return;
+  }
+  const int fd = ::open(g_signal_stack_path, O_WRONLY);
+  if (fd < 0) return;
+  const unsigned char end[kEndPointerBytes] = {
+      static_cast<unsigned char>(base & 0xFF), static_cast<unsigned char>((base >> 8) & 0xFF),
+      static_cast<unsigned char>((base >> 16) & 0xFF), static_cast<unsigned char>(base >> 24)};
+  if (::pwrite(fd, end, sizeof end, 0) == static_cast<ssize_t>(sizeof end)) {
+    (void)::ftruncate(fd, base - 1);
+  }
+  ::close(fd);
+}
+
+// Called with the end pointer a push starts from.
+void ArmStackRestore(int64_t end) {
+  if (g_signal_stack_armed) return;
+  if (!platform::PrepareSignalPath(WindowStackPath(), g_signal_stack_path,
+                                   sizeof g_signal_stack_path)) {
+    return;
+  }
+  g_signal_stack_base = static_cast<sig_atomic_t>(end);
+  platform::AddSignalCleanup(&RestoreStackFromSignal);
+  g_signal_stack_armed = 1;
+}
+
+// Called with the end pointer a pop leaves (kFirstRecordPosition when the
+// stack is gone).
+void DisarmStackRestoreAt(int64_t end) {
+  if (end <= g_signal_stack_base) g_signal_stack_armed = 0;
+}
+
 // --- Frames ----------------------------------------------------------------
 
 struct FrameChars {
@@ -325,6 +378,7 @@ void WinPush(int top, int left, int bottom, int right) {
 
   std::unique_ptr<platform::RandomAccessFile> file = OpenStackFile();
   const int64_t end = EndPointer(file.get(), file->Size());
+  ArmStackRestore(end);
   WriteOrDie(file.get(), end, record);
   WriteOrDie(file.get(), 1, Int32Le(end + static_cast<int64_t>(record.size())));
 
@@ -343,6 +397,7 @@ void WinPop() {
     if (size <= 3) {
       file.reset();
       DeleteStackFile();
+      DisarmStackRestoreAt(kFirstRecordPosition);
       return;
     }
     // A damaged stack (bad end pointer, length or digits) is treated as an
@@ -351,9 +406,11 @@ void WinPop() {
     if (end < kFirstRecordPosition || end > size + 1 || !ReadLastRecord(file.get(), end, &record)) {
       file.reset();
       DeleteStackFile();
+      DisarmStackRestoreAt(kFirstRecordPosition);
       return;
     }
     WriteOrDie(file.get(), 1, Int32Le(record.first_position));
+    DisarmStackRestoreAt(record.first_position);
   }
 
   if (s.window_depth > 0) --s.window_depth;
@@ -506,6 +563,11 @@ bool ShowMessageWindow(int row, const std::string& text) {
 
 void ResetScreenState() {
   State() = ScreenState();
+  g_signal_stack_armed = 0;
+}
+
+void UndoWindowPushesAfterSignal() {
+  RestoreStackFromSignal();
 }
 
 }  // namespace console

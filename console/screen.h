@@ -81,6 +81,12 @@ bool ShowMessageWindow(int row, const std::string& text);
 // program's end. Does not touch the console or the stack file.
 void ResetScreenState();
 
+// What the terminal's signal handlers run (registered by the first push):
+// the window stack file goes back to how this process found it, or goes
+// when it had none. Async-signal-safe; does nothing once the process has
+// popped back to where it began. Callable directly in tests.
+void UndoWindowPushesAfterSignal();
+
 }  // namespace console
 
 #endif  // TELVORAN_CONSOLE_SCREEN_H_

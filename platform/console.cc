@@ -1,9 +1,14 @@
 #include "platform/console.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/cp850.h"
+#include "platform/env.h"
 
 namespace platform {
 
@@ -13,7 +18,40 @@ Console* g_console = nullptr;
 bool g_insert = false;
 std::string g_clipboard;
 
+constexpr int kMaxSignalCleanups = 8;
+std::atomic<void (*)()> g_cleanups[kMaxSignalCleanups];
+std::atomic<int> g_cleanup_count{0};
+
 }  // namespace
+
+void AddSignalCleanup(void (*cleanup)()) {
+  const int n = g_cleanup_count.load();
+  for (int i = 0; i < n; ++i) {
+    if (g_cleanups[i].load() == cleanup) return;
+  }
+  if (n == kMaxSignalCleanups) return;
+  g_cleanups[n].store(cleanup);
+  g_cleanup_count.store(n + 1);
+}
+
+void RunSignalCleanups() {
+  for (int i = g_cleanup_count.load() - 1; i >= 0; --i) {
+    if (void (*cleanup)() = g_cleanups[i].load()) cleanup();
+  }
+}
+
+bool PrepareSignalPath(const std::string& path, char* out, size_t size) {
+  std::string host = CurrentEnv().HostPathOf(path);
+  if (!host.empty() && host[0] != '/') {
+    char cwd[4096];
+    host = ::getcwd(cwd, sizeof cwd) == nullptr ? std::string() : std::string(cwd) + "/" + host;
+  }
+  if (size == 0) return false;
+  out[0] = '\0';
+  if (host.empty() || host.size() >= size) return false;
+  std::memcpy(out, host.c_str(), host.size() + 1);
+  return true;
+}
 
 Console& CurrentConsole() {
   if (g_console == nullptr) {
@@ -27,12 +65,20 @@ ScopedConsoleOverride::ScopedConsoleOverride(Console* console) : previous_(g_con
   g_console = console;
 }
 
-ScopedConsoleOverride::~ScopedConsoleOverride() { g_console = previous_; }
+ScopedConsoleOverride::~ScopedConsoleOverride() {
+  g_console = previous_;
+}
 
-bool InsertToggle() { return g_insert; }
-void SetInsertToggle(bool on) { g_insert = on; }
+bool InsertToggle() {
+  return g_insert;
+}
+void SetInsertToggle(bool on) {
+  g_insert = on;
+}
 
-std::string ClipboardText() { return g_clipboard; }
+std::string ClipboardText() {
+  return g_clipboard;
+}
 
 void SetClipboardText(const std::string& cp850) {
   g_clipboard = cp850;
@@ -70,8 +116,7 @@ ConsoleCell MemoryConsole::ReadCell(int row, int col) {
   return At(row, col);
 }
 
-void MemoryConsole::Scroll(int top, int left, int bottom, int right, int count,
-                           uint8_t fill_attr) {
+void MemoryConsole::Scroll(int top, int left, int bottom, int right, int count, uint8_t fill_attr) {
   top = std::max(top, 1);
   left = std::max(left, 1);
   bottom = std::min(bottom, rows_);

@@ -113,8 +113,7 @@ class Console {
   // Moves the content of the rectangle (inclusive, 1-based) up by count rows
   // (down for a negative count); the uncovered rows are filled with blanks
   // in fill_attr. The cursor does not move.
-  virtual void Scroll(int top, int left, int bottom, int right, int count,
-                      uint8_t fill_attr) = 0;
+  virtual void Scroll(int top, int left, int bottom, int right, int count, uint8_t fill_attr) = 0;
 
   // Takes the next input event without waiting for one (Kind::kNone when
   // nothing is waiting). A terminal may block for a few milliseconds when
@@ -166,6 +165,19 @@ void SetInsertToggle(bool on);
 // tells the current console (ClipboardChanged).
 std::string ClipboardText();
 void SetClipboardText(const std::string& cp850);
+
+// Work the terminal back end's signal handlers do once the terminal is
+// restored, before the signal takes its course: the kit undoes there what a
+// module ended by a signal (its terminal closed, a kill) would leave in its
+// work files. At most eight; adding the same function again adds nothing.
+// REQUIRES: cleanup is async-signal-safe.
+void AddSignalCleanup(void (*cleanup)());
+// Runs them, newest first. Async-signal-safe.
+void RunSignalCleanups();
+// The absolute host path of a system path, through the current Env, copied
+// into out for use inside a signal handler. False (out empty) when it does
+// not fit.
+bool PrepareSignalPath(const std::string& path, char* out, size_t size);
 
 // A console in memory: a cell grid, scripted input, a text dump. A fresh one
 // is blank (blanks in attribute 7), cursor at (1, 1), shape 0, attribute 7,

@@ -76,6 +76,9 @@ class RandomAccessFile {
   virtual bool Truncate(uint64_t size) = 0;
 };
 
+// Maps a system path to the host's: every "\" becomes "/"; case is kept.
+std::string HostPath(const std::string& path);
+
 class Env {
  public:
   Env() = default;
@@ -100,6 +103,8 @@ class Env {
   virtual std::unique_ptr<RandomAccessFile> OpenRandomAccess(const std::string& path,
                                                              bool create) = 0;
   virtual bool FileExists(const std::string& path) = 0;
+  // The path as this Env hands it to the host.
+  virtual std::string HostPathOf(const std::string& path) { return HostPath(path); }
   virtual bool IsDirectory(const std::string& path) = 0;
   virtual bool DeleteFile(const std::string& path) = 0;
   // Creates one directory level. Returns true when it exists afterwards.
@@ -161,6 +166,7 @@ class EnvWrapper : public Env {
     return target_->OpenRandomAccess(path, create);
   }
   bool FileExists(const std::string& path) override { return target_->FileExists(path); }
+  std::string HostPathOf(const std::string& path) override { return target_->HostPathOf(path); }
   bool IsDirectory(const std::string& path) override { return target_->IsDirectory(path); }
   bool DeleteFile(const std::string& path) override { return target_->DeleteFile(path); }
   bool CreateDirectory(const std::string& path) override { return target_->CreateDirectory(path); }
@@ -180,9 +186,6 @@ class EnvWrapper : public Env {
  private:
   Env* target_;
 };
-
-// Maps a system path to the host's: every "\" becomes "/"; case is kept.
-std::string HostPath(const std::string& path);
 
 // 8-bit upper-casing as the Western ANSI code page does it: a-z and the
 // Latin-1 lower-case letters 0xE0-0xFE except 0xF7 lose 0x20.

@@ -39,6 +39,9 @@ class FakeEnv : public EnvWrapper {
   std::unique_ptr<WritableFile> OpenWritable(const std::string& path) override;
   std::unique_ptr<RandomAccessFile> OpenRandomAccess(const std::string& path, bool create) override;
   bool FileExists(const std::string& path) override;
+  std::string HostPathOf(const std::string& path) override {
+    return target()->HostPathOf(Resolve(path));
+  }
   bool IsDirectory(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;
   bool CreateDirectory(const std::string& path) override;

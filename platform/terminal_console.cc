@@ -632,6 +632,7 @@ void RestoreTerminalFromSignal() {
 void OnRestoreSignal(int sig, siginfo_t* info, void* /*context*/) {
   const int saved_errno = errno;
   RestoreTerminalFromSignal();
+  RunSignalCleanups();
   sigaction(sig, &g_previous_actions[sig], nullptr);
   g_handler_installed[sig] = false;
   const bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL;

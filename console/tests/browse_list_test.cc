@@ -464,6 +464,21 @@ TEST_F(BrowseListTest, CacheHoldsTheEntriesInTheDescribedFormat) {
   EXPECT_FALSE(CacheExists()) << "removed when the list closes";
 }
 
+TEST_F(BrowseListTest, ASignalWhileTheListIsOpenRemovesTheCache) {
+  MakeNumbered(3);
+  DefineList(1, kFile, 5);
+  bool during = false, after_signal = true;
+  Then([&] {
+    during = CacheExists();
+    RemoveBrowseCacheAfterSignal();
+    after_signal = CacheExists();
+  });
+  Char(27);
+  Run();
+  EXPECT_TRUE(during);
+  EXPECT_FALSE(after_signal);
+}
+
 TEST_F(BrowseListTest, WithoutADataFileShowsTheCachedLines) {
   std::string cache;
   int32_t previous = 0;

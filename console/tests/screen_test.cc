@@ -216,6 +216,35 @@ TEST_F(ScreenTest, RecordsHaveTheFileLayoutAndTheFileIsNeverShortened) {
   EXPECT_EQ(con_.CursorCol(), 4);
 }
 
+TEST_F(ScreenTest, ASignalLeavesTheStackFileAsTheProcessFoundIt) {
+  // A stack of this process only: the file goes.
+  WinPush(1, 1, 2, 2);
+  WinPush(3, 3, 4, 4);
+  UndoWindowPushesAfterSignal();
+  EXPECT_FALSE(StackFileExists());
+
+  // Under a window of the program that started this one (pushed, then
+  // forgotten as a new process would), only this process's windows go.
+  ResetScreenState();
+  WinPush(1, 1, 1, 2);
+  const std::string callers = StackBytes();
+  ResetScreenState();
+  WinPush(2, 2, 5, 9);
+  WinPush(3, 3, 4, 4);
+  WinPop();
+  UndoWindowPushesAfterSignal();
+  EXPECT_EQ(StackBytes(), callers);
+
+  // Popped back to where it began: nothing more to undo, even if the
+  // caller's stack moves on afterwards.
+  ResetScreenState();
+  WinPush(2, 2, 5, 9);
+  WinPop();
+  const std::string after_pop = StackBytes();
+  UndoWindowPushesAfterSignal();
+  EXPECT_EQ(StackBytes(), after_pop);
+}
+
 TEST_F(ScreenTest, PushWithACornerOutsideTheConsoleDoesNothing) {
   const int rects[][4] = {{0, 1, 5, 5}, {1, 0, 5, 5}, {1, 1, 26, 5}, {1, 1, 5, 81}, {26, 1, 26, 1}};
   for (const auto& r : rects) {

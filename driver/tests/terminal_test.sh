@@ -172,6 +172,23 @@ keys Enter
 
 end_session "after the pop-ups"
 
+# Ended by a signal with a list open (as when its terminal is closed): the
+# terminal comes back and neither the window stack nor the list's cache is
+# left in the temporary folder.
+start
+wait_for "Data de l'informe"
+keys Enter F4
+wait_for "Comunitats"
+[ -e "${ZELTMP}WinPush.tmp" ] && [ -e "${ZELTMP}Browse.tmp" ] || fail "no work files with the list open"
+module_pid="$(pgrep -P "$(tm display -p -t t '#{pane_pid}')" -x TELVORAN)" ||
+  fail "TELVORAN not found under the pane's shell"
+kill -TERM "$module_pid"
+wait_exit
+[ "$(cat "$work/rc")" = "143" ] || fail "exit status $(cat "$work/rc") after SIGTERM"
+[ ! -e "${ZELTMP}WinPush.tmp" ] || fail "WinPush.tmp left behind after SIGTERM"
+[ ! -e "${ZELTMP}Browse.tmp" ] || fail "Browse.tmp left behind after SIGTERM"
+tm kill-server 2>/dev/null || true
+
 # A data file that is missing with no definition to create it from: the
 # Spanish message, and status 0 after a key.
 sed -i 's/^Idioma=.*/Idioma=SPA\r/' "${ZELTMP}NuvaTerm.ini"

@@ -341,7 +341,9 @@ void RecordFilesReset(Status& status) {
 void RecordFileOpen(int16_t file_number, const std::string& logical_name, void* record_buffer,
                     Status& status) {
   int free_slot = 0;
-  if (FindSlot(file_number, &free_slot) != 0 || file_number == 0) {
+  // File number 0 is what marks a free slot, so it reads as already open
+  // while any slot is free, and as no free slot once all are taken.
+  if (FindSlot(file_number, &free_slot) != 0 || (file_number == 0 && free_slot != 0)) {
     status = kStatusAlreadyOpen;
     return;
   }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,44 @@ std::string Rec(uint16_t code, const std::string& text) {
   r.replace(2, 4, (text + "    ").substr(0, 4));
   return r;
 }
+
+// One record manager call as the layer issued it.
+struct Issued {
+  uint16_t op;
+  uint32_t data_length;  // on entry
+  std::string data;      // the data bytes offered (up to the buffer's size)
+  std::string key;       // the key buffer on entry
+  int key_length;
+  int key_number;
+  std::string block;  // the position block on entry
+};
+
+// Records every call, then passes it to the engine. The layer's working
+// buffers are 1536 and 256 bytes; Open and Reset pass smaller areas.
+class CallLog {
+ public:
+  CallLog() {
+    SetRecordManager([this](uint16_t op, uint8_t* pb, void* d, uint32_t* dl, void* k, uint8_t kl,
+                            int8_t kn) -> Status {
+      const size_t data_size = op == 0 ? 5 : op == 28 ? 4 : kDataBufferSize;
+      const size_t key_size = op == 0 ? kl + 1u : op == 28 ? 4 : op == 14 ? kl : kKeyBufferSize;
+      calls.push_back({op, *dl, std::string(static_cast<const char*>(d), data_size),
+                       std::string(static_cast<const char*>(k), key_size), kl, kn,
+                       std::string(reinterpret_cast<const char*>(pb), 128)});
+      return recmgr::RecordManagerCall(op, pb, d, dl, k, kl, kn);
+    });
+  }
+  ~CallLog() { SetRecordManager(nullptr); }
+  // The calls other than Stat.
+  std::vector<Issued> Reads() const {
+    std::vector<Issued> out;
+    for (const Issued& c : calls) {
+      if (c.op != 15) out.push_back(c);
+    }
+    return out;
+  }
+  std::vector<Issued> calls;
+};
 
 class RecordFileTest : public ::testing::Test {
  protected:
@@ -116,11 +155,18 @@ TEST_F(RecordFileTest, OpenCreatesFromDefinitionAndGuardsSlots) {
   char other[12];
   RecordFileOpen(501, Name(), other, st);
   EXPECT_EQ(st, kStatusAlreadyOpen);
+  // Number 0 marks free slots: it matches one while any is free.
+  RecordFileOpen(0, Name(), other, st);
+  EXPECT_EQ(st, kStatusAlreadyOpen);
+  RecordFileSeek(0, 0, "", 1, st);
+  EXPECT_EQ(st, kStatusFileNotOpen);
   for (int16_t n = 1; n < 40; ++n) {
     RecordFileOpen(n, Name(), other, st);
     ASSERT_EQ(st, 0) << n;
   }
   RecordFileOpen(99, Name(), other, st);
+  EXPECT_EQ(st, kStatusNoFreeSlot);
+  RecordFileOpen(0, Name(), other, st);
   EXPECT_EQ(st, kStatusNoFreeSlot);
   EXPECT_TRUE(failures_.empty());
   // The first opening still works on the first buffer.
@@ -133,6 +179,184 @@ TEST_F(RecordFileTest, OpenCreatesFromDefinitionAndGuardsSlots) {
   EXPECT_EQ(st, 0);
   RecordFileOpen(501, Name(), buf_, st);
   EXPECT_EQ(st, 0);
+}
+
+// The calls of an open that creates the file, and of the reset, as the
+// record manager receives them.
+TEST_F(RecordFileTest, OpenAndResetIssueTheirCalls) {
+  const std::string path = Name() + ".dat";
+  const std::string definition =
+      Definition(12, {{{1, 2, recmgr::kSegBinary}}, {{3, 4, recmgr::kSegDuplicates}}});
+  CallLog log;
+  Status st = -1;
+  RecordFileOpen(501, Name(), buf_, st);
+  ASSERT_EQ(st, 0);
+  ASSERT_EQ(log.calls.size(), 4u);
+  for (int i : {0, 2}) {
+    const Issued& open = log.calls[static_cast<size_t>(i)];
+    EXPECT_EQ(open.op, 0);
+    EXPECT_EQ(open.data_length, 5u);
+    EXPECT_EQ(open.data, RecordFileOwnerName() + std::string(1, '\0'));
+    EXPECT_EQ(open.key, path + std::string(1, '\0'));
+    EXPECT_EQ(open.key_length, static_cast<int>(path.size()));
+    EXPECT_EQ(open.key_number, 0);
+  }
+  EXPECT_EQ(log.calls[0].block, std::string(128, '\0'));
+  const Issued& create = log.calls[1];
+  EXPECT_EQ(create.op, 14);
+  EXPECT_EQ(create.data_length, 1536u);
+  EXPECT_EQ(create.data, definition + std::string(1536 - definition.size(), ' '));
+  EXPECT_EQ(create.key, path);
+  EXPECT_EQ(create.key_number, -1);
+  const Issued& stat = log.calls[3];
+  EXPECT_EQ(stat.op, 15);
+  EXPECT_EQ(stat.data_length, 1536u);
+  EXPECT_EQ(stat.key.substr(0, 255), std::string(255, ' '));
+  EXPECT_EQ(stat.key_length, 255);
+  EXPECT_EQ(stat.key_number, 0);
+
+  log.calls.clear();
+  RecordFilesReset(st);
+  ASSERT_EQ(st, 0);
+  ASSERT_EQ(log.calls.size(), 1u);
+  const Issued& reset = log.calls[0];
+  EXPECT_EQ(reset.op, 28);
+  EXPECT_EQ(reset.data_length, 0u);
+  EXPECT_EQ(reset.data, std::string(4, '\0'));
+  EXPECT_EQ(reset.key, std::string(4, '\0'));
+  EXPECT_EQ(reset.key_length, 0);
+  EXPECT_EQ(reset.key_number, 0);
+  EXPECT_EQ(reset.block, std::string(128, ' '));
+}
+
+// Each read as the record manager receives it: operation (with the lock
+// bias), data length, key length and key number, the key buffer's fill
+// after the key value, and the data offered (the caller's record followed
+// by blanks for reads that reach the caller's buffer).
+TEST_F(RecordFileTest, ReadsIssueTheirCalls) {
+  OpenFilled(10);
+  CallLog log;
+  constexpr int kAny = -1;      // fill not looked at
+  constexpr int kRecord = 0;    // data: the caller's record, then blanks
+  constexpr int kScratch = 1;   // data: not looked at
+  constexpr int kPosition = 2;  // data: the position, then blanks
+  struct Expect {
+    uint16_t op;
+    uint32_t data_length;
+    int key_length;
+    int key_number;
+    int fill;
+    int data;
+  };
+  Status st = 0;
+  int32_t p4 = 0;
+  auto seek = [&](int16_t key, const std::string& value, int16_t direction) {
+    return [&st, key, value, direction] { RecordFileSeek(501, key, value, direction, st); };
+  };
+  struct Case {
+    const char* what;
+    const char* letters;
+    std::function<void()> before;
+    std::function<void()> action;
+    std::string key;  // the key value offered
+    std::vector<Expect> calls;
+  } cases[] = {
+      {"seek equal",
+       "D",
+       [] {},
+       seek(0, "\x02", 0),
+       std::string("\x02\x00", 2),
+       {{5, 12, 2, 0, ' ', kRecord}}},
+      {"seek greater or equal",
+       "D",
+       [] {},
+       seek(0, "\x02", 1),
+       std::string("\x02\x00", 2),
+       {{9, 12, 2, 0, 0x00, kRecord}}},
+      {"seek less or equal",
+       "D",
+       [] {},
+       seek(0, "\x02", -1),
+       std::string("\x02\x00", 2),
+       {{11, 12, 2, 0, 0xFF, kRecord}}},
+      {"locked seek equal",
+       "B",
+       [] {},
+       seek(1, "T1", 0),
+       std::string("T1\0\0", 4),
+       {{205, 12, 4, 1, ' ', kRecord}}},
+      {"locked seek greater or equal",
+       "A",
+       [] {},
+       seek(1, "T1", 1),
+       std::string("T1\0\0", 4),
+       {{209, 12, 4, 1, ' ', kRecord}}},
+      {"locked seek less or equal",
+       "B",
+       [] {},
+       seek(1, "T1", -1),
+       std::string("T1\0\0", 4),
+       {{211, 12, 4, 1, ' ', kRecord}}},
+      {"skip forward",
+       "D",
+       seek(0, "\x03", 0),
+       [&] { RecordFileSkip(501, 1, st); },
+       std::string("\x03\x00", 2),
+       {{6, 12, 2, 0, ' ', kRecord}}},
+      {"locked skip of -3",
+       "A",
+       seek(1, "T2  ", 0),
+       [&] { RecordFileSkip(501, -3, st); },
+       "T1  ",  // reached by the two steps
+       {{7, 1536, 0, 1, 0x00, kScratch},
+        {7, 1536, 0, 1, 0x00, kScratch},
+        {207, 12, 4, 1, ' ', kRecord}}},
+      {"position",
+       "A",
+       seek(0, "\x04", 0),
+       [&] { p4 = RecordFilePosition(501, 0); },
+       "",
+       {{22, 1536, 0, 0, 0x00, kScratch}}},
+      {"direct read",
+       "A",
+       seek(1, "T0", 1),
+       [&] { RecordFilePosition(501, p4); },
+       "",
+       {{23, 1536, 0, 1, 0x00, kPosition}}},
+  };
+  for (const Case& c : cases) {
+    RecordFileSetLockMode(501, c.letters, st);
+    c.before();
+    std::memcpy(buf_, "CALLERRECORD", 12);
+    log.calls.clear();
+    c.action();
+    const std::vector<Issued> calls = log.Reads();
+    ASSERT_EQ(calls.size(), c.calls.size()) << c.what;
+    for (size_t i = 0; i < calls.size(); ++i) {
+      const Issued& got = calls[i];
+      const Expect& want = c.calls[i];
+      EXPECT_EQ(got.op, want.op) << c.what << i;
+      EXPECT_EQ(got.data_length, want.data_length) << c.what << i;
+      EXPECT_EQ(got.key_length, want.key_length) << c.what << i;
+      EXPECT_EQ(got.key_number, want.key_number) << c.what << i;
+      const size_t kl = static_cast<size_t>(want.key_length);
+      if (kl > 0) {
+        EXPECT_EQ(got.key.substr(0, kl), c.key) << c.what << i;
+      }
+      if (want.fill != kAny) {
+        EXPECT_EQ(got.key.substr(kl), std::string(256 - kl, static_cast<char>(want.fill)))
+            << c.what << i;
+      }
+      if (want.data == kRecord) {
+        EXPECT_EQ(got.data, "CALLERRECORD" + std::string(1536 - 12, ' ')) << c.what << i;
+      } else if (want.data == kPosition) {
+        std::string pos(4, '\0');
+        for (int b = 0; b < 4; ++b) pos[b] = static_cast<char>(p4 >> (8 * b));
+        EXPECT_EQ(got.data, pos + std::string(1536 - 4, ' ')) << c.what << i;
+      }
+    }
+  }
+  EXPECT_NE(p4, 0);
 }
 
 TEST_F(RecordFileTest, OpenFailures) {
@@ -357,6 +581,69 @@ TEST_F(RecordFileTest, ReadsOfferTheRecordFollowedByBlanks) {
   EXPECT_EQ(Buf(), Rec(6, "T0").substr(0, 4) + "ULTVALUE");
 }
 
+// The blanks after the record hold across files of other record lengths:
+// a longer record read into the working buffer, a Stat, skip steps, a
+// position, a direct read and the retries of a lock wait all leave bytes
+// that the next read of a shorter record must blank again.
+TEST_F(RecordFileTest, BlanksAfterTheRecordHoldAcrossRecordLengths) {
+  OpenFilled(6);
+  WriteXdf(root_, "Llarg", Definition(40, {{{1, 2, recmgr::kSegBinary}}}));
+  char longer[40] = {};
+  Status st = -1;
+  RecordFileOpen(502, root_ + "DADES\\Llarg", longer, st);
+  ASSERT_EQ(st, 0);
+  {
+    recmgr::testing::EngineFile w;
+    ASSERT_EQ(w.Open(root_ + "DADES/Llarg.dat", RecordFileOwnerName()), 0);
+    for (uint16_t i = 1; i <= 3; ++i) ASSERT_EQ(w.Insert(Rec(i, "L") + std::string(28, 'L')), 0);
+  }
+  int reads = 0, dirty = 0, locked = 0;
+  bool scribble = false;  // the next read writes the whole buffer and says so
+  SetRecordManager([&](uint16_t op, uint8_t* pb, void* d, uint32_t* dl, void* k, uint8_t kl,
+                       int8_t kn) -> Status {
+    uint8_t* data = static_cast<uint8_t*>(d);
+    const uint16_t base = op > 200 ? static_cast<uint16_t>(op - 200) : op;
+    if (base >= 5 && base <= 13 && (*dl == 12 || *dl == 40)) {
+      ++reads;
+      for (uint32_t i = *dl; i < kDataBufferSize; ++i) dirty += data[i] != ' ';
+    }
+    if (op > 200 && locked > 0) {
+      --locked;
+      std::memset(data, 'Z', *dl);  // a refusal that wrote within what it was offered
+      return kStatusRecordLocked;
+    }
+    const Status status = recmgr::RecordManagerCall(op, pb, d, dl, k, kl, kn);
+    if (scribble) {
+      scribble = false;
+      std::memset(data, 'X', kDataBufferSize);
+      *dl = kDataBufferSize;
+    }
+    return status;
+  });
+  const std::string k1("\x01\x00", 2);
+  RecordFileSeek(502, 0, k1, 0, st);  // 40 bytes into the working buffer
+  EXPECT_EQ(st, 0);
+  RecordFileSeek(501, 0, k1, 0, st);
+  EXPECT_EQ(Buf(), Rec(1, "T1"));
+  RecordFileSkip(502, 2, st);  // a step, then a read of 40
+  RecordFileSkip(501, 1, st);
+  RecordFilePosition(502, RecordFilePosition(502, 0));  // a direct read of 40
+  RecordFileSkip(501, 1, st);
+  RecordFileSeek(502, 0, k1, 1, st);
+  RecordFileSetLockMode(501, "A", st);
+  locked = 2;
+  RecordFileSkip(501, 1, st);  // three attempts
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(Buf(), Rec(4, "T1"));
+  scribble = true;
+  RecordFileSkip(502, 1, st);
+  EXPECT_EQ(std::string(longer, 40), std::string(40, 'X'));
+  RecordFileSkip(501, 1, st);
+  EXPECT_EQ(Buf(), Rec(5, "T2"));
+  EXPECT_EQ(reads, 11);
+  EXPECT_EQ(dirty, 0);
+}
+
 // Files opened under several numbers keep apart through every mix of calls,
 // also after a reset frees the slots and the numbers come back elsewhere.
 TEST_F(RecordFileTest, SeveralFilesKeepTheirOwnSlots) {
@@ -412,6 +699,26 @@ TEST_F(RecordFileTest, KeyForms) {
   EXPECT_EQ(RecordFileKeyForm("\x01\x02", 777), "\x01\x02");
   EXPECT_EQ(RecordFileCurrentKeyForm(777), "");
   EXPECT_EQ(RecordFileCurrentKeyForm(510), std::string(5, '\0'));
+
+  // A second key: only the current key's segments apply, and the table lies
+  // after the segments of every key.
+  WriteXdf(root_, "Alt2",
+           Definition(12,
+                      {{{1, 2, recmgr::kSegBinary}},
+                       {{3, 3, recmgr::kSegAlternate}, {6, 2, recmgr::kSegBinary}, {8, 1}}},
+                      table));
+  char other[12] = {};
+  RecordFileOpen(511, root_ + "DADES\\Alt2", other, st);
+  ASSERT_EQ(st, 0);
+  EXPECT_EQ(RecordFileKeyForm("ab", 511), "ba");  // key 0: binary
+  RecordFileSeek(511, 1, "abc\x01\x02z", 0, st);  // the file is empty; key 1 is current
+  EXPECT_EQ(st, recmgr::kKeyNotFound);
+  EXPECT_EQ(RecordFileKeyForm("abc\x01\x02z", 511),
+            "ABC\x02\x01"
+            "z");
+  EXPECT_EQ(RecordFileCurrentKeyForm(511),
+            "ABC\x02\x01"
+            "z");
 }
 
 TEST_F(RecordFileTest, LockModeLetters) {
@@ -444,30 +751,35 @@ TEST_F(RecordFileTest, LockModeLetters) {
 TEST_F(RecordFileTest, LockWait) {
   OpenFilled(3);
   int locked = 0;
+  Status refusal = kStatusRecordLocked;
   SetRecordManager([&](uint16_t op, uint8_t* pb, void* d, uint32_t* dl, void* k, uint8_t kl,
                        int8_t kn) -> Status {
     if (op > 200 && locked > 0) {
       --locked;
-      return kStatusRecordLocked;
+      return refusal;
     }
     return recmgr::RecordManagerCall(op, pb, d, dl, k, kl, kn);
   });
   struct Case {
     const char* mode;
     int locked_calls;
+    Status refusal;
     Status status;
     int sleeps;
     size_t messages;
   } cases[] = {
-      {"A", 1, 0, 1, 0},  // free again before the first pause ends: no message
-      {"A", 4, 0, 4, 1},  // still locked: one message from the second attempt on
-      {"B", 1, kStatusRecordLocked, 0, 0},
-      {"D", 1, 0, 0, 0},
+      {"A", 1, kStatusRecordLocked, 0, 1, 0},  // free again before the first pause ends
+      {"A", 4, kStatusRecordLocked, 0, 4, 1},  // one message from the second attempt on
+      {"A", 3, kStatusFileLocked, 0, 3, 1},    // a locked file waits the same way
+      {"B", 1, kStatusRecordLocked, kStatusRecordLocked, 0, 0},
+      {"B", 1, kStatusFileLocked, kStatusFileLocked, 0, 0},
+      {"D", 1, kStatusRecordLocked, 0, 0, 0},
   };
   for (const Case& c : cases) {
     Status st = 0;
     RecordFileSetLockMode(501, c.mode, st);
     locked = c.locked_calls;
+    refusal = c.refusal;
     shown_.clear();
     removed_ = 0;
     const int sleeps_before = env_.sleep_calls();

@@ -72,43 +72,62 @@ void ClearScreen() {
                       console::ScreenRows());
 }
 
-// The progress line on the screen's last row.
-void ShowProgress(int index, int total) {
-  std::string text = ProgressText(index, total);
-  const int width = console::ScreenCols();
-  if (static_cast<int>(text.size()) > width) text.resize(static_cast<size_t>(width));
-  console::SetColour("+rh");
-  console::Locate(console::ScreenRows(), 1);
-  console::Print(text + std::string(static_cast<size_t>(width) - text.size(), ' '));
-  console::SetColour("-");
-  platform::CurrentConsole().Flush();
-}
+// The progress line on the screen's last row, a pop-up for the length of one
+// print run: the row is saved when the run starts and painted back when it
+// ends, so the form comes back on the screen it left.
+class ProgressRow {
+ public:
+  ProgressRow() {
+    console::WinPush(console::ScreenRows(), 1, console::ScreenRows(), console::ScreenCols());
+  }
+  ~ProgressRow() { console::WinPop(); }
+  ProgressRow(const ProgressRow&) = delete;
+  ProgressRow& operator=(const ProgressRow&) = delete;
+
+  void Show(int index, int total) {
+    std::string text = ProgressText(index, total);
+    const int width = console::ScreenCols();
+    if (static_cast<int>(text.size()) > width) text.resize(static_cast<size_t>(width));
+    console::SetColour("+rh");
+    // Inside the pushed row, positions count from its top-left cell.
+    const console::WindowRect row = console::CurrentWindow();
+    console::Locate(console::ScreenRows() - row.top, 1 - row.left);
+    console::Print(text + std::string(static_cast<size_t>(width) - text.size(), ' '));
+    console::SetColour("-");
+    platform::CurrentConsole().Flush();
+  }
+};
 
 }  // namespace
 
 int RunSettlementReport() {
+  // The screen is cleared once; after a print run the form is shown again on
+  // the screen as it was.
+  console::SetColour("n");
+  ClearScreen();
   for (;;) {
-    console::SetColour("n");
-    ClearScreen();
     // Nothing is read while the user fills in the form.
     recmgr::EndReadTransactions();
     int16_t key = RunParameterForm();
+    // Key 0: no form engine, or a form without editable fields, which comes
+    // back at once; printing again and again would leave the user no way out.
     if (key == kEscKey || key == 0) return 0;
-    // The run sees each data file as it was at one moment (see
-    // recmgr::HoldReadSnapshots), released before the form is shown again.
-    recmgr::HoldReadSnapshots();
-    const int total = CountCommunities(Parameters());
-    ReportProgress progress = [total](int index, const std::string&) {
-      ShowProgress(index, total);
-    };
     std::string message;
-    ConsoleHandOverEnv env(&platform::CurrentEnv());
     PrintRunResult r;
     {
+      // The run sees each data file as it was at one moment (see
+      // recmgr::HoldReadSnapshots), released before the form is shown again.
+      recmgr::HoldReadSnapshots();
+      const int total = CountCommunities(Parameters());
+      ProgressRow progress_row;
+      ReportProgress progress = [total, &progress_row](int index, const std::string&) {
+        progress_row.Show(index, total);
+      };
+      ConsoleHandOverEnv env(&platform::CurrentEnv());
       platform::ScopedEnvOverride use(&env);
       r = RunPrintRun(Parameters(), true, progress, &message);
+      recmgr::ReleaseReadSnapshots();
     }
-    recmgr::ReleaseReadSnapshots();
     if (r == PrintRunResult::kOk) continue;
     ShowMessageAndWait(message);
     // A print program that ran and failed has said why, and a data file that
@@ -116,6 +135,8 @@ int RunSettlementReport() {
     // try again. A print file or print program that cannot be used ends the
     // run.
     if (r != PrintRunResult::kPrintProgramFailed && r != PrintRunResult::kDataReadFailed) {
+      // Written on the terminal's own screen, where it stays after the end.
+      platform::CurrentConsole().Suspend();
       std::fprintf(stderr, "TELVORAN: %s\n", message.c_str());
       return 1;
     }

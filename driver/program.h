@@ -17,9 +17,10 @@ std::string SettingsFilePath();
 // cannot be opened ends the program inside.
 void StartUp();
 
-// The report loop: the parameter form, then one print run per accepted
-// form, until the form is left with Esc. Without a form engine installed
-// (see SetFormEngine) it returns at once. Returns 0, or 1 after a print file
+// The report loop: the screen cleared once in the normal colour, then the
+// parameter form and one print run per accepted form (the last row showing
+// its progress meanwhile), until the form is left with Esc. Without a form
+// engine installed (see SetFormEngine) it returns at once. Returns 0, or 1 after a print file
 // that could not be written or a print program that could not be started
 // (the message is on stderr; nothing was handed to the print program).
 int RunSettlementReport();

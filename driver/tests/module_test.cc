@@ -1,19 +1,28 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "config/settings.h"
 #include "console/form_set.h"
+#include "console/screen.h"
+#include "datafiles/record_file.h"
 #include "driver/form_file.h"
 #include "driver/module_hooks.h"
 #include "driver/module_state.h"
+#include "driver/program.h"
 #include "driver/records.h"
 #include "driver/report_files.h"
+#include "format/currency.h"
 #include "format/dates.h"
 #include "format/packed.h"
+#include "platform/console.h"
 #include "platform/fake_env.h"
+#include "recmgr/record_manager.h"
 
 namespace driver {
 namespace {
@@ -168,6 +177,182 @@ TEST_F(HooksTest, BrowseHooksUseTheRecordBuffers) {
   EXPECT_EQ(k1, k2);
   EXPECT_EQ(BrowseStartKey(1, &k1, &k2), 0);
   EXPECT_EQ(k1, "");
+}
+
+// The report loop on a memory console, with the demo installation's forms
+// and file definitions and a form engine that stands in for the user: the
+// data files are created empty at start-up and one community is added.
+class ReportLoopTest : public ::testing::Test {
+ protected:
+  // The print program's start, with the console's last row at that moment.
+  class PrintProgramEnv : public platform::FakeEnv {
+   public:
+    using platform::FakeEnv::FakeEnv;
+    int RunProgram(const std::string& program, const std::vector<std::string>& args) override {
+      last_row_at_run.push_back(console->RowText(console->Rows()));
+      return platform::FakeEnv::RunProgram(program, args);
+    }
+    platform::MemoryConsole* console = nullptr;
+    std::vector<std::string> last_row_at_run;
+  };
+
+  void SetUp() override {
+    std::string source = __FILE__;
+    source.resize(source.rfind("/driver/"));
+    char tmpl[] = "/tmp/telvoran-loop-XXXXXX";
+    root_ = ::mkdtemp(tmpl);
+    root_ += "/";
+    std::system(("cp -r '" + source + "/sample/.' '" + root_ + "'").c_str());
+    for (const char* d : {"tmp", "DADES", "bin"}) ::mkdir((root_ + d).c_str(), 0777);
+    std::ofstream(root_ + "tmp/NuvaTerm.ini", std::ios::binary)
+        << "[Sistema]\r\nData=20261208\r\nSortida=TXT:out.txt\r\nIdioma=CAT\r\n";
+    env_.SetVar("ZELROOT", root_);
+    env_.SetVar("ZELTMP", root_ + "tmp/");
+    env_.SetVar("ZELEXE", root_ + "bin/");
+    env_.console = &console_;
+    // The data files are named relative to the root, which start-up makes
+    // the current directory; the engine resolves them on the host.
+    char cwd[4096];
+    cwd_ = ::getcwd(cwd, sizeof cwd) ? cwd : "/";
+    EXPECT_EQ(::chdir(root_.c_str()), 0);
+    use_env_ = std::make_unique<platform::ScopedEnvOverride>(&env_);
+    use_console_ = std::make_unique<platform::ScopedConsoleOverride>(&console_);
+    console::ResetScreenState();
+  }
+
+  void Start() {
+    StartUp();
+    AddCommunity(1, "PL. DE LA VILA, 3");
+  }
+
+  void TearDown() override {
+    SetFormEngine({});
+    datafiles::SetRecordManager(nullptr);
+    datafiles::Status st = 0;
+    datafiles::RecordFilesReset(st);
+    format::SetCurrency("");
+    console::ResetScreenState();
+    use_console_.reset();
+    use_env_.reset();
+    EXPECT_EQ(::chdir(cwd_.c_str()), 0);
+    std::system(("rm -rf '" + root_ + "'").c_str());
+  }
+
+  void AddCommunity(int code, const std::string& name) {
+    std::string record(kCommunitySize, ' ');
+    record.replace(
+        0, 2, format::PackDigits(std::string(code < 10 ? "000" : "00") + std::to_string(code)));
+    record.replace(160, 4, format::PackDigits("20260630"));
+    SetFieldText(record, 6, 30, name);
+    uint8_t block[recmgr::kPositionBlockSize] = {};
+    std::string path = root_ + "DADES/FinquesH.dat";
+    std::string owner(5, '\0');
+    uint32_t length = 5;
+    ASSERT_EQ(recmgr::RecordManagerCall(recmgr::kOpOpen, block, owner.data(), &length, path.data(),
+                                        static_cast<uint8_t>(path.size()), 0),
+              0);
+    int64_t failed = -1;
+    EXPECT_EQ(recmgr::InsertAll(block, std::vector<std::string>{record}, &failed), 0);
+    uint32_t zero = 0;
+    recmgr::RecordManagerCall(recmgr::kOpClose, block, nullptr, &zero, nullptr, 0, 0);
+  }
+
+  // Stands in for the form engine: form 1 ends with each of keys in turn,
+  // going through the acceptance check as the engine does; form 2 is
+  // answered "S". before_form runs each time form 1 is shown.
+  void UseForms(std::vector<int16_t> keys, std::function<void(int)> before_form) {
+    SetFormEngine({[this, keys, before_form](int16_t form) -> int16_t {
+                     if (form == kConfirmForm) {
+                       console::Forms().SetValue(kConfirmForm, 1, "S");
+                       return 13;
+                     }
+                     const int shown = forms_shown_++;
+                     before_form(shown);
+                     int16_t key = keys.at(static_cast<size_t>(shown));
+                     EXPECT_EQ(AcceptParameterForm(form, key), 0);
+                     return key;
+                   },
+                   nullptr});
+  }
+
+  std::string root_;
+  std::string cwd_;
+  PrintProgramEnv env_;
+  platform::MemoryConsole console_;
+  std::unique_ptr<platform::ScopedEnvOverride> use_env_;
+  std::unique_ptr<platform::ScopedConsoleOverride> use_console_;
+  int forms_shown_ = 0;
+};
+
+TEST_F(ReportLoopTest, StartUpHidesTheCursorEntersTheRootAndOpensTheFilesInOrder) {
+  std::vector<std::string> opened;
+  datafiles::SetRecordManager([&](uint16_t op, uint8_t* block, void* data, uint32_t* length,
+                                  void* key, uint8_t key_length, int8_t key_number) {
+    if (op == recmgr::kOpOpen) {
+      opened.emplace_back(static_cast<const char*>(key), key_length);
+    }
+    return recmgr::RecordManagerCall(op, block, data, length, key, key_length, key_number);
+  });
+  console_.SetCursorShape(50);
+  StartUp();
+  EXPECT_EQ(console_.CursorShape(), 0);
+  EXPECT_EQ(env_.current_directory(), root_);
+  std::vector<std::string> in_order;
+  for (const std::string& name : opened) {
+    if (in_order.empty() || in_order.back() != name) in_order.push_back(name);
+  }
+  EXPECT_EQ(in_order, (std::vector<std::string>{"DADES\\TDespesa.dat", "DADES\\THRebut.dat",
+                                                "DADES\\FinquesH.dat", "DADES\\FinDespH.dat",
+                                                "DADES\\PropietH.dat", "DADES\\PagamH.dat",
+                                                "DADES\\CobramH.dat"}));
+  // The parameter form preset from the working date, the fee settings read.
+  EXPECT_EQ(console::Forms().Value(kParameterForm, kFieldReportDate), "081226    ");
+  EXPECT_EQ(console::Forms().Value(kParameterForm, kFieldToFlat), "999 ");
+  EXPECT_EQ(Fees().letterhead_switch, "S");
+  EXPECT_FLOAT_EQ(Fees().vat[1], 10);
+  EXPECT_FLOAT_EQ(Fees().withholding[0], 15);
+}
+
+TEST_F(ReportLoopTest, ClearsOnceAndShowsTheFormAgainOnTheScreenItLeft) {
+  Start();
+  const std::string blank_row(80, ' ');
+  console::Locate(3, 1);
+  console::Print("BEFORE THE LOOP");
+  UseForms({13, 13, kEscKey}, [&](int shown) {
+    if (shown == 0) {
+      // The screen is cleared before the form is first shown.
+      EXPECT_EQ(console_.RowText(3), blank_row);
+      console::Locate(1, 30);
+      console::Print("MENU TITLE");  // what the form leaves behind it
+      return;
+    }
+    // After each print run: nothing cleared, the progress row gone.
+    EXPECT_NE(console_.RowText(1).find("MENU TITLE"), std::string::npos) << shown;
+    EXPECT_EQ(console_.RowText(25), blank_row) << shown;
+    EXPECT_EQ(console::WindowDepth(), 0);
+  });
+  EXPECT_EQ(RunSettlementReport(), 0);
+  EXPECT_EQ(forms_shown_, 3);
+
+  // One print program run per accepted form, the progress row showing
+  // while it runs.
+  ASSERT_EQ(env_.runs().size(), 2u);
+  EXPECT_EQ(env_.runs()[0].program, config::ModuleSettings().program_dir + "ZIZAVEZU");
+  EXPECT_TRUE(env_.runs()[0].args.empty());
+  ASSERT_EQ(env_.last_row_at_run.size(), 2u);
+  EXPECT_EQ(env_.last_row_at_run[1].substr(0, 26), "IMPRIMINT COMUNITAT 1 DE 1");
+  EXPECT_FALSE(platform::CurrentEnv().FileExists(console::WindowStackPath()));
+}
+
+TEST_F(ReportLoopTest, EscOrAFormThatComesBackAtOnceEndsTheLoop) {
+  Start();
+  for (int16_t key : {kEscKey, int16_t{0}}) {
+    forms_shown_ = 0;
+    UseForms({key}, [](int) {});
+    EXPECT_EQ(RunSettlementReport(), 0) << key;
+    EXPECT_EQ(forms_shown_, 1) << key;
+  }
+  EXPECT_TRUE(env_.runs().empty());
 }
 
 }  // namespace

@@ -438,9 +438,15 @@ PrintRunResult RunPrintRun(const ReportParameters& p, bool run_print_program,
   if (!run_print_program) return PrintRunResult::kOk;
   const std::string program = settings.program_dir + "ZIZAVEZU";
   int code = platform::CurrentEnv().RunProgram(program, {});
+  // One that ran and was ended by a signal failed like one that reported an
+  // error: the user may try again. Only one that cannot be started ends the
+  // module.
+  if (code == platform::Env::kEndedBySignal) {
+    *message = "the print program " + platform::HostPath(program) + " was ended by a signal";
+    return PrintRunResult::kPrintProgramFailed;
+  }
   if (code < 0) {
-    *message = "the print program " + platform::HostPath(program) +
-               " could not be started or did not end normally";
+    *message = "the print program " + platform::HostPath(program) + " could not be started";
     return PrintRunResult::kPrintProgramMissing;
   }
   if (code != 0) {

@@ -254,14 +254,14 @@ class PosixEnv : public Env {
     argv.push_back(nullptr);
     pid_t pid = 0;
     if (::posix_spawnp(&pid, host.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-      return -1;
+      return kNotStarted;
     }
     int status = 0;
     for (;;) {
       if (::waitpid(pid, &status, 0) >= 0) break;
-      if (errno != EINTR) return -1;
+      if (errno != EINTR) return kNotStarted;
     }
-    if (!WIFEXITED(status)) return -1;
+    if (!WIFEXITED(status)) return kEndedBySignal;
     int code = WEXITSTATUS(status);
     // posix_spawnp reports an exec failure in the child as exit code 127.
     return code;

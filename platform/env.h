@@ -117,8 +117,11 @@ class Env {
   virtual double RandomFraction() = 0;
 
   // Starts the program with the arguments, each passed as it is (no shell in
-  // between), and waits for it to end. Returns its exit code, or -1 when it
-  // could not be started or did not end normally.
+  // between), and waits for it to end. Returns its exit code, kNotStarted
+  // when it could not be started, kEndedBySignal when it ran but was ended
+  // by a signal (a crash, a kill).
+  static constexpr int kNotStarted = -1;
+  static constexpr int kEndedBySignal = -2;
   virtual int RunProgram(const std::string& program, const std::vector<std::string>& args) = 0;
 
   // Reads a whole text file as lines (see SequentialFile). Returns false when

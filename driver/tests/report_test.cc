@@ -342,6 +342,39 @@ TEST_F(ReportTest, AReadFailureIsReportedAndNothingIsPrinted) {
   EXPECT_NE(out.find("RESUM DE DESPESES"), std::string::npos);
 }
 
+// How the print program's end reads: only one that cannot be started ends
+// the module; one that failed, or was ended by a signal, leaves the user on
+// the form to try again.
+TEST_F(ReportTest, ThePrintProgramsEndDecidesTheResult) {
+  data_.communities.push_back(demodata::Community(Community(8, "GRAN")));
+  AddOwner(8, 1, "A*B", "1r");
+  std::string error;
+  ASSERT_TRUE(demodata::WriteDataset(root_, root_ + "ddf/", data_, &error)) << error;
+  const struct {
+    int code;
+    PrintRunResult result;
+    const char* text;
+  } cases[] = {
+      {0, PrintRunResult::kOk, ""},
+      {3, PrintRunResult::kPrintProgramFailed, "ended with status 3"},
+      {platform::Env::kEndedBySignal, PrintRunResult::kPrintProgramFailed, "ended by a signal"},
+      {platform::Env::kNotStarted, PrintRunResult::kPrintProgramMissing, "could not be started"},
+  };
+  for (const auto& c : cases) {
+    platform::ScopedEnvOverride use(&env_);
+    StartUp();
+    env_.SetRunResult(c.code);
+    ReportParameters p;
+    ASSERT_TRUE(ConvertParameters("30/11/2026", "1", "0", "999", "999", "1", &p));
+    std::string message;
+    EXPECT_EQ(RunPrintRun(p, true, nullptr, &message), c.result) << c.code;
+    EXPECT_NE(message.find(c.text), std::string::npos) << message;
+    datafiles::Status st = 0;
+    datafiles::RecordFilesReset(st);
+  }
+  env_.SetRunResult(0);
+}
+
 // The carried balance counts only the owner amounts of receipt types whose
 // settlement flag is 1; a receipt type with no record never counts.
 TEST_F(ReportTest, CarriedBalanceFromSettlingReceiptTypes) {

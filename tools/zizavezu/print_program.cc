@@ -104,7 +104,9 @@ PrintRunResult RenderPrintRun(platform::Env& env, const std::string& temp_dir, s
         result.device.queue.empty() ? "the default printer" : "printer " + result.device.queue;
     if (code != 0) {
       err << kPrefix
-          << (code < 0 ? "lp could not be started" : "lp ended with code " + std::to_string(code))
+          << (code == platform::Env::kEndedBySignal ? "lp was ended by a signal"
+              : code < 0                            ? "lp could not be started"
+                                                    : "lp ended with code " + std::to_string(code))
           << "; " << PageCount(result.pages) << " not sent to " << queue << " (the PDF is " << shown
           << ")\n";
       result.exit_code = kExitPrinterFailed;

@@ -144,6 +144,11 @@ TEST(PrintProgramTest, PrinterGetsThePdfThroughLp) {
        {"-d", "oficina", "@"},
        kExitPrinterFailed,
        "ZIZAVEZU: lp could not be started; 2 pages not sent to printer oficina (the PDF is @)\n"},
+      {"LP:oficina",
+       platform::Env::kEndedBySignal,
+       {"-d", "oficina", "@"},
+       kExitPrinterFailed,
+       "ZIZAVEZU: lp was ended by a signal; 2 pages not sent to printer oficina (the PDF is @)\n"},
   };
   for (const Case& c : cases) {
     std::string dir = MakeTempDir();

@@ -257,6 +257,24 @@ TEST_F(BrowseListTest, EnterRereadsTheChosenRecordByItsPosition) {
   EXPECT_EQ(std::string(record_ + 4, 6), "LINE 3");
 }
 
+TEST_F(BrowseListTest, EnterOnARecordGoneMeanwhileReturnsTheDataLayerStatus) {
+  MakeNumbered(5);
+  DefineList(1, kFile, 5);
+  Key(0x50);
+  Then([&] {
+    // Another program of the suite deletes record 2 while the list shows it.
+    recmgr::testing::EngineFile other;
+    ASSERT_EQ(other.Open(root_ + "DADES/Owners.dat", datafiles::RecordFileOwnerName()), 0);
+    ASSERT_EQ(other.Get(recmgr::kOpGetEqual, 0, std::string("\x00\x01\x00\x02", 4)), 0);
+    ASSERT_EQ(other.Delete(), 0);
+  });
+  Char(13);
+  const int16_t result = Run();
+  EXPECT_NE(result, kBrowseResultChosen);
+  EXPECT_NE(result, kBrowseResultLeft);
+  EXPECT_FALSE(CacheExists());
+}
+
 TEST_F(BrowseListTest, ScrollsDownAndUpByOneLineAtThePageEdges) {
   MakeNumbered(25);
   DefineList(1, kFile, 10);
@@ -497,6 +515,22 @@ TEST_F(BrowseListTest, WithoutADataFileShowsTheCachedLines) {
   EXPECT_EQ(rows, (std::vector<std::string>{"alpha", "beta", "gamma", ""}));
   EXPECT_EQ(lines_built_, 0);
   EXPECT_FALSE(CacheExists());
+}
+
+TEST_F(BrowseListTest, WithoutADataFileAnEmptyCacheChoosesNothing) {
+  // Enter on a list without a data file chooses its line; with no line at
+  // all there is nothing to choose, whether the cache is empty or missing.
+  for (bool make_file : {true, false}) {
+    SCOPED_TRACE(make_file ? "empty cache" : "no cache");
+    if (make_file) std::ofstream(root_ + "tmp/Browse.tmp", std::ios::binary);
+    DefineList(1, 0, 5);
+    std::vector<std::string> rows;
+    Then([&] { rows = Rows(5); });
+    Char(13);
+    EXPECT_EQ(Run(), kBrowseResultLeft);
+    EXPECT_EQ(rows, std::vector<std::string>(5));
+    EXPECT_FALSE(CacheExists());
+  }
 }
 
 TEST_F(BrowseListTest, DamagedCacheShowsOnlyItsIntactEntries) {

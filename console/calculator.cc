@@ -117,6 +117,21 @@ void ShowComputed(CalculatorState& s, double value) {
   }
 }
 
+// The value cut (toward zero) to the given number of decimals, judged on
+// its shortest decimal text: a typed entry loses exactly its last typed
+// digit, a computed one the digits beyond (0.0996 cut to 1 gives 0.0).
+double TruncateDecimals(double value, int decimals) {
+  char buffer[400];
+  std::to_chars_result r =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  if (r.ec != std::errc()) return value;
+  std::string text(buffer, r.ptr);
+  const size_t point = text.find('.');
+  if (point == std::string::npos) return value;
+  text.resize(std::min(text.size(), point + 1 + static_cast<size_t>(std::max(0, decimals))));
+  return std::copysign(std::strtod(text.c_str(), nullptr), value);
+}
+
 CalculatorOutcome TypeDigit(CalculatorState& s, int digit) {
   if (!s.typing) {
     s.entry = 0;
@@ -157,14 +172,8 @@ CalculatorOutcome Backspace(CalculatorState& s) {
   } else if (s.decimals == 0) {
     s.point = false;
   } else {
-    const double scale = Pow10(s.decimals - 1);
-    double kept = std::fabs(s.entry) * Pow10(s.decimals);
-    // A typed entry is a whole number of its last decimal: drop that digit
-    // from the whole number rather than from the binary fraction.
-    kept = kept < Pow10(kMaxEntryDigits) ? std::floor(std::nearbyint(kept) / 10)
-                                         : std::trunc(std::fabs(s.entry) * scale);
     --s.decimals;
-    s.entry = std::copysign(kept / scale, s.entry);
+    s.entry = TruncateDecimals(s.entry, s.decimals);
   }
   s.typing = s.entry != 0;
   return CalculatorOutcome::kUpdate;
@@ -410,10 +419,11 @@ std::string CalculatorAmountText(const CalculatorState& s) {
   const int d = std::max<int>(s.decimals, 2);
   std::string digits;
   if (!format::ScaledDigits(value, d, &digits)) digits.clear();
-  if (static_cast<int>(digits.size()) < d - 1) {
-    digits.insert(0, static_cast<size_t>(d - 1) - digits.size(), '0');
-  }
-  if (d > 2) digits.insert(digits.size() - (d - 2), ".");
+  // 0 is written "0"; below one hundredth the text starts at the point
+  // (".1" for 0.001), zeros filling the places after it.
+  const size_t least = static_cast<size_t>(std::max(1, d - 2));
+  if (digits.size() < least) digits.insert(0, least - digits.size(), '0');
+  if (d > 2) digits.insert(digits.size() - static_cast<size_t>(d - 2), ".");
   return digits;
 }
 

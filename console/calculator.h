@@ -84,7 +84,8 @@ enum class CalculatorOutcome {
 CalculatorOutcome PressCalculatorKey(CalculatorState& state, int16_t key);
 
 // The amount the calculator hands back: the entry while typing, else the
-// total, in hundredths, digits only ("1250" for 12.5, "123.4" for 1.234).
+// total, in hundredths, digits only ("1250" for 12.5, "123.4" for 1.234,
+// ".1" for 0.001).
 std::string CalculatorAmountText(const CalculatorState& state);
 
 // The value as the tape and the entry line show it: 22 characters.

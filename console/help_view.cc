@@ -68,8 +68,10 @@ class HelpViewer {
         break;
       case kKeyPgUp:
         if (more_above) {
+          // The page that ends with the line now on the first row, so that
+          // line stays in sight (from line 1 when that page starts before).
           Scroll(-page_);
-          ShowPage(std::max<int64_t>(1, next_ - 2 * page_));
+          ShowPage(std::max<int64_t>(1, next_ - 2 * page_ + 1));
         }
         break;
       case kKeyHome:

@@ -114,19 +114,23 @@ TEST_F(HelpViewTest, ShowsTheFirstPageInADoubleFrame) {
 TEST_F(HelpViewTest, ScrollingKeys) {
   WriteFile("AJUDA/TOPIC.HLP", NumberedLines(40));
   const std::vector<std::string> ranges = Browse({
-      {kScanUp, kScanPgUp, kScanHome},   // nothing above line 1
-      {kScanDown},                       // one line on
-      {kScanUp},                         // and back
-      {kScanPgDn},                       // a whole page
+      {kScanUp, kScanPgUp, kScanHome},  // nothing above line 1
+      {kScanDown},                      // one line on
+      {kScanUp},                        // and back
+      {kScanPgDn},                      // a whole page
+      {kScanPgUp},                      // back, ending with line 18
+      {kScanHome},
+      {kScanPgDn},
       {kScanPgDn},                       // fewer left: the last page
       {kScanDown, kScanPgDn, kScanEnd},  // nothing below the last line
-      {kScanPgUp},                       // the page ending above the first row
+      {kScanPgUp},                       // the page ending with the first row's line
       {kScanPgUp},                       // cut at line 1
       {kScanEnd},
       {kScanHome},
   });
-  const std::vector<std::string> want = {"01-17", "01-17", "02-18", "01-17", "18-34", "24-40",
-                                         "24-40", "07-23", "01-17", "24-40", "01-17"};
+  const std::vector<std::string> want = {"01-17", "01-17", "02-18", "01-17", "18-34",
+                                         "02-18", "01-17", "18-34", "24-40", "24-40",
+                                         "08-24", "01-17", "24-40", "01-17"};
   EXPECT_EQ(ranges, want);
 }
 

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +39,30 @@ void AddSignalCleanup(void (*cleanup)()) {
 void RunSignalCleanups() {
   for (int i = g_cleanup_count.load() - 1; i >= 0; --i) {
     if (void (*cleanup)() = g_cleanups[i].load()) cleanup();
+  }
+}
+
+namespace {
+
+void OnCleanupSignal(int sig) {
+  const int saved_errno = errno;
+  RunSignalCleanups();
+  std::signal(sig, SIG_DFL);
+  errno = saved_errno;
+  std::raise(sig);
+}
+
+}  // namespace
+
+void InstallSignalCleanupHandlers() {
+  for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
+    struct sigaction previous;
+    if (::sigaction(sig, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = OnCleanupSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(sig, &action, nullptr);
   }
 }
 

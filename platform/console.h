@@ -174,6 +174,10 @@ void SetClipboardText(const std::string& cp850);
 void AddSignalCleanup(void (*cleanup)());
 // Runs them, newest first. Async-signal-safe.
 void RunSignalCleanups();
+// For a program without the terminal back end (which has handlers of its
+// own): SIGTERM, SIGHUP, SIGINT and SIGQUIT run the cleanups and then take
+// their course. A signal the process ignores stays ignored.
+void InstallSignalCleanupHandlers();
 // The absolute host path of a system path, through the current Env, copied
 // into out for use inside a signal handler. False (out empty) when it does
 // not fit.

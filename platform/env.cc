@@ -9,12 +9,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <random>
 #include <thread>
+
+#include "platform/console.h"
 
 extern char** environ;
 
@@ -89,10 +93,67 @@ class PosixSequentialFile : public SequentialFile {
   bool eof_ = false;
 };
 
+// --- New files in progress -------------------------------------------------
+//
+// The host paths of the new files being written (see OpenWritable), so that
+// a termination signal removes them instead of leaving them behind. Plain
+// data: a signal handler reads it.
+
+constexpr int kMaxPendingFiles = 8;
+constexpr size_t kPendingPathSize = 4096;
+char g_pending_paths[kMaxPendingFiles][kPendingPathSize];
+volatile sig_atomic_t g_pending_armed[kMaxPendingFiles];
+
+void RemovePendingFromSignal() {
+  for (int i = 0; i < kMaxPendingFiles; ++i) {
+    if (g_pending_armed[i]) {
+      g_pending_armed[i] = 0;
+      ::unlink(g_pending_paths[i]);
+    }
+  }
+}
+
+// The slot now holding host (absolute), or -1 when none is free or the path
+// does not fit; the file is then simply not removed by a signal.
+int ArmPending(const std::string& host) {
+  std::string absolute = host;
+  if (absolute.empty() || absolute[0] != '/') {
+    char cwd[kPendingPathSize];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) return -1;
+    absolute = std::string(cwd) + "/" + host;
+  }
+  if (absolute.size() >= kPendingPathSize) return -1;
+  AddSignalCleanup(&RemovePendingFromSignal);
+  for (int i = 0; i < kMaxPendingFiles; ++i) {
+    if (!g_pending_armed[i]) {
+      std::memcpy(g_pending_paths[i], absolute.c_str(), absolute.size() + 1);
+      g_pending_armed[i] = 1;
+      return i;
+    }
+  }
+  return -1;
+}
+
+void DisarmPending(int slot) {
+  if (slot >= 0) g_pending_armed[slot] = 0;
+}
+
+// Written to a new file beside the destination and renamed over it by a
+// successful Close; removed otherwise.
 class PosixWritableFile : public WritableFile {
  public:
-  explicit PosixWritableFile(FILE* f) : f_(f) {}
-  ~PosixWritableFile() override { Close(); }
+  PosixWritableFile(FILE* f, std::string temp, std::string destination)
+      : f_(f),
+        temp_(std::move(temp)),
+        destination_(std::move(destination)),
+        pending_slot_(ArmPending(temp_)) {}
+  ~PosixWritableFile() override {
+    if (f_ != nullptr) {
+      std::fclose(f_);
+      f_ = nullptr;
+      Discard();
+    }
+  }
 
   bool Append(const std::string& bytes) override {
     if (f_ == nullptr) return false;
@@ -107,18 +168,32 @@ class PosixWritableFile : public WritableFile {
       if (std::fflush(f_) != 0) ok_ = false;
       if (std::fclose(f_) != 0) ok_ = false;
       f_ = nullptr;
+      if (ok_ && ::rename(temp_.c_str(), destination_.c_str()) != 0) ok_ = false;
+      if (ok_) {
+        DisarmPending(pending_slot_);
+      } else {
+        Discard();
+      }
     }
     return ok_;
   }
 
  private:
+  void Discard() {
+    DisarmPending(pending_slot_);
+    ::unlink(temp_.c_str());
+  }
+
   FILE* f_;
+  std::string temp_;
+  std::string destination_;
+  int pending_slot_;
   bool ok_ = true;
 };
 
 class PosixRandomAccessFile : public RandomAccessFile {
  public:
-  explicit PosixRandomAccessFile(int fd) : fd_(fd) {}
+  PosixRandomAccessFile(int fd, bool writable) : fd_(fd), writable_(writable) {}
   ~PosixRandomAccessFile() override { ::close(fd_); }
 
   bool Read(uint64_t offset, size_t n, std::string* out) override {
@@ -139,6 +214,7 @@ class PosixRandomAccessFile : public RandomAccessFile {
   }
 
   bool Write(uint64_t offset, const std::string& bytes) override {
+    if (!writable_) return false;
     size_t done = 0;
     while (done < bytes.size()) {
       ssize_t w = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
@@ -158,11 +234,29 @@ class PosixRandomAccessFile : public RandomAccessFile {
     return static_cast<int64_t>(st.st_size);
   }
 
-  bool Truncate(uint64_t size) override { return ::ftruncate(fd_, static_cast<off_t>(size)) == 0; }
+  bool Truncate(uint64_t size) override {
+    return writable_ && ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
+  }
 
  private:
   int fd_;
+  bool writable_;
 };
+
+// Opens a regular file for reading only; nullptr for anything else (a
+// folder, a FIFO that would block, a device).
+int OpenRegularForReading(const std::string& host) {
+  int fd = ::open(host.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
 
 class PosixEnv : public Env {
  public:
@@ -186,25 +280,66 @@ class PosixEnv : public Env {
     return std::make_unique<PosixSequentialFile>(f);
   }
 
+  void SetVar(const std::string& name, const std::string& value) override {
+    ::setenv(name.c_str(), value.c_str(), 1);
+  }
+
   std::unique_ptr<WritableFile> OpenWritable(const std::string& path) override {
     std::string host = HostPath(path);
-    if (host.empty()) return nullptr;
-    FILE* f = std::fopen(host.c_str(), "wb");
-    if (f == nullptr) return nullptr;
-    return std::make_unique<PosixWritableFile>(f);
+    if (host.empty() || host.back() == '/' || IsDirectoryHost(host)) return nullptr;
+    // The new file's name: the destination's with a suffix nobody else
+    // uses; O_EXCL never opens what is there already, a link included.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      char suffix[32];
+      std::snprintf(suffix, sizeof suffix, ".new-%ld-%06llx", static_cast<long>(::getpid()),
+                    static_cast<unsigned long long>(rng_() & 0xFFFFFF));
+      const std::string temp = host + suffix;
+      int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd < 0) {
+        if (errno == EEXIST) continue;
+        return nullptr;
+      }
+      FILE* f = ::fdopen(fd, "wb");
+      if (f == nullptr) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return nullptr;
+      }
+      return std::make_unique<PosixWritableFile>(f, temp, host);
+    }
+    return nullptr;
   }
 
   std::unique_ptr<RandomAccessFile> OpenRandomAccess(const std::string& path,
                                                      bool create) override {
     std::string host = HostPath(path);
     if (host.empty() || IsDirectoryHost(host)) return nullptr;
-    int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0);
+    int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (create ? O_CREAT : 0);
     int fd = ::open(host.c_str(), flags, 0666);
-    if (fd < 0 && !create && (errno == EACCES || errno == EROFS)) {
-      fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      // Writes go only to a regular file of one name: never into whatever
+      // a second name (a hard link somebody planted) stands for.
+      struct stat st;
+      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        ::close(fd);
+        fd = -1;
+      } else {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        return std::make_unique<PosixRandomAccessFile>(fd, true);
+      }
     }
+    // What may not be written so may still be read.
+    fd = OpenRegularForReading(host);
     if (fd < 0) return nullptr;
-    return std::make_unique<PosixRandomAccessFile>(fd);
+    return std::make_unique<PosixRandomAccessFile>(fd, false);
+  }
+
+  std::unique_ptr<RandomAccessFile> OpenForReading(const std::string& path) override {
+    std::string host = HostPath(path);
+    if (host.empty()) return nullptr;
+    int fd = OpenRegularForReading(host);
+    if (fd < 0) return nullptr;
+    return std::make_unique<PosixRandomAccessFile>(fd, false);
   }
 
   bool FileExists(const std::string& path) override {

@@ -40,7 +40,8 @@ class SequentialFile {
 };
 
 // A file written from its start, closed explicitly so that a failed write or
-// a full disk is reported.
+// a full disk is reported. The host's files are written beside their place
+// and put there by Close (see Env::OpenWritable).
 class WritableFile {
  public:
   WritableFile() = default;
@@ -53,7 +54,8 @@ class WritableFile {
   // Appends the line followed by CR LF.
   bool AppendLine(const std::string& line) { return Append(line + "\r\n"); }
   // Flushes and closes. Returns false when any earlier write or the close
-  // itself failed. Further calls do nothing and return the same answer.
+  // itself failed (the destination is then left as it was). Further calls do
+  // nothing and return the same answer.
   virtual bool Close() = 0;
 };
 
@@ -86,8 +88,10 @@ class Env {
   Env& operator=(const Env&) = delete;
   virtual ~Env() = default;
 
-  // Environment variables; an unset variable reads as empty.
+  // Environment variables; an unset variable reads as empty. SetVar changes
+  // the process's own (and so what the programs it starts see).
   virtual std::string GetVar(const std::string& name) = 0;
+  virtual void SetVar(const std::string& name, const std::string& value) = 0;
 
   // The local date.
   virtual CivilDate Today() = 0;
@@ -96,12 +100,27 @@ class Env {
   // implementation maps them with HostPath before calling the host.
   // Returns nullptr when the file cannot be opened for reading.
   virtual std::unique_ptr<SequentialFile> OpenSequential(const std::string& path) = 0;
-  // Creates or truncates the file. Returns nullptr when it cannot.
+  // A new file for the path. The bytes go to a new file beside it, created
+  // exclusively (never through a link somebody planted; mode from the
+  // umask), which Close renames over the path once everything was written:
+  // the path holds the old file or the whole new one, never half of one, and
+  // a link at the path is replaced, never written through. A file dropped
+  // without a successful Close (an error, an abandoned run) is removed, and
+  // so is one still being written when a termination signal ends the
+  // process (see InstallSignalCleanupHandlers). Returns nullptr when the new
+  // file cannot be created.
   virtual std::unique_ptr<WritableFile> OpenWritable(const std::string& path) = 0;
-  // Opens for reading and writing; with create, a missing file is created
-  // empty. Returns nullptr on failure.
+  // Opens for reading and writing a regular file with one name, never
+  // through a symbolic link; with create, a missing file is created empty
+  // (mode from the umask). A file that may not be written so (a link, a
+  // file with a second name, no write permission, a read-only file system)
+  // is opened for reading only and every write to it fails. Returns nullptr
+  // when the file cannot be opened at all.
   virtual std::unique_ptr<RandomAccessFile> OpenRandomAccess(const std::string& path,
                                                              bool create) = 0;
+  // Opens for reading only (through links, like any reader). Writes fail.
+  // Returns nullptr when the file cannot be opened.
+  virtual std::unique_ptr<RandomAccessFile> OpenForReading(const std::string& path) = 0;
   virtual bool FileExists(const std::string& path) = 0;
   // The path as this Env hands it to the host.
   virtual std::string HostPathOf(const std::string& path) { return HostPath(path); }
@@ -157,6 +176,9 @@ class EnvWrapper : public Env {
   explicit EnvWrapper(Env* target) : target_(target) {}
 
   std::string GetVar(const std::string& name) override { return target_->GetVar(name); }
+  void SetVar(const std::string& name, const std::string& value) override {
+    target_->SetVar(name, value);
+  }
   CivilDate Today() override { return target_->Today(); }
   std::unique_ptr<SequentialFile> OpenSequential(const std::string& path) override {
     return target_->OpenSequential(path);
@@ -167,6 +189,9 @@ class EnvWrapper : public Env {
   std::unique_ptr<RandomAccessFile> OpenRandomAccess(const std::string& path,
                                                      bool create) override {
     return target_->OpenRandomAccess(path, create);
+  }
+  std::unique_ptr<RandomAccessFile> OpenForReading(const std::string& path) override {
+    return target_->OpenForReading(path);
   }
   bool FileExists(const std::string& path) override { return target_->FileExists(path); }
   std::string HostPathOf(const std::string& path) override { return target_->HostPathOf(path); }

@@ -27,6 +27,10 @@ std::unique_ptr<RandomAccessFile> FakeEnv::OpenRandomAccess(const std::string& p
   return target()->OpenRandomAccess(Resolve(path), create);
 }
 
+std::unique_ptr<RandomAccessFile> FakeEnv::OpenForReading(const std::string& path) {
+  return target()->OpenForReading(Resolve(path));
+}
+
 bool FakeEnv::FileExists(const std::string& path) {
   return target()->FileExists(Resolve(path));
 }

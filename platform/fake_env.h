@@ -19,7 +19,7 @@ class FakeEnv : public EnvWrapper {
   // in front of every relative path (it should end with "/").
   explicit FakeEnv(std::string root = "");
 
-  void SetVar(const std::string& name, const std::string& value) { vars_[name] = value; }
+  void SetVar(const std::string& name, const std::string& value) override { vars_[name] = value; }
   void UnsetVar(const std::string& name) { vars_.erase(name); }
   void SetToday(CivilDate date) { today_ = date; }
   void SetRunResult(int code) { run_result_ = code; }
@@ -38,6 +38,7 @@ class FakeEnv : public EnvWrapper {
   std::unique_ptr<SequentialFile> OpenSequential(const std::string& path) override;
   std::unique_ptr<WritableFile> OpenWritable(const std::string& path) override;
   std::unique_ptr<RandomAccessFile> OpenRandomAccess(const std::string& path, bool create) override;
+  std::unique_ptr<RandomAccessFile> OpenForReading(const std::string& path) override;
   bool FileExists(const std::string& path) override;
   std::string HostPathOf(const std::string& path) override {
     return target()->HostPathOf(Resolve(path));

@@ -146,7 +146,7 @@ class PosixWritableFile : public WritableFile {
       : f_(f),
         temp_(std::move(temp)),
         destination_(std::move(destination)),
-        pending_slot_(ArmPending(temp_)) {}
+        pending_slot_(temp_.empty() ? -1 : ArmPending(temp_)) {}
   ~PosixWritableFile() override {
     if (f_ != nullptr) {
       std::fclose(f_);
@@ -168,7 +168,9 @@ class PosixWritableFile : public WritableFile {
       if (std::fflush(f_) != 0) ok_ = false;
       if (std::fclose(f_) != 0) ok_ = false;
       f_ = nullptr;
-      if (ok_ && ::rename(temp_.c_str(), destination_.c_str()) != 0) ok_ = false;
+      if (ok_ && !temp_.empty() && ::rename(temp_.c_str(), destination_.c_str()) != 0) {
+        ok_ = false;
+      }
       if (ok_) {
         DisarmPending(pending_slot_);
       } else {
@@ -181,7 +183,7 @@ class PosixWritableFile : public WritableFile {
  private:
   void Discard() {
     DisarmPending(pending_slot_);
-    ::unlink(temp_.c_str());
+    if (!temp_.empty()) ::unlink(temp_.c_str());
   }
 
   FILE* f_;
@@ -286,7 +288,23 @@ class PosixEnv : public Env {
 
   std::unique_ptr<WritableFile> OpenWritable(const std::string& path) override {
     std::string host = HostPath(path);
-    if (host.empty() || host.back() == '/' || IsDirectoryHost(host)) return nullptr;
+    if (host.empty() || host.back() == '/') return nullptr;
+    struct stat st;
+    if (::lstat(host.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) return nullptr;
+      // A device or a pipe (/dev/null, a FIFO a printer spooler reads) is
+      // written as it is: there is no file to replace.
+      if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) {
+        int fd = ::open(host.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+        if (f == nullptr) {
+          if (fd >= 0) ::close(fd);
+          return nullptr;
+        }
+        return std::make_unique<PosixWritableFile>(f, std::string(), host);
+      }
+      if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return nullptr;
+    }
     // The new file's name: the destination's with a suffix nobody else
     // uses; O_EXCL never opens what is there already, a link included.
     for (int attempt = 0; attempt < 100; ++attempt) {

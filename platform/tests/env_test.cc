@@ -101,6 +101,50 @@ TEST(WritableFileTest, WritesCrLfLinesAndReportsFailure) {
   }
 }
 
+std::string ReadRaw(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A planted link at a written file is replaced or refused, never written
+// through; a file dropped before its close leaves the old one.
+TEST(WritableFileTest, NeverWritesThroughALinkNorLeavesHalfAFile) {
+  TempDir dir;
+  const std::string target = dir.path() + "data.dat";
+  const std::string out = dir.path() + "out";
+  WriteRaw(target, "precious");
+  ASSERT_EQ(::symlink(target.c_str(), out.c_str()), 0);
+  ASSERT_TRUE(DefaultEnv()->WriteLines(out, {"new"}));
+  EXPECT_EQ(ReadRaw(target), "precious");
+  EXPECT_EQ(ReadRaw(out), "new\r\n");
+  ::unlink(out.c_str());
+  ASSERT_EQ(::link(target.c_str(), out.c_str()), 0);
+  ASSERT_TRUE(DefaultEnv()->WriteLines(out, {"new"}));
+  EXPECT_EQ(ReadRaw(target), "precious");
+  {
+    auto f = DefaultEnv()->OpenWritable(out);
+    ASSERT_NE(f, nullptr);
+    f->Append("half");
+  }
+  EXPECT_EQ(ReadRaw(out), "new\r\n");
+  EXPECT_EQ(std::system(("test $(ls '" + dir.path() + "' | wc -l) -eq 2").c_str()), 0);
+
+  // Random access: a link or a second name is opened for reading only.
+  for (bool hard : {false, true}) {
+    const std::string work = dir.path() + (hard ? "hard.tmp" : "soft.tmp");
+    ASSERT_EQ(hard ? ::link(target.c_str(), work.c_str()) : ::symlink(target.c_str(), work.c_str()),
+              0);
+    auto f = DefaultEnv()->OpenRandomAccess(work, true);
+    ASSERT_NE(f, nullptr);
+    EXPECT_FALSE(f->Write(0, "XX"));
+    EXPECT_FALSE(f->Truncate(0));
+    EXPECT_EQ(ReadRaw(target), "precious");
+  }
+  ASSERT_EQ(::symlink((dir.path() + "missing").c_str(), (dir.path() + "dangling").c_str()), 0);
+  EXPECT_EQ(DefaultEnv()->OpenRandomAccess(dir.path() + "dangling", true), nullptr);
+  EXPECT_FALSE(DefaultEnv()->FileExists(dir.path() + "missing"));
+}
+
 TEST(RandomAccessFileTest, PositionedReadsAndWrites) {
   TempDir dir;
   std::string path = dir.path() + "bin";

@@ -32,6 +32,19 @@ int NumberValue(const std::string& text) {
   return static_cast<int>(negative ? -v : v);
 }
 
+// A directory variable as a prefix that stays right after the module has
+// made the root its current directory: completed with a separator and, when
+// relative, put behind the current directory. An empty one stays empty.
+std::string AbsoluteDirectory(platform::Env& env, const std::string& value) {
+  std::string dir = CompleteDirectory(value);
+  if (dir.empty() || dir[0] == '\\' || dir[0] == '/' || (dir.size() >= 2 && dir[1] == ':')) {
+    return dir;
+  }
+  const std::string cwd = env.GetCurrentDirectory();
+  if (cwd.empty()) return dir;
+  return CompleteDirectory(cwd) + dir;
+}
+
 }  // namespace
 
 Settings ReadConfiguration(platform::Env& env) {
@@ -39,9 +52,12 @@ Settings ReadConfiguration(platform::Env& env) {
   Settings s;
   // 1. The colour table starts as five zero pairs (value-initialised above).
   // 2. Directories from the environment.
-  s.root_dir = env.GetVar("ZELROOT");
-  s.program_dir = env.GetVar("ZELEXE");
-  s.temp_dir = CompleteDirectory(env.GetVar("ZELTMP"));
+  s.root_dir = AbsoluteDirectory(env, env.GetVar("ZELROOT"));
+  // The print program is looked for in the program folder only: an empty
+  // one is the current folder, never a search along PATH.
+  s.program_dir = AbsoluteDirectory(env, env.GetVar("ZELEXE"));
+  if (s.program_dir.empty()) s.program_dir = CompleteDirectory(env.GetCurrentDirectory());
+  s.temp_dir = AbsoluteDirectory(env, env.GetVar("ZELTMP"));
   // 3. The session file, from the temporary directory as it stands now.
   const std::string session = s.temp_dir + "Sessio.ini";
   s.screen_title = " " + IniRead(session, "Menu", "Titol") + " ";
@@ -64,7 +80,7 @@ Settings ReadConfiguration(platform::Env& env) {
   std::string language = IniRead(terminal, "Sistema", "Idioma");
   // 8. The user file decides when the terminal names no language.
   if (platform::IsBlank(language)) {
-    language = IniRead(env.GetVar("ZELROOT") + "Nuva.ini", "Usuari", "Idioma");
+    language = IniRead(s.root_dir + "Nuva.ini", "Usuari", "Idioma");
   }
   s.language = FitTo(language, 3);
   // 9. Environment kind.
@@ -82,6 +98,16 @@ void LoadConfiguration() {
   platform::Env& env = platform::CurrentEnv();
   ModuleSettings() = ReadConfiguration(env);
   format::SetCurrency("a,E");
+  // The programs the module starts (the print program) find the same
+  // folders whatever the current directory.
+  const Settings& s = ModuleSettings();
+  for (const auto& [name, dir] : {std::pair<const char*, const std::string&>{"ZELROOT", s.root_dir},
+                                  {"ZELEXE", s.program_dir}}) {
+    if (!dir.empty() && env.GetVar(name) != dir) env.SetVar(name, dir);
+  }
+  if (!env.GetVar("ZELTMP").empty() && env.GetVar("ZELTMP") != s.temp_dir) {
+    env.SetVar("ZELTMP", s.temp_dir);
+  }
 }
 
 }  // namespace config

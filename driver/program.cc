@@ -34,10 +34,12 @@ void StartUp() {
   platform::Env& env = platform::CurrentEnv();
   // 1. The cursor stays hidden except while a field is edited.
   platform::CurrentConsole().SetCursorShape(0);
-  // 2. The administrator identity, then the settings.
-  Administrator() = ReadAdministratorIdentity(env.GetVar("ZELROOT") + "Nuva.ini");
+  // 2. The settings, then the administrator identity from the root they
+  // name (completed, so a ZELROOT without its final separator still finds
+  // Nuva.ini).
   config::LoadConfiguration();
   const config::Settings& settings = config::ModuleSettings();
+  Administrator() = ReadAdministratorIdentity(SettingsFilePath());
   // 3. The root becomes the current directory.
   if (!settings.root_dir.empty()) env.SetCurrentDirectory(settings.root_dir);
   // 4-6. The module's forms, every label through the locale.

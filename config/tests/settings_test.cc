@@ -111,6 +111,20 @@ TEST_F(SettingsTest, FullConfiguration) {
   EXPECT_EQ(s.language, "SPA");  // the terminal wins over the user file
 }
 
+// Relative folders are taken from where the program starts, before the
+// root becomes the current directory; each gets its final separator.
+TEST_F(SettingsTest, FoldersAreMadeAbsoluteAndComplete) {
+  env_->SetCurrentDirectory("/home/admin");
+  env_->SetVar("ZELROOT", "root");
+  env_->SetVar("ZELTMP", "/var/tmp/t");
+  Settings s = Read();
+  EXPECT_EQ(s.root_dir, "/home/admin\\root\\");
+  EXPECT_EQ(s.temp_dir, "/var/tmp/t\\");
+  EXPECT_EQ(s.program_dir, "/home/admin\\");  // never a search along PATH
+  env_->SetVar("ZELEXE", "C:\\ZEL");
+  EXPECT_EQ(Read().program_dir, "C:\\ZEL\\");
+}
+
 TEST_F(SettingsTest, WithoutTmpTheSessionIsReadHereAndTerminalBecomesTemp) {
   env_->SetVar("TERM", "TERMDIR");
   Write("Sessio.ini", "[Menu]\nNomMenu=M\n");

@@ -1,8 +1,10 @@
 #include "driver/print_channel.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -139,13 +141,22 @@ TEST_F(PrintChannelTest, FailuresAreReportedAtClose) {
   EXPECT_FALSE(PrintChannelOpen("X"));
   PrintText(1, "x", 1);  // must not crash
   EXPECT_FALSE(PrintChannelClose());
-  if (::access("/dev/full", W_OK) == 0) {
-    ::symlink("/dev/full", (dir_ + "zizavezu.tmp").c_str());
-    config::ModuleSettings().temp_dir = dir_;
-    ASSERT_TRUE(PrintChannelOpen("X"));
-    for (int i = 0; i < 10000; ++i) PrintText(1, std::string(100, 'x'), 0);
-    EXPECT_FALSE(PrintChannelClose());
-  }
+  // A full disk, as a file-size limit: the write fails, the close says so
+  // and no half print file is left under its name.
+  struct rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 64 * 1024;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  config::ModuleSettings().temp_dir = dir_;
+  ASSERT_TRUE(PrintChannelOpen("X"));
+  for (int i = 0; i < 10000; ++i) PrintText(1, std::string(100, 'x'), 0);
+  const bool closed = PrintChannelClose();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(closed);
+  EXPECT_NE(::access((dir_ + "zizavezu.tmp").c_str(), F_OK), 0);
 }
 
 }  // namespace

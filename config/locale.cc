@@ -56,4 +56,14 @@ std::string Translate(const std::string& text) {
   return text;
 }
 
+std::string TranslateWith(const std::string& text, const std::vector<std::string>& values) {
+  std::string out = Translate(text);
+  for (size_t i = 0; i < values.size(); ++i) {
+    const std::string mark = "@" + std::to_string(i + 1);
+    const size_t at = out.find(mark);
+    if (at != std::string::npos) out.replace(at, mark.size(), values[i]);
+  }
+  return out;
+}
+
 }  // namespace config

@@ -13,6 +13,7 @@
 #define TELVORAN_CONFIG_LOCALE_H_
 
 #include <string>
+#include <vector>
 
 namespace config {
 
@@ -30,6 +31,11 @@ std::string LocaleFilePath(const std::string& root_dir);
 // not created and reads as an empty file. Reads the module-wide settings
 // (language, root directory) and the files through platform::CurrentEnv().
 std::string Translate(const std::string& text);
+
+// Translate, then each mark "@1", "@2", ... replaced (its first occurrence)
+// by the value of that number, so a language can put the values where its
+// grammar wants them.
+std::string TranslateWith(const std::string& text, const std::vector<std::string>& values);
 
 }  // namespace config
 

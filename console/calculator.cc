@@ -281,7 +281,7 @@ void OpenWindow(const CalculatorState& s) {
 
 CalculatorState LoadCalculatorState() {
   std::unique_ptr<platform::RandomAccessFile> file =
-      platform::CurrentEnv().OpenRandomAccess(CalculatorStatePath(), false);
+      platform::CurrentEnv().OpenForReading(CalculatorStatePath());
   if (file == nullptr) return CalculatorState{};
   const int64_t size = file->Size();
   std::string bytes;

@@ -1,6 +1,7 @@
 #include "console/screen.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -203,8 +204,14 @@ void RestoreStackFromSignal() {
     ::unlink(g_signal_stack_path);
     return;
   }
-  const int fd = ::open(g_signal_stack_path, O_WRONLY);
+  // Never through a link planted at the stack file since it was opened.
+  const int fd = ::open(g_signal_stack_path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+    ::close(fd);
+    return;
+  }
   const unsigned char end[kEndPointerBytes] = {
       static_cast<unsigned char>(base & 0xFF), static_cast<unsigned char>((base >> 8) & 0xFF),
       static_cast<unsigned char>((base >> 16) & 0xFF), static_cast<unsigned char>(base >> 24)};

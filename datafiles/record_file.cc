@@ -279,7 +279,7 @@ Status CreateFromDefinition(Slot& s, const std::string& path, const std::string&
   Layer& l = State();
   const std::string definition = config::ModuleSettings().root_dir + "ddf\\" + base + ".xdf";
   std::unique_ptr<platform::RandomAccessFile> file =
-      platform::CurrentEnv().OpenRandomAccess(definition, /*create=*/false);
+      platform::CurrentEnv().OpenForReading(definition);
   if (!file) return kStatusFileNotFound;
   std::string bytes;
   if (!file->Read(0, 2, &bytes) || bytes.size() < 2) return recmgr::kInvalidDefinition;

@@ -17,15 +17,6 @@
 
 namespace driver {
 
-namespace {
-
-void ReplaceFirst(std::string* text, const std::string& mark, const std::string& with) {
-  size_t at = text->find(mark);
-  if (at != std::string::npos) text->replace(at, mark.size(), with);
-}
-
-}  // namespace
-
 void InstallConsoleKit() {
   FormEngine engine;
   engine.run_form = [](int16_t form) {
@@ -73,10 +64,8 @@ void InstallConsoleKit() {
 std::string ProgressText(int index, int total) {
   // The locale file holds the whole line with its two numbers marked, so a
   // language can put them where its grammar wants them.
-  std::string text = config::Translate("IMPRIMINT COMUNITAT @1 DE @2");
-  ReplaceFirst(&text, "@1", std::to_string(index));
-  ReplaceFirst(&text, "@2", std::to_string(total));
-  return text;
+  return config::TranslateWith("IMPRIMINT COMUNITAT @1 DE @2",
+                               {std::to_string(index), std::to_string(total)});
 }
 
 void ShowMessageAndWait(const std::string& text) {

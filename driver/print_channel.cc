@@ -163,6 +163,13 @@ bool PrintChannelClose() {
   return ok;
 }
 
+void PrintChannelAbandon() {
+  ChannelState& st = State();
+  st.file.reset();  // never closed: the new file goes
+  st.pending.clear();
+  st.ok = false;
+}
+
 void PrintPage(int16_t length) {
   ChannelState& st = State();
   st.pending += "PAGE";

@@ -25,6 +25,9 @@
 namespace driver {
 
 inline constexpr char kPrintFileName[] = "zizavezu.tmp";
+// Beside the print file: held for the length of one print run (writing the
+// file and the print program's run), so two runs never share one file.
+inline constexpr char kPrintLockName[] = "zizavezu.lck";
 
 // The print file path: the temporary directory of the module settings
 // followed by "zizavezu.tmp".
@@ -33,9 +36,12 @@ std::string PrintFilePath();
 // Creates (or overwrites) the print file and writes the DEVICE line.
 // Returns false when the file cannot be created.
 bool PrintChannelOpen(const std::string& device);
-// Closes the print file. Returns false when it could not be created, any
-// write failed, or the close itself failed.
+// Closes the print file and puts it in place of the previous one. Returns
+// false when it could not be created, any write failed, or the close itself
+// failed; the previous print file (if any) is then left as it was.
 bool PrintChannelClose();
+// Drops the print file being written: nothing of it is put in place.
+void PrintChannelAbandon();
 
 void PrintPage(int16_t length);
 void PrintRaw(const std::string& text);

@@ -413,6 +413,30 @@ PrintRunResult RunPrintRun(const ReportParameters& p, bool run_print_program,
                            const ReportProgress& progress, std::string* message) {
   const config::Settings& settings = config::ModuleSettings();
   const std::string print_file = PrintFilePath();
+  platform::Env& env = platform::CurrentEnv();
+  const std::string program = settings.program_dir + "ZIZAVEZU";
+  if (run_print_program && !env.IsDirectory(settings.program_dir)) {
+    *message = config::TranslateWith("No existeix la carpeta de programes @1",
+                                     {platform::HostPath(settings.program_dir)});
+    return PrintRunResult::kPrintProgramMissing;
+  }
+  if (run_print_program && !env.FileExists(program)) {
+    *message = config::TranslateWith("La carpeta de programes @1 no t\x82 el programa d'impressi\xa2",
+                                     {platform::HostPath(settings.program_dir)});
+    return PrintRunResult::kPrintProgramMissing;
+  }
+  // One print run per temporary folder: the print file and the print
+  // program's run belong to whoever holds the folder's lock, so two runs
+  // never mix their lines in one file nor print each other's.
+  bool busy = false;
+  std::unique_ptr<platform::FileLock> run_lock =
+      env.TryLock(settings.temp_dir + kPrintLockName, &busy);
+  if (run_lock == nullptr && busy) {
+    *message = config::TranslateWith(
+        "Una altra impressi\xa2 fa servir la carpeta temporal @1; torneu-ho a provar quan acabi",
+        {platform::HostPath(settings.temp_dir)});
+    return PrintRunResult::kPrintFileInUse;
+  }
   if (!PrintChannelOpen(settings.output_device)) {
     PrintChannelClose();
     *message = "cannot create the print file " + platform::HostPath(print_file);
@@ -422,22 +446,24 @@ PrintRunResult RunPrintRun(const ReportParameters& p, bool run_print_program,
   FirstReadFailure() = ReadFailure{};
   PrintAllCommunities(p, progress);
   format::SetCurrency("");
-  if (!PrintChannelClose()) {
-    // Never hand on a print file that is only partly written.
-    platform::CurrentEnv().DeleteFile(print_file);
-    *message = "cannot write the print file " + platform::HostPath(print_file);
-    return PrintRunResult::kPrintFileFailed;
-  }
   if (FirstReadFailure().status != 0) {
-    // Statements with records missing are not handed on either.
-    platform::CurrentEnv().DeleteFile(print_file);
+    // Statements with records missing are never put in place, and an older
+    // print file is not left there to be taken for this run's.
+    PrintChannelAbandon();
+    env.DeleteFile(print_file);
     *message = "cannot read " + ReportFileName(FirstReadFailure().file) + " (status " +
                std::to_string(FirstReadFailure().status) + "); nothing was printed";
     return PrintRunResult::kDataReadFailed;
   }
+  if (!PrintChannelClose()) {
+    // Never hand on a print file that is only partly written: the channel
+    // left nothing of it, and an older one goes too.
+    env.DeleteFile(print_file);
+    *message = "cannot write the print file " + platform::HostPath(print_file);
+    return PrintRunResult::kPrintFileFailed;
+  }
   if (!run_print_program) return PrintRunResult::kOk;
-  const std::string program = settings.program_dir + "ZIZAVEZU";
-  int code = platform::CurrentEnv().RunProgram(program, {});
+  int code = env.RunProgram(program, {});
   // One that ran and was ended by a signal failed like one that reported an
   // error: the user may try again. Only one that cannot be started ends the
   // module.

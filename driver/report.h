@@ -66,6 +66,7 @@ enum class PrintRunResult {
   kPrintProgramMissing,  // the print program could not be started
   kPrintProgramFailed,   // it ran and reported failure
   kDataReadFailed,       // a data file read failed (not end of data): nothing printed
+  kPrintFileInUse,       // another print run uses the temporary folder: nothing printed
 };
 PrintRunResult RunPrintRun(const ReportParameters& parameters, bool run_print_program,
                            const ReportProgress& progress, std::string* message);

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -260,6 +261,15 @@ int OpenRegularForReading(const std::string& host) {
   return fd;
 }
 
+class PosixFileLock : public FileLock {
+ public:
+  explicit PosixFileLock(int fd) : fd_(fd) {}
+  ~PosixFileLock() override { ::close(fd_); }  // drops the lock
+
+ private:
+  int fd_;
+};
+
 class PosixEnv : public Env {
  public:
   std::string GetVar(const std::string& name) override {
@@ -358,6 +368,25 @@ class PosixEnv : public Env {
     int fd = OpenRegularForReading(host);
     if (fd < 0) return nullptr;
     return std::make_unique<PosixRandomAccessFile>(fd, false);
+  }
+
+  std::unique_ptr<FileLock> TryLock(const std::string& path, bool* busy) override {
+    *busy = false;
+    const std::string host = HostPath(path);
+    int fd = ::open(host.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return nullptr;
+    }
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      *busy = errno == EWOULDBLOCK;
+      ::close(fd);
+      return nullptr;
+    }
+    return std::make_unique<PosixFileLock>(fd);
   }
 
   bool FileExists(const std::string& path) override {

@@ -78,6 +78,16 @@ class RandomAccessFile {
   virtual bool Truncate(uint64_t size) = 0;
 };
 
+// An exclusive lock on a file, held while the object lives. Not handed to
+// the programs the process starts.
+class FileLock {
+ public:
+  FileLock() = default;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  virtual ~FileLock() = default;
+};
+
 // Maps a system path to the host's: every "\" becomes "/"; case is kept.
 std::string HostPath(const std::string& path);
 
@@ -121,6 +131,11 @@ class Env {
   // Opens for reading only (through links, like any reader). Writes fail.
   // Returns nullptr when the file cannot be opened.
   virtual std::unique_ptr<RandomAccessFile> OpenForReading(const std::string& path) = 0;
+  // Takes the exclusive lock of the file at path without waiting (the file
+  // is created empty when missing, never through a link; its bytes are
+  // never written). nullptr when another process holds it (*busy true) or
+  // the file cannot be opened (*busy false).
+  virtual std::unique_ptr<FileLock> TryLock(const std::string& path, bool* busy) = 0;
   virtual bool FileExists(const std::string& path) = 0;
   // The path as this Env hands it to the host.
   virtual std::string HostPathOf(const std::string& path) { return HostPath(path); }
@@ -192,6 +207,9 @@ class EnvWrapper : public Env {
   }
   std::unique_ptr<RandomAccessFile> OpenForReading(const std::string& path) override {
     return target_->OpenForReading(path);
+  }
+  std::unique_ptr<FileLock> TryLock(const std::string& path, bool* busy) override {
+    return target_->TryLock(path, busy);
   }
   bool FileExists(const std::string& path) override { return target_->FileExists(path); }
   std::string HostPathOf(const std::string& path) override { return target_->HostPathOf(path); }

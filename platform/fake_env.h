@@ -39,6 +39,9 @@ class FakeEnv : public EnvWrapper {
   std::unique_ptr<WritableFile> OpenWritable(const std::string& path) override;
   std::unique_ptr<RandomAccessFile> OpenRandomAccess(const std::string& path, bool create) override;
   std::unique_ptr<RandomAccessFile> OpenForReading(const std::string& path) override;
+  std::unique_ptr<FileLock> TryLock(const std::string& path, bool* busy) override {
+    return target()->TryLock(Resolve(path), busy);
+  }
   bool FileExists(const std::string& path) override;
   std::string HostPathOf(const std::string& path) override {
     return target()->HostPathOf(Resolve(path));

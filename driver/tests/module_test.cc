@@ -204,6 +204,7 @@ class ReportLoopTest : public ::testing::Test {
     root_ += "/";
     std::system(("cp -r '" + source + "/sample/.' '" + root_ + "'").c_str());
     for (const char* d : {"tmp", "DADES", "bin"}) ::mkdir((root_ + d).c_str(), 0777);
+    std::ofstream(root_ + "bin/ZIZAVEZU");  // runs are faked; it must be there
     std::ofstream(root_ + "tmp/NuvaTerm.ini", std::ios::binary)
         << "[Sistema]\r\nData=20261208\r\nSortida=TXT:out.txt\r\nIdioma=CAT\r\n";
     env_.SetVar("ZELROOT", root_);

@@ -51,6 +51,8 @@ class ReportTest : public ::testing::Test {
     root_ += "/";
     std::system(("cp -r '" TELVORAN_SAMPLE_DIR "/.' '" + root_ + "'").c_str());
     ::mkdir((root_ + "tmp").c_str(), 0777);
+    ::mkdir((root_ + "bin").c_str(), 0777);
+    std::ofstream(root_ + "bin/ZIZAVEZU");  // runs are faked; it must be there
     env_.SetVar("ZELROOT", root_);
     env_.SetVar("ZELTMP", root_ + "tmp/");
     env_.SetVar("ZELEXE", root_ + "bin/");

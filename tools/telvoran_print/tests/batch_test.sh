@@ -29,10 +29,11 @@ set +e
 "$bin" 1 2 3 2>/dev/null; rc=$?
 [ $rc -eq 2 ] || fail "missing arguments gave $rc"
 
-# A print program that cannot be started: a message and status 1.
+# A program folder that does not exist: a message and status 1.
 ZELEXE="$work/none/" "$bin" 31/12/2026 1 0 999 999 1 2>"$work/err"; rc=$?
 [ $rc -eq 1 ] || fail "missing print program gave $rc"
-grep -q "could not be started" "$work/err" || fail "message for a missing print program"
+grep -q "No existeix la carpeta de programes $work/none/" "$work/err" ||
+  fail "message for a missing program folder: $(cat "$work/err")"
 
 # A print file that cannot be created: status 1 and no print file.
 mkdir -p "$work/t2"
@@ -42,13 +43,13 @@ ZELTMP="$work/missing/" "$bin" 31/12/2026 1 0 999 999 1 2>"$work/err"; rc=$?
 [ $rc -eq 1 ] || fail "unwritable print folder gave $rc"
 grep -q "cannot create the print file" "$work/err" || fail "message for the print file"
 
-# A full disk: the half-written print file is removed, not handed on.
-if [ -w /dev/full ]; then
-  ln -sf /dev/full "${ZELTMP}zizavezu.tmp"
-  "$bin" 31/12/2026 1 0 999 999 1 2>"$work/err"; rc=$?
-  [ $rc -eq 1 ] || fail "full disk gave $rc"
-  grep -q "cannot write the print file" "$work/err" || fail "message for a full disk"
-fi
+# A full disk (a file-size limit here): nothing half-written is left under
+# the print file's name nor handed on.
+(ulimit -f 8; "$bin" 31/12/2026 1 0 999 999 1 2>"$work/err"); rc=$?
+[ $rc -eq 1 ] || fail "full disk gave $rc"
+grep -q "cannot write the print file" "$work/err" || fail "message for a full disk"
+[ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "full disk left a print file"
+ls "${ZELTMP}"zizavezu.tmp.new-* >/dev/null 2>&1 && fail "full disk left its new file"
 set -e
 
 # Copies 0: one statement per owner (47 owners in the demo).

@@ -80,7 +80,7 @@ run
 [ -s "$work/handed.tmp" ] || fail "missing TDespesa: nothing printed"
 [ "$(sums | grep -v ' TDespesa.dat$')" = "$before" ] || fail "missing TDespesa: a data file changed"
 
-# Missing with no definition: the message in each language, status 0 and
+# Missing with no definition: the message in each language, exit status 1 and
 # nothing printed.
 declare -A open_failure=(
   [CAT]="NO ES POT ACCEDIR AL FITXER "
@@ -94,7 +94,7 @@ for lang in CAT SPA GLG OCI; do
   language "$lang"
   before="$(sums)"
   run
-  [ $rc -eq 0 ] || fail "$lang: missing TDespesa without definition gave $rc"
+  [ $rc -eq 1 ] || fail "$lang: missing TDespesa without definition gave $rc"
   grep -qF "${open_failure[$lang]}DADES\\TDespesa (12)" "$work/err" ||
     fail "$lang: open failure message: $(cat "$work/err")"
   expect_nothing_handed "$lang: missing TDespesa"
@@ -104,7 +104,7 @@ done
 language CAT
 
 # Something else in place of a data file: the message with status 30 (not
-# a data file), status 0, nothing printed, and the file left as it was.
+# a data file), exit status 1, nothing printed, and the file left as it was.
 plant() {
   case "$1" in
     random) head -c 65536 /dev/urandom >DADES/PagamH.dat ;;
@@ -119,7 +119,7 @@ for kind in random text empty truncated; do
   plant "$kind"
   before="$(sums)"
   run
-  [ $rc -eq 0 ] || fail "$kind PagamH gave $rc"
+  [ $rc -eq 1 ] || fail "$kind PagamH gave $rc"
   grep -qF "NO ES POT ACCEDIR AL FITXER DADES\\PagamH (30)" "$work/err" ||
     fail "$kind PagamH: message: $(cat "$work/err")"
   expect_nothing_handed "$kind PagamH"
@@ -143,7 +143,7 @@ head -c $(($(stat -c %s "$work/pristine-ddf/PagamH.xdf") / 2)) "$work/pristine-d
   >ddf/PagamH.xdf
 before="$(sums)"
 run
-[ $rc -eq 0 ] || fail "truncated PagamH.xdf gave $rc"
+[ $rc -eq 1 ] || fail "truncated PagamH.xdf gave $rc"
 grep -qF "NO ES POT ACCEDIR AL FITXER DADES\\PagamH (25)" "$work/err" ||
   fail "truncated PagamH.xdf: message: $(cat "$work/err")"
 expect_nothing_handed "truncated PagamH.xdf"

@@ -84,8 +84,24 @@ int64_t RoundedPercent(float rate, int64_t base) {
   return static_cast<int64_t>(negative ? -q : q);
 }
 
+namespace {
+int64_t HeldToFeeLimit(Int128 v) {
+  if (v > kFeeLimit) return kFeeLimit;
+  if (v < -kFeeLimit) return -kFeeLimit;
+  return static_cast<int64_t>(v);
+}
+}  // namespace
+
+int64_t FeeBase(int64_t owners, int32_t monthly_fee, int64_t months) {
+  // Below 2^127 in magnitude for any three values of these widths that a
+  // file can give (owners and months stay far below 2^40).
+  const Int128 base = static_cast<Int128>(owners) * monthly_fee * months;
+  return HeldToFeeLimit(base);
+}
+
 int64_t ComputeFee(int64_t base, float vat_rate, float withholding_rate) {
-  return base + RoundedPercent(vat_rate, base) - RoundedPercent(withholding_rate, base);
+  return HeldToFeeLimit(static_cast<Int128>(base) + RoundedPercent(vat_rate, base) -
+                        RoundedPercent(withholding_rate, base));
 }
 
 bool WithholdingApplies(const std::string& administrator_tax_id,
@@ -228,7 +244,7 @@ CommunityFigures ComputeFigures(ReportBuffers& b, const ReportParameters& p) {
     f.collections += CollectionsOf(b, owner.Key(), p.report_date);
   }
 
-  int64_t base = int64_t{f.owner_count} * community.MonthlyFee() * f.month_count;
+  const int64_t base = FeeBase(f.owner_count, community.MonthlyFee(), f.month_count);
   f.fee = ComputeFee(base, f.vat_rate, f.withholding_rate);
 
   f.fee_group = 1;

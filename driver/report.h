@@ -30,9 +30,19 @@ struct CommunityFigures {
   int fee_group = 1;
 };
 
-// The fee: base = owners x monthly fee x months; fee = base + VAT - withholding,
-// each percentage of the base rounded to whole cents, ties to even. Exact for
-// every float rate and 64-bit base.
+// The widest amount the fee arithmetic hands on, in cents. Far past what a
+// statement's amount mask can show (an amount beyond prints in the mask's
+// overflow form), and small enough that the statement's sums of 32-bit
+// record amounts and the fee never overflow 64 bits.
+inline constexpr int64_t kFeeLimit = int64_t{1} << 53;
+
+// The fee base: owners x monthly fee x months, exact, held to +-kFeeLimit.
+int64_t FeeBase(int64_t owners, int32_t monthly_fee, int64_t months);
+
+// The fee: base + VAT - withholding, each percentage of the base rounded to
+// whole cents, ties to even; exact for every float rate and 64-bit base,
+// then held to +-kFeeLimit (a rate of 1e30 percent prints as overflow, it
+// never wraps).
 int64_t ComputeFee(int64_t base, float vat_rate, float withholding_rate);
 
 // rate x base / 100 rounded to the nearest integer, ties to even, computed

@@ -21,6 +21,7 @@
 #include "driver/module_state.h"
 #include "driver/program.h"
 #include "driver/report.h"
+#include "driver/statement_layout.h"
 #include "format/currency.h"
 #include "format/masks.h"
 #include "format/written_date.h"
@@ -431,6 +432,15 @@ TEST(ReportArithmeticTest, RoundedPercentTiesToEven) {
     EXPECT_EQ(RoundedPercent(c.rate, c.base), c.want) << c.rate << " x " << c.base;
   }
   EXPECT_EQ(ComputeFee(150, 21.0f, 15.0f), 160);
+  // Rates and bases past any amount a statement can show are held at the
+  // limit instead of wrapping (and print in the overflow form).
+  EXPECT_EQ(ComputeFee(162000, 1e30f, 0.0f), kFeeLimit);
+  EXPECT_EQ(ComputeFee(162000, 0.0f, 1e30f), -kFeeLimit);
+  EXPECT_EQ(ComputeFee(kFeeLimit, 21.0f, 15.0f), kFeeLimit);
+  EXPECT_EQ(FeeBase(3, 54000, 10), 1620000);
+  EXPECT_EQ(FeeBase(int64_t{1} << 32, INT32_MAX, 120000), kFeeLimit);
+  EXPECT_EQ(FeeBase(int64_t{1} << 32, INT32_MIN, 120000), -kFeeLimit);
+  EXPECT_EQ(StatementAmount(kFeeLimit), std::string(11, '!'));
 }
 
 TEST(ReportArithmeticTest, WithholdingOnlyBetweenAProfessionalAndAnEntity) {

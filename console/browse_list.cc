@@ -612,7 +612,15 @@ void BrowseList(int16_t& list, int16_t& result) {
   platform::Env& env = platform::CurrentEnv();
   const std::string path = BrowseCachePath();
   std::unique_ptr<platform::RandomAccessFile> cache = env.OpenRandomAccess(path, true);
-  if (cache && has_data && !cache->Truncate(0)) cache.reset();
+  if (cache && has_data && !cache->Truncate(0)) {
+    // Not a cache this list may write (a link somebody planted, a second
+    // name of another file): that name goes, never what it points to, and
+    // the list starts a cache of its own.
+    cache.reset();
+    env.DeleteFile(path);
+    cache = env.OpenRandomAccess(path, true);
+    if (cache && !cache->Truncate(0)) cache.reset();
+  }
   const int64_t cache_size = cache ? cache->Size() : -1;
   if (!cache || cache_size < 0) return;  // no cache, no list: nothing chosen
   ArmCacheRemoval();

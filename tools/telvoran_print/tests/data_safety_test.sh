@@ -1,0 +1,311 @@
+#!/usr/bin/env bash
+# The promise that the programs read the data files and never write them,
+# tried as an adversary would on a demo installation:
+#   data_safety_test.sh SOURCE_DIR BUILD_DIR
+# - a symbolic and a hard link to a data file planted at every file the
+#   programs write (print file, PDF and TXT output, recmgr's output, and
+#   through TELVORAN in tmux Browse.tmp, WinPush.tmp and ZELCALC.TMP);
+# - output devices naming a data file, a definition, a settings file and
+#   the print file itself;
+# - two batch printers at once in one temporary folder;
+# - the batch printer (SIGKILL, SIGTERM, SIGHUP) and the print program
+#   (SIGKILL) killed halfway;
+# - the batch printer as an unprivileged user on a data folder it cannot
+#   write, with and without the side files of earlier runs;
+# - relative and unfinished folder variables, a cut form file, recmgr's
+#   refusals.
+# After every case the data, definition and settings files are as they were
+# (md5 sums), every link target too, and the exit status and message are
+# the expected ones.
+set -euo pipefail
+[ -n "${SAFETY_TRACE:-}" ] && set -x
+export LC_ALL=C
+src="$1"
+build="$2"
+
+source "$src/scripts/tmux-test-lib.sh"
+tmux_test_init telvoran-safety
+chmod 755 "$work"  # the unprivileged user's runs go through it
+background=""
+fail_details() { [ -f "$work/err" ] && { echo "--- stderr ---"; cat "$work/err"; }; }
+stop_background() {
+  if [ -n "$background" ]; then
+    kill "$background" 2>/dev/null || true
+    wait "$background" 2>/dev/null || true
+  fi
+  background=""
+}
+trap 'stop_background; tmux_test_cleanup' EXIT
+
+"$src/scripts/demo-prepare" "$work/demo" "$build" >/dev/null
+source "$work/demo/env"
+cd "$ZELROOT"
+print="$build/tools/telvoran_print/telvoran-print"
+module="$build/driver/TELVORAN"
+rmtool="$build/tools/recmgr/recmgr"
+ziz="$build/tools/zizavezu/ZIZAVEZU"
+term="$work/demo/term/"
+target="$ZELROOT/DADES/PagamH.dat"  # what every planted link points to
+
+sums() {
+  md5sum "$ZELROOT"/DADES/*.dat "$ZELROOT"/ddf/*.xdf "$ZELROOT"/Nuva.ini \
+    "$ZELROOT"/FORMS/TELVORAN.ZPN "${ZELTMP}Sessio.ini"
+}
+before="$(sums)"
+unchanged() { [ "$(sums)" = "$before" ] || fail "$1: a data, definition or settings file changed"; }
+# plant sym|hard PATH: a link to the data file at PATH.
+plant() {
+  rm -f "$2"
+  if [ "$1" = sym ]; then ln -s "$target" "$2"; else ln "$target" "$2"; fi
+}
+# The name of a planted link holds a file of its own now, or nothing.
+replaced() {
+  [ ! -L "$1" ] || fail "$2: the link at $1 is still there"
+  [ ! -e "$1" ] || [ "$(stat -c %h "$1")" = 1 ] || fail "$2: $1 still shares the data file"
+  [ "$(stat -c %h "$target")" = 1 ] || rm -f "$1"
+}
+device() { sed -i "s|^Sortida=.*|Sortida=${1//\\/\\\\}\r|" "${ZELTMP}NuvaTerm.ini"; }
+# run EXPECTED COMMAND...: runs it with stderr in $work/err and checks the
+# exit status.
+run() {
+  local want="$1"
+  shift
+  set +e
+  "$@" >"$work/out" 2>"$work/err"
+  rc=$?
+  set -e
+  [ "$rc" = "$want" ] || fail "$* gave $rc, not $want"
+}
+said() { grep -qF -- "$1" "$work/err" "$work/out" || fail "no message '$1' ($2)"; }
+all=(31/12/2026 1 0 999 999 1)
+
+# --- Links at the files the batch printer and the print program write -----
+run 0 "$print" "${all[@]}"
+cp "${ZELTMP}zizavezu.tmp" "$work/reference.tmp"
+for kind in sym hard; do
+  device PDF:statements.pdf
+  plant "$kind" "${ZELTMP}zizavezu.tmp"
+  run 0 "$print" "${all[@]}"
+  replaced "${ZELTMP}zizavezu.tmp" "print file ($kind)"
+  cmp -s "${ZELTMP}zizavezu.tmp" "$work/reference.tmp" || fail "print file ($kind): content"
+  unchanged "print file ($kind)"
+  # The print program replaces a symbolic link at its output and refuses a
+  # second name of a data file.
+  for dev in PDF:statements.pdf TXT:out.txt; do
+    device "$dev"
+    plant "$kind" "${ZELTMP}${dev#*:}"
+    if [ "$kind" = sym ]; then
+      run 0 "$print" "${all[@]}"
+      said "5 pages written" "$dev"
+      replaced "${ZELTMP}${dev#*:}" "$dev ($kind)"
+    else
+      run 1 "$print" "${all[@]}"
+      said "no s'hi escriu res" "$dev"
+      rm "${ZELTMP}${dev#*:}"
+    fi
+    unchanged "$dev ($kind)"
+  done
+done
+device PDF:statements.pdf
+
+# --- Output devices that name what the print program must never write -----
+run 0 "$print" "${all[@]}"
+cp "${ZELTMP}NuvaTerm.ini" "$work/NuvaTerm.ini"
+for dev in PDF:../root/DADES/PropietH.dat 'TXT:..\root\DADES\TDespesa.dat' \
+    "PDF:$ZELROOT/ddf/PagamH.xdf" PDF:NuvaTerm.ini TXT:zizavezu.tmp PDF:Sessio.ini \
+    "TXT:${ZELROOT}Nuva.ini" PDF:../root/DADES; do
+  device "$dev"
+  cp "${ZELTMP}NuvaTerm.ini" "$work/NuvaTerm.now"
+  run 1 "$print" "${all[@]}"
+  said "no s'hi escriu res" "$dev"
+  unchanged "device $dev"
+  cmp -s "${ZELTMP}NuvaTerm.ini" "$work/NuvaTerm.now" || fail "device $dev: NuvaTerm.ini changed"
+  cmp -s <(tail -n +2 "${ZELTMP}zizavezu.tmp") <(tail -n +2 "$work/reference.tmp") ||
+    fail "device $dev: the print file was written over"
+done
+cp "$work/NuvaTerm.ini" "${ZELTMP}NuvaTerm.ini"
+
+# --- recmgr's output -------------------------------------------------------
+for kind in sym hard; do
+  for at in out.seq out.seq.part; do
+    plant "$kind" "$work/$at"
+    run 0 "$rmtool" save "$ZELROOT/DADES/FinquesH.dat" "$work/out.seq"
+    replaced "$work/out.seq" "recmgr save at $at ($kind)"
+    unchanged "recmgr save at $at ($kind)"
+    rm -f "$work/out.seq" "$work/out.seq.part"
+  done
+done
+run 1 "$rmtool" save "$target" "$target"
+unchanged "recmgr save onto its own file"
+"$rmtool" lock "$target" --file --seconds 30 >"$work/lock.out" 2>&1 &
+background=$!
+poll 100 grep -q locked "$work/lock.out" || fail "recmgr lock did not take the file lock"
+run 1 "$rmtool" create "$target" "$ZELROOT/ddf/PagamH.xdf" --replace
+said "85" "create --replace under a file lock"
+stop_background
+unchanged "recmgr create --replace under a file lock"
+for args in "load $target $ZELROOT/DADES" "create $work/new.dat $ZELROOT/ddf"; do
+  run 1 "$rmtool" $args
+  unchanged "recmgr $args"
+done
+printf '3,abc\r\n' >"$work/cut.seq"
+cp "$ZELROOT/DADES/TDespesa.dat" "$work/TDespesa.dat"
+run 1 "$rmtool" load "$work/TDespesa.dat" "$work/cut.seq"
+cmp -s "$work/TDespesa.dat" "$ZELROOT/DADES/TDespesa.dat" || fail "a cut load changed the file"
+
+# --- Two batch printers in one temporary folder; runs killed halfway ------
+# A portfolio whose run takes long enough to meet it halfway (about a
+# second here, more under the sanitizers).
+big="$work/big"
+mkdir -p "$big/tmp"
+cp -r "$src/sample" "$big/root"
+cp "${ZELTMP}Sessio.ini" "${ZELTMP}NuvaTerm.ini" "$big/tmp/"
+"$build/tools/demodata/demodata" scale "$big/root/" --communities 10 --owners 800 \
+  --payments 80000 --collections 16000 >/dev/null
+bigsums() { md5sum "$big"/root/DADES/*.dat; }
+bigbefore="$(bigsums)"
+long=(31/12/2026 1 0 999 999 0)
+# env runs the program in its own process, so $! of a run in the
+# background is the program itself.
+inbig=(env ZELROOT="$big/root/" ZELTMP="$big/tmp/")
+run 0 "${inbig[@]}" "$print" "${long[@]}" --no-print-program
+cp "$big/tmp/zizavezu.tmp" "$work/long.tmp"
+# Waits for the run in the background to be writing its new file NAME.
+writing() {
+  poll 300 compgen -G "$big/tmp/$1.new-*" >/dev/null || fail "$2: no new $1 written"
+}
+"${inbig[@]}" "$print" "${long[@]}" --no-print-program 2>/dev/null &
+background=$!
+writing zizavezu.tmp "first run"
+run 1 "${inbig[@]}" "$print" "${all[@]}"
+said "Una altra impressi" "second run"
+wait "$background" || fail "the first run failed while a second was refused"
+background=""
+cmp -s "$big/tmp/zizavezu.tmp" "$work/long.tmp" || fail "the first run's print file is not whole"
+
+# Killed halfway: the print file of the run before stays, whole.
+run 0 "${inbig[@]}" "$print" "${all[@]}" --no-print-program
+cp "$big/tmp/zizavezu.tmp" "$work/short.tmp"
+for sig in KILL TERM HUP; do
+  "${inbig[@]}" "$print" "${long[@]}" --no-print-program 2>/dev/null &
+  background=$!
+  writing zizavezu.tmp "SIG$sig"
+  kill -s "$sig" "$background"
+  wait "$background" 2>/dev/null || true
+  background=""
+  cmp -s "$big/tmp/zizavezu.tmp" "$work/short.tmp" || fail "SIG$sig: the print file changed"
+  if [ "$sig" != KILL ]; then
+    compgen -G "$big/tmp/zizavezu.tmp.new-*" >/dev/null && fail "SIG$sig left its new file"
+  fi
+  rm -f "$big/tmp/"zizavezu.tmp.new-*
+done
+# The print program killed halfway through a long print file: the PDF of the
+# run before stays.
+run 0 "${inbig[@]}" "$print" "${all[@]}"
+cp "$big/tmp/statements.pdf" "$work/statements.pdf"
+cp "$work/long.tmp" "$big/tmp/zizavezu.tmp"
+"${inbig[@]}" "$ziz" >/dev/null 2>&1 &
+background=$!
+writing statements.pdf "print program"
+kill -9 "$background"
+wait "$background" 2>/dev/null || true
+background=""
+cmp -s "$big/tmp/statements.pdf" "$work/statements.pdf" || fail "a killed print program left half a PDF"
+[ "$(bigsums)" = "$bigbefore" ] || fail "a data file of the long runs changed"
+unchanged "concurrent and killed runs"
+
+# --- A data folder the user may read but not write -------------------------
+# The unprivileged user gets its own temporary folder and a copy of the
+# batch printer (the build folder may lie where it cannot go).
+mkdir -p "$work/nobody/tmp" "$work/nobody/bin"
+cp "${ZELTMP}Sessio.ini" "${ZELTMP}NuvaTerm.ini" "$work/nobody/tmp/"
+cp "$print" "$work/nobody/bin/"
+chown -R nobody "$work/nobody/tmp"
+chmod -R a+rX "$work/nobody" "$work/demo"
+mkdir -p "$work/clean/root"
+cp -r "$ZELROOT"/FORMS "$ZELROOT"/LOCALE "$ZELROOT"/ddf "$ZELROOT"/Nuva.ini "$work/clean/root/"
+mkdir "$work/clean/root/DADES"
+cp "$ZELROOT"/DADES/*.dat "$work/clean/root/DADES/"
+chmod -R a+rX,go-w "$work/clean"
+run 0 "$print" "${all[@]}" --no-print-program
+cp "${ZELTMP}zizavezu.tmp" "$work/readable.tmp"
+for root in "$ZELROOT" "$work/clean/root/"; do
+  listing="$(ls -la "${root}DADES")"
+  run 0 runuser -u nobody -- env ZELROOT="$root" ZELTMP="$work/nobody/tmp/" \
+    ZELEXE="$work/nobody/bin/" "$work/nobody/bin/telvoran-print" "${all[@]}" --no-print-program
+  cmp -s "$work/nobody/tmp/zizavezu.tmp" "$work/readable.tmp" ||
+    fail "read-only data folder $root: the statements differ"
+  [ "$(ls -la "${root}DADES")" = "$listing" ] || fail "read-only data folder $root: DADES changed"
+done
+unchanged "read-only data folder"
+
+# --- Folder variables, the form file ---------------------------------------
+(cd "$work/demo" && run 0 env ZELROOT=root ZELTMP=tmp/ "$print" "${all[@]}" --no-print-program)
+cmp -s "${ZELTMP}zizavezu.tmp" "$work/readable.tmp" || fail "a relative ZELROOT printed other statements"
+run 0 env ZELROOT="${ZELROOT%/}" "$print" "${all[@]}" --no-print-program
+cmp -s "${ZELTMP}zizavezu.tmp" "$work/readable.tmp" || fail "ZELROOT without its separator differs"
+run 1 env ZELEXE="$work/nowhere/" "$print" "${all[@]}"
+said "No existeix la carpeta de programes" "a missing program folder"
+run 1 env ZELEXE="$work/" "$print" "${all[@]}"
+said "no t" "a program folder without the print program"
+cp FORMS/TELVORAN.ZPN "$work/forms"
+for cut in 1000 300; do
+  head -c "$cut" "$work/forms" >FORMS/TELVORAN.ZPN
+  rm -f "${ZELTMP}zizavezu.tmp"
+  run 1 "$print" "${all[@]}"
+  said "TELVORAN.ZPN" "form file cut at $cut"
+  [ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "form file cut at $cut: a print file was written"
+done
+cp "$work/forms" FORMS/TELVORAN.ZPN
+unchanged "folder variables and form file"
+
+# --- The module's work files, through TELVORAN in tmux ---------------------
+start() {
+  rm -f "$work/rc"
+  tmux_next_server
+  tm -f /dev/null new-session -d -s t -x 80 -y 25 \
+    "cd '$ZELROOT' && LANG=C.UTF-8 TERM=xterm-256color '$module' 2>'$work/err'; \
+     echo \$? > '$work/rc'; sleep 30"
+}
+on_screen() { tm capture-pane -p -t t | grep -qF -- "$1"; }
+not_on_screen() { ! on_screen "$1"; }
+wait_for() { poll 150 on_screen "$1" || fail "timed out waiting for: $1"; }
+wait_gone() { poll 150 not_on_screen "$1" || fail "still on the screen: $1"; }
+wait_exit() { poll 150 test -s "$work/rc" || fail "the module did not end"; }
+keys() { tm send-keys -t t "$@"; sleep 0.3; }
+for kind in sym hard; do
+  plant "$kind" "${ZELTMP}Browse.tmp"
+  plant "$kind" "${term}ZELCALC.TMP"
+  start
+  wait_for "Data de l'informe"
+  keys Enter F4
+  wait_for "Comunitats"
+  keys Escape
+  wait_gone "Comunitats"
+  keys M-x
+  wait_for "┌────────────────────────┐"
+  keys -l "12.5"
+  keys Escape
+  wait_gone "┌────────────────────────┐"
+  keys Escape
+  keys Escape
+  wait_exit
+  [ "$(cat "$work/rc")" = 0 ] || fail "Browse.tmp, ZELCALC.TMP ($kind): exit status $(cat "$work/rc")"
+  replaced "${ZELTMP}Browse.tmp" "Browse.tmp ($kind)"
+  replaced "${term}ZELCALC.TMP" "ZELCALC.TMP ($kind)"
+  [ -s "${term}ZELCALC.TMP" ] || fail "ZELCALC.TMP ($kind): the calculator kept nothing"
+  unchanged "Browse.tmp, ZELCALC.TMP ($kind)"
+
+  # The window stack: refused, the module ends at its first window with the
+  # message.
+  plant "$kind" "${ZELTMP}WinPush.tmp"
+  start
+  wait_exit
+  [ "$(cat "$work/rc")" = 1 ] || fail "WinPush.tmp ($kind): exit status $(cat "$work/rc")"
+  said "WinPush.tmp" "WinPush.tmp ($kind)"
+  rm -f "${ZELTMP}WinPush.tmp" "${ZELTMP}Browse.tmp"
+  unchanged "WinPush.tmp ($kind)"
+  tm kill-server 2>/dev/null || true
+done
+
+echo "data safety: all checks passed"

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "platform/env.h"
+#include "tools/zizavezu/destination.h"
 #include "tools/zizavezu/device.h"
 
 namespace zizavezu {
@@ -19,6 +21,13 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitNoPrintFile = 1;    // the print file cannot be read
 inline constexpr int kExitCannotWrite = 2;    // the device cannot be written
 inline constexpr int kExitPrinterFailed = 3;  // lp could not be started or failed
+// The device names a file no output may replace (see destination.h),
+// something there that is not a regular file, or a queue starting with "-";
+// nothing is written.
+inline constexpr int kExitRefusedDevice = 4;
+// An argument other than --help or --version (the code usage errors have
+// everywhere; the same number as kExitCannotWrite). Nothing is rendered.
+inline constexpr int kExitUsage = 2;
 
 struct PrintRunResult {
   int exit_code = kExitOk;
@@ -27,14 +36,22 @@ struct PrintRunResult {
   Device device;
 };
 
-// Renders temp_dir + "zizavezu.tmp" through env. The summary line goes to
-// out, warnings and errors to err, each line starting with "ZIZAVEZU: ".
+// Renders dirs.temp_dir + "zizavezu.tmp" through env, refusing a device
+// that would write over a file of the installation in dirs. The summary
+// line goes to out, warnings and errors to err, each line starting with
+// "ZIZAVEZU: ". New messages pass through config::Translate.
+PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, std::ostream& out,
+                              std::ostream& err);
+// The same with the root and terminal folders of config::ModuleSettings().
 PrintRunResult RenderPrintRun(platform::Env& env, const std::string& temp_dir, std::ostream& out,
                               std::ostream& err);
 
-// The whole program: loads the settings as the module does and renders the
-// print run through platform::CurrentEnv(). Returns the exit code.
-int RunPrintProgram(std::ostream& out, std::ostream& err);
+// The whole program, args being the command line without the program name:
+// none renders the print run through platform::CurrentEnv() with the
+// settings loaded as the module loads them; "--help" prints the usage and
+// "--version" the version on out; anything else is a usage error on err.
+// Returns the exit code.
+int RunPrintProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace zizavezu
 

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <map>
 #include <sstream>
+
+#include "config/settings.h"
 
 #include "platform/fake_env.h"
 #include "tools/zizavezu/tests/test_util.h"
@@ -130,23 +135,27 @@ TEST(PrintProgramTest, PrinterGetsThePdfThroughLp) {
   const Case cases[] = {
       {"LP:oficina",
        0,
-       {"-d", "oficina", "@"},
+       {"-d", "oficina", "--", "@"},
        kExitOk,
        "ZIZAVEZU: 2 pages sent to printer oficina (the PDF is @)\n"},
-      {"LP:", 0, {"@"}, kExitOk, "ZIZAVEZU: 2 pages sent to the default printer (the PDF is @)\n"},
+      {"LP:",
+       0,
+       {"--", "@"},
+       kExitOk,
+       "ZIZAVEZU: 2 pages sent to the default printer (the PDF is @)\n"},
       {"LP:oficina",
        1,
-       {"-d", "oficina", "@"},
+       {"-d", "oficina", "--", "@"},
        kExitPrinterFailed,
        "ZIZAVEZU: lp ended with code 1; 2 pages not sent to printer oficina (the PDF is @)\n"},
       {"LP:oficina",
        -1,
-       {"-d", "oficina", "@"},
+       {"-d", "oficina", "--", "@"},
        kExitPrinterFailed,
        "ZIZAVEZU: lp could not be started; 2 pages not sent to printer oficina (the PDF is @)\n"},
       {"LP:oficina",
        platform::Env::kEndedBySignal,
-       {"-d", "oficina", "@"},
+       {"-d", "oficina", "--", "@"},
        kExitPrinterFailed,
        "ZIZAVEZU: lp was ended by a signal; 2 pages not sent to printer oficina (the PDF is @)\n"},
   };
@@ -170,6 +179,125 @@ TEST(PrintProgramTest, PrinterGetsThePdfThroughLp) {
     EXPECT_EQ(c.exit_code == kExitOk ? run.out : run.err, want);
     EXPECT_EQ(ReadBytes(pdf).rfind("%PDF-", 0), 0u);
   }
+}
+
+// Every file of an installation (root, temporary and terminal folders) as
+// path -> content, a link as "-> target".
+std::map<std::string, std::string> Snapshot(const std::string& base) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(base)) {
+    const std::string path = e.path().string().substr(base.size());
+    if (e.is_symlink()) {
+      files[path] = "-> " + std::filesystem::read_symlink(e.path()).string();
+    } else if (e.is_regular_file()) {
+      files[path] = ReadBytes(e.path().string());
+    }
+  }
+  return files;
+}
+
+// An output device never writes over a data, definition, settings or work
+// file, nor into a folder or a device; a link at the destination is
+// replaced, never followed. Each case runs on a fresh installation, once
+// with absolute folders and once with folders relative to the current
+// directory.
+TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
+  const char* kProtected = "\u00e9s un fitxer de dades, de definicions, de configuraci\u00f3";
+  const char* kNotRegular = "no \u00e9s un fitxer normal";
+  struct Case {
+    const char* device;
+    int exit_code;
+    const char* message;  // a part of err (refused) or the file written, under tmp/ (accepted)
+    const char* shown;    // refused: the path the message names, under the installation
+  };
+  const Case cases[] = {
+      {"PDF:../root/DADES/PropietH.dat", kExitRefusedDevice, kProtected, "root/DADES/PropietH.dat"},
+      {"TXT:..\\root\\DADES\\TDespesa.dat", kExitRefusedDevice, kProtected,
+       "root/DADES/TDespesa.dat"},
+      {"TXT:../root/DADES/new.txt", kExitRefusedDevice, kProtected, "root/DADES/new.txt"},
+      {"PDF:./../root/./ddf/../DADES/PagamH.dat", kExitRefusedDevice, kProtected,
+       "root/DADES/PagamH.dat"},
+      {"PDF:datalink/PropietH.dat", kExitRefusedDevice, kProtected, "root/DADES/PropietH.dat"},
+      {"PDF:../root/ddf/PropietH.xdf", kExitRefusedDevice, kProtected, "root/ddf/PropietH.xdf"},
+      {"TXT:../root/FORMS/TELVORAN.ZPN", kExitRefusedDevice, kProtected, "root/FORMS/TELVORAN.ZPN"},
+      {"PDF:../root/Nuva.ini", kExitRefusedDevice, kProtected, "root/Nuva.ini"},
+      {"TXT:zizavezu.tmp", kExitRefusedDevice, kProtected, "tmp/zizavezu.tmp"},
+      {"PDF:zizavezu.lck", kExitRefusedDevice, kProtected, "tmp/zizavezu.lck"},
+      {"PDF:NuvaTerm.ini", kExitRefusedDevice, kProtected, "tmp/NuvaTerm.ini"},
+      {"PDF:Sessio.ini", kExitRefusedDevice, kProtected, "tmp/Sessio.ini"},
+      {"TXT:WinPush.tmp", kExitRefusedDevice, kProtected, "tmp/WinPush.tmp"},
+      {"TXT:Browse.tmp", kExitRefusedDevice, kProtected, "tmp/Browse.tmp"},
+      {"PDF:../term/NuvaTerm.ini", kExitRefusedDevice, kProtected, "term/NuvaTerm.ini"},
+      {"PDF:../term/Sessio.ini", kExitRefusedDevice, kProtected, "term/Sessio.ini"},
+      {"TXT:../term/ZELCALC.TMP", kExitRefusedDevice, kProtected, "term/ZELCALC.TMP"},
+      {"PDF:second.pdf", kExitRefusedDevice, kProtected, "tmp/second.pdf"},  // hard link, data
+      {"TXT:second.txt", kExitRefusedDevice, kProtected, "tmp/second.txt"},  // hard link, settings
+      {"PDF:folder", kExitRefusedDevice, kNotRegular, "tmp/folder"},
+      {"TXT:/dev/null", kExitRefusedDevice, kNotRegular, nullptr},
+      {"LP:-oficina", kExitRefusedDevice, "la cua d'impressi\u00f3 -oficina", nullptr},
+      {"PDF:run.pdf", kExitOk, "run.pdf", nullptr},
+      {"PDF:link.pdf", kExitOk, "link.pdf", nullptr},  // a link to a data file
+      {"TXT:../root/DADES.txt", kExitOk, "../root/DADES.txt", nullptr},
+      {"TXT:../root/Nuva.ini.txt", kExitOk, "../root/Nuva.ini.txt", nullptr},
+  };
+  std::string& language = config::ModuleSettings().language;
+  const std::string saved_language = language;
+  language = "CAT";
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  for (bool relative : {false, true}) {
+    for (const Case& c : cases) {
+      const std::string base = std::filesystem::canonical(MakeTempDir()).string() + "/";
+      for (const char* d : {"root/DADES", "root/ddf", "root/FORMS", "tmp/folder", "term"}) {
+        std::filesystem::create_directories(base + d);
+      }
+      for (const char* f :
+           {"root/DADES/PropietH.dat", "root/DADES/TDespesa.dat", "root/DADES/PagamH.dat",
+            "root/ddf/PropietH.xdf", "root/FORMS/TELVORAN.ZPN", "root/Nuva.ini", "tmp/NuvaTerm.ini",
+            "tmp/Sessio.ini", "tmp/WinPush.tmp", "tmp/Browse.tmp", "term/NuvaTerm.ini",
+            "term/Sessio.ini", "term/ZELCALC.TMP"}) {
+        WriteBytes(base + f, std::string("original ") + f);
+      }
+      std::filesystem::create_directory_symlink("../root/DADES", base + "tmp/datalink");
+      std::filesystem::create_hard_link(base + "root/DADES/PropietH.dat", base + "tmp/second.pdf");
+      std::filesystem::create_hard_link(base + "tmp/NuvaTerm.ini", base + "tmp/second.txt");
+      std::filesystem::create_symlink(base + "root/DADES/PropietH.dat", base + "tmp/link.pdf");
+      WriteBytes(base + "tmp/zizavezu.tmp", TwoPages(c.device));
+      const std::map<std::string, std::string> before = Snapshot(base);
+
+      InstallationDirs dirs{base + "root/", base + "tmp/", base + "term/"};
+      if (relative) {
+        ASSERT_EQ(::chdir(base.c_str()), 0);
+        dirs = {"root/", "tmp/", "term/"};
+      }
+      platform::FakeEnv env;
+      std::ostringstream out, err;
+      const PrintRunResult result = RenderPrintRun(env, dirs, out, err);
+      ASSERT_EQ(::chdir(cwd), 0);
+      const std::string label = std::string(c.device) + (relative ? " (relative)" : "");
+      EXPECT_EQ(result.exit_code, c.exit_code) << label << ": " << err.str();
+      std::map<std::string, std::string> after = Snapshot(base);
+      if (c.exit_code == kExitOk) {
+        const std::string written = "tmp/" + std::string(c.message);
+        const std::string key = std::filesystem::path(written).lexically_normal().string();
+        EXPECT_FALSE(std::filesystem::is_symlink(base + key)) << label;
+        EXPECT_EQ(after[key].rfind(c.device[0] == 'P' ? "%PDF-" : "first page", 0), 0u) << label;
+        after[key] = before.count(key) ? before.at(key) : "";
+        if (!before.count(key)) after.erase(key);
+        EXPECT_EQ(ReadBytes(base + "root/DADES/PropietH.dat"), "original root/DADES/PropietH.dat");
+      } else {
+        EXPECT_NE(err.str().find(c.message), std::string::npos) << label << ": " << err.str();
+        if (c.shown != nullptr) {
+          EXPECT_NE(err.str().find(base + c.shown), std::string::npos)
+              << label << ": " << err.str();
+        }
+        EXPECT_EQ(out.str(), "") << label;
+        EXPECT_TRUE(env.runs().empty()) << label;
+      }
+      EXPECT_EQ(after, before) << label;
+    }
+  }
+  language = saved_language;
 }
 
 TEST(PrintProgramTest, UnreadablePrintFileFails) {
@@ -304,6 +432,42 @@ TEST(PrintProgramBinaryTest, RunsFromTheTemporaryFolder) {
 
   ::setenv("ZELTMP", (dir + "missing").c_str(), 1);
   EXPECT_EQ(testing_util::RunCapture(ZIZAVEZU_BINARY, {}, &out), kExitNoPrintFile);
+  if (old) {
+    ::setenv("ZELTMP", saved.c_str(), 1);
+  } else {
+    ::unsetenv("ZELTMP");
+  }
+}
+
+// Arguments: --help and --version answer and end; anything else is a usage
+// error; none of them renders the print file.
+TEST(PrintProgramBinaryTest, Arguments) {
+  const struct {
+    std::vector<std::string> args;
+    int exit_code;
+    const char* out;  // the start of standard output
+  } cases[] = {
+      {{"--help"}, kExitOk, "\u00fas: ZIZAVEZU [--help | --version]\n"},
+      {{"--version"}, kExitOk, "ZIZAVEZU " TELVORAN_VERSION "\n"},
+      {{"--verbose"}, kExitUsage, ""},
+      {{"--help", "x"}, kExitUsage, ""},
+      {{"zizavezu.tmp"}, kExitUsage, ""},
+  };
+  std::string dir = MakeTempDir();
+  WriteBytes(dir + "zizavezu.tmp", TwoPages("TXT:args.txt"));
+  WriteBytes(dir + "NuvaTerm.ini", "[Sistema]\r\nIdioma=CAT\r\n");
+  const char* old = std::getenv("ZELTMP");
+  std::string saved = old ? old : "";
+  ::setenv("ZELTMP", dir.c_str(), 1);
+  for (const auto& c : cases) {
+    std::string out;
+    EXPECT_EQ(testing_util::RunCapture(ZIZAVEZU_BINARY, c.args, &out), c.exit_code) << c.args[0];
+    EXPECT_EQ(out.rfind(c.out, 0), 0u) << c.args[0] << ": " << out;
+    if (c.exit_code != kExitOk) {
+      EXPECT_EQ(out, "") << c.args[0];
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir + "args.txt")) << c.args[0];
+  }
   if (old) {
     ::setenv("ZELTMP", saved.c_str(), 1);
   } else {

@@ -1,0 +1,59 @@
+// Where an output device may write. A PDF or text output never replaces a
+// file of the installation: nothing inside the root's data folder
+// ("DADES\"), definition folder ("ddf\"), form folder ("FORMS\") or locale
+// folder ("LOCALE\"), no settings file (root + "Nuva.ini"; the temporary and
+// terminal folders' "Sessio.ini" and "NuvaTerm.ini"), no work file (the
+// temporary folder's "WinPush.tmp", "Browse.tmp", the print file
+// "zizavezu.tmp" and its run lock "zizavezu.lck", the terminal folder's
+// "ZELCALC.TMP"). Nor does it
+// write into anything that is there and is not a regular file (a folder, a
+// device, a pipe). A symbolic link at the destination is fine: the write
+// replaces the link, never its target.
+//
+// Paths are compared as the host resolves them: the destination's folder
+// made canonical (links, "." and ".." resolved) with its last name kept,
+// compared case for case; a destination that exists is also compared by
+// device and inode with every protected file (a second name of a data file).
+#ifndef TELVORAN_TOOLS_ZIZAVEZU_DESTINATION_H_
+#define TELVORAN_TOOLS_ZIZAVEZU_DESTINATION_H_
+
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+
+namespace zizavezu {
+
+// The installation's folders as the settings give them: system paths, each
+// a prefix ending in a separator, or empty for the current directory. A
+// relative one is taken from the current directory.
+struct InstallationDirs {
+  std::string root_dir;
+  std::string temp_dir;
+  std::string terminal_dir;
+};
+
+enum class DestinationVerdict {
+  kAllowed,
+  kProtected,       // a data, definition, settings or work file
+  kNotRegularFile,  // there already, and a folder, a device, a pipe...
+};
+
+struct DestinationCheck {
+  DestinationVerdict verdict = DestinationVerdict::kAllowed;
+  std::string resolved;  // the absolute host path compared
+};
+
+// The protected files and folders of dirs, as system paths (folders end in
+// "\").
+std::vector<std::string> ProtectedFiles(const InstallationDirs& dirs);
+std::vector<std::string> ProtectedFolders(const InstallationDirs& dirs);
+
+// Decides whether path (a system path, as a device names it) may be
+// written. Paths reach the host through env.HostPathOf.
+DestinationCheck CheckDestination(platform::Env& env, const std::string& path,
+                                  const InstallationDirs& dirs);
+
+}  // namespace zizavezu
+
+#endif  // TELVORAN_TOOLS_ZIZAVEZU_DESTINATION_H_

@@ -17,6 +17,7 @@
 #include "driver/report.h"
 #include "driver/report_files.h"
 #include "platform/console.h"
+#include "platform/cp850.h"
 #include "platform/env.h"
 #include "recmgr/record_manager.h"
 
@@ -30,7 +31,7 @@ std::string SettingsFilePath() {
   return config::ModuleSettings().root_dir + "Nuva.ini";
 }
 
-void StartUp() {
+bool StartUp(std::string* message) {
   platform::Env& env = platform::CurrentEnv();
   // 1. The cursor stays hidden except while a field is edited.
   platform::CurrentConsole().SetCursorShape(0);
@@ -42,15 +43,30 @@ void StartUp() {
   Administrator() = ReadAdministratorIdentity(SettingsFilePath());
   // 3. The root becomes the current directory.
   if (!settings.root_dir.empty()) env.SetCurrentDirectory(settings.root_dir);
-  // 4-6. The module's forms, every label through the locale.
-  LoadFormFile(
+  // 4-6. The module's forms, every label through the locale. Without both
+  // forms and every field the module reads, a run would use defaults and
+  // print what nobody asked for: nothing starts.
+  const std::string forms_problem = LoadModuleForms(
       FormFilePath(), [](const std::string& t) { return config::Translate(t); }, &console::Forms());
+  if (!forms_problem.empty()) {
+    // The texts are the console's code page; the file's name stays as the
+    // host spells it.
+    const std::string name = platform::HostPath(FormFilePath());
+    const size_t at = forms_problem.find(name);
+    if (message == nullptr) return false;
+    *message = at == std::string::npos
+                   ? platform::Cp850ToUtf8(forms_problem)
+                   : platform::Cp850ToUtf8(forms_problem.substr(0, at)) + name +
+                         platform::Cp850ToUtf8(forms_problem.substr(at + name.size()));
+    return false;
+  }
   // 7. Initial values of the parameter form.
   PresetParameterForm(settings.working_date);
   // 9. The seven data files; an open failure does not come back.
   OpenReportFiles();
   // 10. Fee settings.
   Fees() = ReadFeeSettings(SettingsFilePath());
+  return true;
 }
 
 namespace {
@@ -149,7 +165,13 @@ int ProgramMain() {
   // The open failure and lock wait messages need the kit from the first
   // file opened.
   InstallConsoleKit();
-  StartUp();
+  std::string message;
+  if (!StartUp(&message)) {
+    // Written on the terminal's own screen, where it stays after the end.
+    platform::CurrentConsole().Suspend();
+    std::fprintf(stderr, "TELVORAN: %s\n", message.c_str());
+    return 1;
+  }
   int code = RunSettlementReport();
   platform::Status status = 0;
   datafiles::RecordFilesReset(status);

@@ -13,9 +13,12 @@ namespace driver {
 std::string FormFilePath();
 std::string SettingsFilePath();
 
-// Start-up steps up to and including the fee settings. A data file that
-// cannot be opened ends the program inside.
-void StartUp();
+// Start-up steps up to and including the fee settings. A form file that
+// lacks the two forms or a field the module reads stops it: it returns
+// false with the message naming the file in *message (UTF-8, for standard
+// error), before any data file is opened. A data file that cannot be
+// opened ends the program inside.
+bool StartUp(std::string* message = nullptr);
 
 // The report loop: the screen cleared once in the normal colour, then the
 // parameter form and one print run per accepted form (the last row showing
@@ -25,7 +28,8 @@ void StartUp();
 // (the message is on stderr; nothing was handed to the print program).
 int RunSettlementReport();
 
-// The whole module: start-up, report loop, reset; returns the exit code.
+// The whole module: start-up, report loop, reset; returns the exit code (1
+// when start-up refused the form file, with the message on stderr).
 int ProgramMain();
 
 }  // namespace driver

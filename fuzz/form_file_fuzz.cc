@@ -1,6 +1,7 @@
 // The form file loader over arbitrary bytes: the loaded tables must be safe
-// for the console kit to walk, i.e. every field a form's count announces is
-// one the set holds, and a field's value has the field's length.
+// for the console kit (and the module's start-up check) to walk, i.e. every
+// field a form's count announces is one the set holds, and a field's value
+// has the field's length.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,6 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A translation that changes the text's length, as a real one does.
   driver::ParseFormFile(
       bytes, [](const std::string& t) { return t.empty() ? t : t + "*"; }, &set);
+  // The module's start-up check walks any set the loader makes.
+  (void)driver::CheckModuleForms(set);
 
   for (int form = 1; form <= set.form_count(); ++form) {
     const console::FormDef& f = set.forms[static_cast<size_t>(form)];

@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+
+#include "datafiles/record_file.h"
+#include "driver/program.h"
+#include "platform/fake_env.h"
 
 namespace driver {
 namespace {
@@ -171,6 +179,85 @@ TEST(FormFileTest, HostileCountsAndFieldsStayBounded) {
   EXPECT_EQ(set.Value(1, 1), "ab");
   set.SetValue(9, 9, "x");  // undefined field: ignored
   EXPECT_EQ(set.Value(9, 9), "");
+}
+
+// The module's own form file, whole, is accepted; cut short anywhere, or
+// without a field the module reads, it is refused with a message naming it.
+TEST(FormFileTest, ModuleFormsCutShortOrIncompleteAreRefused) {
+  std::string source = __FILE__;
+  source.resize(source.rfind("/driver/"));
+  std::ifstream in(source + "/sample/FORMS/TELVORAN.ZPN", std::ios::binary);
+  std::ostringstream whole_stream;
+  whole_stream << in.rdbuf();
+  const std::string whole = whole_stream.str();
+  ASSERT_GT(whole.size(), 1000u);
+  auto cut = [&](size_t n) { return whole.substr(0, n); };
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string text = whole;
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+  };
+  const std::string kCut = "s'acaba abans d'hora";
+  const struct {
+    std::string bytes;
+    std::string problem;  // empty: accepted
+  } cases[] = {
+      {whole, ""},
+      {cut(0), kCut},
+      {cut(300), kCut},
+      {cut(1000), kCut},
+      {cut(whole.find("\"d,1b\",")), kCut},         // the confirmation form missing
+      {cut(whole.find("\"|N,No|")), kCut},          // inside the confirmation field
+      {cut(whole.find("' Browse lists")), kCut},    // no list count
+      {cut(whole.size() - 3), kCut},                // inside the last list
+      {replaced(") \",1,0,0,1,", ") \",2,0,0,1,"),  // the confirmation two long
+       "el camp 1 del formulari 2 no hi \x82s o no t\x82 una llargada v\x85lida"},
+      {replaced("propietari) \",3,", "propietari) \",0,"),  // no room for the copies
+       "el camp 6 del formulari 1 no hi \x82s o no t\x82 una llargada v\x85lida"},
+      {replaced("\",6,0,6,8,15,72", "\",5,0,6,8,15,72"),  // five fields announced
+       "el camp 6 del formulari 1 no hi \x82s o no t\x82 una llargada v\x85lida"},
+      {replaced("2,6\r\n", "1,6\r\n").substr(0, whole.find("\"d,1b\",")) + "0\r\n",
+       "el camp 1 del formulari 2 no hi \x82s o no t\x82 una llargada v\x85lida"},
+  };
+  const std::string path = ::testing::TempDir() + "telvoran_forms.ZPN";
+  for (const auto& c : cases) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << c.bytes;
+    console::FormSet set;
+    const std::string message = LoadModuleForms(path, nullptr, &set);
+    const std::string label = std::to_string(c.bytes.size()) + " bytes";
+    if (c.problem.empty()) {
+      EXPECT_EQ(message, "") << label;
+      EXPECT_EQ(set.form_count(), 2) << label;
+    } else {
+      EXPECT_EQ(message, "no es pot fer servir el fitxer de formularis " + path + ": " + c.problem)
+          << label;
+    }
+  }
+  std::remove(path.c_str());
+  console::FormSet set;
+  EXPECT_EQ(LoadModuleForms(path, nullptr, &set),
+            "no es pot fer servir el fitxer de formularis " + path + ": no es pot llegir");
+
+  // Start-up stops there, before any data file is opened, and says why.
+  const std::string root = ::testing::TempDir() + "telvoran_forms_root/";
+  std::filesystem::create_directories(root + "FORMS");
+  std::ofstream(root + "FORMS/TELVORAN.ZPN", std::ios::binary | std::ios::trunc) << cut(1000);
+  platform::FakeEnv env;
+  env.SetVar("ZELROOT", root);
+  env.SetVar("ZELTMP", root);
+  platform::ScopedEnvOverride use(&env);
+  // A data file open would end the process: it fails the test instead.
+  datafiles::SetRecordManager(
+      [](uint16_t, uint8_t*, void*, uint32_t*, void*, uint8_t, int8_t) -> platform::Status {
+        throw std::runtime_error("start-up opened a data file");
+      });
+  std::string message;
+  EXPECT_FALSE(StartUp(&message));
+  datafiles::SetRecordManager(nullptr);
+  EXPECT_EQ(message,
+            "no es pot fer servir el fitxer de formularis " + root + "FORMS/TELVORAN.ZPN: " + kCut);
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace

@@ -65,7 +65,11 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  driver::StartUp();
+  std::string start_message;
+  if (!driver::StartUp(&start_message)) {
+    std::fprintf(stderr, "telvoran-print: %s\n", start_message.c_str());
+    return 1;
+  }
 
   std::string date = AsTyped(driver::kFieldReportDate, args[0]);
   // A blank date field takes the working date, as the form does.

@@ -3,6 +3,7 @@
 // needs a terminal: the parameter form is filled in on screen.
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -10,7 +11,18 @@
 #include "platform/console.h"
 #include "platform/terminal_console.h"
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    std::puts("TELVORAN " TELVORAN_VERSION);
+    return 0;
+  }
+  if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::puts(
+        "usage: TELVORAN\n"
+        "The settlement-statement module: fill in the parameter form on the terminal.\n"
+        "Environment: ZELROOT (data root), ZELEXE (program folder), ZELTMP (temporary folder).");
+    return 0;
+  }
   // Under a file-size limit the default SIGXFSZ would end the module in the
   // middle of the print file. Ignored, the write fails instead, and the
   // print run reports it and removes the partial file.

@@ -148,14 +148,15 @@ int RunSettlementReport() {
     }
     if (r == PrintRunResult::kOk) continue;
     ShowMessageAndWait(message);
-    // A print program that ran and failed has said why, and a data file that
-    // could not be read may be readable again (a lock released): the user may
-    // try again. A print file or print program that cannot be used ends the
-    // run.
-    if (r != PrintRunResult::kPrintProgramFailed && r != PrintRunResult::kDataReadFailed) {
+    // A print program that ran and failed has said why, a data file that
+    // could not be read may be readable again (a lock released), and another
+    // print run in the temporary folder ends: the user may try again. A
+    // print file or print program that cannot be used ends the run.
+    if (r != PrintRunResult::kPrintProgramFailed && r != PrintRunResult::kDataReadFailed &&
+        r != PrintRunResult::kPrintFileInUse) {
       // Written on the terminal's own screen, where it stays after the end.
       platform::CurrentConsole().Suspend();
-      std::fprintf(stderr, "TELVORAN: %s\n", message.c_str());
+      std::fprintf(stderr, "TELVORAN: %s\n", platform::Cp850ToUtf8(message).c_str());
       return 1;
     }
   }

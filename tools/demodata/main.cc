@@ -300,6 +300,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::puts("demodata " TELVORAN_VERSION);
+    return 0;
+  }
   if (argc < 3) {
     std::fputs(kUsage, stderr);
     return 2;

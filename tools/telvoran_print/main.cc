@@ -8,18 +8,22 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
 #include "console/form_set.h"
+#include "datafiles/file_messages.h"
 #include "datafiles/record_file.h"
 #include "driver/module_hooks.h"
 #include "driver/module_state.h"
 #include "driver/program.h"
 #include "driver/report.h"
 #include "format/dates.h"
+#include "platform/console.h"
+#include "platform/cp850.h"
 #include "recmgr/record_manager.h"
 
 namespace {
@@ -48,6 +52,13 @@ int main(int argc, char** argv) {
   // run halfway through the print file and leave it behind. Ignored, the
   // write fails instead: the run says so and removes the partial file.
   std::signal(SIGXFSZ, SIG_IGN);
+  // A run ended by a signal leaves no half print file (nor its new file).
+  platform::InstallSignalCleanupHandlers();
+  // A data file that cannot be opened has been reported (on stderr): the
+  // batch printer has printed nothing, and says so in its exit status.
+  datafiles::DataFileUi ui;
+  ui.end_program = [] { std::exit(1); };
+  datafiles::SetDataFileUi(ui);
   std::vector<std::string> args;
   bool run_print_program = true;
   for (int i = 1; i < argc; ++i) {
@@ -55,6 +66,9 @@ int main(int argc, char** argv) {
       run_print_program = false;
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (std::strcmp(argv[i], "--version") == 0) {
+      std::puts("telvoran-print " TELVORAN_VERSION);
       return 0;
     } else {
       args.emplace_back(argv[i]);
@@ -109,7 +123,8 @@ int main(int argc, char** argv) {
   platform::Status status = 0;
   datafiles::RecordFilesReset(status);
   if (r != driver::PrintRunResult::kOk) {
-    std::fprintf(stderr, "telvoran-print: %s\n", message.c_str());
+    // The texts are code page 850; the terminal shows Unicode.
+    std::fprintf(stderr, "telvoran-print: %s\n", platform::Cp850ToUtf8(message).c_str());
     return 1;
   }
   return 0;

@@ -5,9 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/console.h"
 #include "tools/zizavezu/print_program.h"
 
 int main(int argc, char** argv) {
+  // Ended by a signal halfway, it leaves the output it had as it was and
+  // removes the new one it was writing.
+  platform::InstallSignalCleanupHandlers();
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
   return zizavezu::RunPrintProgram(args, std::cout, std::cerr);
 }

@@ -28,6 +28,12 @@
 // HoldReadSnapshots keeps them from being renewed, for a report that must
 // see each file as it was at one moment.
 //
+// A file that may be read but not written (a read-only folder, another
+// user's files) is opened read-only, or immutable when SQLite's side files
+// can neither be found nor made (see OpenDatabaseChain and LockFile); its
+// writes give an I/O error. A handle that never wrote closes without a
+// checkpoint, so a reader never writes into the data file.
+//
 // Sequential reads are served by one row-value range query per scan, kept
 // stepping from call to call: each Next / Previous along the scan takes one
 // more row from it, so a scan reads exactly the rows its caller asks for. The
@@ -180,6 +186,11 @@ struct Handle {
     read_distinct.reset();
     write_records.reset();
     write_distinct.reset();
+    // A handle that never wrote leaves the WAL as it found it: the last
+    // close would otherwise checkpoint another program's log into the data
+    // file (a reader never writes into it).
+    if (db != nullptr && !wrote)
+      sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_close(db);
   }
 
@@ -187,6 +198,12 @@ struct Handle {
   std::unique_ptr<LockFile> locks;
   FileDefinition def;
   uint32_t generation = 0;
+  // Writes are refused (the file, its folder or its side file may not be
+  // written); immutable: opened without SQLite's side files.
+  bool read_only = false;
+  bool immutable = false;
+  // A write was committed through this handle.
+  bool wrote = false;
 
   std::vector<std::unique_ptr<KeyStatements>> keys;
   std::unique_ptr<Stmt> by_id, rec_insert, rec_update, rec_delete, begin_read, end_read;
@@ -378,12 +395,17 @@ std::string TextFromBuffer(const void* buffer, size_t n) {
 // ---------------------------------------------------------------------------
 // 3. Open, Create, Close, Reset
 
+// Failures of the open are "not a data file" only when the file itself
+// says so (FromSqlite: not a database, corrupt, other tables); a file that
+// cannot be read (I/O error, full disk, no permission, no memory) is an I/O
+// error.
 Status VerifyAndLoad(Handle* h, const std::string& host, std::string* owner) {
   Stmt app;
   int rc = app.Prepare(h->db, "PRAGMA application_id");
-  if (rc != SQLITE_OK) return kNotADataFile;
+  if (rc != SQLITE_OK) return FromSqlite(rc);
   rc = app.Step();
-  if (rc != SQLITE_ROW || app.ColumnInt(0) != kApplicationId) return kNotADataFile;
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? kNotADataFile : FromSqlite(rc);
+  if (app.ColumnInt(0) != kApplicationId) return kNotADataFile;
   app.Reset();
 
   // A file cut short loses pages SQLite would only notice when it reads
@@ -392,10 +414,13 @@ Status VerifyAndLoad(Handle* h, const std::string& host, std::string* owner) {
   if (::stat((host + "-wal").c_str(), &wal) != 0 || wal.st_size == 0) {
     struct stat st;
     Stmt pc, ps;
-    if (::stat(host.c_str(), &st) != 0 || pc.Prepare(h->db, "PRAGMA page_count") != SQLITE_OK ||
-        ps.Prepare(h->db, "PRAGMA page_size") != SQLITE_OK || pc.Step() != SQLITE_ROW ||
-        ps.Step() != SQLITE_ROW) {
-      return kNotADataFile;
+    if (::stat(host.c_str(), &st) != 0) return kIoError;
+    if ((rc = pc.Prepare(h->db, "PRAGMA page_count")) != SQLITE_OK ||
+        (rc = ps.Prepare(h->db, "PRAGMA page_size")) != SQLITE_OK) {
+      return FromSqlite(rc);
+    }
+    if ((rc = pc.Step()) != SQLITE_ROW || (rc = ps.Step()) != SQLITE_ROW) {
+      return rc == SQLITE_DONE ? kNotADataFile : FromSqlite(rc);
     }
     if (pc.ColumnInt(0) * ps.ColumnInt(0) > static_cast<int64_t>(st.st_size)) {
       return kNotADataFile;
@@ -403,11 +428,11 @@ Status VerifyAndLoad(Handle* h, const std::string& host, std::string* owner) {
   }
 
   Stmt meta;
-  if (meta.Prepare(h->db, "SELECT magic, definition, owner FROM rm_file WHERE id = 1") !=
-          SQLITE_OK ||
-      meta.Step() != SQLITE_ROW) {
-    return kNotADataFile;
+  if ((rc = meta.Prepare(h->db, "SELECT magic, definition, owner FROM rm_file WHERE id = 1")) !=
+      SQLITE_OK) {
+    return FromSqlite(rc);
   }
+  if ((rc = meta.Step()) != SQLITE_ROW) return rc == SQLITE_DONE ? kNotADataFile : FromSqlite(rc);
   std::string magic, definition;
   meta.ColumnBlob(0, &magic);
   meta.ColumnBlob(1, &definition);
@@ -417,10 +442,81 @@ Status VerifyAndLoad(Handle* h, const std::string& host, std::string* owner) {
     return kNotADataFile;
   }
   meta.Reset();
-  if (PrepareAll(h) != SQLITE_OK) return kNotADataFile;
+  if ((rc = PrepareAll(h)) != SQLITE_OK) return FromSqlite(rc);
   Counts counts;
-  if (ReadCounts(h, &counts) != SQLITE_OK) return kNotADataFile;
+  if ((rc = ReadCounts(h, &counts)) != SQLITE_OK) return FromSqlite(rc);
   return kOk;
+}
+
+// The path as a URI for sqlite3_open_v2: "%", "?" and "#" would end or
+// escape the path, so they travel percent-encoded; an absolute path gets
+// an empty authority, so one starting with "//" is not taken for a host.
+std::string UriFor(const std::string& host, const char* query) {
+  std::string uri = host.starts_with('/') ? "file://" : "file:";
+  for (char c : host) {
+    if (c == '%' || c == '?' || c == '#') {
+      static const char kHex[] = "0123456789ABCDEF";
+      uri += '%';
+      uri += kHex[static_cast<uint8_t>(c) >> 4];
+      uri += kHex[static_cast<uint8_t>(c) & 0xF];
+    } else {
+      uri += c;
+    }
+  }
+  return uri + query;
+}
+
+// How a data file's database is opened, in the order tried.
+enum class DbMode {
+  kReadWrite,  // normal: SQLite's side files made and written as needed
+  kReadOnly,   // no writes; reads the WAL through existing side files
+  kImmutable,  // no side files and no locks at all: only with no WAL
+};
+
+// One attempt to open and verify the file in a mode; the handle keeps the
+// connection on success.
+Status OpenDatabase(Handle* h, const std::string& host, DbMode mode, std::string* owner) {
+  const char* query = mode == DbMode::kReadWrite  ? ""
+                      : mode == DbMode::kReadOnly ? "?mode=ro"
+                                                  : "?immutable=1";
+  const int flags = (mode == DbMode::kReadWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
+                    SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
+  int rc = sqlite3_open_v2(UriFor(host, query).c_str(), &h->db, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    Status s = FromSqlite(rc);
+    return s == kFileLocked || s == kNotADataFile ? s : kIoError;
+  }
+  sqlite3_busy_timeout(h->db, kBusyTimeoutMs);
+  return VerifyAndLoad(h, host, owner);
+}
+
+// Opens the file's database: read-write; failing that with an I/O error
+// (the file or its folder not writable, SQLite's side files that cannot be
+// made, no room for them), read-only; failing that too, immutable, which
+// ignores the WAL and so is taken only when there is none: a log that
+// cannot be read is an I/O error, never skipped. A file that is not a data
+// file, or is busy, stops the chain.
+Status OpenDatabaseChain(std::unique_ptr<Handle>* out, const std::string& host,
+                         std::string* owner) {
+  Status s = kIoError;
+  for (DbMode mode : {DbMode::kReadWrite, DbMode::kReadOnly, DbMode::kImmutable}) {
+    if (mode == DbMode::kImmutable) {
+      struct stat wal;
+      if (::stat((host + "-wal").c_str(), &wal) == 0 ? wal.st_size != 0 : errno != ENOENT) {
+        return s;
+      }
+    }
+    auto h = std::make_unique<Handle>();
+    s = OpenDatabase(h.get(), host, mode, owner);
+    if (s == kOk) {
+      h->immutable = mode == DbMode::kImmutable;
+      h->read_only = mode != DbMode::kReadWrite || sqlite3_db_readonly(h->db, "main") == 1;
+      *out = std::move(h);
+      return kOk;
+    }
+    if (s != kIoError) return s;
+  }
+  return s;
 }
 
 Status DoOpen(uint8_t* block, const void* data, const uint32_t* data_length, const void* key,
@@ -437,20 +533,17 @@ Status DoOpen(uint8_t* block, const void* data, const uint32_t* data_length, con
   }
   if (!S_ISREG(st.st_mode) || st.st_size == 0) return kNotADataFile;
 
-  auto h = std::make_unique<Handle>();
-  int rc =
-      sqlite3_open_v2(host.c_str(), &h->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    Status s = FromSqlite(rc);
-    return s == kFileLocked ? s : (s == kNotADataFile ? s : kIoError);
-  }
-  sqlite3_busy_timeout(h->db, kBusyTimeoutMs);
+  std::unique_ptr<Handle> h;
   std::string stored_owner;
-  if (Status s = VerifyAndLoad(h.get(), host, &stored_owner); s != kOk) return s;
+  if (Status s = OpenDatabaseChain(&h, host, &stored_owner); s != kOk) return s;
   Exec(h->db, "PRAGMA synchronous = NORMAL");
 
   h->locks = LockFile::Open(host);
   if (!h->locks) return kIoError;
+  // Writes need the shared side file: without it others would neither see
+  // this handle's record locks nor learn of its changes.
+  if (h->locks->mode() != LockFile::Mode::kShared) h->read_only = true;
+  if (h->immutable) h->locks->SetUnchanging();
   if (mode == kOpenExclusive ? !h->locks->TryLockFile() : h->locks->FileLockedByOther()) {
     return kFileLocked;
   }
@@ -480,7 +573,17 @@ Status DoCreate(const void* data, const uint32_t* data_length, const void* key, 
     return s;
   }
   const std::string host = platform::HostPath(path);
-  if (mode == kCreateNoReplace && ::access(host.c_str(), F_OK) == 0) return kFileExists;
+  const bool exists = ::access(host.c_str(), F_OK) == 0;
+  if (mode == kCreateNoReplace && exists) return kFileExists;
+  // The file being replaced is held with the file lock until the new one is
+  // in place: a handle holding it (an exclusive open) is never replaced
+  // under, and opens meanwhile wait as for any file lock.
+  std::unique_ptr<LockFile> replacing;
+  if (mode != kCreateNoReplace && exists) {
+    replacing = LockFile::Open(host);
+    if (!replacing) return kIoError;
+    if (!replacing->TryLockFile()) return kFileLocked;
+  }
 
   // Built aside and moved into place, so a crash never leaves half a file
   // under the real name.
@@ -488,7 +591,9 @@ Status DoCreate(const void* data, const uint32_t* data_length, const void* key, 
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((tmp + suffix).c_str());
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(
-      tmp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+      tmp.c_str(), &db,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
+      nullptr);
   std::string sql = "PRAGMA application_id = " + std::to_string(kApplicationId) +
                     "; PRAGMA journal_mode = WAL; BEGIN;"
                     "CREATE TABLE rm_file(id INTEGER PRIMARY KEY, magic TEXT NOT NULL,"
@@ -823,9 +928,11 @@ Status DoStat(Handle* h, uint8_t* buffer, uint32_t* data_length) {
 // ---------------------------------------------------------------------------
 // 5. Writes
 
-// Runs body inside BEGIN IMMEDIATE ... COMMIT; any failure rolls back.
+// Runs body inside BEGIN IMMEDIATE ... COMMIT; any failure rolls back. A
+// read-only handle writes nothing: I/O error.
 template <typename Body>
 Status InTransaction(Handle* h, Body body) {
+  if (h->read_only) return kIoError;
   if (h->locks->FileLockedByOther()) return kFileLocked;
   EndRead(h);
   if (int rc = Exec(h->db, "BEGIN IMMEDIATE"); rc != SQLITE_OK) return FromSqlite(rc);
@@ -836,7 +943,10 @@ Status InTransaction(Handle* h, Body body) {
   }
   if (s != kOk) Exec(h->db, "ROLLBACK");
   h->DropCaches();
-  if (s == kOk) h->locks->NoteChange();
+  if (s == kOk) {
+    h->wrote = true;
+    h->locks->NoteChange();
+  }
   return s;
 }
 

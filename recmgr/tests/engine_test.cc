@@ -1,14 +1,23 @@
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "recmgr/lock_file.h"
 #include "recmgr/record_manager.h"
 #include "recmgr/testing/engine_test_util.h"
 
@@ -475,6 +484,145 @@ TEST(EngineForeignFiles, GiveNotADataFile) {
     EngineFile f;
     EXPECT_EQ(f.Open(dir.File(name)), kNotADataFile) << name;
   }
+}
+
+// A checksum of the file's bytes.
+size_t Checksum(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::hash<std::string>()(std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+// Runs body in a child process and returns what it returned. The child
+// must not have the file open before: it gets no connection of ours.
+std::string InChild(const std::function<std::string()>& body) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "pipe";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    const std::string out = body();
+    if (::write(fds[1], out.data(), out.size()) < 0) ::_exit(1);
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string out;
+  char buf[256];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof(buf))) > 0;)
+    out.append(buf, static_cast<size_t>(n));
+  ::close(fds[0]);
+  ::waitpid(pid, nullptr, 0);
+  return out;
+}
+
+// Runs body in a child process that may not write the folder dir: as user
+// nobody when the test runs as root (root ignores permission bits),
+// otherwise with the folder and its files made read-only meanwhile.
+std::string AsReader(const std::string& dir, const std::function<std::string()>& body) {
+  std::vector<std::pair<std::string, std::filesystem::perms>> saved;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    saved.emplace_back(e.path().string(), e.status().permissions());
+    ::chmod(e.path().c_str(), 0444);
+  }
+  ::chmod(dir.c_str(), 0555);
+  const std::string out = InChild([&]() -> std::string {
+    if (::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      return "setuid";
+    }
+    return body();
+  });
+  ::chmod(dir.c_str(), 0755);
+  for (const auto& [path, perms] : saved) std::filesystem::permissions(path, perms);
+  return out;
+}
+
+// Open status, the records read along key 0, and what a write, a locking
+// read and an exclusive open give.
+std::string ReadEverything(const std::string& path) {
+  EngineFile f;
+  std::string out = "open " + std::to_string(f.Open(path));
+  int n = 0;
+  for (Status s = f.Get(kOpGetFirst, 0); s == kOk; s = f.Get(kOpGetNext, 0)) ++n;
+  std::string stat;
+  f.Stat(&stat);
+  out += " records " + std::to_string(n) + " stat " +
+         std::to_string(stat.size() > 9 ? static_cast<uint8_t>(stat[6]) : -1);
+  out += " insert " + std::to_string(f.Insert(Rec(900, 1, 'z', 1)));
+  out += " lock " + std::to_string(f.Get(kOpGetFirst + kLockNoWaitBias, 0));
+  EngineFile exclusive;
+  out += " exclusive " + std::to_string(exclusive.Open(path, "", kOpenExclusive));
+  return out;
+}
+
+TEST(EngineReadOnlyFolder, IsReadAndAReaderNeverWritesTheDataFile) {
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 0755);
+  Fixture fx;
+  const std::string path = dir.File("ro.dat");
+  ASSERT_EQ(EngineFile::Create(path, fx.Def()), kOk);
+  {
+    EngineFile w;
+    ASSERT_EQ(w.Open(path), kOk);
+    for (uint32_t i = 1; i <= 20; ++i) ASSERT_EQ(w.Insert(Rec(i, 1, 'a', 0)), kOk);
+  }
+  // Only the data file, no side file of any kind. On a full disk (no byte
+  // may be written) the side file cannot be made: an I/O error, not "not a
+  // data file".
+  std::filesystem::remove(path + "-lck");
+  EXPECT_EQ(InChild([&] {
+              ::signal(SIGXFSZ, SIG_IGN);
+              const struct rlimit none = {0, 0};
+              ::setrlimit(RLIMIT_FSIZE, &none);
+              return "open " + std::to_string(EngineFile().Open(path));
+            }),
+            "open 2");
+  for (const char* side : {"-lck", "-wal", "-shm"}) std::filesystem::remove(path + side);
+  // In a folder that may not be written: read immutable, without locks.
+  EXPECT_EQ(AsReader(dir.path(), [&] { return ReadEverything(path); }),
+            "open 0 records 20 stat 20 insert 2 lock 0 exclusive 0");
+
+  // A writer killed after its commits: five records only in the WAL.
+  if (const pid_t pid = ::fork(); pid == 0) {
+    EngineFile w;
+    if (w.Open(path) != kOk) ::_exit(1);
+    for (uint32_t i = 21; i <= 25; ++i) w.Insert(Rec(i, 1, 'a', 0));
+    ::_exit(0);
+  } else {
+    ::waitpid(pid, nullptr, 0);
+  }
+  const size_t before = Checksum(path);
+  // Another program holds record 1: a reader that cannot lock still sees it.
+  std::unique_ptr<LockFile> holder = LockFile::Open(path);
+  ASSERT_TRUE(holder && holder->TryLockRecord(1));
+  EXPECT_EQ(AsReader(dir.path(), [&] { return ReadEverything(path); }),
+            "open 0 records 25 stat 25 insert 2 lock 84 exclusive 0");
+  holder.reset();
+  {
+    EngineFile r;  // may write, but never wrote: its close checkpoints nothing
+    ASSERT_EQ(r.Open(path), kOk);
+    std::string stat;
+    ASSERT_EQ(r.Stat(&stat), kOk);
+    EXPECT_EQ(static_cast<uint8_t>(stat[6]), 25);
+  }
+  EXPECT_EQ(Checksum(path), before);
+
+  // The log is there but its index is gone and cannot be made: reading
+  // without the log would lose records, so the open fails.
+  std::filesystem::remove(path + "-shm");
+  EXPECT_EQ(AsReader(dir.path(), [&] { return "open " + std::to_string(EngineFile().Open(path)); }),
+            "open 2");
+  EXPECT_EQ(Checksum(path), before);
+
+  // A side file that is a link is never written through.
+  const std::string victim = dir.File("victim");
+  std::ofstream(victim) << "keep";
+  std::filesystem::remove(path + "-lck");
+  std::filesystem::create_symlink(victim, path + "-lck");
+  EXPECT_EQ(EngineFile().Open(path), kIoError);
+  std::filesystem::remove(path + "-lck");
+  std::filesystem::create_hard_link(victim, path + "-lck");
+  EXPECT_EQ(EngineFile().Open(path), kIoError);
+  EXPECT_EQ(std::filesystem::file_size(victim), 4u);
 }
 
 }  // namespace

@@ -1,22 +1,28 @@
 // recmgr: the data tool for administrators and tests. Creates data files
 // from definition files, loads and saves them in the sequential format,
 // shows their statistics and records, holds locks and sets owner names.
-// Paths are host paths. Exit code 0 on success; otherwise one line on stderr
-// and a non-zero code.
+// Paths are host paths. Exit code 0 on success; 2 for a usage error (the
+// usage goes to stderr); otherwise 1, with one line on stderr.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <charconv>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
+#include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "datafiles/record_file.h"
+#include "platform/console.h"
+#include "platform/env.h"
 #include "recmgr/file_definition.h"
 #include "recmgr/record_manager.h"
 #include "tools/recmgr/sequential_records.h"
@@ -28,6 +34,7 @@ using recmgr::Status;
 
 constexpr char kUsage[] =
     "usage: recmgr [--owner NAME] COMMAND ...\n"
+    "       recmgr --help | --version\n"
     "  create FILE XDF [--replace]      create FILE from a definition file\n"
     "  load FILE SEQ                    add the records of SEQ ('-': stdin), all or none\n"
     "  save FILE SEQ [--key N]          write the records in key order ('-': stdout)\n"
@@ -36,6 +43,7 @@ constexpr char kUsage[] =
     "  lock FILE (--record POS | --file) --seconds S\n"
     "                                   hold a lock, printing 'locked' once held\n"
     "  owner FILE NAME                  set the owner name (empty: none)\n"
+    "Options may follow the arguments; '--' ends the options.\n"
     "Sequential format: per record its length in decimal, ',', the bytes, CR LF;\n"
     "the file ends with Ctrl-Z.\n";
 
@@ -44,19 +52,140 @@ int Fail(const std::string& message) {
   return 1;
 }
 
-int FailStatus(const std::string& what, Status s) {
-  return Fail(what + ": status " + std::to_string(s));
+int Usage(const std::string& message) {
+  std::fprintf(stderr, "recmgr: %s\n%s", message.c_str(), kUsage);
+  return 2;
 }
 
-bool ReadAll(const std::string& path, std::string* out) {
-  if (path == "-") {
-    out->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    return true;
+std::string StatusText(Status s) {
+  static const std::map<Status, const char*> kTexts = {
+      {recmgr::kIoError, "I/O error"},
+      {recmgr::kDuplicateKey, "duplicate key"},
+      {recmgr::kInvalidKeyNumber, "invalid key number"},
+      {recmgr::kFileNotFound, "file not found"},
+      {recmgr::kDataBufferShort, "record length does not match"},
+      {recmgr::kInvalidDefinition, "invalid definition"},
+      {recmgr::kNotADataFile, "not a data file"},
+      {recmgr::kInvalidOwner, "wrong owner name"},
+      {recmgr::kFileExists, "file already exists"},
+      {recmgr::kRecordLocked, "record locked by another program"},
+      {recmgr::kFileLocked, "file locked by another program"},
+  };
+  const auto it = kTexts.find(s);
+  return "status " + std::to_string(s) +
+         (it == kTexts.end() ? "" : std::string(" (") + it->second + ")");
+}
+
+int FailStatus(const std::string& what, Status s) {
+  return Fail(what + ": " + StatusText(s));
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Reads a whole file ("-": standard input). On failure *error says why.
+bool ReadAll(const std::string& path, std::string* out, std::string* error) {
+  out->clear();
+  int fd = 0;
+  if (path != "-") {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      *error = "cannot read " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      *error = path + " is a folder, not a file";
+      return false;
+    }
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof(buf));
+    if (n > 0) {
+      out->append(buf, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      *error = "cannot read " + path + ": " + std::strerror(errno);
+      if (fd != 0) ::close(fd);
+      return false;
+    }
+  }
+  if (fd != 0) ::close(fd);
   return true;
+}
+
+// A number of the whole text within [min, max].
+bool ParseNumber(const std::string& text, long long min, long long max, long long* out) {
+  long long v = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, v);
+  if (text.empty() || ec != std::errc() || ptr != end || v < min || v > max) return false;
+  *out = v;
+  return true;
+}
+
+// The arguments of one command: positional ones and the options given.
+struct Args {
+  std::vector<std::string> pos;
+  std::map<std::string, std::string> opts;  // flags map to ""
+  bool Has(const std::string& name) const { return opts.count(name) != 0; }
+};
+
+// Splits the arguments of command, which takes exactly positionals
+// positional arguments, the options in flags and the options with a value
+// in valued. Returns 0, or the exit code of a usage error.
+int ParseArgs(const std::string& command, const std::vector<std::string>& in, size_t positionals,
+              const std::set<std::string>& flags, const std::set<std::string>& valued, Args* out) {
+  bool options = true;
+  for (size_t i = 0; i < in.size(); ++i) {
+    const std::string& a = in[i];
+    if (options && a == "--") {
+      options = false;
+    } else if (options && a.size() > 1 && a[0] == '-') {
+      if (out->Has(a)) return Usage(command + ": " + a + " given twice");
+      if (flags.count(a)) {
+        out->opts[a] = "";
+      } else if (valued.count(a)) {
+        if (i + 1 >= in.size()) return Usage(command + ": " + a + " needs a value");
+        out->opts[a] = in[++i];
+      } else {
+        return Usage(command + ": unknown option " + a);
+      }
+    } else {
+      out->pos.push_back(a);
+    }
+  }
+  if (out->pos.size() < positionals) return Usage(command + ": missing arguments");
+  if (out->pos.size() > positionals)
+    return Usage(command + ": extra argument " + out->pos[positionals]);
+  return 0;
+}
+
+// The value of a numeric option, or the default when it is not given.
+int NumberOption(const std::string& command, const Args& args, const std::string& name,
+                 long long min, long long max, long long* value) {
+  const auto it = args.opts.find(name);
+  if (it == args.opts.end()) return 0;
+  if (!ParseNumber(it->second, min, max, value)) {
+    const std::string range = max == LLONG_MAX
+                                  ? std::to_string(min) + " or more"
+                                  : "from " + std::to_string(min) + " to " + std::to_string(max);
+    return Usage(command + ": " + name + " takes a whole number " + range + ", not '" + it->second +
+                 "'");
+  }
+  return 0;
+}
+
+// A data file argument that is a folder is refused before the engine sees it.
+bool CheckDataFileArgument(const std::string& path, int* code) {
+  if (!IsFolder(path)) return true;
+  *code = Fail(path + " is a folder, not a data file");
+  return false;
 }
 
 class File {
@@ -131,34 +260,103 @@ std::string Cp850ToUtf8(const std::string& bytes) {
   return out;
 }
 
-int Create(const std::vector<std::string>& args) {
-  if (args.size() < 2) return Fail("create needs FILE and XDF");
-  const bool replace = args.size() > 2 && args[2] == "--replace";
-  std::string xdf;
-  if (!ReadAll(args[1], &xdf)) return Fail("cannot read " + args[1]);
-  if (xdf.size() < 2) return Fail(args[1] + ": not a definition file");
+// The places the engine reads and writes for the data file at path: the
+// file and its side files, named as given and as resolved (SQLite keeps its
+// side files beside the resolved file).
+std::vector<std::string> DataFilePlaces(const std::string& path) {
+  std::vector<std::string> bases = {path};
+  if (char* real = ::realpath(path.c_str(), nullptr)) {
+    bases.push_back(real);
+    std::free(real);
+  }
+  std::vector<std::string> places;
+  for (const std::string& base : bases) {
+    for (const char* suffix : {"", "-lck", "-wal", "-shm", "-journal"})
+      places.push_back(base + suffix);
+  }
+  return places;
+}
+
+// Where a new file renamed to path lands: its folder resolved, its own name
+// as given (a link at path is replaced, not followed). Empty when the
+// folder does not resolve.
+std::string LandingPlace(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  char* real = ::realpath(dir.c_str(), nullptr);
+  if (real == nullptr) return std::string();
+  std::string out = real;
+  std::free(real);
+  return (out == "/" ? out : out + "/") + name;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True when writing the output out ("-": standard output) would land on the
+// data file at data or one of its side files.
+bool OutputIsTheDataFile(const std::string& data, const std::string& out) {
+  struct stat target;
+  const bool target_exists = out == "-" ? ::fstat(1, &target) == 0 && S_ISREG(target.st_mode)
+                                        : ::stat(out.c_str(), &target) == 0;
+  const std::string landing = out == "-" ? std::string() : LandingPlace(out);
+  for (const std::string& place : DataFilePlaces(data)) {
+    struct stat st;
+    if (target_exists && ::stat(place.c_str(), &st) == 0 && SameFile(st, target)) return true;
+    if (!landing.empty() && LandingPlace(place) == landing) return true;
+  }
+  return false;
+}
+
+// A write to standard output that failed (a full disk, a closed pipe).
+int CheckStdout() {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    return Fail(std::string("cannot write to standard output: ") + std::strerror(errno));
+  }
+  return 0;
+}
+
+int Create(const std::vector<std::string>& in) {
+  Args args;
+  if (int code = ParseArgs("create", in, 2, {"--replace"}, {}, &args)) return code;
+  const std::string& file = args.pos[0];
+  const bool replace = args.Has("--replace");
+  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  std::string xdf, error;
+  if (!ReadAll(args.pos[1], &xdf, &error)) return Fail(error);
+  if (xdf.size() < 2) return Fail(args.pos[1] + ": not a definition file");
   const size_t count = static_cast<uint8_t>(xdf[0]) | (static_cast<uint8_t>(xdf[1]) << 8);
-  if (xdf.size() < 2 + count) return Fail(args[1] + ": shorter than its count says");
+  if (xdf.size() < 2 + count) return Fail(args.pos[1] + ": shorter than its count says");
   std::string data = xdf.substr(2, count);
   uint32_t n = static_cast<uint32_t>(data.size());
-  std::string key = args[0];
+  std::string key = file;
   if (key.size() > 255) return Fail("path too long");
   Status s =
       RecordManagerCall(recmgr::kOpCreate, nullptr, data.data(), &n, key.data(),
                         static_cast<uint8_t>(key.size()), replace ? 0 : recmgr::kCreateNoReplace);
-  return s == 0 ? 0 : FailStatus("create " + args[0], s);
+  if (s == recmgr::kFileLocked) {
+    return Fail("create " + file + ": " + StatusText(s) + "; the file was not replaced");
+  }
+  return s == 0 ? 0 : FailStatus("create " + file, s);
 }
 
-int Load(const std::string& owner, const std::vector<std::string>& args) {
-  if (args.size() < 2) return Fail("load needs FILE and SEQ");
-  std::string text;
-  if (!ReadAll(args[1], &text)) return Fail("cannot read " + args[1]);
+int Load(const std::string& owner, const std::vector<std::string>& in) {
+  Args args;
+  if (int code = ParseArgs("load", in, 2, {}, {}, &args)) return code;
+  const std::string& file = args.pos[0];
+  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  std::string text, error;
+  if (!ReadAll(args.pos[1], &text, &error)) return Fail(error);
   // Views into the text: no copy of each record.
   std::vector<std::string_view> records;
-  std::string error;
-  if (!recmgr_tool::ParseSequentialRecords(text, &records, &error)) return Fail(error);
+  if (!recmgr_tool::ParseSequentialRecords(text, &records, &error)) {
+    return Fail(args.pos[1] + ": " + error + "; nothing loaded");
+  }
   File f;
-  if (Status s = f.Open(args[0], owner); s != 0) return FailStatus("open " + args[0], s);
+  if (Status s = f.Open(file, owner); s != 0) return FailStatus("open " + file, s);
   int64_t failed = -1;
   Status s = recmgr::InsertAll(f.block(), records, &failed);
   if (s != 0) {
@@ -167,55 +365,57 @@ int Load(const std::string& owner, const std::vector<std::string>& args) {
   return 0;
 }
 
-int Save(const std::string& owner, const std::vector<std::string>& args) {
-  if (args.size() < 2) return Fail("save needs FILE and SEQ");
-  int key = 0;
-  for (size_t i = 2; i + 1 < args.size(); ++i) {
-    if (args[i] == "--key") key = std::atoi(args[i + 1].c_str());
+int Save(const std::string& owner, const std::vector<std::string>& in) {
+  Args args;
+  if (int code = ParseArgs("save", in, 2, {}, {"--key"}, &args)) return code;
+  long long key = 0;
+  if (int code = NumberOption("save", args, "--key", 0, 127, &key)) return code;
+  const std::string& file = args.pos[0];
+  const std::string& dest = args.pos[1];
+  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (dest != "-" && IsFolder(dest)) return Fail(dest + " is a folder, not a file");
+  if (OutputIsTheDataFile(platform::HostPath(file),
+                          dest == "-" ? dest : platform::HostPath(dest))) {
+    return Fail("save: " + (dest == "-" ? std::string("standard output") : dest) +
+                " is the data file " + file + " or one of its side files; nothing written");
   }
   File f;
-  if (Status s = f.Open(args[0], owner); s != 0) return FailStatus("open " + args[0], s);
+  if (Status s = f.Open(file, owner); s != 0) return FailStatus("open " + file, s);
   // Records are written as they are read, so memory stays flat however
-  // large the file. A named output is written beside its place and renamed
-  // at the end: a failed save leaves what was there before.
-  std::FILE* out = stdout;
-  std::string part;
-  if (args[1] != "-") {
-    part = args[1] + ".part";
-    out = std::fopen(part.c_str(), "wb");
-    if (out == nullptr) return Fail("cannot write " + args[1]);
+  // large the file. A named output is a new file beside its place, renamed
+  // over it at the end (never written through a link, removed if the save
+  // fails or a signal ends it): a failed save leaves what was there before.
+  std::unique_ptr<platform::WritableFile> named;
+  if (dest != "-") {
+    platform::InstallSignalCleanupHandlers();
+    named = platform::DefaultEnv()->OpenWritable(dest);
+    if (!named) return Fail("cannot write " + dest + ": " + std::strerror(errno));
   }
-  auto abandon = [&] {
-    if (part.empty()) return;
-    std::fclose(out);
-    std::remove(part.c_str());
+  auto emit = [&named](const std::string& bytes) {
+    if (named) return named->Append(bytes);
+    return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
   };
-  std::string record;
+  std::string record, chunk;
+  bool written = true;
   Status s = f.Read(recmgr::kOpGetFirst, static_cast<int8_t>(key), &record);
-  for (; s == 0; s = f.Read(recmgr::kOpGetNext, static_cast<int8_t>(key), &record)) {
-    std::fprintf(out, "%zu,", record.size());
-    std::fwrite(record.data(), 1, record.size(), out);
-    std::fputs("\r\n", out);
+  for (; s == 0 && written; s = f.Read(recmgr::kOpGetNext, static_cast<int8_t>(key), &record)) {
+    chunk.assign(std::to_string(record.size())).append(",").append(record).append("\r\n");
+    written = emit(chunk);
   }
-  if (s != recmgr::kEndOfFile) {
-    abandon();
-    return FailStatus("read", s);
-  }
-  std::fputc('\x1A', out);
-  bool written = std::fflush(out) == 0 && !std::ferror(out);
-  if (part.empty()) return written ? 0 : Fail("write failed");
-  written = std::fclose(out) == 0 && written;
-  if (!written || std::rename(part.c_str(), args[1].c_str()) != 0) {
-    std::remove(part.c_str());
-    return Fail("cannot write " + args[1]);
-  }
+  if (s != 0 && s != recmgr::kEndOfFile) return FailStatus("read", s);
+  written = written && emit("\x1A");
+  if (!named) return CheckStdout();
+  if (!named->Close() || !written) return Fail("cannot write " + dest);
   return 0;
 }
 
-int StatCommand(const std::string& owner, const std::vector<std::string>& args) {
-  if (args.empty()) return Fail("stat needs FILE");
+int StatCommand(const std::string& owner, const std::vector<std::string>& in) {
+  Args args;
+  if (int code = ParseArgs("stat", in, 1, {}, {}, &args)) return code;
+  const std::string& file = args.pos[0];
+  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
   File f;
-  if (Status s = f.Open(args[0], owner); s != 0) return FailStatus("open " + args[0], s);
+  if (Status s = f.Open(file, owner); s != 0) return FailStatus("open " + file, s);
   recmgr::FileDefinition def;
   std::string raw;
   if (Status s = f.Stat(&def, &raw); s != 0) return FailStatus("stat", s);
@@ -236,22 +436,25 @@ int StatCommand(const std::string& owner, const std::vector<std::string>& args) 
       at += recmgr::kSegmentSpecSize;
     }
   }
-  return 0;
+  return CheckStdout();
 }
 
-int Dump(const std::string& owner, const std::vector<std::string>& args) {
-  if (args.empty()) return Fail("dump needs FILE");
-  int key = 0;
-  long limit = -1;
-  for (size_t i = 1; i + 1 < args.size(); ++i) {
-    if (args[i] == "--key") key = std::atoi(args[i + 1].c_str());
-    if (args[i] == "--limit") limit = std::atol(args[i + 1].c_str());
+int Dump(const std::string& owner, const std::vector<std::string>& in) {
+  Args args;
+  if (int code = ParseArgs("dump", in, 1, {}, {"--key", "--limit"}, &args)) return code;
+  long long key = 0, limit = -1;
+  if (int code = NumberOption("dump", args, "--key", 0, 127, &key)) return code;
+  if (int code = NumberOption("dump", args, "--limit", 0, LLONG_MAX, &limit)) return code;
+  const std::string& file = args.pos[0];
+  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (OutputIsTheDataFile(platform::HostPath(file), "-")) {
+    return Fail("dump: standard output is the data file " + file + "; nothing written");
   }
   File f;
-  if (Status s = f.Open(args[0], owner); s != 0) return FailStatus("open " + args[0], s);
+  if (Status s = f.Open(file, owner); s != 0) return FailStatus("open " + file, s);
   std::string record;
   Status s = f.Read(recmgr::kOpGetFirst, static_cast<int8_t>(key), &record);
-  for (long n = 0; s == 0 && (limit < 0 || n < limit); ++n) {
+  for (long long n = 0; s == 0 && (limit < 0 || n < limit) && !std::ferror(stdout); ++n) {
     std::string hex;
     char b[4];
     for (char c : record) {
@@ -262,23 +465,26 @@ int Dump(const std::string& owner, const std::vector<std::string>& args) {
     s = f.Read(recmgr::kOpGetNext, static_cast<int8_t>(key), &record);
   }
   if (s != 0 && s != recmgr::kEndOfFile) return FailStatus("read", s);
-  return 0;
+  return CheckStdout();
 }
 
-int Lock(const std::string& owner, const std::vector<std::string>& args) {
-  if (args.empty()) return Fail("lock needs FILE");
-  long record = -1, seconds = -1;
-  bool whole = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--file") whole = true;
-    if (args[i] == "--record" && i + 1 < args.size()) record = std::atol(args[i + 1].c_str());
-    if (args[i] == "--seconds" && i + 1 < args.size()) seconds = std::atol(args[i + 1].c_str());
+int Lock(const std::string& owner, const std::vector<std::string>& in) {
+  Args args;
+  if (int code = ParseArgs("lock", in, 1, {"--file"}, {"--record", "--seconds"}, &args)) {
+    return code;
   }
-  if (seconds < 0 || whole == (record >= 0))
-    return Fail("lock needs --record POS or --file, and --seconds S");
+  long long record = -1, seconds = -1;
+  if (int code = NumberOption("lock", args, "--record", 1, UINT32_MAX, &record)) return code;
+  if (int code = NumberOption("lock", args, "--seconds", 0, INT_MAX, &seconds)) return code;
+  const bool whole = args.Has("--file");
+  if (seconds < 0 || whole == (record >= 0)) {
+    return Usage("lock needs --record POS or --file, and --seconds S");
+  }
+  const std::string& file = args.pos[0];
+  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
   File f;
-  Status s = f.Open(args[0], owner, whole ? recmgr::kOpenExclusive : recmgr::kOpenNormal);
-  if (s != 0) return FailStatus("open " + args[0], s);
+  Status s = f.Open(file, owner, whole ? recmgr::kOpenExclusive : recmgr::kOpenNormal);
+  if (s != 0) return FailStatus("open " + file, s);
   if (!whole) {
     std::string data(recmgr::kMaxRecordLength, ' ');
     for (int i = 0; i < 4; ++i)
@@ -290,16 +496,19 @@ int Lock(const std::string& owner, const std::vector<std::string>& args) {
     if (s != 0 && s != recmgr::kDataBufferShort) return FailStatus("lock record", s);
   }
   std::printf("locked\n");
-  std::fflush(stdout);
+  if (int code = CheckStdout()) return code;
   ::sleep(static_cast<unsigned>(seconds));
   return 0;
 }
 
-int Owner(const std::string& owner, const std::vector<std::string>& args) {
-  if (args.size() < 2) return Fail("owner needs FILE and NAME");
+int Owner(const std::string& owner, const std::vector<std::string>& in) {
+  Args args;
+  if (int code = ParseArgs("owner", in, 2, {}, {}, &args)) return code;
+  const std::string& file = args.pos[0];
+  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
   File f;
-  if (Status s = f.Open(args[0], owner); s != 0) return FailStatus("open " + args[0], s);
-  Status s = recmgr::SetOwnerName(f.block(), args[1]);
+  if (Status s = f.Open(file, owner); s != 0) return FailStatus("open " + file, s);
+  Status s = recmgr::SetOwnerName(f.block(), args.pos[1]);
   return s == 0 ? 0 : FailStatus("owner", s);
 }
 
@@ -308,13 +517,21 @@ int Owner(const std::string& owner, const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string owner = datafiles::RecordFileOwnerName();
-  if (args.size() >= 2 && args[0] == "--owner") {
+  if (!args.empty() && args[0] == "--owner") {
+    if (args.size() < 2) return Usage("--owner needs a value");
     owner = args[1];
     args.erase(args.begin(), args.begin() + 2);
   }
-  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    std::fputs(kUsage, args.empty() ? stderr : stdout);
-    return args.empty() ? 2 : 0;
+  if (args.empty()) return Usage("no command given");
+  if (args[0] == "--help" || args[0] == "-h") {
+    if (args.size() > 1) return Usage("extra argument " + args[1]);
+    std::fputs(kUsage, stdout);
+    return CheckStdout();
+  }
+  if (args[0] == "--version") {
+    if (args.size() > 1) return Usage("extra argument " + args[1]);
+    std::printf("recmgr %s\n", TELVORAN_VERSION);
+    return CheckStdout();
   }
   const std::string command = args[0];
   args.erase(args.begin());
@@ -325,5 +542,5 @@ int main(int argc, char** argv) {
   if (command == "dump") return Dump(owner, args);
   if (command == "lock") return Lock(owner, args);
   if (command == "owner") return Owner(owner, args);
-  return Fail("unknown command '" + command + "' (see --help)");
+  return Usage("unknown command '" + command + "'");
 }

@@ -26,6 +26,12 @@ bool ParseSequentialRecords(std::string_view text, std::vector<std::string_view>
     records->push_back(text.substr(comma + 1, length));
     at = comma + 3 + length;
   }
+  // Without its end mark a file cut at a record boundary would pass for a
+  // whole one.
+  if (at >= text.size()) {
+    *error = "no Ctrl-Z at the end: the file may be cut short";
+    return false;
+  }
   return true;
 }
 

@@ -1,6 +1,7 @@
 // The reader of the sequential format that "recmgr load" takes: per record
 // its length in decimal (1 to 6 digits), ",", the bytes, CR LF; the file
-// ends with Ctrl-Z (or simply ends). Pure: no file or engine is touched.
+// ends with Ctrl-Z (what follows it is ignored). Pure: no file or engine is
+// touched.
 #ifndef TELVORAN_TOOLS_RECMGR_SEQUENTIAL_RECORDS_H_
 #define TELVORAN_TOOLS_RECMGR_SEQUENTIAL_RECORDS_H_
 
@@ -12,8 +13,8 @@ namespace recmgr_tool {
 
 // Splits text into its records, views into text (which must outlive them).
 // Returns false at the first malformed record, with *error naming it
-// ("record N: bad length" or "record N: bad record ending"); the records
-// before it are in *records then.
+// ("record N: bad length" or "record N: bad record ending"), or when the
+// text ends without its Ctrl-Z; the records before are in *records then.
 bool ParseSequentialRecords(std::string_view text, std::vector<std::string_view>* records,
                             std::string* error);
 

@@ -33,9 +33,10 @@ struct Result {
   std::string out;
 };
 
-// Runs the tool through the shell and returns its exit code and stdout.
-Result Tool(const std::string& args) {
-  const std::string cmd = std::string(RECMGR_TOOL_PATH) + " " + args + " 2>/dev/null";
+// Runs the tool through the shell (args may redirect its output) and
+// returns its exit code and stdout.
+Result ToolRaw(const std::string& args) {
+  const std::string cmd = std::string(RECMGR_TOOL_PATH) + " " + args;
   FILE* p = ::popen(cmd.c_str(), "r");
   std::string out;
   char buf[4096];
@@ -43,6 +44,18 @@ Result Tool(const std::string& args) {
   while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
   const int status = ::pclose(p);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+// The same with stderr dropped.
+Result Tool(const std::string& args) {
+  return ToolRaw(args + " 2>/dev/null");
+}
+
+// The same with stderr (kept in err_file) appended to stdout.
+Result ToolAll(const std::string& args, const std::string& err_file) {
+  Result r = ToolRaw(args + " 2>" + err_file);
+  std::ifstream in(err_file, std::ios::binary);
+  r.out += std::string(std::istreambuf_iterator<char>(in), {});
+  return r;
 }
 
 // A tool started in the background, with its stdout readable.
@@ -226,6 +239,56 @@ TEST_F(ToolTest, OwnerName) {
   EXPECT_EQ(f.Open(file_, "7777"), 0);
   EXPECT_EQ(Tool("--owner 7777 stat " + file_).code, 0);
   EXPECT_NE(Tool("stat " + file_).code, 0);
+}
+
+TEST_F(ToolTest, RefusalsLeaveTheDataFileAsItWas) {
+  Write("in.seq", Seq({Rec(1), Rec(2)}));
+  ASSERT_EQ(Tool("load " + file_ + " " + dir_.File("in.seq")).code, 0);
+  std::string cut = Seq({Rec(3)});
+  cut.pop_back();  // cut after a whole record: no Ctrl-Z
+  Write("cut.seq", cut);
+  const std::string d = dir_.path(), f = file_, xdf = dir_.File("Pagam.xdf");
+  auto checksum = [this] {
+    std::ifstream in(file_, std::ios::binary);
+    return std::hash<std::string>()(std::string(std::istreambuf_iterator<char>(in), {}));
+  };
+  struct Case {
+    std::string args;
+    int code;
+    std::string says;
+    bool hold_file_lock = false;
+  };
+  const std::vector<Case> cases = {
+      {"save " + f + " " + f, 1, "is the data file"},
+      {"save " + f + " " + d + "/./Pagam.dat-lck", 1, "is the data file"},
+      {"save " + f + " - >>" + f, 1, "is the data file"},
+      {"load " + f + " " + d, 1, "is a folder"},
+      {"create " + d + "/New.dat " + d, 1, "is a folder"},
+      {"stat " + d, 1, "is a folder"},
+      {"load " + f + " " + dir_.File("cut.seq"), 1, "Ctrl-Z"},
+      {"create " + f + " " + xdf + " --replace", 1, "status 85", true},
+      {"dump " + f + " >/dev/full", 1, "cannot write"},
+      {"save " + f + " - >/dev/full", 1, "cannot write"},
+      {"dump " + f + " --key x", 2, "usage:"},
+      {"dump " + f + " --limit -1", 2, "usage:"},
+      {"lock " + f + " --file --seconds abc", 2, "usage:"},
+      {"stat " + f + " extra", 2, "usage:"},
+      {"save " + f + " - --frob", 2, "unknown option --frob"},
+      {"--help", 0, "usage:"},
+      {"--version", 0, std::string("recmgr ") + TELVORAN_VERSION + "\n"},
+  };
+  for (const Case& c : cases) {
+    const size_t before = checksum();
+    EngineFile holder;
+    if (c.hold_file_lock) {
+      ASSERT_EQ(holder.Open(f, datafiles::RecordFileOwnerName(), recmgr::kOpenExclusive), 0);
+    }
+    const Result r = ToolAll(c.args, dir_.File("err"));
+    EXPECT_EQ(r.code, c.code) << c.args << ": " << r.out;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << ": " << r.out;
+    EXPECT_EQ(checksum(), before) << c.args;
+  }
+  EXPECT_EQ(Tool("save " + f + " -").out, Seq({Rec(1), Rec(2)}));
 }
 
 }  // namespace

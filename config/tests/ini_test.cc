@@ -4,12 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
 
 namespace config {
 namespace {
@@ -59,21 +58,15 @@ TEST(IniLookupTest, Table) {
 
 class IniReadTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/telvoran-ini-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-    dir_ += "/";
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   std::string Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_ + name, std::ios::binary) << bytes;
+    testsupport::WriteFile(dir_ + name, bytes);
     return dir_ + name;
   }
-  std::string dir_;
+  testsupport::ScratchDir scratch_{"telvoran-ini"};
+  const std::string dir_ = scratch_.path();
 };
 
 TEST_F(IniReadTest, ReadsFileWithWindowsPathSeparators) {
-  ::mkdir((dir_ + "SUB").c_str(), 0777);
   Write("SUB/Nuva.ini", "[Usuari]\r\nIdioma=SPA\r\n");
   EXPECT_EQ(IniRead(dir_ + "SUB\\Nuva.ini", "usuari", "IDIOMA"), "SPA");
 }

@@ -4,14 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
+#include "testsupport/settings_guard.h"
 
 namespace config {
 namespace {
@@ -19,39 +19,21 @@ namespace {
 class TranslateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/telvoran-locale-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-    dir_ += "/";
-    saved_ = ModuleSettings();
     ModuleSettings().root_dir = dir_;
     ModuleSettings().language = "SPA";
   }
-  void TearDown() override {
-    ModuleSettings() = saved_;
-    std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
   std::string FilePath() const { return dir_ + "LOCALE/TELVORAN.LNG"; }
-  void WriteLocale(const std::string& bytes) {
-    ::mkdir((dir_ + "LOCALE").c_str(), 0777);
-    std::ofstream(FilePath(), std::ios::binary) << bytes;
-  }
-  bool FileExists() const {
-    struct stat st;
-    return ::stat(FilePath().c_str(), &st) == 0;
-  }
-  std::string ReadBack() const {
-    std::ifstream in(FilePath(), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  void WriteLocale(const std::string& bytes) { testsupport::WriteFile(FilePath(), bytes); }
+  bool FileExists() const { return std::filesystem::exists(FilePath()); }
+  std::string ReadBack() const { return testsupport::ReadFile(FilePath()); }
   std::string In(const char* language, const std::string& text) {
     ModuleSettings().language = language;
     return Translate(text);
   }
 
-  std::string dir_;
-  Settings saved_;
+  testsupport::SettingsGuard settings_;
+  testsupport::ScratchDir scratch_{"telvoran-locale"};
+  const std::string dir_ = scratch_.path();
   platform::FakeEnv env_;
   platform::ScopedEnvOverride use_{&env_};
 };

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
+#include <memory>
 #include <string>
 
 #include "config/configuration.h"
@@ -11,6 +8,7 @@
 #include "format/currency.h"
 #include "format/packed.h"
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
 
 namespace config {
 namespace {
@@ -19,28 +17,16 @@ namespace {
 // mapped below it by the FakeEnv.
 class SettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/telvoran-settings-XXXXXX";
-    root_ = ::mkdtemp(tmpl);
-    root_ += "/";
-    env_ = std::make_unique<platform::FakeEnv>(root_);
-  }
-  void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
-
   // Writes a file at a path relative to the root, creating its folders.
   void Write(const std::string& rel, const std::string& text) {
-    std::string host = root_ + platform::HostPath(rel);
-    for (size_t p = host.find('/', root_.size()); p != std::string::npos;
-         p = host.find('/', p + 1)) {
-      ::mkdir(host.substr(0, p).c_str(), 0777);
-    }
-    std::ofstream(host, std::ios::binary) << text;
+    testsupport::WriteFile(root_ + platform::HostPath(rel), text);
   }
 
   Settings Read() { return ReadConfiguration(*env_); }
 
-  std::string root_;
-  std::unique_ptr<platform::FakeEnv> env_;
+  testsupport::ScratchDir scratch_{"telvoran-settings"};
+  const std::string root_ = scratch_.path();
+  std::unique_ptr<platform::FakeEnv> env_ = std::make_unique<platform::FakeEnv>(root_);
 };
 
 TEST(CompleteDirectoryTest, Table) {

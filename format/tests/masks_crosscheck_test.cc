@@ -4,7 +4,6 @@
 // The samples come from a fixed generator, so every run checks the same
 // values.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cfloat>
 #include <cmath>
@@ -17,6 +16,8 @@
 #include "format/currency.h"
 #include "format/masks.h"
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
+#include "testsupport/settings_guard.h"
 
 namespace format {
 namespace {
@@ -77,10 +78,10 @@ TEST(MoneyMaskCrossCheckTest, MoneyReferenceItself) {
 
 TEST(MoneyMaskCrossCheckTest, MillionAmountsAcrossTheRange) {
   // No Nuva.ini: the default characters, whatever the host's ZELROOT.
-  char tmpl[] = "/tmp/telvoran-money-XXXXXX";
-  platform::FakeEnv env(std::string(::mkdtemp(tmpl)) + "/");
+  testsupport::ScratchDir dir("telvoran-money");
+  platform::FakeEnv env(dir.path());
   platform::ScopedEnvOverride use(&env);
-  ResetFormatSettingsForTesting();
+  testsupport::SettingsGuard settings;
   const NumberChars defaults = LoadedNumberChars();
   ASSERT_EQ(defaults.decimal, '\'');
   ASSERT_EQ(defaults.thousands, '.');
@@ -118,9 +119,6 @@ TEST(MoneyMaskCrossCheckTest, MillionAmountsAcrossTheRange) {
     }
   }
   EXPECT_EQ(failures, 0);
-  Currency() = {};
-  ResetFormatSettingsForTesting();
-  ::rmdir(tmpl);
 }
 
 #if LDBL_MANT_DIG == 64

@@ -1,17 +1,16 @@
 #include "format/masks.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "format/currency.h"
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
+#include "testsupport/settings_guard.h"
 
 namespace format {
 namespace {
@@ -232,21 +231,10 @@ TEST(ScaledDigitsTest, Table) {
 
 class NumberSettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/telvoran-masks-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-    dir_ += "/";
-    env_.SetVar("ZELROOT", dir_);
-    ResetFormatSettingsForTesting();
-  }
-  void TearDown() override {
-    ResetFormatSettingsForTesting();
-    std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
-  void WriteNuva(const std::string& bytes) {
-    std::ofstream(dir_ + "Nuva.ini", std::ios::binary) << bytes;
-  }
-  std::string dir_;
+  void SetUp() override { env_.SetVar("ZELROOT", dir_.path()); }
+  void WriteNuva(const std::string& bytes) { testsupport::WriteFile(dir_.File("Nuva.ini"), bytes); }
+  testsupport::ScratchDir dir_{"telvoran-masks"};
+  testsupport::SettingsGuard settings_;
   platform::FakeEnv env_;
   platform::ScopedEnvOverride use_{&env_};
 };
@@ -310,7 +298,6 @@ TEST_F(NumberSettingsTest, FormatAmountTable) {
     EXPECT_EQ(FormatAmount(c.mask, c.cents), c.want)
         << c.mask << " with " << c.cents << " in " << c.currency;
   }
-  Currency() = {};
 }
 
 TEST_F(NumberSettingsTest, FormatAmountOfNonFiniteIsTheOverflowRow) {
@@ -320,7 +307,6 @@ TEST_F(NumberSettingsTest, FormatAmountOfNonFiniteIsTheOverflowRow) {
   EXPECT_EQ(FormatAmount("ZZZ,ZZZ,ZZ9", -std::numeric_limits<double>::infinity()),
             std::string(11, '!'));
   EXPECT_EQ(FormatAmount("ZZZ,ZZZ,ZZ9", 1e300), std::string(11, '!'));
-  Currency() = {};
 }
 
 TEST(DeriveAmountMaskTest, Table) {

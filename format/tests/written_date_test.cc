@@ -1,10 +1,7 @@
 #include "format/written_date.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +9,8 @@
 #include "format/dates.h"
 #include "format/packed.h"
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
+#include "testsupport/settings_guard.h"
 
 namespace format {
 namespace {
@@ -164,26 +163,14 @@ TEST(WrittenDateTest, ImpossibleDatesAreWrittenAsTheyAre) {
 class DateSettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/telvoran-dates-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-    dir_ += "/";
-    env_.SetVar("ZELROOT", dir_);
-    saved_ = config::ModuleSettings();
+    env_.SetVar("ZELROOT", dir_.path());
     config::ModuleSettings().language = "CAT";
-    ResetDateSettingsForTesting();
   }
-  void TearDown() override {
-    ResetDateSettingsForTesting();
-    config::ModuleSettings() = saved_;
-    std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
-  void WriteNuva(const std::string& bytes) {
-    std::ofstream(dir_ + "Nuva.ini", std::ios::binary) << bytes;
-  }
-  std::string dir_;
+  void WriteNuva(const std::string& bytes) { testsupport::WriteFile(dir_.File("Nuva.ini"), bytes); }
+  testsupport::ScratchDir dir_{"telvoran-dates"};
+  testsupport::SettingsGuard settings_;
   platform::FakeEnv env_;
   platform::ScopedEnvOverride use_{&env_};
-  config::Settings saved_;
 };
 
 TEST_F(DateSettingsTest, MissingFileGivesSlashAndDayMonthYear) {

@@ -6,32 +6,18 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
 
 namespace platform {
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/telvoran-env-XXXXXX";
-    path_ = ::mkdtemp(tmpl);
-    path_ += "/";
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-void WriteRaw(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+using testsupport::ScratchDir;
 
 TEST(HostPathTest, MapsBackslashesAndKeepsCase) {
   EXPECT_EQ(HostPath("DADES\\PagamH"), "DADES/PagamH");
@@ -67,10 +53,10 @@ TEST(SequentialFileTest, LineEndings) {
       {"nul bytes", std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
       {"empty file", "", {}},
   };
-  TempDir dir;
+  ScratchDir dir;
   for (const LinesCase& c : cases) {
     std::string path = dir.path() + "f.txt";
-    WriteRaw(path, c.bytes);
+    WriteFile(path, c.bytes);
     std::vector<std::string> lines;
     ASSERT_TRUE(DefaultEnv()->ReadLines(path, &lines)) << c.name;
     EXPECT_EQ(lines, c.lines) << c.name;
@@ -78,19 +64,17 @@ TEST(SequentialFileTest, LineEndings) {
 }
 
 TEST(SequentialFileTest, MissingFileAndDirectoryDoNotOpen) {
-  TempDir dir;
+  ScratchDir dir;
   EXPECT_EQ(DefaultEnv()->OpenSequential(dir.path() + "missing"), nullptr);
   EXPECT_EQ(DefaultEnv()->OpenSequential(dir.path()), nullptr);
   EXPECT_EQ(DefaultEnv()->OpenSequential(""), nullptr);
 }
 
 TEST(WritableFileTest, WritesCrLfLinesAndReportsFailure) {
-  TempDir dir;
+  ScratchDir dir;
   std::string path = dir.path() + "out.txt";
   ASSERT_TRUE(DefaultEnv()->WriteLines(path, {"PAGE 66 ", "x"}));
-  std::ifstream in(path, std::ios::binary);
-  std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(got, "PAGE 66 \r\nx\r\n");
+  EXPECT_EQ(ReadFile(path), "PAGE 66 \r\nx\r\n");
   EXPECT_FALSE(DefaultEnv()->WriteLines(dir.path() + "no/such/dir/out.txt", {"x"}));
   // /dev/full accepts the open and fails the flush: the close reports it.
   if (access("/dev/full", W_OK) == 0) {
@@ -101,32 +85,27 @@ TEST(WritableFileTest, WritesCrLfLinesAndReportsFailure) {
   }
 }
 
-std::string ReadRaw(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // A planted link at a written file is replaced or refused, never written
 // through; a file dropped before its close leaves the old one.
 TEST(WritableFileTest, NeverWritesThroughALinkNorLeavesHalfAFile) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string target = dir.path() + "data.dat";
   const std::string out = dir.path() + "out";
-  WriteRaw(target, "precious");
+  WriteFile(target, "precious");
   ASSERT_EQ(::symlink(target.c_str(), out.c_str()), 0);
   ASSERT_TRUE(DefaultEnv()->WriteLines(out, {"new"}));
-  EXPECT_EQ(ReadRaw(target), "precious");
-  EXPECT_EQ(ReadRaw(out), "new\r\n");
+  EXPECT_EQ(ReadFile(target), "precious");
+  EXPECT_EQ(ReadFile(out), "new\r\n");
   ::unlink(out.c_str());
   ASSERT_EQ(::link(target.c_str(), out.c_str()), 0);
   ASSERT_TRUE(DefaultEnv()->WriteLines(out, {"new"}));
-  EXPECT_EQ(ReadRaw(target), "precious");
+  EXPECT_EQ(ReadFile(target), "precious");
   {
     auto f = DefaultEnv()->OpenWritable(out);
     ASSERT_NE(f, nullptr);
     f->Append("half");
   }
-  EXPECT_EQ(ReadRaw(out), "new\r\n");
+  EXPECT_EQ(ReadFile(out), "new\r\n");
   EXPECT_EQ(std::system(("test $(ls '" + dir.path() + "' | wc -l) -eq 2").c_str()), 0);
 
   // Random access: a link or a second name is opened for reading only.
@@ -138,7 +117,7 @@ TEST(WritableFileTest, NeverWritesThroughALinkNorLeavesHalfAFile) {
     ASSERT_NE(f, nullptr);
     EXPECT_FALSE(f->Write(0, "XX"));
     EXPECT_FALSE(f->Truncate(0));
-    EXPECT_EQ(ReadRaw(target), "precious");
+    EXPECT_EQ(ReadFile(target), "precious");
   }
   ASSERT_EQ(::symlink((dir.path() + "missing").c_str(), (dir.path() + "dangling").c_str()), 0);
   EXPECT_EQ(DefaultEnv()->OpenRandomAccess(dir.path() + "dangling", true), nullptr);
@@ -146,7 +125,7 @@ TEST(WritableFileTest, NeverWritesThroughALinkNorLeavesHalfAFile) {
 }
 
 TEST(RandomAccessFileTest, PositionedReadsAndWrites) {
-  TempDir dir;
+  ScratchDir dir;
   std::string path = dir.path() + "bin";
   EXPECT_EQ(DefaultEnv()->OpenRandomAccess(path, false), nullptr);
   auto f = DefaultEnv()->OpenRandomAccess(path, true);
@@ -164,14 +143,14 @@ TEST(RandomAccessFileTest, PositionedReadsAndWrites) {
 }
 
 TEST(FileOpsTest, DeleteExistsAndDirectories) {
-  TempDir dir;
+  ScratchDir dir;
   Env* env = DefaultEnv();
   std::string sub = dir.path() + "DADES";
   EXPECT_TRUE(env->CreateDirectory(sub));
   EXPECT_TRUE(env->CreateDirectory(sub + "\\"));  // already there
   EXPECT_TRUE(env->IsDirectory(sub));
   std::string file = sub + "\\PagamH.dat";
-  WriteRaw(HostPath(file), "x");
+  WriteFile(HostPath(file), "x");
   EXPECT_TRUE(env->FileExists(file));
   EXPECT_FALSE(env->IsDirectory(file));
   EXPECT_TRUE(env->DeleteFile(file));
@@ -180,17 +159,14 @@ TEST(FileOpsTest, DeleteExistsAndDirectories) {
 }
 
 TEST(RunProgramTest, ArgumentsReachTheProgramUnchangedWithoutAShell) {
-  TempDir dir;
+  ScratchDir dir;
   std::string out = dir.path() + "args";
   // A shell would expand $HOME and split on the blank; the program sees both
   // arguments exactly as given.
   int code = DefaultEnv()->RunProgram(
       "/bin/sh", {"-c", "printf '%s|' \"$@\" > '" + out + "'", "sh", "$HOME a", ";rm"});
   EXPECT_EQ(code, 0);
-  std::ifstream in(out);
-  std::string got;
-  std::getline(in, got);
-  EXPECT_EQ(got, "$HOME a|;rm|");
+  EXPECT_EQ(ReadFile(out), "$HOME a|;rm|");
   EXPECT_EQ(DefaultEnv()->RunProgram("/bin/sh", {"-c", "exit 3"}), 3);
   EXPECT_EQ(DefaultEnv()->RunProgram(dir.path() + "no-such-program", {}), -1);
 }
@@ -209,7 +185,7 @@ TEST(PosixEnvTest, UnsetVariableReadsEmptyAndTodayIsPlausible) {
 }
 
 TEST(FakeEnvTest, ScriptedVariablesRootAndOverride) {
-  TempDir dir;
+  ScratchDir dir;
   FakeEnv fake(dir.path());
   fake.SetVar("ZELROOT", "C:\\ZEL\\");
   EXPECT_EQ(fake.GetVar("ZELROOT"), "C:\\ZEL\\");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -13,12 +14,13 @@
 #include "platform/fake_env.h"
 #include "recmgr/record_manager.h"
 #include "recmgr/testing/engine_test_util.h"
+#include "testsupport/scratch_dir.h"
 
 namespace datafiles {
 namespace {
 
 using recmgr::testing::Definition;
-using recmgr::testing::TempDir;
+using testsupport::ScratchDir;
 
 struct OpenFailed {
   std::string message;
@@ -27,10 +29,9 @@ struct OpenFailed {
 // Writes the definition file root/ddf/name.xdf: count, then the bytes.
 void WriteXdf(const std::string& root, const std::string& name, const std::string& def,
               int extra_count = 0) {
-  std::filesystem::create_directories(root + "ddf");
-  std::ofstream out(root + "ddf/" + name + ".xdf", std::ios::binary);
   const size_t n = def.size() + static_cast<size_t>(extra_count);
-  out.put(static_cast<char>(n & 0xFF)).put(static_cast<char>(n >> 8)) << def;
+  const char count[2] = {static_cast<char>(n & 0xFF), static_cast<char>(n >> 8)};
+  testsupport::WriteFile(root + "ddf/" + name + ".xdf", std::string(count, 2) + def);
 }
 
 // Records of 12 bytes: 0..1 binary code (key 0, unique), 2..5 text (key 1,
@@ -84,7 +85,7 @@ class CallLog {
 class RecordFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = dir_.path() + "/";
+    root_ = dir_.path();
     config::ModuleSettings().root_dir = root_;
     config::ModuleSettings().language = "CAT";
     std::filesystem::create_directories(root_ + "DADES");
@@ -119,7 +120,7 @@ class RecordFileTest : public ::testing::Test {
   }
   std::string Buf() const { return std::string(buf_, 12); }
 
-  TempDir dir_;
+  ScratchDir dir_;
   std::string root_;
   platform::FakeEnv env_;
   platform::ScopedEnvOverride env_override_{&env_};
@@ -431,8 +432,8 @@ TEST_F(RecordFileTest, EachSeekTakesTheKeysFromTheStatOfTheMoment) {
 }
 
 TEST(RecordFileDeath, OpenFailureEndsTheProgramWithCodeZero) {
-  TempDir dir;
-  config::ModuleSettings().root_dir = dir.path() + "/";
+  ScratchDir dir;
+  config::ModuleSettings().root_dir = dir.path();
   config::ModuleSettings().language = "SPA";
   SetDataFileUi(DataFileUi{});
   char buf[4];

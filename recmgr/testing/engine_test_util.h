@@ -1,13 +1,12 @@
-// Helpers for tests that drive the real engine: temporary directories, file
-// definitions built from segment lists, and a small wrapper around one
-// position block.
+// Helpers for tests that drive the real engine: file definitions built from
+// segment lists and a small wrapper around one position block (scratch
+// folders come from testsupport/scratch_dir.h).
 #ifndef TELVORAN_RECMGR_TESTING_ENGINE_TEST_UTIL_H_
 #define TELVORAN_RECMGR_TESTING_ENGINE_TEST_UTIL_H_
 
 #include <cstdint>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,28 +14,6 @@
 #include "recmgr/record_manager.h"
 
 namespace recmgr::testing {
-
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "telvoran-data-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 struct SegmentSpec {
   uint16_t position;

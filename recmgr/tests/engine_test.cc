@@ -20,13 +20,14 @@
 #include "recmgr/lock_file.h"
 #include "recmgr/record_manager.h"
 #include "recmgr/testing/engine_test_util.h"
+#include "testsupport/scratch_dir.h"
 
 namespace recmgr {
 namespace {
 
 using testing::Definition;
 using testing::EngineFile;
-using testing::TempDir;
+using testsupport::ScratchDir;
 
 // Records of 8 bytes: 0..3 a unique id, 4..5 a binary counter (duplicates),
 // 6 a letter compared case-blind (duplicates), 7 a descending byte.
@@ -63,7 +64,7 @@ class EngineTest : public ::testing::Test {
     ASSERT_EQ(EngineFile::Create(path_, fx_.Def()), kOk);
     ASSERT_EQ(file_.Open(path_), kOk);
   }
-  TempDir dir_;
+  ScratchDir dir_;
   Fixture fx_;
   std::string path_;
   EngineFile file_;
@@ -370,8 +371,11 @@ TEST_F(EngineTest, InsertAllIsAllOrNothing) {
   std::vector<std::string> recs = {Rec(1, 1, 'a', 0), Rec(2, 1, 'a', 0), Rec(5, 1, 'a', 0)};
   EXPECT_EQ(InsertAll(file_.block(), recs, &failed), kDuplicateKey);
   EXPECT_EQ(failed, 2);
+  // The same unique key twice in one batch: the second one is the offender.
   recs = {Rec(1, 1, 'a', 0), Rec(1, 1, 'a', 0)};
+  failed = 0;
   EXPECT_EQ(InsertAll(file_.block(), recs, &failed), kDuplicateKey);
+  EXPECT_EQ(failed, 1);
   recs = {Rec(1, 1, 'a', 0), "short"};
   EXPECT_EQ(InsertAll(file_.block(), recs, &failed), kDataBufferShort);
   EXPECT_EQ(failed, 1);
@@ -448,11 +452,9 @@ TEST_F(EngineTest, LocksBetweenHandles) {
 }
 
 TEST(EngineForeignFiles, GiveNotADataFile) {
-  TempDir dir;
+  ScratchDir dir;
   Fixture fx;
-  auto write = [](const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  };
+  auto write = testsupport::WriteFile;
   std::mt19937 rng(7);
   std::string noise(8192, '\0');
   for (char& c : noise) c = static_cast<char>(rng());
@@ -488,8 +490,7 @@ TEST(EngineForeignFiles, GiveNotADataFile) {
 
 // A checksum of the file's bytes.
 size_t Checksum(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::hash<std::string>()(std::string(std::istreambuf_iterator<char>(in), {}));
+  return std::hash<std::string>()(testsupport::ReadFile(path));
 }
 
 // Runs body in a child process and returns what it returned. The child
@@ -555,7 +556,7 @@ std::string ReadEverything(const std::string& path) {
 }
 
 TEST(EngineReadOnlyFolder, IsReadAndAReaderNeverWritesTheDataFile) {
-  TempDir dir;
+  ScratchDir dir;
   ::chmod(dir.path().c_str(), 0755);
   Fixture fx;
   const std::string path = dir.File("ro.dat");

@@ -20,6 +20,7 @@
 #include "platform/fake_env.h"
 #include "recmgr/record_manager.h"
 #include "recmgr/testing/engine_test_util.h"
+#include "testsupport/scratch_dir.h"
 
 extern char** environ;
 
@@ -27,7 +28,7 @@ namespace {
 
 using recmgr::testing::Definition;
 using recmgr::testing::EngineFile;
-using recmgr::testing::TempDir;
+using testsupport::ScratchDir;
 
 // The data tool holding a lock until Release (or its own time runs out).
 class Holder {
@@ -106,7 +107,7 @@ class LockThroughLayerTest : public ::testing::Test {
       ASSERT_EQ(f.Get(recmgr::kOpGetFirst, 0), 0);
       first_ = f.Position();
     }
-    config::ModuleSettings().root_dir = dir_.path() + "/";
+    config::ModuleSettings().root_dir = dir_.path();
     datafiles::DataFileUi ui;
     ui.show_message = [this](int row, const std::string& t) { shown_.push_back({row, t}); };
     ui.remove_message = [this] { ++removed_; };
@@ -128,7 +129,7 @@ class LockThroughLayerTest : public ::testing::Test {
     datafiles::SetDataFileUi(datafiles::DataFileUi{});
   }
 
-  TempDir dir_;
+  ScratchDir dir_;
   std::string file_;
   uint32_t first_ = 0;
   char buffer_[16] = {};
@@ -191,7 +192,7 @@ TEST_F(LockThroughLayerTest, ModeAWaitsAndShowsTheMessageFromTheSecondAttempt) {
 // released it sees the writes. Without the hold a scan goes on in the newest
 // data, which is what let one report see half of another program's work.
 TEST(ReadSnapshotTest, HeldSnapshotIgnoresOtherWritersUntilReleased) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir.File("Pagam.dat");
   ASSERT_EQ(EngineFile::Create(path, Definition(16, {{{1, 6}}})), 0);
   EngineFile writer, reader;
@@ -240,7 +241,7 @@ TEST(ReadSnapshotTest, HeldSnapshotIgnoresOtherWritersUntilReleased) {
 // Another handle's file lock refuses reads with 85, except the plain reads of
 // a reader holding its snapshots; a locking read is refused even then.
 TEST(ReadSnapshotTest, HeldSnapshotReadsThroughAFileLock) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir.File("Pagam.dat");
   ASSERT_EQ(EngineFile::Create(path, Definition(16, {{{1, 6}}})), 0);
   EngineFile reader;

@@ -19,6 +19,7 @@
 #include "platform/fake_env.h"
 #include "recmgr/record_manager.h"
 #include "recmgr/testing/engine_test_util.h"
+#include "testsupport/scratch_dir.h"
 
 extern char** environ;
 
@@ -26,7 +27,7 @@ namespace {
 
 using recmgr::testing::Definition;
 using recmgr::testing::EngineFile;
-using recmgr::testing::TempDir;
+using testsupport::ScratchDir;
 
 struct Result {
   int code;
@@ -53,8 +54,7 @@ Result Tool(const std::string& args) {
 // The same with stderr (kept in err_file) appended to stdout.
 Result ToolAll(const std::string& args, const std::string& err_file) {
   Result r = ToolRaw(args + " 2>" + err_file);
-  std::ifstream in(err_file, std::ios::binary);
-  r.out += std::string(std::istreambuf_iterator<char>(in), {});
+  r.out += testsupport::ReadFile(err_file);
   return r;
 }
 
@@ -94,9 +94,9 @@ class ToolTest : public ::testing::Test {
     ASSERT_EQ(Tool("create " + file_ + " " + dir_.File("Pagam.xdf")).code, 0);
   }
   void Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_.File(name), std::ios::binary) << bytes;
+    testsupport::WriteFile(dir_.File(name), bytes);
   }
-  TempDir dir_;
+  ScratchDir dir_;
   std::string file_;
 };
 
@@ -136,22 +136,18 @@ TEST_F(ToolTest, LoadSaveRoundTripAndAllOrNothing) {
 }
 
 TEST_F(ToolTest, SaveToAFileReplacesItOnlyWhenTheSaveSucceeds) {
-  auto read = [this](const std::string& name) {
-    std::ifstream in(dir_.File(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
   Write("in.seq", Seq({Rec(3), Rec(1), Rec(2)}));
   ASSERT_EQ(Tool("load " + file_ + " " + dir_.File("in.seq")).code, 0);
   Write("out.seq", "old contents");
   ASSERT_EQ(Tool("save " + file_ + " " + dir_.File("out.seq") + " --key 1").code, 0);
   // Along key 1 (i % 7), whatever the load order.
-  EXPECT_EQ(read("out.seq"), Seq({Rec(1), Rec(2), Rec(3)}));
+  EXPECT_EQ(testsupport::ReadFile(dir_.File("out.seq")), Seq({Rec(1), Rec(2), Rec(3)}));
   EXPECT_FALSE(std::filesystem::exists(dir_.File("out.seq.part")));
 
   Write("out.seq", "old contents");
   EXPECT_NE(Tool("save " + dir_.File("none.dat") + " " + dir_.File("out.seq")).code, 0);
   EXPECT_NE(Tool("save " + file_ + " " + dir_.File("no/such/dir/out.seq")).code, 0);
-  EXPECT_EQ(read("out.seq"), "old contents");
+  EXPECT_EQ(testsupport::ReadFile(dir_.File("out.seq")), "old contents");
   EXPECT_FALSE(std::filesystem::exists(dir_.File("out.seq.part")));
 }
 
@@ -200,7 +196,7 @@ TEST_F(ToolTest, RecordLockHeldByAnotherProcess) {
 TEST_F(ToolTest, FileLockAndLockWaitThroughTheLayer) {
   Write("in.seq", Seq({Rec(1)}));
   ASSERT_EQ(Tool("load " + file_ + " " + dir_.File("in.seq")).code, 0);
-  config::ModuleSettings().root_dir = dir_.path() + "/";
+  config::ModuleSettings().root_dir = dir_.path();
   // Sleeps of the lock wait are real but short, so the read gets through
   // once the holder ends.
   struct ShortSleeps : platform::FakeEnv {
@@ -247,11 +243,9 @@ TEST_F(ToolTest, RefusalsLeaveTheDataFileAsItWas) {
   std::string cut = Seq({Rec(3)});
   cut.pop_back();  // cut after a whole record: no Ctrl-Z
   Write("cut.seq", cut);
-  const std::string d = dir_.path(), f = file_, xdf = dir_.File("Pagam.xdf");
-  auto checksum = [this] {
-    std::ifstream in(file_, std::ios::binary);
-    return std::hash<std::string>()(std::string(std::istreambuf_iterator<char>(in), {}));
-  };
+  const std::string d = dir_.path().substr(0, dir_.path().size() - 1);
+  const std::string f = file_, xdf = dir_.File("Pagam.xdf");
+  auto checksum = [this] { return std::hash<std::string>()(testsupport::ReadFile(file_)); };
   struct Case {
     std::string args;
     int code;

@@ -19,17 +19,19 @@
 #include "console/form_set.h"
 #include "console/keys.h"
 #include "console/screen.h"
+#include "console/tests/kit_test_support.h"
 #include "datafiles/record_file.h"
 #include "platform/console.h"
 #include "platform/fake_env.h"
 #include "recmgr/record_manager.h"
 #include "recmgr/testing/engine_test_util.h"
+#include "testsupport/scratch_dir.h"
 
 namespace console {
 namespace {
 
 using recmgr::testing::Definition;
-using recmgr::testing::TempDir;
+using testsupport::ScratchDir;
 
 constexpr int16_t kFile = 513;
 constexpr int kRecordLength = 64;
@@ -50,23 +52,18 @@ std::string Line(int n) {
   return "LINE " + std::to_string(n);
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using testsupport::ReadFile;
 
 class BrowseListTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = dir_.path() + "/";
+    root_ = dir_.path();
     std::filesystem::create_directories(root_ + "DADES");
     std::filesystem::create_directories(root_ + "tmp");
     config::Settings& s = config::ModuleSettings();
     s.root_dir = root_;
     s.temp_dir = root_ + "tmp/";
     s.colours = config::ParseColourTable(config::kDefaultColours);
-    ResetScreenState();
-    ResetKeyState();
     screen_.set_idle_limit(200);
     // Keys reach the console only while nothing else is waiting, so the one
     // key per record the loading takes never eats a scripted key.
@@ -75,7 +72,6 @@ class BrowseListTest : public ::testing::Test {
       keys_.front()();
       keys_.pop_front();
     });
-    Forms() = FormSet{};
     Forms().lists.resize(4);
     BrowseHooks hooks;
     hooks.start_key = [this](int16_t list, std::string& lo, std::string& hi) {
@@ -98,10 +94,6 @@ class BrowseListTest : public ::testing::Test {
   void TearDown() override {
     datafiles::Status st = 0;
     datafiles::RecordFilesReset(st);
-    SetBrowseHooks({});
-    Forms() = FormSet{};
-    ResetScreenState();
-    ResetKeyState();
   }
 
   // Creates the data file with the records and opens it as kFile.
@@ -176,7 +168,8 @@ class BrowseListTest : public ::testing::Test {
   }
   bool CacheExists() { return std::filesystem::exists(root_ + "tmp/Browse.tmp"); }
 
-  TempDir dir_;
+  ScratchDir dir_;
+  KitState kit_;
   std::string root_;
   platform::FakeEnv env_;
   platform::ScopedEnvOverride env_override_{&env_};
@@ -461,7 +454,7 @@ TEST_F(BrowseListTest, CacheHoldsTheEntriesInTheDescribedFormat) {
   MakeNumbered(3);
   DefineList(1, kFile, 5);
   std::string cache;
-  Then([&] { cache = ReadAll(root_ + "tmp/Browse.tmp"); });
+  Then([&] { cache = ReadFile(root_ + "tmp/Browse.tmp"); });
   Char(27);
   Run();
   std::vector<BrowseEntry> entries;

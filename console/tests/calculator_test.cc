@@ -283,7 +283,7 @@ TEST_F(CalculatorTest, ReopensAsItWasLeftAfterEsc) {
 
 TEST_F(CalculatorTest, ACorruptOrMissingStateFileGivesTheStartState) {
   for (const char* bytes : {"garbage\r\n", "", "1\r\n23\r\nnan\r\n"}) {
-    ResetAll();
+    ResetKitState();
     WriteFile("TERM/ZELCALC.TMP", bytes);
     con_.PushText("5");
     con_.PushChar('F');

@@ -142,7 +142,7 @@ TEST_F(CalendarPickTest, MovesIntoOtherQuartersRedrawTheView) {
        "│      OCTUBRE       │\n"},
   };
   for (const Case& c : cases) {
-    ResetAll();
+    ResetKitState();
     StartOn(c.start);
     std::string year_line, title, day_text;
     uint8_t attr = 0;
@@ -177,7 +177,7 @@ TEST_F(CalendarPickTest, ChoosingReturnsTheNumericDate) {
   con_.PushScan(kScanF, platform::kModLeftAlt);
   EXPECT_EQ(CalendarPick(), "15/8/2024 ");
   // The date order and separator come from the user settings.
-  format::ResetDateSettingsForTesting();
+  testsupport::ResetFormatCells();
   WriteFile("Nuva.ini", "[Usuari]\r\nDatCaracter=-\r\nDatOrdre=AMD\r\n");
   con_.PushChar('F');
   EXPECT_EQ(CalendarPick(), "2024-11-15");
@@ -223,7 +223,7 @@ TEST_F(CalendarPickTest, HeaderAndTitlesFollowTheLanguage) {
       {"CAT", "│DL DT DC DJ DV DS DG│\n", "│       GENER        │\n"},
   };
   for (const Case& c : cases) {
-    ResetAll();
+    ResetKitState();
     config::ModuleSettings().language = c.language;
     std::string header, title;
     SnapshotThenClose([&] {

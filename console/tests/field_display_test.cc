@@ -2,33 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
-#include <filesystem>
 #include <string>
 
 #include "config/settings.h"
 #include "console/form_set.h"
 #include "console/screen.h"
-#include "format/masks.h"
-#include "format/written_date.h"
+#include "console/tests/kit_test_support.h"
 #include "platform/console.h"
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
 
 namespace console {
 namespace {
-
-// A folder of its own for the window stack file, removed afterwards.
-struct TempFolder {
-  TempFolder() {
-    char name[] = "/tmp/field-display-test-XXXXXX";
-    if (::mkdtemp(name) != nullptr) path = std::string(name) + "/";
-  }
-  ~TempFolder() {
-    if (!path.empty()) std::filesystem::remove_all(path);
-  }
-  std::string path;
-};
 
 // One form with one field at row 3, column 5, label "Camp: " (so the value
 // starts at column 11).
@@ -37,10 +22,6 @@ class FieldDisplayTest : public ::testing::Test {
   FieldDisplayTest() : use_console_(&con_), use_env_(&env_) {
     config::ModuleSettings().temp_dir = "";
     config::ModuleSettings().colours = config::ParseColourTable(config::kDefaultColours);
-    format::ResetDateSettingsForTesting();
-    format::ResetFormatSettingsForTesting();
-    ResetScreenState();
-    Forms() = FormSet();
     Forms().forms.resize(2);
     Forms().forms[1].field_count = 1;
     Forms().forms[1].fields.resize(2);
@@ -51,7 +32,6 @@ class FieldDisplayTest : public ::testing::Test {
     con_.SetCursor(row, 1);
     con_.Write(std::string(40, '.'));
   }
-  ~FieldDisplayTest() override { Forms() = FormSet(); }
 
   FieldDef& Define(int16_t length, int16_t type, const std::string& value, int16_t flags = 0,
                    int16_t width = 0, int16_t trailer = 0, const std::string& choices = "") {
@@ -66,10 +46,11 @@ class FieldDisplayTest : public ::testing::Test {
   std::string Shown(int row = 3) { return con_.RowText(row).substr(10, 20); }
 
   platform::MemoryConsole con_{25, 80};
-  TempFolder folder_;
-  platform::FakeEnv env_{folder_.path};
+  testsupport::ScratchDir folder_{"field-display-test"};  // the window stack file's
+  platform::FakeEnv env_{folder_.path()};
   platform::ScopedConsoleOverride use_console_;
   platform::ScopedEnvOverride use_env_;
+  KitState kit_;
 };
 
 struct DisplayCase {

@@ -13,7 +13,9 @@
 #include "config/settings.h"
 #include "console/keys.h"
 #include "console/screen.h"
+#include "console/tests/kit_test_support.h"
 #include "platform/console.h"
+#include "testsupport/scratch_dir.h"
 
 namespace console {
 namespace {
@@ -40,17 +42,7 @@ class FieldEditorTest : public ::testing::Test {
  protected:
   FieldEditorTest() : use_(&con_) {
     config::ModuleSettings().colours = config::ParseColourTable(config::kDefaultColours);
-    ResetScreenState();
-    ResetKeyState();
-    SetChoices("");
-    platform::SetInsertToggle(false);
     platform::SetClipboardText("");
-  }
-  ~FieldEditorTest() override {
-    SetChoices("");
-    ResetKeyState();
-    ResetScreenState();
-    platform::SetInsertToggle(false);
   }
 
   // Queues one key code as the console event that produces it.
@@ -106,6 +98,7 @@ class FieldEditorTest : public ::testing::Test {
 
   platform::MemoryConsole con_{25, 80};
   platform::ScopedConsoleOverride use_;
+  KitState kit_;
   std::deque<std::function<void()>> pauses_;
   std::vector<Seen> seen_;
   int16_t row_ = 0, col_ = 0, width_ = 0;
@@ -171,9 +164,8 @@ TEST_F(FieldEditorTest, ThreeRowFieldMovesByRowsAndLeavesAtTheEdges) {
 }
 
 TEST_F(FieldEditorTest, InsideAWindowCoordinatesAreWindowRelative) {
-  char dir[] = "/tmp/field-editor-test-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
-  config::ModuleSettings().temp_dir = std::string(dir) + "/";
+  testsupport::ScratchDir dir("field-editor-test");
+  config::ModuleSettings().temp_dir = dir.path();
   WinPush(5, 10, 15, 60);
   std::string text = "ABCD";
   int16_t pos = 1;
@@ -190,8 +182,6 @@ TEST_F(FieldEditorTest, InsideAWindowCoordinatesAreWindowRelative) {
   EXPECT_EQ(row_, 4);
   EXPECT_EQ(col_, 20);
   WinPop();
-  config::ModuleSettings().temp_dir.clear();
-  ::rmdir(dir);
 }
 
 // --- Typing ----------------------------------------------------------------

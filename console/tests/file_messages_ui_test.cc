@@ -1,7 +1,6 @@
 #include "console/file_messages_ui.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,23 +10,19 @@
 #include "config/settings.h"
 #include "console/keys.h"
 #include "console/screen.h"
+#include "console/tests/kit_test_support.h"
 #include "datafiles/file_messages.h"
 #include "datafiles/record_file.h"
 #include "platform/console.h"
 #include "platform/fake_env.h"
 #include "recmgr/record_manager.h"
 #include "recmgr/testing/engine_test_util.h"
+#include "testsupport/scratch_dir.h"
 
 namespace console {
 namespace {
 
 using datafiles::Status;
-
-std::string MakeTempRoot() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "telvoran-fileui-XXXXXX").string();
-  return std::string(::mkdtemp(pattern.data())) + "/";
-}
 
 std::string Repeat(const std::string& s, int n) {
   std::string out;
@@ -44,8 +39,6 @@ class FileMessagesUiTest : public ::testing::Test {
     config::ModuleSettings().temp_dir = "TMP\\";
     config::ModuleSettings().language = "CAT";
     config::ModuleSettings().colours = config::ParseColourTable(config::kDefaultColours);
-    ResetScreenState();
-    ResetKeyState();
     datafiles::DataFileUi ui = ConsoleDataFileUi();
     ui.end_program = [] {};  // the open then returns its status
     datafiles::SetDataFileUi(ui);
@@ -55,14 +48,12 @@ class FileMessagesUiTest : public ::testing::Test {
     Status st = 0;
     datafiles::RecordFilesReset(st);
     datafiles::SetDataFileUi(datafiles::DataFileUi{});
-    ResetScreenState();
-    ResetKeyState();
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
   }
   bool StackFileExists() const { return std::filesystem::exists(root_ + "TMP/WinPush.tmp"); }
 
-  std::string root_ = MakeTempRoot();
+  testsupport::ScratchDir dir_{"telvoran-fileui"};
+  const std::string root_ = dir_.path();
+  KitState kit_;
   platform::MemoryConsole con_{25, 80};
   platform::ScopedConsoleOverride console_override_{&con_};
   platform::FakeEnv env_{root_};

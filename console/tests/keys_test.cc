@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "console/tests/kit_test_support.h"
 #include "platform/console.h"
 
 namespace console {
@@ -17,15 +18,7 @@ using platform::kModShift;
 
 class KeysTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetKeyState();
-    con_.set_idle_limit(3);
-  }
-  void TearDown() override {
-    SetCalculatorHook(nullptr);
-    SetCalendarHook(nullptr);
-    ResetKeyState();
-  }
+  void SetUp() override { con_.set_idle_limit(3); }
   int16_t Key() {
     GetKey(key_, button_, row_, col_);
     return key_;
@@ -33,6 +26,7 @@ class KeysTest : public ::testing::Test {
 
   platform::MemoryConsole con_{25, 80};
   platform::ScopedConsoleOverride console_override_{&con_};
+  KitState kit_;
   int16_t key_ = 0, button_ = 0, row_ = 0, col_ = 0;
 };
 

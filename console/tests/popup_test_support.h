@@ -1,43 +1,33 @@
 // Shared set-up of the pop-up tests (calendar, calculator, help): a 25 x 80
 // memory console and a fake Env over a fresh temporary folder with TMP\ and
-// TERM\ in it, the module-wide settings pointed there, the kit's state reset
-// before and after each test, and helpers that read a screen rectangle.
+// TERM\ in it, the module-wide settings pointed there (and put back after),
+// the kit's state reset before and after each test, and helpers that read a
+// screen rectangle.
 #ifndef TELVORAN_CONSOLE_TESTS_POPUP_TEST_SUPPORT_H_
 #define TELVORAN_CONSOLE_TESTS_POPUP_TEST_SUPPORT_H_
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
-#include "console/keys.h"
-#include "console/screen.h"
-#include "format/masks.h"
+#include "console/tests/kit_test_support.h"
 #include "format/packed.h"
-#include "format/written_date.h"
 #include "platform/console.h"
 #include "platform/cp850.h"
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
 
 namespace console {
 
-inline std::string MakePopupTestRoot() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "telvoran-popup-XXXXXX").string();
-  return std::string(::mkdtemp(pattern.data())) + "/";
-}
-
 class PopupTest : public ::testing::Test {
  protected:
-  PopupTest() : root_(MakePopupTestRoot()), env_(root_), use_env_(&env_), use_console_(&con_) {}
+  PopupTest() : env_(root_), use_env_(&env_), use_console_(&con_) {}
 
   void SetUp() override {
-    saved_settings_ = config::ModuleSettings();
     std::filesystem::create_directories(root_ + "TMP");
     std::filesystem::create_directories(root_ + "TERM");
     config::Settings& s = config::ModuleSettings();
@@ -50,31 +40,13 @@ class PopupTest : public ::testing::Test {
     s.colours = config::ParseColourTable(config::kDefaultColours);
     WriteFile("Nuva.ini",
               "[Usuari]\r\nDatCaracter=/\r\nDatOrdre=DMA\r\nDecCaracter=.\r\nMilCaracter=,\r\n");
-    ResetAll();
-  }
-
-  void TearDown() override {
-    ResetAll();
-    config::ModuleSettings() = saved_settings_;
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-
-  static void ResetAll() {
-    ResetScreenState();
-    ResetKeyState();
-    SetCalculatorHook(nullptr);
-    SetCalendarHook(nullptr);
-    format::ResetFormatSettingsForTesting();
-    format::ResetDateSettingsForTesting();
   }
 
   void WriteFile(const std::string& relative, const std::string& bytes) const {
-    std::ofstream(root_ + relative, std::ios::binary) << bytes;
+    testsupport::WriteFile(root_ + relative, bytes);
   }
   std::string ReadFile(const std::string& relative) const {
-    std::ifstream in(root_ + relative, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return testsupport::ReadFile(root_ + relative);
   }
   bool Exists(const std::string& relative) const {
     return std::filesystem::exists(root_ + relative);
@@ -113,12 +85,13 @@ class PopupTest : public ::testing::Test {
     }});
   }
 
-  std::string root_;
+  testsupport::ScratchDir dir_{"telvoran-popup"};
+  const std::string root_ = dir_.path();
   platform::FakeEnv env_;
   platform::ScopedEnvOverride use_env_;
   platform::MemoryConsole con_;
   platform::ScopedConsoleOverride use_console_;
-  config::Settings saved_settings_;
+  KitState kit_;
 };
 
 }  // namespace console

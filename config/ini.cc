@@ -62,9 +62,10 @@ std::string IniLookup(const std::string& text, const std::string& section, const
   while (pos < text.size()) {
     size_t nl = text.find('\n', pos);
     std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-    // Only CR LF ends a line; a CR at the very end of the text is a byte of
-    // the last line, as the file reader keeps it.
-    if (nl != std::string::npos && !line.empty() && line.back() == '\r') line.pop_back();
+    // A line ends at LF, and a CR before that LF belongs to the line end
+    // (CR LF or LF alike); a CR at the very end of the text, with no LF
+    // after it, is a byte of the last line, as the file reader keeps it.
+    if (nl != std::string::npos && line.ends_with('\r')) line.pop_back();
     if (!scanner.Feed(line)) break;
     if (nl == std::string::npos) break;
     pos = nl + 1;

@@ -26,6 +26,7 @@
 #include "platform/blanks.h"
 #include "platform/console.h"
 #include "platform/env.h"
+#include "platform/little_endian.h"
 
 namespace console {
 
@@ -51,21 +52,15 @@ constexpr char kArrowRight = '\x10';     // ►
 constexpr int kSidewaysStep = 8;
 
 void PutInt32(std::string* out, int32_t v) {
-  const uint32_t u = static_cast<uint32_t>(v);
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
+  platform::AppendLe32(out, static_cast<uint32_t>(v));
 }
 
 int32_t GetInt32(std::string_view b, size_t at) {
-  uint32_t u = 0;
-  for (int i = 0; i < 4; ++i)
-    u |= static_cast<uint32_t>(static_cast<uint8_t>(b[at + i])) << (8 * i);
-  return static_cast<int32_t>(u);
+  return static_cast<int32_t>(platform::LoadLe32(b, at));
 }
 
 int16_t GetInt16(std::string_view b, size_t at) {
-  const uint16_t u =
-      static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | (static_cast<uint8_t>(b[at + 1]) << 8));
-  return static_cast<int16_t>(u);
+  return static_cast<int16_t>(platform::LoadLe16(b, at));
 }
 
 }  // namespace
@@ -118,9 +113,7 @@ std::string EncodeBrowseEntry(const BrowseEntry& entry) {
   out.reserve(kBrowseEntryHeaderSize + entry.line.size());
   PutInt32(&out, entry.back_link);
   PutInt32(&out, entry.record_position);
-  const uint16_t n = static_cast<uint16_t>(entry.line.size());
-  out.push_back(static_cast<char>(n & 0xFF));
-  out.push_back(static_cast<char>(n >> 8));
+  platform::AppendLe16(&out, static_cast<uint16_t>(entry.line.size()));
   out += entry.line;
   return out;
 }
@@ -303,7 +296,7 @@ bool BrowseSession::LoadNextRecord() {
     if (line.size() > static_cast<size_t>(kBrowseMaxLineLength)) line.resize(kBrowseMaxLineLength);
     BrowseEntry entry;
     entry.back_link = static_cast<int32_t>(last_appended_);
-    entry.record_position = datafiles::RecordFilePosition(file_, 0);
+    entry.record_position = datafiles::RecordFileCurrentPosition(file_);
     entry.line = std::move(line);
     const std::string bytes = EncodeBrowseEntry(entry);
     const int64_t position = cache_size_ + 1;
@@ -429,7 +422,7 @@ int16_t BrowseSession::Choose() {
   if (!current_) return kBrowseResultLeft;
   if (file_ == 0) return kBrowseResultChosen;
   if (current_->data.record_position == 0) return kBrowseResultLeft;
-  return static_cast<int16_t>(datafiles::RecordFilePosition(file_, current_->data.record_position));
+  return static_cast<int16_t>(datafiles::RecordFileReadAt(file_, current_->data.record_position));
 }
 
 int16_t BrowseSession::Run(int16_t* key) {

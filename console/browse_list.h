@@ -14,7 +14,7 @@
 //   0       4     back link: int32 LE, position of the previous entry's
 //                 first byte; 0 in the first entry
 //   4       4     record position: int32 LE, the record's physical position
-//                 as RecordFilePosition reports it
+//                 as RecordFileCurrentPosition reports it
 //   8       2     line length: int16 LE
 //   10      n     the display line, trailing blanks removed
 // Another process may leave a damaged file behind (a list without a data

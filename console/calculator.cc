@@ -312,7 +312,7 @@ std::optional<CalculatorState> ParseCalculatorState(std::string_view bytes) {
     size_t end = bytes.find('\n', start);
     if (end == std::string_view::npos) end = bytes.size();
     std::string_view line = bytes.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
     lines.push_back(line);
     start = end + 1;
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/console.h"
+#include "platform/little_endian.h"
 
 // Division map: key state; turning one console event into a key code
 // (modifier folding, Alt+keypad digits); GetKey with the mouse state machine
@@ -197,13 +198,13 @@ void RunHotKey(bool& open, const std::function<std::string()>& tool) {
 // --- Exit-key map ----------------------------------------------------------
 
 std::string Image(int16_t code) {
-  const unsigned v = Bits(code);
-  return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+  std::string image;
+  platform::AppendLe16(&image, static_cast<uint16_t>(Bits(code)));
+  return image;
 }
 
 int16_t FromImage(const std::string& bytes, size_t at) {
-  return FromBits(static_cast<uint8_t>(bytes[at]) |
-                  (static_cast<unsigned>(static_cast<uint8_t>(bytes[at + 1])) << 8));
+  return FromBits(platform::LoadLe16(bytes, at));
 }
 
 // Hexadecimal digits up to the first other character, as a signed 16-bit

@@ -15,6 +15,8 @@
 #include "config/settings.h"
 #include "datafiles/file_messages.h"
 #include "platform/env.h"
+#include "platform/little_endian.h"
+#include "recmgr/file_definition.h"
 #include "recmgr/record_manager.h"
 
 #ifndef TELVORAN_OWNER_NAME
@@ -39,33 +41,24 @@ constexpr char kOwner2 = kOwnerName[1];
 constexpr char kOwner3 = kOwnerName[2];
 constexpr char kOwner4 = kOwnerName[3];
 
-// Stat buffer offsets (the record manager's layout).
-constexpr int kStatRecordLength = 0;
-constexpr int kStatKeyCount = 4;
-constexpr int kStatFirstSegment = 16;
-constexpr int kSegmentSize = 16;
-constexpr int kSegLength = 2;
-constexpr int kSegFlags = 4;
-constexpr uint16_t kFlagBinary = 0x0004;
-constexpr uint16_t kFlagContinued = 0x0010;
-constexpr uint16_t kFlagAlternate = 0x0020;
-constexpr int kAltIdentSize = 9;
-constexpr int kAltTableSize = 256;
+using platform::LoadLe16;
+using recmgr::kOpClose;
+using recmgr::kOpCreate;
+using recmgr::kOpGetDirect;
+using recmgr::kOpGetEqual;
+using recmgr::kOpGetGreater;
+using recmgr::kOpGetGreaterOrEqual;
+using recmgr::kOpGetLess;
+using recmgr::kOpGetLessOrEqual;
+using recmgr::kOpGetNext;
+using recmgr::kOpGetPosition;
+using recmgr::kOpGetPrevious;
+using recmgr::kOpOpen;
+using recmgr::kOpReset;
+using recmgr::kOpStat;
 
-// Record manager operations the layer issues.
-constexpr uint16_t kOpOpen = 0;
-constexpr uint16_t kOpClose = 1;
-constexpr uint16_t kOpGetEqual = 5;
-constexpr uint16_t kOpGetNext = 6;
-constexpr uint16_t kOpGetPrevious = 7;
-constexpr uint16_t kOpGetGreaterOrEqual = 9;
-constexpr uint16_t kOpGetLessOrEqual = 11;
-constexpr uint16_t kOpCreate = 14;
-constexpr uint16_t kOpStat = 15;
-constexpr uint16_t kOpGetPosition = 22;
-constexpr uint16_t kOpGetDirect = 23;
-constexpr uint16_t kOpReset = 28;
-constexpr uint16_t kLockBias = 200;
+// Where the Stat buffer's segment specifications start.
+constexpr int kStatFirstSegment = recmgr::kFileSpecSize;
 
 struct Slot {
   int16_t file_number = 0;
@@ -112,10 +105,6 @@ Status Call(uint16_t op, uint8_t* block, void* data, uint32_t* length, void* key
   if (data == l.data.data()) l.data_blank_from = kDataBufferSize;
   if (l.manager) return l.manager(op, block, data, length, key, key_length, key_number);
   return recmgr::RecordManagerCall(op, block, data, length, key, key_length, key_number);
-}
-
-uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
 // ---------------------------------------------------------------------------
@@ -173,17 +162,17 @@ void ReadKeyInfo(Slot& s, int32_t& record_length, std::vector<int16_t>& key_leng
   key_lengths.clear();
   StatInto(s);
   const uint8_t* d = State().data.data();
-  record_length = Get16(d + kStatRecordLength);
-  const int keys = Get16(d + kStatKeyCount);
+  record_length = LoadLe16(d + recmgr::kSpecRecordLength);
+  const int keys = LoadLe16(d + recmgr::kSpecKeyCount);
   int at = kStatFirstSegment;
   for (int k = 0; k < keys; ++k) {
     int sum = 0;
     for (;;) {
-      if (at + kSegmentSize > kDataBufferSize) return;
-      sum += Get16(d + at + kSegLength);
-      const uint16_t flags = Get16(d + at + kSegFlags);
-      at += kSegmentSize;
-      if ((flags & kFlagContinued) == 0) break;
+      if (at + recmgr::kSegmentSpecSize > kDataBufferSize) return;
+      sum += LoadLe16(d + at + recmgr::kSegLength);
+      const uint16_t flags = LoadLe16(d + at + recmgr::kSegFlags);
+      at += recmgr::kSegmentSpecSize;
+      if ((flags & recmgr::kSegContinued) == 0) break;
     }
     key_lengths.push_back(static_cast<int16_t>(std::min(sum, 0x7FFF)));
   }
@@ -210,10 +199,6 @@ void TakeReturnedKey(Slot& s) {
 // ---------------------------------------------------------------------------
 // 3. Common operation and lock wait
 
-bool TakesLockBias(uint16_t op) {
-  return (op >= 5 && op <= 13) || op == 19 || (op >= 22 && op <= 24) || (op >= 33 && op <= 35);
-}
-
 // One round of the lock wait after a locked answer. The message appears
 // only when the second attempt is refused as well, so a lock that goes away
 // during the first pause shows nothing; it is shown once per operation.
@@ -230,12 +215,17 @@ void LockWaitStep(int& attempts, bool& shown) {
 
 void RecordFileOperate(Slot& s, uint16_t op, Status& status) {
   Layer& l = State();
-  if (s.lock_mode != kLockNone && TakesLockBias(op)) op = static_cast<uint16_t>(op + kLockBias);
+  if (s.lock_mode != kLockNone && recmgr::IsReadOperation(op)) {
+    op = static_cast<uint16_t>(op + recmgr::kLockNoWaitBias);
+  }
   const size_t record_length = static_cast<size_t>(s.record_length);
   const size_t key_length = s.key_value.size();
+  // The key buffer past the key: lowest bytes for a search from below,
+  // highest for one from above. Decided on the operation as sent, so a
+  // locking read (biased) gets blanks.
   uint8_t fill = ' ';
-  if (op == 8 || op == 9) fill = 0x00;
-  if (op == 10 || op == 11) fill = 0xFF;
+  if (op == kOpGetGreater || op == kOpGetGreaterOrEqual) fill = 0x00;
+  if (op == kOpGetLess || op == kOpGetLessOrEqual) fill = 0xFF;
   int attempts = 0;
   bool shown = false;
   for (;;) {
@@ -283,7 +273,7 @@ Status CreateFromDefinition(Slot& s, const std::string& path, const std::string&
   if (!file) return kStatusFileNotFound;
   std::string bytes;
   if (!file->Read(0, 2, &bytes) || bytes.size() < 2) return recmgr::kInvalidDefinition;
-  const size_t count = Get16(reinterpret_cast<const uint8_t*>(bytes.data()));
+  const size_t count = LoadLe16(reinterpret_cast<const uint8_t*>(bytes.data()));
   if (count > static_cast<size_t>(kDataBufferSize)) return recmgr::kInvalidDefinition;
   if (!file->Read(2, count, &bytes) || bytes.size() < count) return recmgr::kInvalidDefinition;
   l.data.fill(' ');
@@ -452,23 +442,31 @@ void RecordFileSkip(int16_t file_number, int16_t count, Status& status) {
   if (status == kStatusDataBufferShort) status = 0;
 }
 
-int32_t RecordFilePosition(int16_t file_number, int32_t position) {
+int32_t RecordFileCurrentPosition(int16_t file_number) {
   Slot* s = OpenSlot(file_number);
-  if (s == nullptr) return position == 0 ? 0 : kStatusFileNotOpen;
+  if (s == nullptr) return 0;
   Layer& l = State();
   l.key.fill(0);
   uint32_t length = kDataBufferSize;
-  if (position == 0) {
-    Status st =
-        Call(kOpGetPosition, s->position_block.data(), l.data.data(), &length, l.key.data(), 0, 0);
-    if (st != 0) return 0;
-    return static_cast<int32_t>(
-        static_cast<uint32_t>(l.data[0]) | (static_cast<uint32_t>(l.data[1]) << 8) |
-        (static_cast<uint32_t>(l.data[2]) << 16) | (static_cast<uint32_t>(l.data[3]) << 24));
-  }
+  Status st =
+      Call(kOpGetPosition, s->position_block.data(), l.data.data(), &length, l.key.data(), 0, 0);
+  if (st != 0) return 0;
+  return static_cast<int32_t>(platform::LoadLe32(l.data.data()));
+}
+
+PositionOrStatus RecordFilePosition(int16_t file_number, int32_t position) {
+  return position == 0 ? RecordFileCurrentPosition(file_number)
+                       : RecordFileReadAt(file_number, position);
+}
+
+Status RecordFileReadAt(int16_t file_number, int32_t position) {
+  Slot* s = OpenSlot(file_number);
+  if (s == nullptr) return kStatusFileNotOpen;
+  Layer& l = State();
+  l.key.fill(0);
+  uint32_t length = kDataBufferSize;
   l.data.fill(' ');
-  const uint32_t p = static_cast<uint32_t>(position);
-  for (int i = 0; i < 4; ++i) l.data[i] = static_cast<uint8_t>(p >> (8 * i));
+  platform::StoreLe32(l.data.data(), static_cast<uint32_t>(position));
   Status st = Call(kOpGetDirect, s->position_block.data(), l.data.data(), &length, l.key.data(), 0,
                    static_cast<int8_t>(s->key_number));
   if (st == 0 || st == kStatusDataBufferShort) TakeReturnedKey(*s);
@@ -485,7 +483,7 @@ std::string RecordFileKeyForm(const std::string& key_value, int16_t file_number)
   if (s == nullptr) return key_value;
   StatInto(*s);
   const uint8_t* d = State().data.data();
-  const int keys = Get16(d + kStatKeyCount);
+  const int keys = LoadLe16(d + recmgr::kSpecKeyCount);
   // The segment list, with the start of each key, bounded by the buffer.
   int at = kStatFirstSegment;
   int first_of_current = -1;
@@ -493,27 +491,27 @@ std::string RecordFileKeyForm(const std::string& key_value, int16_t file_number)
   for (int k = 0; k < keys; ++k) {
     if (k == s->key_number) first_of_current = at;
     for (;;) {
-      if (at + kSegmentSize > kDataBufferSize) return key_value;
-      const uint16_t flags = Get16(d + at + kSegFlags);
-      at += kSegmentSize;
+      if (at + recmgr::kSegmentSpecSize > kDataBufferSize) return key_value;
+      const uint16_t flags = LoadLe16(d + at + recmgr::kSegFlags);
+      at += recmgr::kSegmentSpecSize;
       if (k == s->key_number) ++segments_of_current;
-      if ((flags & kFlagContinued) == 0) break;
+      if ((flags & recmgr::kSegContinued) == 0) break;
     }
   }
   if (first_of_current < 0) return key_value;
-  const int table = at + kAltIdentSize;
-  const bool table_fits = table + kAltTableSize <= kDataBufferSize;
+  const int table = at + recmgr::kAltIdentSize;
+  const bool table_fits = table + recmgr::kAltTableSize <= kDataBufferSize;
   std::string value = key_value;
   size_t p = 1;
   for (int i = 0; i < segments_of_current; ++i) {
-    const uint8_t* seg = d + first_of_current + i * kSegmentSize;
-    const size_t length = Get16(seg + kSegLength);
-    const uint16_t flags = Get16(seg + kSegFlags);
-    if (flags & kFlagBinary) {
+    const uint8_t* seg = d + first_of_current + i * recmgr::kSegmentSpecSize;
+    const size_t length = LoadLe16(seg + recmgr::kSegLength);
+    const uint16_t flags = LoadLe16(seg + recmgr::kSegFlags);
+    if (flags & recmgr::kSegBinary) {
       if (value.size() < p + length - 1) value.resize(p + length - 1, '\0');
       std::reverse(value.begin() + static_cast<std::ptrdiff_t>(p - 1),
                    value.begin() + static_cast<std::ptrdiff_t>(p - 1 + length));
-    } else if ((flags & kFlagAlternate) && table_fits) {
+    } else if ((flags & recmgr::kSegAlternate) && table_fits) {
       for (size_t j = p - 1; j < p - 1 + length && j < value.size(); ++j) {
         value[j] = static_cast<char>(d[table + static_cast<uint8_t>(value[j])]);
       }

@@ -18,23 +18,26 @@
 #include <string>
 
 #include "platform/types.h"
+#include "recmgr/file_definition.h"
+#include "recmgr/record_manager.h"
 
 namespace datafiles {
 
 using platform::Status;
 
 inline constexpr int kFileSlots = 40;
-inline constexpr int kDataBufferSize = 1536;  // the longest record
-inline constexpr int kKeyBufferSize = 256;
-inline constexpr int kMaxKeyLength = 255;
+inline constexpr int kDataBufferSize = recmgr::kMaxRecordLength;  // the longest record
+inline constexpr int kMaxKeyLength = recmgr::kMaxKeyLength;
+inline constexpr int kKeyBufferSize = kMaxKeyLength + 1;
 inline constexpr int kMaxPathLength = 255;
 
-// Statuses the layer produces or relies on (record manager numbers kept).
-inline constexpr Status kStatusFileNotOpen = 3;
-inline constexpr Status kStatusFileNotFound = 12;
-inline constexpr Status kStatusDataBufferShort = 22;
-inline constexpr Status kStatusRecordLocked = 84;
-inline constexpr Status kStatusFileLocked = 85;
+// Statuses the layer produces or relies on: the record manager's, and the
+// layer's own from 1002 on.
+inline constexpr Status kStatusFileNotOpen = recmgr::kFileNotOpen;
+inline constexpr Status kStatusFileNotFound = recmgr::kFileNotFound;
+inline constexpr Status kStatusDataBufferShort = recmgr::kDataBufferShort;
+inline constexpr Status kStatusRecordLocked = recmgr::kRecordLocked;
+inline constexpr Status kStatusFileLocked = recmgr::kFileLocked;
 inline constexpr Status kStatusAlreadyOpen = 1002;
 inline constexpr Status kStatusNoFreeSlot = 1003;
 inline constexpr Status kStatusKeyNotDefined = 1004;
@@ -55,7 +58,8 @@ void RecordFilesReset(Status& status);
 // component has no extension) under file_number. A missing file is created
 // from root + "ddf\" + base name + ".xdf" and opened again. 1002 / 1003 come
 // back as statuses; any other failure shows the open failure message, resets
-// the layer and ends the program (see DataFileUi).
+// the layer and calls DataFileUi::end_program; when that returns, status is
+// the failure.
 void RecordFileOpen(int16_t file_number, const std::string& logical_name, void* record_buffer,
                     Status& status);
 
@@ -69,10 +73,18 @@ void RecordFileSeek(int16_t file_number, int16_t key_number, const std::string& 
 // the record reached; only the last step is copied and locked.
 void RecordFileSkip(int16_t file_number, int16_t count, Status& status);
 
-// Position 0: the physical position of the current record (0 when there is
-// none). Otherwise reads the record at position and returns the status (3
-// for a file number that is not open).
-int32_t RecordFilePosition(int16_t file_number, int32_t position);
+// The physical position of the current record (0 when there is none, or
+// the file number is not open).
+int32_t RecordFileCurrentPosition(int16_t file_number);
+// Reads the record at position (> 0) into the registered buffer and makes it
+// current; 3 for a file number that is not open.
+Status RecordFileReadAt(int16_t file_number, int32_t position);
+
+// The two above in the one call of the classic interface: position 0 gives
+// RecordFileCurrentPosition (a position), any other position gives
+// RecordFileReadAt (a status). The type says that it is either.
+using PositionOrStatus = int32_t;
+PositionOrStatus RecordFilePosition(int16_t file_number, int32_t position);
 
 // The key value in a form whose plain byte order is the file's order along
 // the current key (binary segments reversed, alternate-collating segments

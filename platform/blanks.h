@@ -4,22 +4,38 @@
 #define TELVORAN_PLATFORM_BLANKS_H_
 
 #include <string>
+#include <string_view>
 
 namespace platform {
 
-inline bool IsBlank(const std::string& s) {
-  return s.find_first_not_of(' ') == std::string::npos;
+inline bool IsBlank(std::string_view s) {
+  return s.find_first_not_of(' ') == std::string_view::npos;
 }
 
-inline std::string TrimBlanks(const std::string& s) {
-  const size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return std::string();
-  return s.substr(b, s.find_last_not_of(' ') - b + 1);
+// The view forms: a part of s, valid as long as s is.
+
+// s without the characters of set at either end.
+inline std::string_view TrimView(std::string_view s, std::string_view set) {
+  const size_t b = s.find_first_not_of(set);
+  if (b == std::string_view::npos) return {};
+  return s.substr(b, s.find_last_not_of(set) - b + 1);
 }
 
-inline std::string TrimRightBlanks(const std::string& s) {
+inline std::string_view TrimBlanksView(std::string_view s) {
+  return TrimView(s, " ");
+}
+
+inline std::string_view TrimRightBlanksView(std::string_view s) {
   const size_t e = s.find_last_not_of(' ');
-  return e == std::string::npos ? std::string() : s.substr(0, e + 1);
+  return e == std::string_view::npos ? std::string_view() : s.substr(0, e + 1);
+}
+
+inline std::string TrimBlanks(std::string_view s) {
+  return std::string(TrimBlanksView(s));
+}
+
+inline std::string TrimRightBlanks(std::string_view s) {
+  return std::string(TrimRightBlanksView(s));
 }
 
 }  // namespace platform

@@ -25,6 +25,7 @@
 #include <cstring>
 #include <cwchar>
 #include <deque>
+#include <string_view>
 
 #include "platform/cp850.h"
 
@@ -691,7 +692,7 @@ void WriteAll(const std::string& bytes) {
 
 bool TermStartsWith(const char* prefix) {
   const char* term = std::getenv("TERM");
-  return term != nullptr && std::strncmp(term, prefix, std::strlen(prefix)) == 0;
+  return term != nullptr && std::string_view(term).starts_with(prefix);
 }
 
 bool InsideTmux() {

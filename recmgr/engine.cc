@@ -53,6 +53,7 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/little_endian.h"
 #include "recmgr/file_definition.h"
 #include "recmgr/lock_file.h"
 #include "recmgr/record_manager.h"
@@ -268,21 +269,16 @@ uint32_t g_generation = 0;
 // transaction is kept although the change counter has moved.
 bool g_hold_snapshots = false;
 
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+using platform::LoadLe32;
+using platform::StoreLe32;
 
 Handle* Lookup(const uint8_t* block) {
   if (block == nullptr || std::memcmp(block, kBlockMagic, 4) != 0) return nullptr;
-  const uint32_t index = Get32(block + 4);
+  const uint32_t index = LoadLe32(block + 4);
   auto& handles = Handles();
   if (index >= handles.size() || !handles[index]) return nullptr;
   Handle* h = handles[index].get();
-  return h->generation == Get32(block + 8) ? h : nullptr;
+  return h->generation == LoadLe32(block + 8) ? h : nullptr;
 }
 
 int PrepareAll(Handle* h) {
@@ -556,8 +552,8 @@ Status DoOpen(uint8_t* block, const void* data, const uint32_t* data_length, con
   h->generation = ++g_generation;
   std::memset(block, 0, kPositionBlockSize);
   std::memcpy(block, kBlockMagic, 4);
-  Put32(block + 4, static_cast<uint32_t>(index));
-  Put32(block + 8, h->generation);
+  StoreLe32(block + 4, static_cast<uint32_t>(index));
+  StoreLe32(block + 8, h->generation);
   handles[index] = std::move(h);
   return kOk;
 }
@@ -645,16 +641,12 @@ Status DoCreate(const void* data, const uint32_t* data_length, const void* key, 
 
 void CloseHandle(uint8_t* block) {
   auto& handles = Handles();
-  handles[Get32(block + 4)].reset();
+  handles[LoadLe32(block + 4)].reset();
   std::memset(block, 0, 12);
 }
 
 // ---------------------------------------------------------------------------
 // 4. Reads
-
-bool IsReadOperation(uint16_t op) {
-  return (op >= kOpGetEqual && op <= kOpGetLast) || op == kOpGetPosition || op == kOpGetDirect;
-}
 
 // Starts a scan along key from (kf, id) in direction dir, replacing any open
 // one. Positions are above 0, so id -1 stands before every row of a key
@@ -825,7 +817,7 @@ Status Read(Handle* h, uint16_t op, bool lock, uint8_t* buffer, uint32_t* data_l
   if (op == kOpGetPosition) {
     if (!h->has_cur || !h->cur_exists) return kNoCurrentRecord;
     if (buffer == nullptr || *data_length < 4) return kDataBufferShort;
-    Put32(buffer, static_cast<uint32_t>(h->cur_id));
+    StoreLe32(buffer, static_cast<uint32_t>(h->cur_id));
     *data_length = 4;
     return kOk;
   }
@@ -841,7 +833,7 @@ Status Read(Handle* h, uint16_t op, bool lock, uint8_t* buffer, uint32_t* data_l
 
   if (op == kOpGetDirect) {
     if (buffer == nullptr || *data_length < 4) return kInvalidRecordPosition;
-    const int64_t id = Get32(buffer);
+    const int64_t id = LoadLe32(buffer);
     std::string data;
     if (id == 0) return kInvalidRecordPosition;
     if (Status s = FetchById(h, id, &data); s != kOk) return s;

@@ -2,22 +2,20 @@
 
 #include <cstring>
 
+#include "platform/little_endian.h"
 #include "recmgr/record_manager.h"
 
 namespace recmgr {
 namespace {
 
-uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+using platform::LoadLe16;
 
 void Put16(std::string* s, size_t at, uint16_t v) {
-  (*s)[at] = static_cast<char>(v & 0xFF);
-  (*s)[at + 1] = static_cast<char>(v >> 8);
+  platform::StoreLe16(s->data() + at, v);
 }
 
 void Put32(std::string* s, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) (*s)[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  platform::StoreLe32(s->data() + at, v);
 }
 
 }  // namespace
@@ -37,9 +35,9 @@ size_t FileDefinition::EncodedSize() const {
 platform::Status DecodeDefinition(const uint8_t* data, size_t length, FileDefinition* out) {
   if (data == nullptr || length < kFileSpecSize) return kInvalidDefinition;
   FileDefinition def;
-  def.record_length = Get16(data);
-  def.page_size = Get16(data + 2);
-  const int key_count = Get16(data + 4);
+  def.record_length = LoadLe16(data + kSpecRecordLength);
+  def.page_size = LoadLe16(data + kSpecPageSize);
+  const int key_count = LoadLe16(data + kSpecKeyCount);
   if (def.record_length == 0 || def.record_length > kMaxRecordLength) {
     return kInvalidRecordLength;
   }
@@ -50,10 +48,10 @@ platform::Status DecodeDefinition(const uint8_t* data, size_t length, FileDefini
     for (;;) {
       if (at + kSegmentSpecSize > length) return kInvalidDefinition;
       Segment seg;
-      seg.position = Get16(data + at);
-      seg.length = Get16(data + at + 2);
-      seg.flags = Get16(data + at + 4);
-      seg.null_value = data[at + 11];
+      seg.position = LoadLe16(data + at + kSegPosition);
+      seg.length = LoadLe16(data + at + kSegLength);
+      seg.flags = LoadLe16(data + at + kSegFlags);
+      seg.null_value = data[at + kSegNullValue];
       at += kSegmentSpecSize;
       if (seg.position == 0 || seg.length == 0 ||
           static_cast<int>(seg.position) + seg.length - 1 > def.record_length) {
@@ -83,10 +81,10 @@ platform::Status DecodeDefinition(const uint8_t* data, size_t length, FileDefini
 std::string EncodeDefinition(const FileDefinition& def, uint32_t record_count,
                              const std::vector<uint32_t>& distinct) {
   std::string s(def.EncodedSize(), '\0');
-  Put16(&s, 0, def.record_length);
-  Put16(&s, 2, def.page_size);
-  Put16(&s, 4, static_cast<uint16_t>(def.keys.size()));
-  Put32(&s, 6, record_count);
+  Put16(&s, kSpecRecordLength, def.record_length);
+  Put16(&s, kSpecPageSize, def.page_size);
+  Put16(&s, kSpecKeyCount, static_cast<uint16_t>(def.keys.size()));
+  Put32(&s, kSpecRecordCount, record_count);
   size_t at = kFileSpecSize;
   for (size_t k = 0; k < def.keys.size(); ++k) {
     const uint32_t d = k < distinct.size() ? distinct[k] : 0;
@@ -100,11 +98,11 @@ std::string EncodeDefinition(const FileDefinition& def, uint32_t record_count,
       } else {
         flags &= static_cast<uint16_t>(~kSegContinued);
       }
-      Put16(&s, at, seg.position);
-      Put16(&s, at + 2, seg.length);
-      Put16(&s, at + 4, flags);
-      Put32(&s, at + 6, d);
-      s[at + 11] = static_cast<char>(seg.null_value);
+      Put16(&s, at + kSegPosition, seg.position);
+      Put16(&s, at + kSegLength, seg.length);
+      Put16(&s, at + kSegFlags, flags);
+      Put32(&s, at + kSegDistinct, d);
+      s[at + kSegNullValue] = static_cast<char>(seg.null_value);
       at += kSegmentSpecSize;
     }
   }

@@ -46,7 +46,19 @@ inline constexpr int kSegmentSpecSize = 16;
 inline constexpr int kAltIdentSize = 9;
 inline constexpr int kAltTableSize = 256;
 
-// Segment flags. Must match the layer's reading of the Stat buffer.
+// Field offsets of the layout above: in the file specification, and in a
+// segment specification from its start.
+inline constexpr int kSpecRecordLength = 0;
+inline constexpr int kSpecPageSize = 2;
+inline constexpr int kSpecKeyCount = 4;
+inline constexpr int kSpecRecordCount = 6;
+inline constexpr int kSegPosition = 0;
+inline constexpr int kSegLength = 2;
+inline constexpr int kSegFlags = 4;
+inline constexpr int kSegDistinct = 6;
+inline constexpr int kSegNullValue = 11;
+
+// Segment flags (the record file layer reads them from the Stat buffer).
 inline constexpr uint16_t kSegDuplicates = 0x0001;
 inline constexpr uint16_t kSegModifiable = 0x0002;
 inline constexpr uint16_t kSegBinary = 0x0004;

@@ -49,6 +49,11 @@ enum Operation : uint16_t {
 // Added to a read operation: take a single-record lock without waiting.
 inline constexpr uint16_t kLockNoWaitBias = 200;
 
+// The operations kLockNoWaitBias may be added to.
+inline constexpr bool IsReadOperation(uint16_t op) {
+  return (op >= kOpGetEqual && op <= kOpGetLast) || op == kOpGetPosition || op == kOpGetDirect;
+}
+
 // Open modes (key number of Open).
 inline constexpr int8_t kOpenNormal = 0;
 inline constexpr int8_t kOpenExclusive = -4;

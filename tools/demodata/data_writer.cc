@@ -8,6 +8,8 @@
 
 #include "driver/records.h"
 #include "format/packed.h"
+#include "platform/little_endian.h"
+#include "recmgr/file_definition.h"
 #include "recmgr/record_manager.h"
 
 namespace demodata {
@@ -158,13 +160,13 @@ bool WriteDataFile(const std::string& path, const std::string& xdf_path,
     *error = "cannot read the file definition " + xdf_path;
     return false;
   }
-  size_t n = static_cast<unsigned char>(xdf[0]) | (static_cast<unsigned char>(xdf[1]) << 8);
-  if (xdf.size() < n + 2 || n > 1536) {
+  size_t n = platform::LoadLe16(xdf, 0);
+  if (xdf.size() < n + 2 || n > static_cast<size_t>(recmgr::kMaxRecordLength)) {
     *error = "truncated file definition " + xdf_path;
     return false;
   }
   std::string definition = xdf.substr(2, n);
-  definition.resize(1536, ' ');
+  definition.resize(recmgr::kMaxRecordLength, ' ');
   uint8_t block[recmgr::kPositionBlockSize] = {};
   std::string key = path;
   uint32_t length = static_cast<uint32_t>(definition.size());

@@ -23,6 +23,7 @@
 #include "datafiles/record_file.h"
 #include "platform/console.h"
 #include "platform/env.h"
+#include "platform/little_endian.h"
 #include "recmgr/file_definition.h"
 #include "recmgr/record_manager.h"
 #include "tools/recmgr/sequential_records.h"
@@ -199,15 +200,17 @@ class File {
     std::string data = owner + '\0';
     std::string key = path + '\0';
     uint32_t n = static_cast<uint32_t>(data.size());
-    return RecordManagerCall(recmgr::kOpOpen, block_, data.data(), &n, key.data(),
-                             static_cast<uint8_t>(std::min<size_t>(path.size(), 255)), mode);
+    return RecordManagerCall(
+        recmgr::kOpOpen, block_, data.data(), &n, key.data(),
+        static_cast<uint8_t>(std::min<size_t>(path.size(), recmgr::kMaxKeyLength)), mode);
   }
   Status Stat(recmgr::FileDefinition* def, std::string* raw) {
     raw->assign(recmgr::kMaxRecordLength, '\0');
     uint32_t n = static_cast<uint32_t>(raw->size());
     char key[256];
     std::memset(key, ' ', sizeof(key));
-    Status s = RecordManagerCall(recmgr::kOpStat, block_, raw->data(), &n, key, 255, 0);
+    Status s =
+        RecordManagerCall(recmgr::kOpStat, block_, raw->data(), &n, key, recmgr::kMaxKeyLength, 0);
     raw->resize(n);
     if (s != 0) return s;
     return recmgr::DecodeDefinition(reinterpret_cast<const uint8_t*>(raw->data()), raw->size(),
@@ -217,7 +220,7 @@ class File {
     record->assign(recmgr::kMaxRecordLength, '\0');
     uint32_t n = static_cast<uint32_t>(record->size());
     char k[256] = {};
-    Status s = RecordManagerCall(op, block_, record->data(), &n, k, 255, key);
+    Status s = RecordManagerCall(op, block_, record->data(), &n, k, recmgr::kMaxKeyLength, key);
     record->resize(n);
     return s;
   }
@@ -328,12 +331,12 @@ int Create(const std::vector<std::string>& in) {
   std::string xdf, error;
   if (!ReadAll(args.pos[1], &xdf, &error)) return Fail(error);
   if (xdf.size() < 2) return Fail(args.pos[1] + ": not a definition file");
-  const size_t count = static_cast<uint8_t>(xdf[0]) | (static_cast<uint8_t>(xdf[1]) << 8);
+  const size_t count = platform::LoadLe16(xdf, 0);
   if (xdf.size() < 2 + count) return Fail(args.pos[1] + ": shorter than its count says");
   std::string data = xdf.substr(2, count);
   uint32_t n = static_cast<uint32_t>(data.size());
   std::string key = file;
-  if (key.size() > 255) return Fail("path too long");
+  if (key.size() > static_cast<size_t>(recmgr::kMaxKeyLength)) return Fail("path too long");
   Status s =
       RecordManagerCall(recmgr::kOpCreate, nullptr, data.data(), &n, key.data(),
                         static_cast<uint8_t>(key.size()), replace ? 0 : recmgr::kCreateNoReplace);
@@ -419,18 +422,13 @@ int StatCommand(const std::string& owner, const std::vector<std::string>& in) {
   recmgr::FileDefinition def;
   std::string raw;
   if (Status s = f.Stat(&def, &raw); s != 0) return FailStatus("stat", s);
-  auto u32 = [&raw](size_t at) {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i)
-      v |= static_cast<uint32_t>(static_cast<uint8_t>(raw[at + i])) << (8 * i);
-    return v;
-  };
-  std::printf("record length %d\nrecords %u\nkeys %zu\n", def.record_length, u32(6),
-              def.keys.size());
+  auto u32 = [&raw](size_t at) { return platform::LoadLe32(raw, at); };
+  std::printf("record length %d\nrecords %u\nkeys %zu\n", def.record_length,
+              u32(recmgr::kSpecRecordCount), def.keys.size());
   size_t at = recmgr::kFileSpecSize;
   for (size_t k = 0; k < def.keys.size(); ++k) {
     std::printf("key %zu: length %d%s, distinct %u\n", k, def.keys[k].length,
-                def.keys[k].duplicates ? ", duplicates" : "", u32(at + 6));
+                def.keys[k].duplicates ? ", duplicates" : "", u32(at + recmgr::kSegDistinct));
     for (const recmgr::Segment& seg : def.keys[k].segments) {
       std::printf("  position %d length %d flags 0x%04x\n", seg.position, seg.length, seg.flags);
       at += recmgr::kSegmentSpecSize;
@@ -487,8 +485,7 @@ int Lock(const std::string& owner, const std::vector<std::string>& in) {
   if (s != 0) return FailStatus("open " + file, s);
   if (!whole) {
     std::string data(recmgr::kMaxRecordLength, ' ');
-    for (int i = 0; i < 4; ++i)
-      data[i] = static_cast<char>(static_cast<uint32_t>(record) >> (8 * i));
+    platform::StoreLe32(data.data(), static_cast<uint32_t>(record));
     uint32_t n = static_cast<uint32_t>(data.size());
     char k[256] = {};
     s = RecordManagerCall(recmgr::kOpGetDirect + recmgr::kLockNoWaitBias, f.block(), data.data(),

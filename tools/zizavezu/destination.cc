@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/print_file.h"
+
 namespace zizavezu {
 
 namespace {
@@ -76,11 +78,16 @@ bool FolderHoldsFile(const std::string& folder, const struct stat& st) {
 
 std::vector<std::string> ProtectedFiles(const InstallationDirs& dirs) {
   return {
-      dirs.root_dir + "Nuva.ini",         dirs.temp_dir + "Sessio.ini",
-      dirs.temp_dir + "NuvaTerm.ini",     dirs.temp_dir + "WinPush.tmp",
-      dirs.temp_dir + "Browse.tmp",       dirs.temp_dir + "zizavezu.tmp",
-      dirs.temp_dir + "zizavezu.lck",     dirs.terminal_dir + "Sessio.ini",
-      dirs.terminal_dir + "NuvaTerm.ini", dirs.terminal_dir + "ZELCALC.TMP",
+      dirs.root_dir + "Nuva.ini",
+      dirs.temp_dir + "Sessio.ini",
+      dirs.temp_dir + "NuvaTerm.ini",
+      dirs.temp_dir + "WinPush.tmp",
+      dirs.temp_dir + "Browse.tmp",
+      dirs.temp_dir + platform::kPrintFileName,
+      dirs.temp_dir + platform::kPrintLockName,
+      dirs.terminal_dir + "Sessio.ini",
+      dirs.terminal_dir + "NuvaTerm.ini",
+      dirs.terminal_dir + "ZELCALC.TMP",
   };
 }
 
@@ -96,7 +103,7 @@ DestinationCheck CheckDestination(platform::Env& env, const std::string& path,
   std::vector<std::string> folders;
   for (const std::string& folder : ProtectedFolders(dirs)) {
     folders.push_back(CanonicalFolder(AbsoluteHostPath(env, folder)));
-    if (check.resolved.compare(0, folders.back().size(), folders.back()) == 0) {
+    if (check.resolved.starts_with(folders.back())) {
       check.verdict = DestinationVerdict::kProtected;
       return check;
     }

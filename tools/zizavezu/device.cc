@@ -2,14 +2,16 @@
 
 #include <cctype>
 
+#include "platform/blanks.h"
+
 namespace zizavezu {
 
 namespace {
 
-std::string_view TrimBlanks(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return {};
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+// A device typed into the settings file may be set off by tabs as well as
+// blanks.
+std::string_view TrimBlanksAndTabs(std::string_view s) {
+  return platform::TrimView(s, " \t");
 }
 
 // Strips prefix (compared without case) from *s. Returns false when absent.
@@ -23,7 +25,7 @@ bool ConsumePrefix(std::string_view* s, std::string_view prefix) {
 }
 
 std::string FileIn(std::string_view path, const std::string& temp_dir, const char* default_name) {
-  path = TrimBlanks(path);
+  path = TrimBlanksAndTabs(path);
   if (path.empty()) return temp_dir + default_name;
   if (IsAbsolutePath(path)) return std::string(path);
   return temp_dir + std::string(path);
@@ -38,7 +40,7 @@ bool IsAbsolutePath(std::string_view path) {
 }
 
 Device SelectDevice(std::string_view device_text, const std::string& temp_dir) {
-  std::string_view text = TrimBlanks(device_text);
+  std::string_view text = TrimBlanksAndTabs(device_text);
   Device d;
   if (ConsumePrefix(&text, "PDF:")) {
     d.kind = Device::Kind::kPdf;
@@ -48,7 +50,7 @@ Device SelectDevice(std::string_view device_text, const std::string& temp_dir) {
     d.path = FileIn(text, temp_dir, kDefaultTextName);
   } else if (ConsumePrefix(&text, "LP:")) {
     d.kind = Device::Kind::kPrinter;
-    d.queue = std::string(TrimBlanks(text));
+    d.queue = std::string(TrimBlanksAndTabs(text));
     d.path = temp_dir + kDefaultPdfName;
   } else {
     d.kind = Device::Kind::kPdf;

@@ -28,8 +28,7 @@ struct Device {
   bool defaulted = false;
 };
 
-// The print file the module writes in the temporary folder.
-inline constexpr char kPrintFileName[] = "zizavezu.tmp";
+// What the device writes when the device text names no file.
 inline constexpr char kDefaultPdfName[] = "zizavezu.pdf";
 inline constexpr char kDefaultTextName[] = "zizavezu.txt";
 

@@ -1,63 +1,29 @@
 #include "tools/zizavezu/directive.h"
 
+#include "platform/blanks.h"
+#include "platform/number_text.h"
+#include "platform/print_file.h"
+
 namespace zizavezu {
 
-namespace {
-
-std::string_view TrimBlanks(std::string_view s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
-
-bool StartsWith(std::string_view s, std::string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
-}
-
-// The leading number of a text (after blanks), as far as it goes; 0 when
-// there is none. Used for the fill column, which the channel writes itself.
-int64_t LeadingNumber(std::string_view s) {
-  size_t i = s.find_first_not_of(' ');
-  if (i == std::string_view::npos) return 0;
-  bool negative = false;
-  if (s[i] == '-' || s[i] == '+') negative = s[i++] == '-';
-  int64_t v = 0;
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-    v = v * 10 + (s[i] - '0');
-    if (v > kNumberLimit) v = kNumberLimit;
-  }
-  return negative ? -v : v;
-}
-
-}  // namespace
-
 bool ParseNumber(std::string_view field, int64_t* value) {
-  std::string_view s = TrimBlanks(field);
-  if (s.empty()) return false;
-  bool negative = false;
-  size_t i = 0;
-  if (s[0] == '-' || s[0] == '+') {
-    negative = s[0] == '-';
-    i = 1;
-    // The channel writes a negative number as "-" and its digits; allow a
-    // blank in between too.
-    while (i < s.size() && s[i] == ' ') ++i;
+  const std::string_view s = platform::TrimBlanksView(field);
+  size_t i = s.starts_with('-') || s.starts_with('+') ? 1 : 0;
+  // The channel writes a negative number as "-" and its digits; allow a
+  // blank in between too.
+  while (i > 0 && i < s.size() && s[i] == ' ') ++i;
+  const std::string_view digits = s.substr(i);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    return false;
   }
-  if (i == s.size()) return false;
-  int64_t v = 0;
-  for (; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    v = v * 10 + (s[i] - '0');
-    if (v > kNumberLimit) v = kNumberLimit;
-  }
-  *value = negative ? -v : v;
+  const int64_t v = platform::LeadingNumber(digits, kNumberLimit);
+  *value = s.starts_with('-') ? -v : v;
   return true;
 }
 
 Justification ParseJustification(std::string_view code) {
   Justification j;
-  std::string_view trimmed = TrimBlanks(code);
+  std::string_view trimmed = platform::TrimBlanksView(code);
   if (trimmed.empty()) return j;
   switch (trimmed[0]) {
     case 'C':
@@ -79,7 +45,8 @@ Justification ParseJustification(std::string_view code) {
     case 'N':
     case 'n': {
       j.kind = Justification::Kind::kFill;
-      int64_t column = LeadingNumber(trimmed.substr(1));
+      // The fill column is the number after the letter, as far as it goes.
+      int64_t column = platform::LeadingNumber(trimmed.substr(1), kNumberLimit);
       j.fill_column = column < 0 ? 0 : column;
       size_t open = code.find('\\');
       size_t close = open == std::string_view::npos ? open : code.find('\\', open + 1);
@@ -99,35 +66,36 @@ Justification ParseJustification(std::string_view code) {
 Directive ParseDirective(std::string_view line) {
   Directive d;
   if (line.empty()) return d;
-  if (StartsWith(line, "DEVICE")) {
+  if (line.starts_with(platform::kDeviceDirective)) {
     d.kind = Directive::Kind::kDevice;
-    d.text = std::string(line.substr(6));
+    d.text = std::string(line.substr(platform::kDeviceDirective.size()));
     return d;
   }
-  if (StartsWith(line, "PAGE")) {
+  if (line.starts_with(platform::kPageDirective)) {
     d.kind = Directive::Kind::kPage;
-    d.number_ok = ParseNumber(line.substr(4), &d.number);
+    d.number_ok = ParseNumber(line.substr(platform::kPageDirective.size()), &d.number);
     return d;
   }
-  if (StartsWith(line, "JUS")) {
+  if (line.starts_with(platform::kJustifyDirective)) {
+    const std::string_view code = line.substr(platform::kJustifyDirective.size());
     d.kind = Directive::Kind::kJustify;
-    d.text = std::string(line.substr(3));
-    d.justification = ParseJustification(line.substr(3));
+    d.text = std::string(code);
+    d.justification = ParseJustification(code);
     return d;
   }
-  if (line[0] == '*') {
+  if (line.starts_with(platform::kRawDirective)) {
     d.kind = Directive::Kind::kRaw;
-    d.text = std::string(line.substr(1));
+    d.text = std::string(line.substr(platform::kRawDirective.size()));
     return d;
   }
-  size_t first = line.find(',');
+  size_t first = line.find(platform::kItemSeparator);
   if (first == std::string_view::npos || !ParseNumber(line.substr(0, first), &d.column)) {
     d.kind = Directive::Kind::kInvalid;
     d.text = std::string(line);
     return d;
   }
   d.kind = Directive::Kind::kText;
-  size_t last = line.rfind(',');
+  size_t last = line.rfind(platform::kItemSeparator);
   if (last > first && ParseNumber(line.substr(last + 1), &d.line_feeds)) {
     d.text = std::string(line.substr(first + 1, last - first - 1));
   } else {

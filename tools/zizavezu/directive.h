@@ -1,15 +1,7 @@
-// Reading one line of a print file as a directive. The print file is a text
-// file of one directive a line, in code page 850:
+// Reading one line of a print file as a directive. The directives and their
+// names are those of platform/print_file.h, which the writing side (the
+// driver's print channel) takes them from as well.
 //
-//   "DEVICE" + device text      the output device, first line
-//   "PAGE" + number             start a page of that many lines
-//   "*" + text                  raw printer text
-//   "JUS" + code                justification of the next text item
-//   column "," text "," feeds   a text item; the text may itself hold commas,
-//                               so the column is what stands before the first
-//                               comma and the line feeds what follows the last
-//
-// Numbers are decimal with optional blanks around them and an optional sign.
 // Parsing is pure: it never fails, it classifies and notes what was wrong.
 #ifndef TELVORAN_TOOLS_ZIZAVEZU_DIRECTIVE_H_
 #define TELVORAN_TOOLS_ZIZAVEZU_DIRECTIVE_H_

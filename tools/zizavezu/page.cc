@@ -3,19 +3,10 @@
 #include <algorithm>
 #include <cassert>
 
+#include "platform/blanks.h"
 #include "platform/cp850.h"
 
 namespace zizavezu {
-
-namespace {
-
-std::string_view TrimBlanks(std::string_view s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
-
-}  // namespace
 
 // ---- Page -----------------------------------------------------------------
 
@@ -107,7 +98,7 @@ bool PageComposer::Feed(const Directive& d, int64_t line_number) {
       return StartPage(length);
     }
     case Directive::Kind::kRaw:
-      if (TrimBlanks(d.text) == "@e") {
+      if (platform::TrimBlanksView(d.text) == "@e") {
         if (open_) {
           page_.set_compressed(true);
         } else {
@@ -192,7 +183,7 @@ bool PageComposer::PlaceText(const Directive& d, int64_t line_number) {
   bool clipped = j.fill != ' ' && fill_end > std::max<int64_t>(end, kMaxColumns);
   if (end > kMaxColumns) {
     size_t cut = static_cast<size_t>(std::max<int64_t>(0, kMaxColumns - start));
-    clipped = clipped || !TrimBlanks(std::string_view(text).substr(cut)).empty();
+    clipped = clipped || !platform::IsBlank(std::string_view(text).substr(cut));
   }
   if (clipped) {
     diagnostics_->Warn(Fault::kColumnBeyondPage, line_number,

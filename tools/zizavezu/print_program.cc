@@ -7,6 +7,7 @@
 #include "config/locale.h"
 #include "config/settings.h"
 #include "platform/cp850.h"
+#include "platform/print_file.h"
 #include "tools/zizavezu/diagnostics.h"
 #include "tools/zizavezu/directive.h"
 #include "tools/zizavezu/page.h"
@@ -96,7 +97,7 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
                               std::ostream& err) {
   const std::string& temp_dir = dirs.temp_dir;
   PrintRunResult result;
-  const std::string print_file = temp_dir + kPrintFileName;
+  const std::string print_file = temp_dir + platform::kPrintFileName;
   std::unique_ptr<platform::SequentialFile> in = env.OpenSequential(print_file);
   if (in == nullptr) {
     err << kPrefix << "cannot read the print file " << platform::HostPath(print_file) << "\n";

@@ -1,5 +1,8 @@
 #include "config/configuration.h"
 
+#include <memory>
+#include <string>
+
 #include "config/ini.h"
 #include "format/currency.h"
 #include "format/packed.h"
@@ -45,10 +48,23 @@ std::string AbsoluteDirectory(platform::Env& env, const std::string& value) {
   return CompleteDirectory(cwd) + dir;
 }
 
+// IniRead through env rather than the current Env: the same scan
+// (IniScanner) over the file's lines.
+std::string IniReadFrom(platform::Env& env, const std::string& path, const std::string& section,
+                        const std::string& key) {
+  std::unique_ptr<platform::SequentialFile> file = env.OpenSequential(path);
+  if (!file) return std::string();
+  IniScanner scanner(section, key);
+  std::string line;
+  while (file->ReadLine(&line)) {
+    if (!scanner.Feed(line)) break;
+  }
+  return scanner.Result();
+}
+
 }  // namespace
 
 Settings ReadConfiguration(platform::Env& env) {
-  platform::ScopedEnvOverride use(&env);
   Settings s;
   // 1. The colour table starts as five zero pairs (value-initialised above).
   // 2. Directories from the environment.
@@ -60,9 +76,9 @@ Settings ReadConfiguration(platform::Env& env) {
   s.temp_dir = AbsoluteDirectory(env, env.GetVar("ZELTMP"));
   // 3. The session file, from the temporary directory as it stands now.
   const std::string session = s.temp_dir + "Sessio.ini";
-  s.screen_title = " " + IniRead(session, "Menu", "Titol") + " ";
-  s.menu_name = IniRead(session, "Menu", "NomMenu");
-  std::string term = IniRead(session, "Terminal", "Dir");
+  s.screen_title = " " + IniReadFrom(env, session, "Menu", "Titol") + " ";
+  s.menu_name = IniReadFrom(env, session, "Menu", "NomMenu");
+  std::string term = IniReadFrom(env, session, "Terminal", "Dir");
   if (term.empty()) term = env.GetVar("TERM");
   s.terminal_dir = CompleteDirectory(term);
   // 4. Without ZELTMP the terminal directory holds the work files.
@@ -70,17 +86,17 @@ Settings ReadConfiguration(platform::Env& env) {
   // 5. The currency is set by LoadConfiguration, which owns the global state.
   // 6. Colour table.
   const std::string terminal = s.temp_dir + "NuvaTerm.ini";
-  int selection = NumberValue(IniRead(terminal, "Pantalla", "Seleccio"));
-  std::string colours = IniRead(terminal, "Pantalla", "Col" + std::to_string(selection));
+  int selection = NumberValue(IniReadFrom(env, terminal, "Pantalla", "Seleccio"));
+  std::string colours = IniReadFrom(env, terminal, "Pantalla", "Col" + std::to_string(selection));
   if (colours.empty()) colours = kDefaultColours;
   s.colours = ParseColourTable(colours);
   // 7. Working date, output device, language.
-  s.working_date = format::PackDigits(IniRead(terminal, "Sistema", "Data"));
-  s.output_device = IniRead(terminal, "Sistema", "Sortida");
-  std::string language = IniRead(terminal, "Sistema", "Idioma");
+  s.working_date = format::PackDigits(IniReadFrom(env, terminal, "Sistema", "Data"));
+  s.output_device = IniReadFrom(env, terminal, "Sistema", "Sortida");
+  std::string language = IniReadFrom(env, terminal, "Sistema", "Idioma");
   // 8. The user file decides when the terminal names no language.
   if (platform::IsBlank(language)) {
-    language = IniRead(s.root_dir + "Nuva.ini", "Usuari", "Idioma");
+    language = IniReadFrom(env, s.root_dir + "Nuva.ini", "Usuari", "Idioma");
   }
   s.language = FitTo(language, 3);
   // 9. Environment kind.

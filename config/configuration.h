@@ -15,7 +15,9 @@ namespace config {
 // and current currency. Nothing here fails: missing values take defaults.
 void LoadConfiguration();
 
-// The pure core: the settings as read through env.
+// The pure core: the settings as read through env alone (its variables,
+// current directory and files); the current Env is neither used nor
+// changed.
 Settings ReadConfiguration(platform::Env& env);
 
 }  // namespace config

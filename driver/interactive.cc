@@ -17,7 +17,7 @@
 
 namespace driver {
 
-void InstallConsoleKit() {
+void InstallConsoleKit(ReportBuffers& buffers) {
   FormEngine engine;
   engine.run_form = [](int16_t form) {
     int16_t f = form, up = 0, down = 0, key = 0;
@@ -31,8 +31,8 @@ void InstallConsoleKit() {
 
   console::FormHooks hooks;
   hooks.completion = [](int16_t form, int16_t key) { return AcceptParameterForm(form, key); };
-  hooks.browse_transfer = [](int16_t list, int16_t form, int16_t field) {
-    return TransferBrowseChoice(list, form, field);
+  hooks.browse_transfer = [&buffers](int16_t list, int16_t form, int16_t field) {
+    return TransferBrowseChoice(list, form, field, buffers);
   };
   hooks.browse = [](int16_t list) {
     int16_t l = list, result = -1;
@@ -49,9 +49,9 @@ void InstallConsoleKit() {
   browse.start_key = [](int16_t list, std::string& lowest, std::string& highest) {
     return BrowseStartKey(list, &lowest, &highest);
   };
-  browse.line = [](int16_t list) { return BrowseLine(list); };
-  browse.transfer = [](int16_t list, int16_t form, int16_t field) {
-    return TransferBrowseChoice(list, form, field);
+  browse.line = [&buffers](int16_t list) { return BrowseLine(list, buffers); };
+  browse.transfer = [&buffers](int16_t list, int16_t form, int16_t field) {
+    return TransferBrowseChoice(list, form, field, buffers);
   };
   console::SetBrowseHooks(std::move(browse));
 

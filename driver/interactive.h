@@ -1,18 +1,24 @@
-// The interactive side of the module: the console kit wired to the module
-// (form engine, the module's hooks, the data layer's messages, the hot-key
-// tools), the report loop on screen with a progress line, and the print
-// program run with the terminal handed over to it.
+// The console kit wired to the module: the form engine, the module's hooks
+// (driver/module_hooks.h), the browse list, help, the data layer's message
+// windows and the hot-key tools; and the two pieces of screen text the
+// report loop shows (the progress line and a message that waits for a key).
+// The report loop itself, its progress row and the print program's run with
+// the terminal handed over to it are in driver/program.cc.
 #ifndef TELVORAN_DRIVER_INTERACTIVE_H_
 #define TELVORAN_DRIVER_INTERACTIVE_H_
 
 #include <string>
+
+#include "driver/report_files.h"
 
 namespace driver {
 
 // Installs the console kit as the module's form engine and user interface:
 // RunForm/StoreField, the completion check and browse transfer, the browse
 // list, help, calendar and calculator, and the data layer's message windows.
-void InstallConsoleKit();
+// The browse hooks read buffers, which must outlive the installation (the
+// module's report context does: nothing runs a form after ProgramMain).
+void InstallConsoleKit(ReportBuffers& buffers);
 
 // The progress line shown while a print run works: "IMPRIMINT COMUNITAT n
 // DE m" in the interface language.

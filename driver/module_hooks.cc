@@ -1,6 +1,7 @@
 #include "driver/module_hooks.h"
 
 #include "console/form_set.h"
+#include "console/keys.h"
 #include "driver/records.h"
 #include "driver/report_files.h"
 #include "format/codes.h"
@@ -14,6 +15,13 @@ namespace {
 FormEngine& Engine() {
   static FormEngine engine;
   return engine;
+}
+
+// Where the acceptance check puts the parameters while RunParameterForm
+// runs: its caller's. Null outside a run.
+ReportParameters*& FormParameters() {
+  static ReportParameters* parameters = nullptr;
+  return parameters;
 }
 
 std::string Last(const std::string& s, size_t n) {
@@ -32,8 +40,13 @@ void SetFormEngine(FormEngine engine) {
   Engine() = std::move(engine);
 }
 
-int16_t RunParameterForm() {
-  return Engine().run_form ? Engine().run_form(kParameterForm) : 0;
+int16_t RunParameterForm(ReportParameters* parameters) {
+  if (!Engine().run_form) return 0;
+  ReportParameters* const outer = FormParameters();
+  FormParameters() = parameters;
+  const int16_t key = Engine().run_form(kParameterForm);
+  FormParameters() = outer;
+  return key;
 }
 
 void PresetParameterForm(const std::string& working_date) {
@@ -56,12 +69,12 @@ bool ConvertParameters(const std::string& date, const std::string& from_communit
   return !(p->range_from_key > p->range_to_key);
 }
 
-int16_t AcceptParameterForm(int16_t form, int16_t key) {
-  if (key == kEscKey || form != kParameterForm) return 0;
+int16_t AcceptParameterForm(int16_t form, int16_t key, ReportParameters* parameters) {
+  if (key == console::kKeyEsc || form != kParameterForm) return 0;
   const console::FormSet& forms = console::Forms();
   auto v = [&](int16_t field) { return forms.Value(kParameterForm, field); };
   if (!ConvertParameters(v(kFieldReportDate), v(kFieldFromCommunity), v(kFieldFromFlat),
-                         v(kFieldToCommunity), v(kFieldToFlat), v(kFieldCopies), &Parameters())) {
+                         v(kFieldToCommunity), v(kFieldToFlat), v(kFieldCopies), parameters)) {
     return -1;
   }
   console::Forms().SetValue(kConfirmForm, 1, "");
@@ -69,12 +82,17 @@ int16_t AcceptParameterForm(int16_t form, int16_t key) {
   return forms.Value(kConfirmForm, 1) == "S" ? 0 : -1;
 }
 
-int16_t TransferBrowseChoice(int16_t list, int16_t form, int16_t field) {
+int16_t AcceptParameterForm(int16_t form, int16_t key) {
+  ReportParameters dropped;
+  return AcceptParameterForm(form, key, FormParameters() ? FormParameters() : &dropped);
+}
+
+int16_t TransferBrowseChoice(int16_t list, int16_t form, int16_t field, ReportBuffers& buffers) {
   std::string text;
   if (list == 1) {
-    text = Last(format::UnpackDigits(CommunityView{Buffers().community}.Code()), 3);
+    text = Last(format::UnpackDigits(CommunityView{buffers.community}.Code()), 3);
   } else if (list == 2 || list == 3) {
-    text = Last(format::UnpackDigits(OwnerView{Buffers().owner}.Key()), 3);
+    text = Last(format::UnpackDigits(OwnerView{buffers.owner}.Key()), 3);
   } else {
     return 0;
   }
@@ -95,13 +113,13 @@ int16_t BrowseStartKey(int16_t list, std::string* key, std::string* key_again) {
   return 0;
 }
 
-std::string BrowseLine(int16_t list) {
+std::string BrowseLine(int16_t list, ReportBuffers& buffers) {
   if (list == 1) {
-    CommunityView c{Buffers().community};
+    CommunityView c{buffers.community};
     return Last(format::UnpackDigits(c.Code()), 3) + "  " + c.Name();
   }
   if (list == 2 || list == 3) {
-    OwnerView o{Buffers().owner};
+    OwnerView o{buffers.owner};
     return Last(format::UnpackDigits(o.Key()), 3) + "  " + o.Name() + "  " + o.Flat();
   }
   return std::string();

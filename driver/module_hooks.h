@@ -1,9 +1,12 @@
 // The module's hooks for the console kit: the acceptance check of the
 // parameter form (which also asks for confirmation in form 2), the transfer
 // of a browse choice into a form field, and the start key and line text of
-// the three browse lists. The form engine and the browse list call them;
-// the form engine's own steps they need (running a form, storing a field)
-// are handed in with SetFormEngine, so this layer does not link the engine.
+// the three browse lists. The form engine and the browse list call them
+// (InstallConsoleKit, driver/interactive.h, installs them). The driver links
+// the console kit; the two steps of the form engine these hooks use
+// (running a form, storing a field) still come through SetFormEngine, so
+// that a test can stand in for the user, and a program that installs no
+// engine (the batch printer) runs no form.
 #ifndef TELVORAN_DRIVER_MODULE_HOOKS_H_
 #define TELVORAN_DRIVER_MODULE_HOOKS_H_
 
@@ -12,6 +15,7 @@
 #include <string>
 
 #include "driver/module_state.h"
+#include "driver/report_files.h"
 
 namespace driver {
 
@@ -27,7 +31,6 @@ enum ParameterField : int16_t {
   kFieldToFlat = 5,
   kFieldCopies = 6,
 };
-inline constexpr int16_t kEscKey = 27;
 
 struct FormEngine {
   // Runs a form as a top-level form (both leave flags 0); returns the key
@@ -40,8 +43,10 @@ struct FormEngine {
 void SetFormEngine(FormEngine engine);
 
 // Runs the parameter form through the installed engine and returns the key
-// that ended it; 0 when no engine is installed.
-int16_t RunParameterForm();
+// that ended it; 0 when no engine is installed. While it runs, the
+// acceptance check writes the values it converts into *parameters, which
+// the caller owns: when the form was accepted they are the form's values.
+int16_t RunParameterForm(ReportParameters* parameters);
 
 // Sets the initial values of the parameter form: the working date in edit
 // form, "1", "0", "999", "999", "1".
@@ -55,11 +60,21 @@ bool ConvertParameters(const std::string& date, const std::string& from_communit
                        const std::string& to_flat, const std::string& copies,
                        ReportParameters* parameters);
 
-// 0 leaves the form, -1 stays in it.
+// The acceptance check: 0 leaves the form, -1 stays in it. Esc and forms
+// other than the parameter form leave at once; otherwise the six values are
+// converted into *parameters (ConvertParameters), a lower bound above the
+// upper one stays, and the confirmation form decides: "S" leaves.
+int16_t AcceptParameterForm(int16_t form, int16_t key, ReportParameters* parameters);
+// The same as the form engine's completion hook: into the parameters of the
+// RunParameterForm that is running (outside one the values are checked and
+// dropped).
 int16_t AcceptParameterForm(int16_t form, int16_t key);
-int16_t TransferBrowseChoice(int16_t list, int16_t form, int16_t field);
+
+// The browse hooks read the community and owner records from buffers (the
+// record buffers the browse list's reads fill).
+int16_t TransferBrowseChoice(int16_t list, int16_t form, int16_t field, ReportBuffers& buffers);
 int16_t BrowseStartKey(int16_t list, std::string* key, std::string* key_again);
-std::string BrowseLine(int16_t list);
+std::string BrowseLine(int16_t list, ReportBuffers& buffers);
 
 }  // namespace driver
 

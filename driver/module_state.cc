@@ -7,21 +7,6 @@
 
 namespace driver {
 
-FeeSettings& Fees() {
-  static FeeSettings fees;
-  return fees;
-}
-
-AdministratorIdentity& Administrator() {
-  static AdministratorIdentity identity;
-  return identity;
-}
-
-ReportParameters& Parameters() {
-  static ReportParameters parameters;
-  return parameters;
-}
-
 std::string FitText(const std::string& text, size_t width) {
   std::string out = text.substr(0, width);
   out.resize(width, ' ');

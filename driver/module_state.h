@@ -1,7 +1,8 @@
-// The module-wide state of the settlement report that lives for the whole
-// process: the fee settings and the administrator identity read at start-up,
-// and the report parameters written by the parameter form's acceptance check
-// (or by the batch printer) and read by the print run.
+// What the settlement report is given: the fee settings and the
+// administrator identity, read from the settings file at start-up into the
+// report context (driver/report_context.h), and the report parameters,
+// filled by the parameter form's acceptance check (or by the batch printer)
+// for the print run that follows.
 #ifndef TELVORAN_DRIVER_MODULE_STATE_H_
 #define TELVORAN_DRIVER_MODULE_STATE_H_
 
@@ -10,8 +11,6 @@
 #include <string>
 
 namespace driver {
-
-inline constexpr char kModuleName[] = "TELVORAN";
 
 struct FeeSettings {
   std::string letterhead_switch;  // only the exact text "N" suppresses the letterhead
@@ -36,10 +35,6 @@ struct ReportParameters {
   std::string range_to_key;
   int16_t copies_per_community = 1;  // 0: once per owner of the community
 };
-
-FeeSettings& Fees();
-AdministratorIdentity& Administrator();
-ReportParameters& Parameters();
 
 // Reads the fee settings from the settings file (root + "Nuva.ini").
 FeeSettings ReadFeeSettings(const std::string& settings_file);

@@ -17,43 +17,6 @@ namespace {
 // this size: a statement line is a few dozen bytes.
 constexpr size_t kWriteChunk = 64 * 1024;
 
-struct ChannelState {
-  std::unique_ptr<platform::WritableFile> file;
-  bool ok = false;
-  int16_t page_length = 0;
-  int32_t line_counter = 0;
-  std::string pending;  // directives not yet handed to the file
-};
-
-ChannelState& State() {
-  static ChannelState state;
-  return state;
-}
-
-void Flush(ChannelState& st) {
-  if (st.pending.empty()) return;
-  if (st.file && !st.file->Append(st.pending)) st.ok = false;
-  st.pending.clear();
-}
-
-// Ends the directive appended to st.pending. Without a file nothing is kept
-// and the run is marked failed.
-void EndDirective(ChannelState& st) {
-  if (!st.file) {
-    st.ok = false;
-    st.pending.clear();
-    return;
-  }
-  st.pending += "\r\n";
-  if (st.pending.size() >= kWriteChunk) Flush(st);
-}
-
-void WriteDirective(std::string_view line) {
-  ChannelState& st = State();
-  st.pending += line;
-  EndDirective(st);
-}
-
 void AppendFramedNumber(std::string& out, long value) {
   char digits[24];
   const unsigned long magnitude =
@@ -87,8 +50,8 @@ long LeadingNumber(const std::string& s) {
 
 }  // namespace
 
-std::string PrintFilePath() {
-  return config::ModuleSettings().temp_dir + kPrintFileName;
+std::string PrintFilePath(const config::Settings& settings) {
+  return settings.temp_dir + kPrintFileName;
 }
 
 std::string FrameNumber(long value) {
@@ -136,92 +99,98 @@ std::string NormaliseJustification(const std::string& code) {
   }
 }
 
-bool PrintChannelOpen(const std::string& device) {
-  ChannelState& st = State();
-  if (st.file) {
-    Flush(st);
-    st.file->Close();
-  }
-  st.pending.clear();
-  st.pending.reserve(kWriteChunk + 512);
-  st.file = platform::CurrentEnv().OpenWritable(PrintFilePath());
-  st.ok = st.file != nullptr;
-  WriteDirective("DEVICE" + device);
-  return st.ok;
+void PrintChannel::Flush() {
+  if (pending_.empty()) return;
+  if (file_ && !file_->Append(pending_)) ok_ = false;
+  pending_.clear();
 }
 
-bool PrintChannelClose() {
-  ChannelState& st = State();
-  if (st.file) {
-    Flush(st);
-    if (!st.file->Close()) st.ok = false;
-    st.file.reset();
+// Ends the directive appended to pending_. Without a file nothing is kept
+// and the run is marked failed.
+void PrintChannel::EndDirective() {
+  if (!file_) {
+    ok_ = false;
+    pending_.clear();
+    return;
   }
-  st.pending.clear();
-  bool ok = st.ok;
-  st.ok = false;
+  pending_ += platform::kPrintLineEnd;
+  if (pending_.size() >= kWriteChunk) Flush();
+}
+
+bool PrintChannel::Open(const std::string& path, const std::string& device) {
+  if (file_) {
+    Flush();
+    file_->Close();
+  }
+  pending_.clear();
+  pending_.reserve(kWriteChunk + 512);
+  file_ = platform::CurrentEnv().OpenWritable(path);
+  ok_ = file_ != nullptr;
+  pending_ += platform::kDeviceDirective;
+  pending_ += device;
+  EndDirective();
+  return ok_;
+}
+
+bool PrintChannel::Close() {
+  if (file_) {
+    Flush();
+    if (!file_->Close()) ok_ = false;
+    file_.reset();
+  }
+  pending_.clear();
+  const bool ok = ok_;
+  ok_ = false;
   return ok;
 }
 
-void PrintChannelAbandon() {
-  ChannelState& st = State();
-  st.file.reset();  // never closed: the new file goes
-  st.pending.clear();
-  st.ok = false;
+void PrintChannel::Abandon() {
+  file_.reset();  // never closed: the new file goes
+  pending_.clear();
+  ok_ = false;
 }
 
-void PrintPage(int16_t length) {
-  ChannelState& st = State();
-  st.pending += "PAGE";
-  AppendFramedNumber(st.pending, length);
-  EndDirective(st);
-  st.page_length = length;
-  st.line_counter = 0;
+void PrintChannel::Page(int16_t length) {
+  pending_ += platform::kPageDirective;
+  AppendFramedNumber(pending_, length);
+  EndDirective();
+  page_length_ = length;
+  line_counter_ = 0;
 }
 
-void PrintRaw(const std::string& text) {
-  ChannelState& st = State();
-  st.pending += '*';
-  st.pending += text;
-  EndDirective(st);
+void PrintChannel::Raw(std::string_view text) {
+  pending_ += platform::kRawDirective;
+  pending_ += text;
+  EndDirective();
 }
 
-void PrintJustify(std::string& code) {
+void PrintChannel::NormaliseAndJustify(std::string& code) {
   code = NormaliseJustification(code);
-  PrintNormalJustify(code);
+  Justify(code);
 }
 
-void PrintNormalJustify(std::string_view code) {
+void PrintChannel::Justify(std::string_view code) {
   assert(NormaliseJustification(std::string(code)) == code);
-  ChannelState& st = State();
-  st.pending += "JUS";
-  st.pending += code;
-  EndDirective(st);
+  pending_ += platform::kJustifyDirective;
+  pending_ += code;
+  EndDirective();
 }
 
-void PrintText(int16_t column, std::string_view text, int16_t line_feeds) {
-  ChannelState& st = State();
-  if (st.line_counter >= st.page_length) PrintPage(st.page_length);
-  std::string& out = st.pending;
+void PrintChannel::Text(int16_t column, std::string_view text, int16_t line_feeds) {
+  if (line_counter_ >= page_length_) Page(page_length_);
+  std::string& out = pending_;
   AppendFramedNumber(out, column);
-  out += ',';
+  out += platform::kItemSeparator;
   const size_t at = out.size();
   out += text;
   for (size_t i = at; i < out.size(); ++i) {
     const unsigned char u = static_cast<unsigned char>(out[i]);
     if (u < 32 || u == 127 || u == 255) out[i] = ' ';
   }
-  out += ',';
+  out += platform::kItemSeparator;
   AppendFramedNumber(out, line_feeds);
-  EndDirective(st);
-  st.line_counter += line_feeds;
-}
-
-int32_t PrintLineCounter() {
-  return State().line_counter;
-}
-int16_t PrintPageLength() {
-  return State().page_length;
+  EndDirective();
+  line_counter_ += line_feeds;
 }
 
 }  // namespace driver

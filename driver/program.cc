@@ -8,6 +8,7 @@
 #include "config/locale.h"
 #include "config/settings.h"
 #include "console/form_set.h"
+#include "console/keys.h"
 #include "console/screen.h"
 #include "datafiles/record_file.h"
 #include "driver/form_file.h"
@@ -23,15 +24,15 @@
 
 namespace driver {
 
-std::string FormFilePath() {
-  return config::ModuleSettings().root_dir + "FORMS\\" + kModuleName + ".ZPN";
+std::string FormFilePath(const config::Settings& settings) {
+  return settings.root_dir + "FORMS\\" + config::kModuleName + ".ZPN";
 }
 
-std::string SettingsFilePath() {
-  return config::ModuleSettings().root_dir + "Nuva.ini";
+std::string SettingsFilePath(const config::Settings& settings) {
+  return settings.root_dir + "Nuva.ini";
 }
 
-bool StartUp(std::string* message) {
+bool StartUp(ReportContext& ctx, std::string* message) {
   platform::Env& env = platform::CurrentEnv();
   // 1. The cursor stays hidden except while a field is edited.
   platform::CurrentConsole().SetCursorShape(0);
@@ -39,19 +40,21 @@ bool StartUp(std::string* message) {
   // name (completed, so a ZELROOT without its final separator still finds
   // Nuva.ini).
   config::LoadConfiguration();
-  const config::Settings& settings = config::ModuleSettings();
-  Administrator() = ReadAdministratorIdentity(SettingsFilePath());
+  ctx.settings = config::ModuleSettings();
+  const config::Settings& settings = ctx.settings;
+  ctx.identity = ReadAdministratorIdentity(SettingsFilePath(settings));
   // 3. The root becomes the current directory.
   if (!settings.root_dir.empty()) env.SetCurrentDirectory(settings.root_dir);
   // 4-6. The module's forms, every label through the locale. Without both
   // forms and every field the module reads, a run would use defaults and
   // print what nobody asked for: nothing starts.
+  const std::string form_file = FormFilePath(settings);
   const std::string forms_problem = LoadModuleForms(
-      FormFilePath(), [](const std::string& t) { return config::Translate(t); }, &console::Forms());
+      form_file, [](const std::string& t) { return config::Translate(t); }, &console::Forms());
   if (!forms_problem.empty()) {
     // The texts are the console's code page; the file's name stays as the
     // host spells it.
-    const std::string name = platform::HostPath(FormFilePath());
+    const std::string name = platform::HostPath(form_file);
     const size_t at = forms_problem.find(name);
     if (message == nullptr) return false;
     *message = at == std::string::npos
@@ -63,9 +66,9 @@ bool StartUp(std::string* message) {
   // 7. Initial values of the parameter form.
   PresetParameterForm(settings.working_date);
   // 9. The seven data files; an open failure does not come back.
-  OpenReportFiles();
+  OpenReportFiles(ctx.buffers);
   // 10. Fee settings.
-  Fees() = ReadFeeSettings(SettingsFilePath());
+  ctx.fees = ReadFeeSettings(SettingsFilePath(settings));
   return true;
 }
 
@@ -118,7 +121,7 @@ class ProgressRow {
 
 }  // namespace
 
-int RunSettlementReport() {
+int RunSettlementReport(ReportContext& ctx) {
   // The screen is cleared once; after a print run the form is shown again on
   // the screen as it was.
   console::SetColour("n");
@@ -126,24 +129,26 @@ int RunSettlementReport() {
   for (;;) {
     // Nothing is read while the user fills in the form.
     recmgr::EndReadTransactions();
-    int16_t key = RunParameterForm();
+    // The form's acceptance fills parameters.
+    ReportParameters parameters;
+    int16_t key = RunParameterForm(&parameters);
     // Key 0: no form engine, or a form without editable fields, which comes
     // back at once; printing again and again would leave the user no way out.
-    if (key == kEscKey || key == 0) return 0;
+    if (key == console::kKeyEsc || key == 0) return 0;
     std::string message;
     PrintRunResult r;
     {
       // The run sees each data file as it was at one moment (see
       // recmgr::HoldReadSnapshots), released before the form is shown again.
       recmgr::HoldReadSnapshots();
-      const int total = CountCommunities(Parameters());
+      const int total = CountCommunities(ctx, parameters);
       ProgressRow progress_row;
       ReportProgress progress = [total, &progress_row](int index, const std::string&) {
         progress_row.Show(index, total);
       };
       ConsoleHandOverEnv env(&platform::CurrentEnv());
       platform::ScopedEnvOverride use(&env);
-      r = RunPrintRun(Parameters(), true, progress, &message);
+      r = RunPrintRun(ctx, parameters, true, progress, &message);
       recmgr::ReleaseReadSnapshots();
     }
     if (r == PrintRunResult::kOk) continue;
@@ -163,17 +168,20 @@ int RunSettlementReport() {
 }
 
 int ProgramMain() {
+  // Everything the module's print runs read and write, for the whole run
+  // of the module.
+  ReportContext ctx;
   // The open failure and lock wait messages need the kit from the first
   // file opened.
-  InstallConsoleKit();
+  InstallConsoleKit(ctx.buffers);
   std::string message;
-  if (!StartUp(&message)) {
+  if (!StartUp(ctx, &message)) {
     // Written on the terminal's own screen, where it stays after the end.
     platform::CurrentConsole().Suspend();
     std::fprintf(stderr, "TELVORAN: %s\n", message.c_str());
     return 1;
   }
-  int code = RunSettlementReport();
+  int code = RunSettlementReport(ctx);
   platform::Status status = 0;
   datafiles::RecordFilesReset(status);
   return code;

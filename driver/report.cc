@@ -120,37 +120,28 @@ bool WithholdingApplies(const std::string& administrator_tax_id,
 
 namespace {
 
-// The first read of the run that failed for another reason than "no such
-// key" or "no more records" (an I/O error, a lock, a record that does not
-// fit). The loops end on any status other than 0, so without this note such
-// a failure would print a statement with records missing as if all was well.
-struct ReadFailure {
-  int16_t file = 0;
-  platform::Status status = 0;
-};
-ReadFailure& FirstReadFailure() {
-  static ReadFailure failure;
-  return failure;
-}
-
-platform::Status Checked(int16_t file, platform::Status status) {
+// Reads go through these two, which note the run's first read that failed
+// for another reason than "no such key" or "no more records" in
+// ctx.read_failure (see ReadFailure).
+platform::Status Checked(ReportContext& ctx, int16_t file, platform::Status status) {
   if (status != 0 && status != recmgr::kKeyNotFound && status != recmgr::kEndOfFile &&
-      FirstReadFailure().status == 0) {
-    FirstReadFailure() = ReadFailure{file, status};
+      ctx.read_failure.status == 0) {
+    ctx.read_failure = ReadFailure{file, status};
   }
   return status;
 }
 
-platform::Status Seek(int16_t file, int16_t key_number, const std::string& key, int16_t direction) {
+platform::Status Seek(ReportContext& ctx, int16_t file, int16_t key_number, const std::string& key,
+                      int16_t direction) {
   platform::Status status = 0;
   datafiles::RecordFileSeek(file, key_number, key, direction, status);
-  return Checked(file, status);
+  return Checked(ctx, file, status);
 }
 
-platform::Status Next(int16_t file) {
+platform::Status Next(ReportContext& ctx, int16_t file) {
   platform::Status status = 0;
   datafiles::RecordFileSkip(file, 1, status);
-  return Checked(file, status);
+  return Checked(ctx, file, status);
 }
 
 // The settlement flags of the receipt types, looked up once per community:
@@ -158,15 +149,15 @@ platform::Status Next(int16_t file) {
 // leaves the flag at 9 when the type is missing, which never counts.
 class ReceiptFlags {
  public:
-  explicit ReceiptFlags(ReportBuffers& b) : b_(b) {}
+  explicit ReceiptFlags(ReportContext& ctx) : ctx_(ctx) {}
 
   bool Settles(const std::string& key) {
     for (const auto& [k, settles] : known_) {
       if (k == key) return settles;
     }
-    ReceiptTypeView receipt{b_.receipt_type};
+    ReceiptTypeView receipt{ctx_.buffers.receipt_type};
     receipt.SetSettlementFlag(9);
-    Seek(kReceiptTypeFile, 0, key, 0);
+    Seek(ctx_, kReceiptTypeFile, 0, key, 0);
     bool settles = receipt.SettlementFlag() == 1;
     known_.emplace_back(key, settles);
     return settles;
@@ -183,7 +174,7 @@ class ReceiptFlags {
   }
 
  private:
-  ReportBuffers& b_;
+  ReportContext& ctx_;
   std::vector<std::pair<std::string, bool>> known_;
   std::vector<std::pair<int16_t, std::string>> extra_keys_;
 };
@@ -202,21 +193,24 @@ int64_t CarriedBalanceOf(ReportBuffers& b, ReceiptFlags& flags) {
   return carried;
 }
 
-int64_t CollectionsOf(ReportBuffers& b, const std::string& owner_key,
+int64_t CollectionsOf(ReportContext& ctx, const std::string& owner_key,
                       const std::string& report_date) {
+  const ReportBuffers& b = ctx.buffers;
   CollectionView c{b.collection};
   const std::string limit = owner_key + report_date;
   // Owner key and date, as the views give them: 4 bytes each.
   auto owner_and_date = [&b]() { return Bytes(b.collection, kCollectionKeyAt, 8); };
   int64_t total = 0;
-  for (platform::Status st = Seek(kCollectionFile, 0, owner_key, 1);
-       st == 0 && owner_and_date() <= limit; st = Next(kCollectionFile)) {
+  for (platform::Status st = Seek(ctx, kCollectionFile, 0, owner_key, 1);
+       st == 0 && owner_and_date() <= limit; st = Next(ctx, kCollectionFile)) {
     if (c.Type() == 'C' || c.Type() == 'I') total += int64_t{c.Collected()} - c.Deducted();
   }
   return total;
 }
 
-CommunityFigures ComputeFigures(ReportBuffers& b, const ReportParameters& p) {
+// The figures of the community in the community buffer.
+CommunityFigures ComputeFigures(ReportContext& ctx, const ReportParameters& p) {
+  ReportBuffers& b = ctx.buffers;
   CommunityView community{b.community};
   CommunityFigures f;
   const std::string code = community.Code();
@@ -230,25 +224,25 @@ CommunityFigures ComputeFigures(ReportBuffers& b, const ReportParameters& p) {
   f.titles[8] = T("PARTICULARS");
 
   int rate = community.RateIndex() == 1 ? 1 : 0;
-  f.vat_rate = Fees().vat[static_cast<size_t>(rate)];
-  if (WithholdingApplies(Administrator().item[7], community.TaxId())) {
-    f.withholding_rate = Fees().withholding[static_cast<size_t>(rate)];
+  f.vat_rate = ctx.fees.vat[static_cast<size_t>(rate)];
+  if (WithholdingApplies(ctx.identity.item[7], community.TaxId())) {
+    f.withholding_rate = ctx.fees.withholding[static_cast<size_t>(rate)];
   }
 
   OwnerView owner{b.owner};
-  ReceiptFlags flags(b);
-  for (platform::Status st = Seek(kOwnerFile, 0, code, 1);
-       st == 0 && owner.Key().compare(0, 2, code) == 0; st = Next(kOwnerFile)) {
+  ReceiptFlags flags(ctx);
+  for (platform::Status st = Seek(ctx, kOwnerFile, 0, code, 1);
+       st == 0 && owner.Key().compare(0, 2, code) == 0; st = Next(ctx, kOwnerFile)) {
     ++f.owner_count;
     f.carried_balance += CarriedBalanceOf(b, flags);
-    f.collections += CollectionsOf(b, owner.Key(), p.report_date);
+    f.collections += CollectionsOf(ctx, owner.Key(), p.report_date);
   }
 
   const int64_t base = FeeBase(f.owner_count, community.MonthlyFee(), f.month_count);
   f.fee = ComputeFee(base, f.vat_rate, f.withholding_rate);
 
   f.fee_group = 1;
-  if (Seek(kGroupAssignmentFile, 0, code, 0) == 0) {
+  if (Seek(ctx, kGroupAssignmentFile, 0, code, 0) == 0) {
     std::string text = GroupAssignmentView{b.group_assignment}.Assignment();
     size_t ho = text.find("HO");
     if (ho != std::string::npos && ho + 2 < text.size()) {
@@ -264,14 +258,14 @@ CommunityFigures ComputeFigures(ReportBuffers& b, const ReportParameters& p) {
 
 class StatementPrinter {
  public:
-  StatementPrinter(ReportBuffers& b, const ReportParameters& p, const CommunityFigures& f,
+  StatementPrinter(ReportContext& ctx, const ReportParameters& p, const CommunityFigures& f,
                    const StatementCommunity& community)
-      : b_(b),
+      : ctx_(ctx),
+        b_(ctx.buffers),
         p_(p),
         f_(f),
         code_(community.code),
-        layout_(community, Administrator(), Fees(), p.report_date,
-                Administrator().particulars_by_type) {}
+        layout_(ctx.channel, community, ctx.identity, ctx.fees, p.report_date) {}
 
   void Print() {
     for (int s = 1; s <= 8; ++s) PrintSection(s);
@@ -285,14 +279,14 @@ class StatementPrinter {
     pending_amount_ = 0;
     by_type_.clear();
     const bool particulars = s == 8;
-    const bool by_type = particulars && Administrator().particulars_by_type;
+    const bool by_type = particulars && ctx_.identity.particulars_by_type;
     const std::string key =
         particulars ? code_ + "S" : code_ + "N" + format::PackDigits(format::ZeroPad(s, 4));
 
     PaymentView pay{b_.payment};
     const std::string& rec = b_.payment;
-    for (platform::Status st = Seek(kPaymentFile, 2, key, 1); st == 0 && InSection(rec, key);
-         st = Next(kPaymentFile)) {
+    for (platform::Status st = Seek(ctx_, kPaymentFile, 2, key, 1); st == 0 && InSection(rec, key);
+         st = Next(ctx_, kPaymentFile)) {
       if (Bytes(rec, kPaymentDateAt, 4) > p_.report_date) continue;
       if (particulars) {
         // Community code and flat: the owner's key.
@@ -364,7 +358,7 @@ class StatementPrinter {
   void ExpenseTypeLine(const std::string& type, int64_t amount) {
     ExpenseTypeView t{b_.expense_type};
     t.SetDescription(T("*** despesa no defin. ***"));
-    Seek(kExpenseTypeFile, 0, type, 0);
+    Seek(ctx_, kExpenseTypeFile, 0, type, 0);
     layout_.PrintLine(t.Description(), amount);
   }
 
@@ -372,10 +366,11 @@ class StatementPrinter {
     OwnerView o{b_.owner};
     o.SetFlat("");
     o.SetName(T("*** pis inexistent ***"));
-    Seek(kOwnerFile, 0, code_ + flat, 0);
+    Seek(ctx_, kOwnerFile, 0, code_ + flat, 0);
     layout_.PrintParticularLine(o.Flat(), o.Name(), amount);
   }
 
+  ReportContext& ctx_;
   ReportBuffers& b_;
   const ReportParameters& p_;
   const CommunityFigures& f_;
@@ -391,27 +386,26 @@ class StatementPrinter {
 // ---------------------------------------------------------------------------
 // The range.
 
-int CountCommunities(const ReportParameters& p) {
-  ReportBuffers& b = Buffers();
-  CommunityView community{b.community};
+int CountCommunities(ReportContext& ctx, const ReportParameters& p) {
+  CommunityView community{ctx.buffers.community};
   const std::string upper = p.range_to_key.substr(0, 2);
   int n = 0;
-  for (platform::Status st = Seek(kCommunityFile, 0, p.range_from_key.substr(0, 2), 1);
-       st == 0 && community.Code() <= upper; st = Next(kCommunityFile)) {
+  for (platform::Status st = Seek(ctx, kCommunityFile, 0, p.range_from_key.substr(0, 2), 1);
+       st == 0 && community.Code() <= upper; st = Next(ctx, kCommunityFile)) {
     ++n;
   }
   return n;
 }
 
-void PrintAllCommunities(const ReportParameters& p, const ReportProgress& progress) {
-  ReportBuffers& b = Buffers();
-  CommunityView community{b.community};
+void PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
+                         const ReportProgress& progress) {
+  CommunityView community{ctx.buffers.community};
   const std::string upper = p.range_to_key.substr(0, 2);
   int index = 0;
-  for (platform::Status st = Seek(kCommunityFile, 0, p.range_from_key.substr(0, 2), 1);
-       st == 0 && community.Code() <= upper; st = Next(kCommunityFile)) {
+  for (platform::Status st = Seek(ctx, kCommunityFile, 0, p.range_from_key.substr(0, 2), 1);
+       st == 0 && community.Code() <= upper; st = Next(ctx, kCommunityFile)) {
     if (progress) progress(++index, community.Code());
-    CommunityFigures f = ComputeFigures(b, p);
+    CommunityFigures f = ComputeFigures(ctx, p);
     StatementCommunity header;
     header.code = community.Code();
     header.name = community.Name();
@@ -419,16 +413,16 @@ void PrintAllCommunities(const ReportParameters& p, const ReportProgress& progre
     header.carried_balance = f.carried_balance;
     int64_t copies = p.copies_per_community == 0 ? f.owner_count : p.copies_per_community;
     for (int64_t c = 0; c < copies; ++c) {
-      StatementPrinter printer(b, p, f, header);
+      StatementPrinter printer(ctx, p, f, header);
       printer.Print();
     }
   }
 }
 
-PrintRunResult RunPrintRun(const ReportParameters& p, bool run_print_program,
+PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool run_print_program,
                            const ReportProgress& progress, std::string* message) {
-  const config::Settings& settings = config::ModuleSettings();
-  const std::string print_file = PrintFilePath();
+  const config::Settings& settings = ctx.settings;
+  const std::string print_file = PrintFilePath(settings);
   platform::Env& env = platform::CurrentEnv();
   const std::string program = settings.program_dir + "ZIZAVEZU";
   if (run_print_program && !env.IsDirectory(settings.program_dir)) {
@@ -453,25 +447,25 @@ PrintRunResult RunPrintRun(const ReportParameters& p, bool run_print_program,
         {platform::HostPath(settings.temp_dir)});
     return PrintRunResult::kPrintFileInUse;
   }
-  if (!PrintChannelOpen(settings.output_device)) {
-    PrintChannelClose();
+  if (!ctx.channel.Open(print_file, settings.output_device)) {
+    ctx.channel.Close();
     *message = "cannot create the print file " + platform::HostPath(print_file);
     return PrintRunResult::kPrintFileFailed;
   }
   format::SetCurrency("p");
-  FirstReadFailure() = ReadFailure{};
-  PrintAllCommunities(p, progress);
+  ctx.read_failure = ReadFailure{};
+  PrintAllCommunities(ctx, p, progress);
   format::SetCurrency("");
-  if (FirstReadFailure().status != 0) {
+  if (ctx.read_failure.status != 0) {
     // Statements with records missing are never put in place, and an older
     // print file is not left there to be taken for this run's.
-    PrintChannelAbandon();
+    ctx.channel.Abandon();
     env.DeleteFile(print_file);
-    *message = "cannot read " + ReportFileName(FirstReadFailure().file) + " (status " +
-               std::to_string(FirstReadFailure().status) + "); nothing was printed";
+    *message = "cannot read " + ReportFileName(ctx.read_failure.file) + " (status " +
+               std::to_string(ctx.read_failure.status) + "); nothing was printed";
     return PrintRunResult::kDataReadFailed;
   }
-  if (!PrintChannelClose()) {
+  if (!ctx.channel.Close()) {
     // Never hand on a print file that is only partly written: the channel
     // left nothing of it, and an older one goes too.
     env.DeleteFile(print_file);

@@ -1,8 +1,9 @@
 // The settlement report: walks the communities of the range, computes each
 // community's figures (carried balance, collections, month count, fee and
 // its section) and prints its statement copies section by section through
-// the statement layout. The report only reads the data files; it does
-// overwrite fields of the expense-type, owner and receipt-type record
+// the statement layout. Everything but the parameters comes from the report
+// context (driver/report_context.h). The report only reads the data files;
+// it does overwrite fields of the expense-type, owner and receipt-type record
 // buffers with defaults before a lookup, so that a failed lookup leaves the
 // defaults in place.
 #ifndef TELVORAN_DRIVER_REPORT_H_
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "driver/module_state.h"
+#include "driver/report_context.h"
 
 namespace driver {
 
@@ -59,17 +61,20 @@ bool WithholdingApplies(const std::string& administrator_tax_id,
 // the range (from 1) and its packed code.
 using ReportProgress = std::function<void(int index, const std::string& code)>;
 
-// Prints every community of the range through the open print channel, with
-// the print currency already selected.
-void PrintAllCommunities(const ReportParameters& parameters, const ReportProgress& progress);
+// Prints every community of the range through ctx.channel, open, with the
+// print currency already selected. A failed read is noted in
+// ctx.read_failure.
+void PrintAllCommunities(ReportContext& ctx, const ReportParameters& parameters,
+                         const ReportProgress& progress);
 
 // The number of communities in the range (for progress display).
-int CountCommunities(const ReportParameters& parameters);
+int CountCommunities(ReportContext& ctx, const ReportParameters& parameters);
 
-// One print run: opens the print channel on the configured output device,
-// selects the print currency, prints all communities, returns to the main
-// currency, closes the channel and (when asked) runs the print program and
-// waits for it.
+// One print run: opens ctx.channel on the print file of ctx.settings'
+// temporary folder and their output device, selects the print currency,
+// prints all communities, returns to the main currency, closes the channel
+// and (when asked) runs the print program of ctx.settings' program folder
+// and waits for it.
 enum class PrintRunResult {
   kOk,
   kPrintFileFailed,      // the print file could not be created or written
@@ -78,8 +83,9 @@ enum class PrintRunResult {
   kDataReadFailed,       // a data file read failed (not end of data): nothing printed
   kPrintFileInUse,       // another print run uses the temporary folder: nothing printed
 };
-PrintRunResult RunPrintRun(const ReportParameters& parameters, bool run_print_program,
-                           const ReportProgress& progress, std::string* message);
+PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& parameters,
+                           bool run_print_program, const ReportProgress& progress,
+                           std::string* message);
 
 }  // namespace driver
 

@@ -6,20 +6,14 @@
 
 namespace driver {
 
-ReportBuffers& Buffers() {
-  static ReportBuffers* b = [] {
-    auto* buffers = new ReportBuffers();  // registered with the layer: never freed
-    // Each buffer holds the longest record the layer accepts, not only its
-    // own record: a data file of another layout under one of the names
-    // (longer records) is then read into it without writing past its end.
-    for (std::string* buffer :
-         {&buffers->expense_type, &buffers->receipt_type, &buffers->community,
-          &buffers->group_assignment, &buffers->owner, &buffers->payment, &buffers->collection}) {
-      buffer->assign(static_cast<size_t>(datafiles::kDataBufferSize), ' ');
-    }
-    return buffers;
-  }();
-  return *b;
+ReportBuffers::ReportBuffers() {
+  // Each buffer holds the longest record the layer accepts, not only its
+  // own record: a data file of another layout under one of the names
+  // (longer records) is then read into it without writing past its end.
+  for (std::string* buffer : {&expense_type, &receipt_type, &community, &group_assignment, &owner,
+                              &payment, &collection}) {
+    buffer->assign(static_cast<size_t>(datafiles::kDataBufferSize), ' ');
+  }
 }
 
 namespace {
@@ -43,8 +37,7 @@ constexpr ReportFile kReportFiles[] = {
 
 }  // namespace
 
-void OpenReportFiles() {
-  ReportBuffers& b = Buffers();
+void OpenReportFiles(ReportBuffers& b) {
   for (const ReportFile& f : kReportFiles) {
     platform::Status status = 0;
     datafiles::RecordFileOpen(f.number, f.name, (b.*f.buffer).data(), status);

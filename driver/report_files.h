@@ -1,6 +1,7 @@
 // The seven data files of the report and their record buffers. The buffers
-// are owned here for the whole process and registered with the record file
-// layer at open, so every later read of a file rewrites its buffer.
+// belong to the report context (driver/report_context.h) and are registered
+// with the record file layer at open, so every later read of a file rewrites
+// its buffer.
 #ifndef TELVORAN_DRIVER_REPORT_FILES_H_
 #define TELVORAN_DRIVER_REPORT_FILES_H_
 
@@ -9,7 +10,14 @@
 
 namespace driver {
 
+// Each buffer holds datafiles::kDataBufferSize bytes (the longest record the
+// layer accepts), its record's fields at the front. Not copied: the layer
+// keeps pointers into the buffers of the files opened into them.
 struct ReportBuffers {
+  ReportBuffers();
+  ReportBuffers(const ReportBuffers&) = delete;
+  ReportBuffers& operator=(const ReportBuffers&) = delete;
+
   std::string expense_type;
   std::string receipt_type;
   std::string community;
@@ -19,14 +27,12 @@ struct ReportBuffers {
   std::string collection;
 };
 
-// The process-wide buffers, each datafiles::kDataBufferSize bytes long (the
-// longest record the layer accepts), its record's fields at the front.
-ReportBuffers& Buffers();
-
 // Opens the seven files in the driver's order (501, 504, 511, 512, 513,
-// 515, 514). A file that cannot be opened does not return: the record file
-// layer shows its message, resets and ends the program.
-void OpenReportFiles();
+// 515, 514) into buffers, which must outlive them (until RecordFilesReset).
+// A file already open under its number keeps the buffer it was opened with.
+// A file that cannot be opened does not return: the record file layer shows
+// its message, resets and ends the program.
+void OpenReportFiles(ReportBuffers& buffers);
 
 // The logical name ("DADES\PagamH") of one of the seven files by number.
 std::string ReportFileName(int16_t number);

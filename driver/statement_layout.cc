@@ -5,7 +5,6 @@
 
 #include "config/locale.h"
 #include "console/upper_text.h"
-#include "driver/print_channel.h"
 #include "format/codes.h"
 #include "format/dates.h"
 #include "format/masks.h"
@@ -31,25 +30,29 @@ std::string StatementAmount(int64_t cents) {
   return format::FormatAmount(mask, static_cast<double>(cents));
 }
 
-StatementLayout::StatementLayout(const StatementCommunity& community,
+StatementLayout::StatementLayout(DirectiveSink& sink, const StatementCommunity& community,
                                  const AdministratorIdentity& identity, const FeeSettings& fees,
-                                 const std::string& report_date, bool /*particulars_by_type*/)
-    : community_(community), identity_(identity), fees_(fees), report_date_(report_date) {}
+                                 const std::string& report_date)
+    : out_(sink),
+      community_(community),
+      identity_(identity),
+      fees_(fees),
+      report_date_(report_date) {}
 
 // The layout's codes are all in normal form ("D", "A", "N 72 \\.\\"...).
 void StatementLayout::Justify(std::string_view code) {
-  PrintNormalJustify(code);
+  out_.Justify(code);
 }
 
 void StatementLayout::Amount(int16_t column, int64_t amount, int16_t line_feeds) {
   Justify("D");
-  PrintText(column, StatementAmount(amount), line_feeds);
+  out_.Text(column, StatementAmount(amount), line_feeds);
 }
 
 void StatementLayout::PageHeader() {
   ++page_count_;
-  PrintPage(kPageLines);
-  PrintRaw("@e");
+  out_.Page(kPageLines);
+  out_.Raw("@e");
   const std::string page =
       T("P\xb7GINA ") + format::FormatMask(kPageNumberMask, static_cast<double>(page_count_));
   const std::string name = format::DisplayName(community_.name);
@@ -58,26 +61,26 @@ void StatementLayout::PageHeader() {
   if (page_count_ > 1) {
     if (no_letterhead) {
       Justify("D");
-      PrintText(kSummaryAmountColumn, page, 9);
-      PrintText(1, name, 2);
+      out_.Text(kSummaryAmountColumn, page, 9);
+      out_.Text(1, name, 2);
     } else {
-      PrintText(1, name, 0);
+      out_.Text(1, name, 0);
       Justify("D");
-      PrintText(kSummaryAmountColumn, page, 2);
+      out_.Text(kSummaryAmountColumn, page, 2);
     }
     return;
   }
 
   if (no_letterhead) {
     Justify("D");
-    PrintText(kSummaryAmountColumn, page, 9);
+    out_.Text(kSummaryAmountColumn, page, 9);
   } else {
-    PrintText(1, identity_.item[1], 0);
+    out_.Text(1, identity_.item[1], 0);
     Justify("D");
-    PrintText(kSummaryAmountColumn, page, 1);
-    if (!platform::IsBlank(identity_.item[6])) PrintText(0, identity_.item[6], 1);
-    for (int k = 2; k <= 5; ++k) PrintText(1, identity_.item[static_cast<size_t>(k)], 1);
-    PrintText(1, "N.I.F. " + identity_.item[7], 2);
+    out_.Text(kSummaryAmountColumn, page, 1);
+    if (!platform::IsBlank(identity_.item[6])) out_.Text(0, identity_.item[6], 1);
+    for (int k = 2; k <= 5; ++k) out_.Text(1, identity_.item[static_cast<size_t>(k)], 1);
+    out_.Text(1, "N.I.F. " + identity_.item[7], 2);
   }
 
   std::string title = T("RESUM DE DESPESES");
@@ -86,15 +89,15 @@ void StatementLayout::PageHeader() {
     title += T(" DES DEL ") + console::UpperText(format::WrittenDate(from, 2, "dma"));
   }
   title += T(" FINS AL ") + console::UpperText(format::WrittenDate(report_date_, 2, "dma"));
-  PrintText(Centred(title), title, 1);
+  out_.Text(Centred(title), title, 1);
 
   std::string line = T("CORRESPONENT A LA COMUNITAT DE PROPIETARIS (") +
                      format::CodeToText(community_.code) + ") " + name;
-  PrintText(Centred(line), line, 1);
-  PrintText(Centred(line), std::string(line.size(), '='), 2);
+  out_.Text(Centred(line), line, 1);
+  out_.Text(Centred(line), std::string(line.size(), '='), 2);
 
   Justify("N 83 \\.\\");
-  PrintText(kDescriptionColumn, T("R\xe3SSEC LIQUIDACI\xe0 ANTERIOR "), 0);
+  out_.Text(kDescriptionColumn, T("R\xe3SSEC LIQUIDACI\xe0 ANTERIOR "), 0);
   Amount(kSummaryAmountColumn, community_.carried_balance, 2);
 }
 
@@ -106,7 +109,7 @@ void StatementLayout::BeginSection(int s, const std::string& title) {
 }
 
 void StatementLayout::SectionHeading() {
-  if (PrintLineCounter() > 58) PageHeader();
+  if (out_.LineCounter() > 58) PageHeader();
   section_started_ = true;
   static const std::string kGroups = "< A >< B >< C >< D >< E >< F >< G >";
   std::string group;
@@ -117,13 +120,13 @@ void StatementLayout::SectionHeading() {
                                                                    : group.find_first_not_of(' '));
   std::string heading = T("DESPESES ") + group + platform::TrimRightBlanks(title_) + " :";
   Justify("A");
-  PrintText(1, heading, 1);
-  PrintText(1, std::string(heading.size(), '-'), 1);
+  out_.Text(1, heading, 1);
+  out_.Text(1, std::string(heading.size(), '-'), 1);
 }
 
 void StatementLayout::BeforeLine() {
   if (page_count_ == 0) PageHeader();
-  if (PrintLineCounter() > 60) {
+  if (out_.LineCounter() > 60) {
     PageHeader();
     SectionHeading();
   }
@@ -132,7 +135,7 @@ void StatementLayout::BeforeLine() {
 
 void StatementLayout::PrintLine(const std::string& description, int64_t amount) {
   BeforeLine();
-  PrintText(kDescriptionColumn, description, 0);
+  out_.Text(kDescriptionColumn, description, 0);
   Amount(kLineAmountColumn, amount, 1);
   section_total_ += amount;
   total_expenses_ += amount;
@@ -141,47 +144,47 @@ void StatementLayout::PrintLine(const std::string& description, int64_t amount) 
 void StatementLayout::PrintParticularLine(const std::string& flat, const std::string& owner_name,
                                           int64_t amount) {
   BeforeLine();
-  PrintText(kFlatColumn, flat, 0);
-  PrintText(kDescriptionColumn, format::DisplayName(owner_name), 0);
+  out_.Text(kFlatColumn, flat, 0);
+  out_.Text(kDescriptionColumn, format::DisplayName(owner_name), 0);
   Amount(kLineAmountColumn, amount, 1);
   section_total_ += amount;
   total_expenses_ += amount;
 }
 
 void StatementLayout::SectionTotal() {
-  PrintText(kLineAmountColumn, std::string(11, '-'), 1);
-  if (PrintLineCounter() > 59) PageHeader();
+  out_.Text(kLineAmountColumn, std::string(11, '-'), 1);
+  if (out_.LineCounter() > 59) PageHeader();
   Justify("N 72 \\.\\");
-  PrintText(kDescriptionColumn, T("TOTAL ") + platform::TrimRightBlanks(title_) + " ", 0);
+  out_.Text(kDescriptionColumn, T("TOTAL ") + platform::TrimRightBlanks(title_) + " ", 0);
   Amount(kLineAmountColumn, section_total_, 2);
 }
 
 void StatementLayout::Summary(int64_t collections) {
-  if (PrintLineCounter() > 60) PageHeader();
+  if (out_.LineCounter() > 60) PageHeader();
   Justify("N 72 \\.\\");
-  PrintText(kDescriptionColumn, T("TOTAL DESPESES "), 0);
+  out_.Text(kDescriptionColumn, T("TOTAL DESPESES "), 0);
   Amount(kSummaryAmountColumn, total_expenses_, 1);
 
-  if (PrintLineCounter() > 59) PageHeader();
+  if (out_.LineCounter() > 59) PageHeader();
   Justify("N 72 \\.\\");
-  PrintText(kDescriptionColumn, T("TOTAL COBRAMENTS "), 0);
+  out_.Text(kDescriptionColumn, T("TOTAL COBRAMENTS "), 0);
   Amount(kSummaryAmountColumn, collections, 1);
 
-  PrintText(kSummaryAmountColumn, std::string(11, '-'), 1);
+  out_.Text(kSummaryAmountColumn, std::string(11, '-'), 1);
 
-  if (PrintLineCounter() > 57) PageHeader();
+  if (out_.LineCounter() > 57) PageHeader();
   int64_t balance = collections + community_.carried_balance - total_expenses_;
   std::string label = T("R\xe3SSEC ACTUAL A FAVOR ") +
                       (balance > 0 ? T("DE LA COMUNITAT") : T("DE L'ADMINISTRADOR"));
-  PrintText(kDescriptionColumn, label, 0);
+  out_.Text(kDescriptionColumn, label, 0);
   Amount(kSummaryAmountColumn, balance, 1);
 
-  PrintText(kDescriptionColumn, std::string(76, '='), 2);
+  out_.Text(kDescriptionColumn, std::string(76, '='), 2);
 
   std::string place = platform::TrimRightBlanks(identity_.item[8]) + ", " +
                       format::WrittenDate(report_date_, 2, "dma");
   Justify("D");
-  PrintText(static_cast<int16_t>(kPageWidth - static_cast<int>(place.size())), place, 1);
+  out_.Text(static_cast<int16_t>(kPageWidth - static_cast<int>(place.size())), place, 1);
 }
 
 }  // namespace driver

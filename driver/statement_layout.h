@@ -1,13 +1,14 @@
 // The page layout of one settlement statement copy: page headers (letterhead
 // or blank space for pre-printed paper, page number, title, community line,
 // carried balance), section headings, expense lines, section totals and the
-// closing summary. Everything goes out through the print channel as text
-// items at fixed columns; page breaks follow fixed thresholds of the channel's
-// line counter. Every fixed text passes through the locale translation at the
-// moment it is printed.
+// closing summary. Everything goes out to a directive sink (the print
+// channel in a print run) as text items at fixed columns; page breaks follow
+// fixed thresholds of the sink's line counter. Every fixed text passes
+// through the locale translation at the moment it is printed.
 //
 // One object per printed copy; it reads the community, the settings and the
-// identity it was given, which must outlive it.
+// identity it was given and writes to the sink it was given, all of which
+// must outlive it.
 #ifndef TELVORAN_DRIVER_STATEMENT_LAYOUT_H_
 #define TELVORAN_DRIVER_STATEMENT_LAYOUT_H_
 
@@ -15,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "driver/directive_sink.h"
 #include "driver/module_state.h"
 
 namespace driver {
@@ -39,9 +41,9 @@ struct StatementCommunity {
 
 class StatementLayout {
  public:
-  StatementLayout(const StatementCommunity& community, const AdministratorIdentity& identity,
-                  const FeeSettings& fees, const std::string& report_date,
-                  bool particulars_by_type);
+  StatementLayout(DirectiveSink& sink, const StatementCommunity& community,
+                  const AdministratorIdentity& identity, const FeeSettings& fees,
+                  const std::string& report_date);
   StatementLayout(const StatementLayout&) = delete;
   StatementLayout& operator=(const StatementLayout&) = delete;
 
@@ -67,6 +69,7 @@ class StatementLayout {
   // Writes a justification code given in its normal form.
   void Justify(std::string_view code);
 
+  DirectiveSink& out_;
   const StatementCommunity& community_;
   const AdministratorIdentity& identity_;
   const FeeSettings& fees_;

@@ -10,6 +10,7 @@
 
 #include "datafiles/record_file.h"
 #include "driver/program.h"
+#include "driver/report_context.h"
 #include "platform/fake_env.h"
 
 namespace driver {
@@ -253,7 +254,8 @@ TEST(FormFileTest, ModuleFormsCutShortOrIncompleteAreRefused) {
         throw std::runtime_error("start-up opened a data file");
       });
   std::string message;
-  EXPECT_FALSE(StartUp(&message));
+  ReportContext ctx;
+  EXPECT_FALSE(StartUp(ctx, &message));
   datafiles::SetRecordManager(nullptr);
   EXPECT_EQ(message,
             "no es pot fer servir el fitxer de formularis " + root + "FORMS/TELVORAN.ZPN: " + kCut);

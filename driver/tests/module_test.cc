@@ -9,6 +9,7 @@
 
 #include "config/settings.h"
 #include "console/form_set.h"
+#include "console/keys.h"
 #include "console/screen.h"
 #include "datafiles/record_file.h"
 #include "driver/form_file.h"
@@ -16,6 +17,7 @@
 #include "driver/module_state.h"
 #include "driver/program.h"
 #include "driver/records.h"
+#include "driver/report_context.h"
 #include "driver/report_files.h"
 #include "format/currency.h"
 #include "format/dates.h"
@@ -124,50 +126,50 @@ TEST_F(HooksTest, AcceptanceConvertsAndAsksForConfirmation) {
                    return int16_t{13};
                  },
                  nullptr});
-  EXPECT_EQ(AcceptParameterForm(1, 13), 0);
+  ReportParameters p;
+  EXPECT_EQ(AcceptParameterForm(1, 13, &p), 0);
   EXPECT_EQ(runs, 1);
-  const ReportParameters& p = Parameters();
   EXPECT_EQ(format::UnpackDigits(p.report_date), "20261208");
   EXPECT_EQ(format::UnpackDigits(p.range_from_key), "00010000");
   EXPECT_EQ(format::UnpackDigits(p.range_to_key), "09990999");
   EXPECT_EQ(p.copies_per_community, 1);
 
   answer = "N";  // anything else goes back to the form with the values kept
-  EXPECT_EQ(AcceptParameterForm(1, 13), -1);
+  EXPECT_EQ(AcceptParameterForm(1, 13, &p), -1);
   answer = "s";
-  EXPECT_EQ(AcceptParameterForm(1, 13), -1);
+  EXPECT_EQ(AcceptParameterForm(1, 13, &p), -1);
   EXPECT_EQ(console::Forms().Value(1, 4), "999");
 
   // Esc and other forms leave at once, without confirmation.
   runs = 0;
-  EXPECT_EQ(AcceptParameterForm(1, kEscKey), 0);
-  EXPECT_EQ(AcceptParameterForm(2, 13), 0);
+  EXPECT_EQ(AcceptParameterForm(1, console::kKeyEsc, &p), 0);
+  EXPECT_EQ(AcceptParameterForm(2, 13, &p), 0);
   EXPECT_EQ(runs, 0);
 
   // A lower bound above the upper one keeps the user in the form.
   console::Forms().SetValue(1, 2, "5");
   console::Forms().SetValue(1, 4, "4");
-  EXPECT_EQ(AcceptParameterForm(1, 13), -1);
+  EXPECT_EQ(AcceptParameterForm(1, 13, &p), -1);
   EXPECT_EQ(runs, 0);
 }
 
 TEST_F(HooksTest, BrowseHooksUseTheRecordBuffers) {
-  ReportBuffers& b = Buffers();
+  ReportBuffers b;
   b.community.replace(0, 2, format::PackDigits("0123"));
   SetFieldText(b.community, 6, 30, "ROSES, 7*EDIFICI LES");
   b.owner.replace(0, 4, format::PackDigits("01230045"));
   SetFieldText(b.owner, 8, 30, "PUJOL*JOAN");
   SetFieldText(b.owner, 38, 10, "1r 1a");
-  EXPECT_EQ(BrowseLine(1), "123  ROSES, 7*EDIFICI LES          ");
-  EXPECT_EQ(BrowseLine(2), "045  PUJOL*JOAN" + std::string(20, ' ') + "  1r 1a     ");
-  EXPECT_EQ(BrowseLine(3), BrowseLine(2));
-  EXPECT_EQ(BrowseLine(4), "");
+  EXPECT_EQ(BrowseLine(1, b), "123  ROSES, 7*EDIFICI LES          ");
+  EXPECT_EQ(BrowseLine(2, b), "045  PUJOL*JOAN" + std::string(20, ' ') + "  1r 1a     ");
+  EXPECT_EQ(BrowseLine(3, b), BrowseLine(2, b));
+  EXPECT_EQ(BrowseLine(4, b), "");
 
-  EXPECT_EQ(TransferBrowseChoice(1, 1, 2), 0);
+  EXPECT_EQ(TransferBrowseChoice(1, 1, 2, b), 0);
   EXPECT_EQ(console::Forms().Value(1, 2), "123");
-  EXPECT_EQ(TransferBrowseChoice(3, 1, 5), 0);
+  EXPECT_EQ(TransferBrowseChoice(3, 1, 5, b), 0);
   EXPECT_EQ(console::Forms().Value(1, 5), "045");
-  EXPECT_EQ(TransferBrowseChoice(9, 1, 5), 0);
+  EXPECT_EQ(TransferBrowseChoice(9, 1, 5, b), 0);
   EXPECT_EQ(console::Forms().Value(1, 5), "045");
 
   std::string k1, k2;
@@ -222,7 +224,7 @@ class ReportLoopTest : public ::testing::Test {
   }
 
   void Start() {
-    StartUp();
+    StartUp(ctx_);
     AddCommunity(1, "PL. DE LA VILA, 3");
   }
 
@@ -280,6 +282,7 @@ class ReportLoopTest : public ::testing::Test {
   std::string cwd_;
   PrintProgramEnv env_;
   platform::MemoryConsole console_;
+  ReportContext ctx_;
   std::unique_ptr<platform::ScopedEnvOverride> use_env_;
   std::unique_ptr<platform::ScopedConsoleOverride> use_console_;
   int forms_shown_ = 0;
@@ -295,7 +298,7 @@ TEST_F(ReportLoopTest, StartUpHidesTheCursorEntersTheRootAndOpensTheFilesInOrder
     return recmgr::RecordManagerCall(op, block, data, length, key, key_length, key_number);
   });
   console_.SetCursorShape(50);
-  StartUp();
+  StartUp(ctx_);
   EXPECT_EQ(console_.CursorShape(), 0);
   EXPECT_EQ(env_.current_directory(), root_);
   std::vector<std::string> in_order;
@@ -309,9 +312,9 @@ TEST_F(ReportLoopTest, StartUpHidesTheCursorEntersTheRootAndOpensTheFilesInOrder
   // The parameter form preset from the working date, the fee settings read.
   EXPECT_EQ(console::Forms().Value(kParameterForm, kFieldReportDate), "081226    ");
   EXPECT_EQ(console::Forms().Value(kParameterForm, kFieldToFlat), "999 ");
-  EXPECT_EQ(Fees().letterhead_switch, "S");
-  EXPECT_FLOAT_EQ(Fees().vat[1], 10);
-  EXPECT_FLOAT_EQ(Fees().withholding[0], 15);
+  EXPECT_EQ(ctx_.fees.letterhead_switch, "S");
+  EXPECT_FLOAT_EQ(ctx_.fees.vat[1], 10);
+  EXPECT_FLOAT_EQ(ctx_.fees.withholding[0], 15);
 }
 
 TEST_F(ReportLoopTest, ClearsOnceAndShowsTheFormAgainOnTheScreenItLeft) {
@@ -319,7 +322,7 @@ TEST_F(ReportLoopTest, ClearsOnceAndShowsTheFormAgainOnTheScreenItLeft) {
   const std::string blank_row(80, ' ');
   console::Locate(3, 1);
   console::Print("BEFORE THE LOOP");
-  UseForms({13, 13, kEscKey}, [&](int shown) {
+  UseForms({13, 13, console::kKeyEsc}, [&](int shown) {
     if (shown == 0) {
       // The screen is cleared before the form is first shown.
       EXPECT_EQ(console_.RowText(3), blank_row);
@@ -332,7 +335,7 @@ TEST_F(ReportLoopTest, ClearsOnceAndShowsTheFormAgainOnTheScreenItLeft) {
     EXPECT_EQ(console_.RowText(25), blank_row) << shown;
     EXPECT_EQ(console::WindowDepth(), 0);
   });
-  EXPECT_EQ(RunSettlementReport(), 0);
+  EXPECT_EQ(RunSettlementReport(ctx_), 0);
   EXPECT_EQ(forms_shown_, 3);
 
   // One print program run per accepted form, the progress row showing
@@ -347,10 +350,10 @@ TEST_F(ReportLoopTest, ClearsOnceAndShowsTheFormAgainOnTheScreenItLeft) {
 
 TEST_F(ReportLoopTest, EscOrAFormThatComesBackAtOnceEndsTheLoop) {
   Start();
-  for (int16_t key : {kEscKey, int16_t{0}}) {
+  for (int16_t key : {console::kKeyEsc, int16_t{0}}) {
     forms_shown_ = 0;
     UseForms({key}, [](int) {});
-    EXPECT_EQ(RunSettlementReport(), 0) << key;
+    EXPECT_EQ(RunSettlementReport(ctx_), 0) << key;
     EXPECT_EQ(forms_shown_, 1) << key;
   }
   EXPECT_TRUE(env_.runs().empty());

@@ -32,6 +32,8 @@ class PrintChannelTest : public ::testing::Test {
     use_.reset();
     std::system(("rm -rf '" + dir_ + "'").c_str());
   }
+  // The print file of the module settings' temporary folder.
+  std::string Path() { return PrintFilePath(config::ModuleSettings()); }
   std::string Contents() {
     std::ifstream in(dir_ + "zizavezu.tmp", std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -41,6 +43,7 @@ class PrintChannelTest : public ::testing::Test {
   std::unique_ptr<platform::FakeEnv> env_;
   std::unique_ptr<platform::ScopedEnvOverride> use_;
   config::Settings saved_;
+  PrintChannel channel_;
 };
 
 TEST(FrameNumberTest, Table) {
@@ -75,23 +78,23 @@ TEST(NormaliseJustificationTest, Table) {
 }
 
 TEST_F(PrintChannelTest, WritesDirectivesWithPageAccounting) {
-  ASSERT_TRUE(PrintChannelOpen("PDF:out.pdf"));
-  PrintPage(3);
-  PrintRaw("@e");
+  ASSERT_TRUE(channel_.Open(Path(), "PDF:out.pdf"));
+  channel_.Page(3);
+  channel_.Raw("@e");
   std::string code = "r";
-  PrintJustify(code);
+  channel_.NormaliseAndJustify(code);
   EXPECT_EQ(code, "D");
-  PrintText(20, "TOTAL", 0);
-  PrintText(1,
-            "a,b\tc\nd\x7f"
-            "e\xff",
-            2);
-  EXPECT_EQ(PrintLineCounter(), 2);
-  PrintText(1, "x", 1);  // brings the counter to the page length
-  EXPECT_EQ(PrintLineCounter(), 3);
-  PrintText(5, "next page", 1);  // so this one starts a page of the same length
-  EXPECT_EQ(PrintLineCounter(), 1);
-  ASSERT_TRUE(PrintChannelClose());
+  channel_.Text(20, "TOTAL", 0);
+  channel_.Text(1,
+                "a,b\tc\nd\x7f"
+                "e\xff",
+                2);
+  EXPECT_EQ(channel_.LineCounter(), 2);
+  channel_.Text(1, "x", 1);  // brings the counter to the page length
+  EXPECT_EQ(channel_.LineCounter(), 3);
+  channel_.Text(5, "next page", 1);  // so this one starts a page of the same length
+  EXPECT_EQ(channel_.LineCounter(), 1);
+  ASSERT_TRUE(channel_.Close());
   EXPECT_EQ(Contents(),
             "DEVICEPDF:out.pdf\r\n"
             "PAGE 3 \r\n"
@@ -107,40 +110,40 @@ TEST_F(PrintChannelTest, WritesDirectivesWithPageAccounting) {
 // A long run, far past what the channel holds back before writing, comes
 // out whole and in order.
 TEST_F(PrintChannelTest, LongRunsAreWrittenWholeAndInOrder) {
-  ASSERT_TRUE(PrintChannelOpen("TXT:a"));
+  ASSERT_TRUE(channel_.Open(Path(), "TXT:a"));
   std::string want = "DEVICETXT:a\r\n";
-  PrintPage(32767);
+  channel_.Page(32767);
   want += "PAGE 32767 \r\n";
   for (int i = 0; i < 5000; ++i) {
     const std::string text =
         "line " + std::to_string(i) + std::string(static_cast<size_t>(i % 90), '.');
-    PrintNormalJustify(i % 2 ? "D" : "N 72 \\.\\");
-    PrintText(static_cast<int16_t>(i % 96), text, static_cast<int16_t>(i % 3 == 0));
+    channel_.Justify(i % 2 ? "D" : "N 72 \\.\\");
+    channel_.Text(static_cast<int16_t>(i % 96), text, static_cast<int16_t>(i % 3 == 0));
     want += i % 2 ? "JUSD\r\n" : "JUSN 72 \\.\\\r\n";
     want += FrameNumber(i % 96) + "," + text + "," + FrameNumber(i % 3 == 0) + "\r\n";
   }
-  ASSERT_TRUE(PrintChannelClose());
+  ASSERT_TRUE(channel_.Close());
   EXPECT_GT(want.size(), 200000u);
   EXPECT_EQ(Contents(), want);
 }
 
 TEST_F(PrintChannelTest, EmptyRunHoldsOnlyTheDeviceLineAndIsOverwritten) {
-  ASSERT_TRUE(PrintChannelOpen("TXT:a"));
-  PrintPage(66);
-  PrintText(1, "old", 1);
-  ASSERT_TRUE(PrintChannelClose());
-  ASSERT_TRUE(PrintChannelOpen(""));
-  ASSERT_TRUE(PrintChannelClose());
+  ASSERT_TRUE(channel_.Open(Path(), "TXT:a"));
+  channel_.Page(66);
+  channel_.Text(1, "old", 1);
+  ASSERT_TRUE(channel_.Close());
+  ASSERT_TRUE(channel_.Open(Path(), ""));
+  ASSERT_TRUE(channel_.Close());
   EXPECT_EQ(Contents(), "DEVICE\r\n");
   // The page accounting survives the run until the next page directive.
-  EXPECT_EQ(PrintPageLength(), 66);
+  EXPECT_EQ(channel_.PageLength(), 66);
 }
 
 TEST_F(PrintChannelTest, FailuresAreReportedAtClose) {
   config::ModuleSettings().temp_dir = dir_ + "missing/";
-  EXPECT_FALSE(PrintChannelOpen("X"));
-  PrintText(1, "x", 1);  // must not crash
-  EXPECT_FALSE(PrintChannelClose());
+  EXPECT_FALSE(channel_.Open(Path(), "X"));
+  channel_.Text(1, "x", 1);  // must not crash
+  EXPECT_FALSE(channel_.Close());
   // A full disk, as a file-size limit: the write fails, the close says so
   // and no half print file is left under its name.
   struct rlimit saved;
@@ -150,9 +153,9 @@ TEST_F(PrintChannelTest, FailuresAreReportedAtClose) {
   small.rlim_cur = 64 * 1024;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   config::ModuleSettings().temp_dir = dir_;
-  ASSERT_TRUE(PrintChannelOpen("X"));
-  for (int i = 0; i < 10000; ++i) PrintText(1, std::string(100, 'x'), 0);
-  const bool closed = PrintChannelClose();
+  ASSERT_TRUE(channel_.Open(Path(), "X"));
+  for (int i = 0; i < 10000; ++i) channel_.Text(1, std::string(100, 'x'), 0);
+  const bool closed = channel_.Close();
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previous);
   EXPECT_FALSE(closed);

@@ -21,6 +21,7 @@
 #include "driver/module_state.h"
 #include "driver/program.h"
 #include "driver/report.h"
+#include "driver/report_context.h"
 #include "driver/statement_layout.h"
 #include "format/currency.h"
 #include "format/masks.h"
@@ -104,11 +105,12 @@ class ReportTest : public ::testing::Test {
     platform::ScopedEnvOverride use(&env_);
     format::ResetFormatSettingsForTesting();
     format::ResetDateSettingsForTesting();
-    StartUp();
+    ReportContext ctx;
+    StartUp(ctx);
     ReportParameters p;
     EXPECT_TRUE(ConvertParameters(date, from_c, from_f, to_c, to_f, copies, &p));
     std::string message;
-    EXPECT_EQ(RunPrintRun(p, false, nullptr, &message), PrintRunResult::kOk) << message;
+    EXPECT_EQ(RunPrintRun(ctx, p, false, nullptr, &message), PrintRunResult::kOk) << message;
     datafiles::Status st = 0;
     datafiles::RecordFilesReset(st);
     EXPECT_EQ(DataFiles(), before) << "the report wrote a data file";
@@ -320,7 +322,8 @@ TEST_F(ReportTest, AReadFailureIsReportedAndNothingIsPrinted) {
   ASSERT_TRUE(demodata::WriteDataset(root_, root_ + "ddf/", data_, &error)) << error;
   for (platform::Status failure : {recmgr::kIoError, recmgr::kRecordLocked}) {
     platform::ScopedEnvOverride use(&env_);
-    StartUp();
+    ReportContext ctx;
+    StartUp(ctx);
     int steps = 0;
     datafiles::SetRecordManager([&steps, failure](uint16_t op, uint8_t* block, void* data,
                                                   uint32_t* length, void* key, uint8_t key_length,
@@ -331,7 +334,7 @@ TEST_F(ReportTest, AReadFailureIsReportedAndNothingIsPrinted) {
     ReportParameters p;
     ASSERT_TRUE(ConvertParameters("30/11/2026", "1", "0", "999", "999", "1", &p));
     std::string message;
-    EXPECT_EQ(RunPrintRun(p, false, nullptr, &message), PrintRunResult::kDataReadFailed);
+    EXPECT_EQ(RunPrintRun(ctx, p, false, nullptr, &message), PrintRunResult::kDataReadFailed);
     EXPECT_NE(message.find("cannot read DADES\\"), std::string::npos) << message;
     EXPECT_NE(message.find("(status " + std::to_string(failure) + ")"), std::string::npos)
         << message;
@@ -365,12 +368,13 @@ TEST_F(ReportTest, ThePrintProgramsEndDecidesTheResult) {
   };
   for (const auto& c : cases) {
     platform::ScopedEnvOverride use(&env_);
-    StartUp();
+    ReportContext ctx;
+    StartUp(ctx);
     env_.SetRunResult(c.code);
     ReportParameters p;
     ASSERT_TRUE(ConvertParameters("30/11/2026", "1", "0", "999", "999", "1", &p));
     std::string message;
-    EXPECT_EQ(RunPrintRun(p, true, nullptr, &message), c.result) << c.code;
+    EXPECT_EQ(RunPrintRun(ctx, p, true, nullptr, &message), c.result) << c.code;
     EXPECT_NE(message.find(c.text), std::string::npos) << message;
     datafiles::Status st = 0;
     datafiles::RecordFilesReset(st);
@@ -405,6 +409,25 @@ TEST_F(ReportTest, CarriedBalanceFromSettlingReceiptTypes) {
             std::string::npos);
   // Balance: -60,60 + 0 - 1,00
   EXPECT_NE(out.find(" 85 ,     -61,60, 1 "), std::string::npos);
+}
+
+// The last fixed receipt type, 8, counts when it settles, as the others do.
+TEST_F(ReportTest, CarriedBalanceCountsTheLastFixedReceiptType) {
+  data_.receipt_types.push_back(demodata::ReceiptType(8, 1));
+  data_.communities.push_back(demodata::Community(Community(9, "SALDO")));
+  demodata::OwnerSpec o;
+  o.community = 9;
+  o.flat = 1;
+  o.name = "OWNER*1";
+  o.fixed_amounts[7] = 300;   // type 7 has no record: does not count
+  o.fixed_amounts[8] = 4200;  // type 8 settles: counts
+  data_.owners.push_back(demodata::Owner(o));
+  Pay(9, Date(2026, 11, 2), "NE", "x", 100, 'N', 1);
+  std::string out = Run("30/11/2026", "1", "0", "999", "999", "1");
+  EXPECT_NE(out.find("R\xe3SSEC LIQUIDACI\xe0 ANTERIOR , 0 \r\nJUSD\r\n 85 ,     -42,00, 2 "),
+            std::string::npos);
+  // Balance: -42,00 + 0 - 1,00
+  EXPECT_NE(out.find(" 85 ,     -43,00, 1 "), std::string::npos);
 }
 
 TEST(ReportArithmeticTest, RoundedPercentTiesToEven) {

@@ -21,6 +21,7 @@
 #include "driver/module_state.h"
 #include "driver/program.h"
 #include "driver/report.h"
+#include "driver/report_context.h"
 #include "format/dates.h"
 #include "platform/console.h"
 #include "platform/cp850.h"
@@ -79,8 +80,10 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // Everything the print run reads and writes besides its parameters.
+  driver::ReportContext ctx;
   std::string start_message;
-  if (!driver::StartUp(&start_message)) {
+  if (!driver::StartUp(ctx, &start_message)) {
     std::fprintf(stderr, "telvoran-print: %s\n", start_message.c_str());
     return 1;
   }
@@ -88,13 +91,13 @@ int main(int argc, char** argv) {
   std::string date = AsTyped(driver::kFieldReportDate, args[0]);
   // A blank date field takes the working date, as the form does.
   if (date.find_first_not_of(' ') == std::string::npos) {
-    date = format::DateToEditText(config::ModuleSettings().working_date);
+    date = format::DateToEditText(ctx.settings.working_date);
   }
   if (format::IsBadDateText(date)) {
     std::fprintf(stderr, "telvoran-print: not a valid date: %s\n", args[0].c_str());
     return 2;
   }
-  driver::ReportParameters& p = driver::Parameters();
+  driver::ReportParameters p;
   if (!driver::ConvertParameters(
           date, AsTyped(driver::kFieldFromCommunity, args[1]),
           AsTyped(driver::kFieldFromFlat, args[2]), AsTyped(driver::kFieldToCommunity, args[3]),
@@ -111,14 +114,14 @@ int main(int argc, char** argv) {
   driver::ReportProgress progress;
   int total = 0;
   if (::isatty(2)) {
-    total = driver::CountCommunities(p);
+    total = driver::CountCommunities(ctx, p);
     progress = [total](int index, const std::string&) {
       std::fprintf(stderr, "\rcommunity %d of %d", index, total);
       if (index == total) std::fputc('\n', stderr);
     };
   }
   std::string message;
-  driver::PrintRunResult r = driver::RunPrintRun(p, run_print_program, progress, &message);
+  driver::PrintRunResult r = driver::RunPrintRun(ctx, p, run_print_program, progress, &message);
   recmgr::ReleaseReadSnapshots();
   platform::Status status = 0;
   datafiles::RecordFilesReset(status);

@@ -1,0 +1,63 @@
+// The report context: everything a print run reads and writes besides its
+// parameters, in one place instead of process-wide state. The interactive
+// module (ProgramMain) and the batch printer (tools/telvoran_print) each make
+// one, fill it with StartUp (driver/program.h) and pass it by reference to
+// the report loop and the print run. The report parameters come apart, from
+// the parameter form (RunParameterForm) or the batch printer's command line.
+//
+// What stays process-wide is what other layers own: the console kit's forms,
+// hooks and screen, config::ModuleSettings() (which the console kit and the
+// locale read; settings below is StartUp's copy of it), the current Env, the
+// number formats' currency, and the record file layer's slots, which keep
+// pointers into buffers below.
+#ifndef TELVORAN_DRIVER_REPORT_CONTEXT_H_
+#define TELVORAN_DRIVER_REPORT_CONTEXT_H_
+
+#include <cstdint>
+
+#include "config/settings.h"
+#include "driver/module_state.h"
+#include "driver/print_channel.h"
+#include "driver/report_files.h"
+#include "platform/types.h"
+
+namespace driver {
+
+// A read that failed for another reason than "no such key" or "no more
+// records" (an I/O error, a lock, a record that does not fit): the report's
+// loops end on any status other than 0, so without this note such a failure
+// would print a statement with records missing as if all was well.
+struct ReadFailure {
+  int16_t file = 0;  // 0: none
+  platform::Status status = 0;
+};
+
+struct ReportContext {
+  ReportContext() = default;
+  // The record file layer holds pointers into buffers: the context stays
+  // where it was made.
+  ReportContext(const ReportContext&) = delete;
+  ReportContext& operator=(const ReportContext&) = delete;
+
+  // Read by StartUp, unchanged afterwards.
+  config::Settings settings;  // directories, output device, working date
+  FeeSettings fees;
+  AdministratorIdentity identity;
+
+  // The seven files' records, registered with the record file layer when
+  // StartUp opens the files: the files must be closed (RecordFilesReset)
+  // before the context goes. Every read of a file rewrites its buffer.
+  ReportBuffers buffers;
+
+  // The print file of the current run; its page accounting carries over
+  // from one run to the next until the next page directive.
+  PrintChannel channel;
+
+  // The first read of the current run that failed; cleared when a print run
+  // starts.
+  ReadFailure read_failure;
+};
+
+}  // namespace driver
+
+#endif  // TELVORAN_DRIVER_REPORT_CONTEXT_H_

@@ -13,12 +13,6 @@ namespace console {
 
 namespace {
 
-// Field types and flags as the form tables number them. Must match
-// form_engine.cc.
-constexpr int16_t kTypeDate = 1;
-constexpr int16_t kTypeNumberOrP = 3;
-constexpr int16_t kFlagHidden = 2;
-
 // What a number-or-P field shows when its value is 0 (or the letter P).
 constexpr char kNumberOrPZero[] = "P  ";
 
@@ -97,14 +91,14 @@ void ShowFieldValue(int16_t field, int16_t form) {
   const int row = f.attr[kFieldRow];
   const int column = f.attr[kFieldColumn] + static_cast<int>(f.label.size());
   Locate(row, column);
-  if (f.attr[kFieldFlags] & kFlagHidden) return;
+  if (f.attr[kFieldFlags] & kFieldHidden) return;
 
   const int16_t type = f.attr[kFieldType];
-  if (type == kTypeDate) {
+  if (type == kFieldTypeDate) {
     Print(format::WrittenDate(format::ParseDateText(f.value), format::kDateNumeric, "dma"));
     return;
   }
-  if (type == kTypeNumberOrP) {
+  if (type == kFieldTypeNumberOrP) {
     const double v = FieldNumericValue(f.value);
     Print(v != 0 ? format::FormatMask("ZZ9", v) : std::string(kNumberOrPZero));
     return;

@@ -27,16 +27,6 @@ namespace console {
 
 namespace {
 
-// Field flags and types as the form tables number them. Must match
-// field_display.cc and the module form file.
-constexpr int16_t kFlagStartBlank = 1;
-constexpr int16_t kFlagHidden = 2;
-constexpr int16_t kFlagDisplayOnly = 4;
-constexpr int16_t kFlagCursorAfterText = 8;
-constexpr int16_t kTypeDate = 1;
-constexpr int16_t kTypeNumber = 2;
-constexpr int16_t kTypeNumberOrP = 3;
-
 // StoreField's result for a value that failed its check (the checks' own
 // "true").
 constexpr int16_t kRejected = -1;
@@ -67,7 +57,7 @@ int16_t FieldCount(const FormDef& f) {
 }
 
 bool IsEditable(const FieldDef& f) {
-  return (f.attr[kFieldFlags] & kFlagDisplayOnly) == 0;
+  return (f.attr[kFieldFlags] & kFieldDisplayOnly) == 0;
 }
 
 // ---- Field geometry ------------------------------------------------------
@@ -193,9 +183,9 @@ void FieldLoop(PageRun& run) {
   while (current >= run.first && current <= run.last) {
     FieldDef& fd = Forms().Field(run.form, current);
     const int16_t flags = fd.attr[kFieldFlags];
-    const bool hidden = (flags & kFlagHidden) != 0;
-    const bool display_only = (flags & kFlagDisplayOnly) != 0;
-    const bool starts_blank = (flags & (kFlagStartBlank | kFlagHidden)) != 0;
+    const bool hidden = (flags & kFieldHidden) != 0;
+    const bool display_only = (flags & kFieldDisplayOnly) != 0;
+    const bool starts_blank = (flags & (kFieldStartsBlank | kFieldHidden)) != 0;
     const size_t length = static_cast<size_t>(std::max<int16_t>(fd.attr[kFieldLength], 0));
 
     EnterFieldKeys(list, hidden);
@@ -212,7 +202,7 @@ void FieldLoop(PageRun& run) {
         int16_t column = static_cast<int16_t>(ValueColumn(fd));
         int16_t width = fd.attr[kFieldDisplayWidth];
         int16_t position = 1;
-        if (flags & kFlagCursorAfterText) {
+        if (flags & kFieldCursorAfterText) {
           position = static_cast<int16_t>(platform::TrimRightBlanks(work).size() + 1);
         }
         EditField(row, column, width, work, position, key);
@@ -333,16 +323,16 @@ int16_t StoreField(int16_t form, const std::string& value, int16_t field, int16_
   FieldDef& f = Forms().Field(form, field);
   std::string v = value;
   switch (f.attr[kFieldType]) {
-    case kTypeDate:
+    case kFieldTypeDate:
       if (platform::IsBlank(v)) v = format::DateToEditText(config::ModuleSettings().working_date);
       if (format::IsBadDateText(v)) return kRejected;
       // The edit form (DDMMYY or DDMMYYYY), which reads back as the same date.
       v = format::DateToEditText(format::ParseDateText(v));
       break;
-    case kTypeNumber:
+    case kFieldTypeNumber:
       if (format::IsBadNumberText(v, NumberFieldMask(f.attr[kFieldLength]))) return kRejected;
       break;
-    case kTypeNumberOrP:
+    case kFieldTypeNumberOrP:
       if (format::IsBadNumberText(v, NumberFieldMask(f.attr[kFieldLength])) &&
           UpperText(platform::TrimBlanks(v)) != "P") {
         return kRejected;

@@ -26,6 +26,17 @@ enum FieldAttribute : int {
   kFieldBrowseList = 7,
 };
 
+// Bits of a field's kFieldFlags attribute, as the form file numbers them.
+inline constexpr int16_t kFieldStartsBlank = 1;  // shown and edited from blanks
+inline constexpr int16_t kFieldHidden = 2;       // never shown (starts blank as well)
+inline constexpr int16_t kFieldDisplayOnly = 4;  // shown, never entered
+inline constexpr int16_t kFieldCursorAfterText = 8;
+
+// Values of a field's kFieldType attribute; any other is a text field.
+inline constexpr int16_t kFieldTypeDate = 1;
+inline constexpr int16_t kFieldTypeNumber = 2;
+inline constexpr int16_t kFieldTypeNumberOrP = 3;
+
 struct FieldDef {
   std::array<int16_t, 8> attr{};
   std::string label;

@@ -25,14 +25,6 @@
 namespace console {
 namespace {
 
-// Field flags and types as the form file numbers them.
-constexpr int16_t kStartBlank = 1;
-constexpr int16_t kHidden = 2;
-constexpr int16_t kDisplayOnly = 4;
-constexpr int16_t kDate = 1;
-constexpr int16_t kNumber = 2;
-constexpr int16_t kNumberOrP = 3;
-
 // The keys every test form accepts (Enter, Esc, Up, Down, PgUp, PgDn, F2,
 // F4, Ctrl+B, F10).
 constexpr char kKeys[] = "d,1b,4800,5000,4900,5100,3c00,3e00,2,4400";
@@ -185,10 +177,10 @@ using Checks = std::vector<std::pair<int16_t, int16_t>>;
 // --- Drawing -----------------------------------------------------------------
 
 TEST_F(FormEngineTest, DrawsTitleFrameLabelsAndValuesInTheirColours) {
-  DefineOne({{2, 3, "Data ...... ", 10, 0, kDate},
-             {3, 3, "Nombre .... ", 4, 0, kNumber},
+  DefineOne({{2, 3, "Data ...... ", 10, 0, kFieldTypeDate},
+             {3, 3, "Nombre .... ", 4, 0, kFieldTypeNumber},
              {4, 3, "Resposta .. ", 1, 0, 0, "|N,No|S,S\xA1", 0, 0, 2},
-             {5, 3, "Clau ...... ", 6, kHidden}});
+             {5, 3, "Clau ...... ", 6, kFieldHidden}});
   Forms().SetValue(1, 1, "050324");
   Forms().SetValue(1, 2, "12");
   Forms().SetValue(1, 3, "S");
@@ -270,29 +262,29 @@ INSTANTIATE_TEST_SUITE_P(
     Types, StoreByType,
     ::testing::Values(
         // Dates are stored in their edit form; blanks take the working date.
-        StoreCase{"DateTyped", kDate, 10, "5/3/24    ", 0, "050324    "},
-        StoreCase{"DateRunTogether", kDate, 10, "05031924", 0, "05031924  "},
-        StoreCase{"DateBlank", kDate, 10, "          ", 0, "081226    "},
-        StoreCase{"DateImpossible", kDate, 10, "31/02/24  ", -1, "----------"},
-        StoreCase{"DateWithoutYear", kDate, 10, "5/3       ", -1, "----------"},
+        StoreCase{"DateTyped", kFieldTypeDate, 10, "5/3/24    ", 0, "050324    "},
+        StoreCase{"DateRunTogether", kFieldTypeDate, 10, "05031924", 0, "05031924  "},
+        StoreCase{"DateBlank", kFieldTypeDate, 10, "          ", 0, "081226    "},
+        StoreCase{"DateImpossible", kFieldTypeDate, 10, "31/02/24  ", -1, "----------"},
+        StoreCase{"DateWithoutYear", kFieldTypeDate, 10, "5/3       ", -1, "----------"},
         // Numbers: digits and blanks only.
-        StoreCase{"Number", kNumber, 4, "12  ", 0, "12  "},
-        StoreCase{"NumberBlank", kNumber, 4, "    ", 0, "    "},
-        StoreCase{"NumberSign", kNumber, 4, "-1  ", -1, "----"},
-        StoreCase{"NumberPoint", kNumber, 4, "1.5 ", -1, "----"},
-        StoreCase{"NumberLetter", kNumber, 4, "1a  ", -1, "----"},
+        StoreCase{"Number", kFieldTypeNumber, 4, "12  ", 0, "12  "},
+        StoreCase{"NumberBlank", kFieldTypeNumber, 4, "    ", 0, "    "},
+        StoreCase{"NumberSign", kFieldTypeNumber, 4, "-1  ", -1, "----"},
+        StoreCase{"NumberPoint", kFieldTypeNumber, 4, "1.5 ", -1, "----"},
+        StoreCase{"NumberLetter", kFieldTypeNumber, 4, "1a  ", -1, "----"},
         // Number or P: P in either case, stored as typed.
-        StoreCase{"NumberOrPLowerP", kNumberOrP, 3, "p  ", 0, "p  "},
-        StoreCase{"NumberOrPBlanksAroundP", kNumberOrP, 3, " P ", 0, " P "},
-        StoreCase{"NumberOrPDigits", kNumberOrP, 3, "7  ", 0, "7  "},
-        StoreCase{"NumberOrPOther", kNumberOrP, 3, "x  ", -1, "---"},
+        StoreCase{"NumberOrPLowerP", kFieldTypeNumberOrP, 3, "p  ", 0, "p  "},
+        StoreCase{"NumberOrPBlanksAroundP", kFieldTypeNumberOrP, 3, " P ", 0, " P "},
+        StoreCase{"NumberOrPDigits", kFieldTypeNumberOrP, 3, "7  ", 0, "7  "},
+        StoreCase{"NumberOrPOther", kFieldTypeNumberOrP, 3, "x  ", -1, "---"},
         // Texts: anything, cut or padded to the length.
         StoreCase{"TextCut", 0, 4, "ABCDEFG", 0, "ABCD"},
         StoreCase{"TextPadded", 0, 4, "AB", 0, "AB  "}),
     [](const ::testing::TestParamInfo<StoreCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FormEngineTest, StoreFieldRedrawsTheFieldInItsDisplayForm) {
-  Define({MakeForm(kKeys, 0, 0, 0, 0, 0, {{2, 1, "D: ", 10, 0, kDate}})});
+  Define({MakeForm(kKeys, 0, 0, 0, 0, 0, {{2, 1, "D: ", 10, 0, kFieldTypeDate}})});
   EXPECT_EQ(StoreField(1, "5/3/24", 1, 0), 0);
   // The value only: labels are DrawForm's.
   EXPECT_EQ(con_.RowText(2).substr(0, 13), "   5/3/2024  ");
@@ -302,7 +294,7 @@ TEST_F(FormEngineTest, StoreFieldRedrawsTheFieldInItsDisplayForm) {
 // --- Editing and validation ------------------------------------------------
 
 TEST_F(FormEngineTest, BlankDateIsFilledWithTheWorkingDateWhenLeft) {
-  DefineOne({{2, 3, "Data: ", 10, 0, kDate}, {3, 3, "Nom: ", 4}});
+  DefineOne({{2, 3, "Data: ", 10, 0, kFieldTypeDate}, {3, 3, "Nom: ", 4}});
   Keys({kKeyEnter, kKeyCtrlB});
   EXPECT_EQ(Run(1), kKeyCtrlB);
   EXPECT_EQ(Value(1, 1), "081226    ");
@@ -310,7 +302,7 @@ TEST_F(FormEngineTest, BlankDateIsFilledWithTheWorkingDateWhenLeft) {
 }
 
 TEST_F(FormEngineTest, InvalidDateBeepsAndKeepsTheUserInTheField) {
-  DefineOne({{2, 3, "Data: ", 10, 0, kDate}, {3, 3, "Nom: ", 4}});
+  DefineOne({{2, 3, "Data: ", 10, 0, kFieldTypeDate}, {3, 3, "Nom: ", 4}});
   Type("31/02/24");
   Key(kKeyEnter);
   Pause([&] {
@@ -328,7 +320,7 @@ TEST_F(FormEngineTest, InvalidDateBeepsAndKeepsTheUserInTheField) {
 }
 
 TEST_F(FormEngineTest, NumberOrPFieldAcceptsALowerCaseP) {
-  DefineOne({{2, 3, "Copies: ", 3, 0, kNumberOrP}, {3, 3, "Nom: ", 4}});
+  DefineOne({{2, 3, "Copies: ", 3, 0, kFieldTypeNumberOrP}, {3, 3, "Nom: ", 4}});
   Keys({'x', kKeyEnter});  // rejected
   Pause([&] { Keys({'p', kKeyEnter, kKeyCtrlB}); });
   Run(1);
@@ -351,7 +343,7 @@ TEST_F(FormEngineTest, EscGoesBackToTheFirstFieldWithoutStoringAndEndsThere) {
 }
 
 TEST_F(FormEngineTest, HiddenFieldShowsXStartsBlankAndKeepsTheStoredValueWhenLeftBlank) {
-  DefineOne({{2, 3, "Clau: ", 6, kHidden}, {3, 3, "Nom: ", 4}});
+  DefineOne({{2, 3, "Clau: ", 6, kFieldHidden}, {3, 3, "Nom: ", 4}});
   Forms().SetValue(1, 1, "SECRET");
   Pause([&] { Keys({kKeyEnter, kKeyCtrlB}); });
   Run(1);
@@ -431,7 +423,7 @@ TEST_F(FormEngineTest, TrailerIsBlankedWhileEditingAndAChoiceShowsItsLabelOverIt
 }
 
 TEST_F(FormEngineTest, HiddenFieldWithATrailerNeverShowsTheTypedText) {
-  DefineOne({{2, 3, "Clau: ", 6, kHidden, 0, "", 0, 0, 2}, {3, 3, "Nom: ", 4}});
+  DefineOne({{2, 3, "Clau: ", 6, kFieldHidden, 0, "", 0, 0, 2}, {3, 3, "Nom: ", 4}});
   Type("PASS");
   Key(kKeyEnter);
   Pause([&] { Key(kKeyCtrlB); });
@@ -456,7 +448,8 @@ TEST_F(FormEngineTest, CursorAfterTextFlagStartsEditingAfterTheStoredText) {
 }
 
 TEST_F(FormEngineTest, DisplayOnlyFieldsAreSkippedInTheDirectionOfTravel) {
-  DefineOne({{2, 3, "A: ", 4}, {3, 3, "B: ", 4, kDisplayOnly, kNumber}, {4, 3, "C: ", 4}});
+  DefineOne(
+      {{2, 3, "A: ", 4}, {3, 3, "B: ", 4, kFieldDisplayOnly, kFieldTypeNumber}, {4, 3, "C: ", 4}});
   // Not a valid number, but never checked: it is never edited, so it cannot
   // keep the user beeping on a field they cannot change.
   Forms().SetValue(1, 2, "-1");
@@ -469,7 +462,7 @@ TEST_F(FormEngineTest, DisplayOnlyFieldsAreSkippedInTheDirectionOfTravel) {
 }
 
 TEST_F(FormEngineTest, StartBlankFieldLeftBlankKeepsItsValue) {
-  DefineOne({{2, 3, "A: ", 4, kStartBlank}, {3, 3, "B: ", 4}});
+  DefineOne({{2, 3, "A: ", 4, kFieldStartsBlank}, {3, 3, "B: ", 4}});
   Forms().SetValue(1, 1, "old");
   Keys({kKeyEnter, kKeyUp, 'n', kKeyCtrlB});
   Run(1);
@@ -636,7 +629,7 @@ TEST_F(FormEngineTest, RefusedFormRestartsAtTheFirstField) {
 }
 
 TEST_F(FormEngineTest, FormWithoutEditableFieldsIsDrawnCheckedOnceAndClosed) {
-  DefineOne({{2, 3, "Nota: ", 4, kDisplayOnly}});
+  DefineOne({{2, 3, "Nota: ", 4, kFieldDisplayOnly}});
   Forms().SetValue(1, 1, "info");
   answers_ = {-1};  // even a refusal cannot keep it open
   int16_t form = 1, up = 0, down = 0, key = kKeyEnter;
@@ -697,7 +690,7 @@ TEST_F(FormEngineTest, F4RunsTheBrowseListAndTransfersTheChoice) {
     return StoreField(form, "123", field, 0);
   };
   SetFormHooks(hooks_);
-  DefineOne({{2, 3, "A: ", 4, 0, kNumber, "", 7}, {3, 3, "B: ", 4, 0, 0, "", 7}});
+  DefineOne({{2, 3, "A: ", 4, 0, kFieldTypeNumber, "", 7}, {3, 3, "B: ", 4, 0, 0, "", 7}});
   // Leaving the list without a choice beeps and stays; a choice moves on
   // (Down), and on the last field ends the form (Enter).
   Keys({kKeyF4, kKeyF4, kKeyF4});
@@ -727,12 +720,13 @@ class ModuleForms : public FormEngineTest {
   ModuleForms() {
     config::ModuleSettings().screen_title = " GESTI\xE0 DE FINQUES ";
     Define({MakeForm("d,1b,4800,5000,4900,5100,3b00,3e00", 0, 6, 8, 15, 72,
-                     {{2, 3, "Data de l'informe ...... ", 10, 0, kDate},
-                      {4, 3, "Des de la comunitat .... ", 4, 0, kNumber, "", 1},
-                      {4, 34, "pis ", 4, 0, kNumber, "", 2},
-                      {5, 3, "Fins a la comunitat .... ", 4, 0, kNumber, "", 1},
-                      {5, 34, "pis ", 4, 0, kNumber, "", 3},
-                      {7, 3, "C\x95pies per comunitat (0 = una per propietari) ", 3, 0, kNumber}}),
+                     {{2, 3, "Data de l'informe ...... ", 10, 0, kFieldTypeDate},
+                      {4, 3, "Des de la comunitat .... ", 4, 0, kFieldTypeNumber, "", 1},
+                      {4, 34, "pis ", 4, 0, kFieldTypeNumber, "", 2},
+                      {5, 3, "Fins a la comunitat .... ", 4, 0, kFieldTypeNumber, "", 1},
+                      {5, 34, "pis ", 4, 0, kFieldTypeNumber, "", 3},
+                      {7, 3, "C\x95pies per comunitat (0 = una per propietari) ", 3, 0,
+                       kFieldTypeNumber}}),
             MakeForm("d,1b", 0, 17, 18, 19, 62,
                      {{1, 3, "Confirmeu la impressi\xA2 (S/N) ", 1, 0, 0, "|N,No|S,S\xA1"}})});
     Forms().SetValue(1, 1, format::DateToEditText(config::ModuleSettings().working_date));

@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "config/settings.h"
 #include "format/codes.h"
 #include "platform/console.h"
 #include "platform/env.h"
+#include "platform/little_endian.h"
 
 // Division map: kit state; colours; cursor and sizes; the window stack file
 // (record encoding, validation, push, pop); frames and scrolling; the text
@@ -33,7 +35,13 @@ struct ScreenState {
   int16_t window_depth = 0;
   WindowRect window;
   std::string text_stack;  // text + 2-byte little-endian length, per entry
+  bool stack_file_failed = false;
 };
+
+StackFileFailureHandler& FailureHandler() {
+  static StackFileFailureHandler* handler = new StackFileFailureHandler();
+  return *handler;
+}
 
 ScreenState& State() {
   static ScreenState* state = new ScreenState();
@@ -82,17 +90,14 @@ bool ParseDigits(const std::string& bytes, size_t at, int width, int* value) {
 }
 
 std::string Int32Le(int64_t value) {
-  const auto v = static_cast<uint32_t>(value);
-  std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    out[static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  std::string out;
+  platform::AppendLe32(&out, static_cast<uint32_t>(value));
   return out;
 }
 
+// REQUIRES: bytes holds 4 bytes at least.
 int64_t ReadInt32Le(const std::string& bytes) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(bytes[static_cast<size_t>(i)]);
-  return static_cast<int32_t>(v);
+  return static_cast<int32_t>(platform::LoadLe32(bytes, 0));
 }
 
 // Cells of a saved rectangle; an inverted rectangle saves none.
@@ -103,13 +108,20 @@ int64_t CellCount(int top, int left, int bottom, int right) {
   return static_cast<int64_t>(rows) * cols;
 }
 
-// File errors on the stack file are not handled by any caller: the process
-// ends, as for any other work file that cannot be written.
-[[noreturn]] void StackFileFailure(const char* what) {
-  std::fprintf(stderr, "%s: %s\n", WindowStackPath().c_str(), what);
-  std::exit(EXIT_FAILURE);
+// A stack file that cannot be used is the program's to handle (see
+// SetStackFileFailureHandler); the operation that met it is left undone.
+void StackFileFailure(const char* what) {
+  State().stack_file_failed = true;
+  const std::string message = WindowStackPath() + ": " + what;
+  if (FailureHandler()) {
+    FailureHandler()(message);
+  } else {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::exit(EXIT_FAILURE);
+  }
 }
 
+// Null after a failure, reported.
 std::unique_ptr<platform::RandomAccessFile> OpenStackFile() {
   std::unique_ptr<platform::RandomAccessFile> file =
       platform::CurrentEnv().OpenRandomAccess(WindowStackPath(), /*create=*/true);
@@ -117,26 +129,45 @@ std::unique_ptr<platform::RandomAccessFile> OpenStackFile() {
   return file;
 }
 
-void WriteOrDie(platform::RandomAccessFile* file, int64_t position, const std::string& bytes) {
-  if (!file->Write(static_cast<uint64_t>(position - 1), bytes))
-    StackFileFailure("cannot be written");
+// False after a failure, reported.
+bool WriteStack(platform::RandomAccessFile* file, int64_t position, const std::string& bytes) {
+  if (file->Write(static_cast<uint64_t>(position - 1), bytes)) return true;
+  StackFileFailure("cannot be written");
+  return false;
 }
 
-std::string ReadOrDie(platform::RandomAccessFile* file, int64_t position, size_t n) {
-  std::string out;
-  if (!file->Read(static_cast<uint64_t>(position - 1), n, &out)) StackFileFailure("cannot be read");
-  return out;
+// False after a failure, reported.
+bool ReadStack(platform::RandomAccessFile* file, int64_t position, size_t n, std::string* out) {
+  if (file->Read(static_cast<uint64_t>(position - 1), n, out)) return true;
+  StackFileFailure("cannot be read");
+  return false;
+}
+
+// The end pointer the file holds; false after a read failure (reported),
+// or when the file is too short to hold one.
+bool ReadEndPointer(platform::RandomAccessFile* file, int64_t* end) {
+  std::string bytes;
+  if (!ReadStack(file, 1, kEndPointerBytes, &bytes)) return false;
+  if (bytes.size() < kEndPointerBytes) {
+    *end = 0;
+    return true;
+  }
+  *end = ReadInt32Le(bytes);
+  return true;
 }
 
 // The end pointer of the file, or the empty stack's when the file holds
 // none or a value that does not point into it. Another program of the suite
 // sharing the temporary folder may have left a damaged file behind; a bad
-// pointer must not make a push write far beyond the file's end.
-int64_t EndPointer(platform::RandomAccessFile* file, int64_t size) {
-  if (size <= 3) return kFirstRecordPosition;
-  const int64_t end = ReadInt32Le(ReadOrDie(file, 1, kEndPointerBytes));
-  if (end < kFirstRecordPosition || end > size + 1) return kFirstRecordPosition;
-  return end;
+// pointer must not make a push write far beyond the file's end. False after
+// a read failure (reported).
+bool EndPointer(platform::RandomAccessFile* file, int64_t size, int64_t* end) {
+  *end = kFirstRecordPosition;
+  if (size <= 3) return true;
+  int64_t read = 0;
+  if (!ReadEndPointer(file, &read)) return false;
+  if (read >= kFirstRecordPosition && read <= size + 1) *end = read;
+  return true;
 }
 
 // One record as read back from the file.
@@ -148,25 +179,33 @@ struct StackRecord {
   std::string cells;  // char + attribute per cell
 };
 
-// Reads the record that ends just before end. False when the bytes there are
-// not a well-formed record (length, digits, cell count all must agree and
-// lie inside the file).
-bool ReadLastRecord(platform::RandomAccessFile* file, int64_t end, StackRecord* record) {
-  if (end - kFirstRecordPosition < kRecordOverhead) return false;
+enum class StackRead { kRead, kDamaged, kFailed };
+
+// Reads the record that ends just before end. kDamaged when the bytes there
+// are not a well-formed record (length, digits, cell count all must agree
+// and lie inside the file); kFailed after a read failure (reported).
+StackRead ReadLastRecord(platform::RandomAccessFile* file, int64_t end, StackRecord* record) {
+  if (end - kFirstRecordPosition < kRecordOverhead) return StackRead::kDamaged;
   int length = 0;
-  const std::string length_field = ReadOrDie(file, end - kLengthDigits, kLengthDigits);
-  if (!ParseDigits(length_field, 0, kLengthDigits, &length)) return false;
-  if (length < kRecordOverhead || end - length < kFirstRecordPosition) return false;
+  std::string length_field;
+  if (!ReadStack(file, end - kLengthDigits, kLengthDigits, &length_field)) {
+    return StackRead::kFailed;
+  }
+  if (!ParseDigits(length_field, 0, kLengthDigits, &length)) return StackRead::kDamaged;
+  if (length < kRecordOverhead || end - length < kFirstRecordPosition) {
+    return StackRead::kDamaged;
+  }
   const int64_t first = end - length;
-  const std::string bytes = ReadOrDie(file, first, static_cast<size_t>(length));
-  if (bytes.size() != static_cast<size_t>(length)) return false;
+  std::string bytes;
+  if (!ReadStack(file, first, static_cast<size_t>(length), &bytes)) return StackRead::kFailed;
+  if (bytes.size() != static_cast<size_t>(length)) return StackRead::kDamaged;
   int f[kRecordFields];
   for (int i = 0; i < kRecordFields; ++i) {
     if (!ParseDigits(bytes, static_cast<size_t>(i * kFieldDigits), kFieldDigits, &f[i]))
-      return false;
+      return StackRead::kDamaged;
   }
   const int64_t cells = CellCount(f[6], f[7], f[8], f[9]);
-  if (length != kRecordOverhead + 2 * cells) return false;
+  if (length != kRecordOverhead + 2 * cells) return StackRead::kDamaged;
   record->first_position = first;
   record->cursor_row = f[0];
   record->cursor_col = f[1];
@@ -177,7 +216,7 @@ bool ReadLastRecord(platform::RandomAccessFile* file, int64_t end, StackRecord* 
   record->bottom = f[8];
   record->right = f[9];
   record->cells = bytes.substr(kHeaderBytes, static_cast<size_t>(2 * cells));
-  return true;
+  return StackRead::kRead;
 }
 
 void DeleteStackFile() {
@@ -212,9 +251,8 @@ void RestoreStackFromSignal() {
     ::close(fd);
     return;
   }
-  const unsigned char end[kEndPointerBytes] = {
-      static_cast<unsigned char>(base & 0xFF), static_cast<unsigned char>((base >> 8) & 0xFF),
-      static_cast<unsigned char>((base >> 16) & 0xFF), static_cast<unsigned char>(base >> 24)};
+  unsigned char end[kEndPointerBytes];
+  platform::StoreLe32(end, static_cast<uint32_t>(base));
   if (::pwrite(fd, end, sizeof end, 0) == static_cast<ssize_t>(sizeof end)) {
     (void)::ftruncate(fd, base - 1);
   }
@@ -384,10 +422,14 @@ void WinPush(int top, int left, int bottom, int right) {
   record += Digits(static_cast<int>(record.size()) + kLengthDigits, kLengthDigits);
 
   std::unique_ptr<platform::RandomAccessFile> file = OpenStackFile();
-  const int64_t end = EndPointer(file.get(), file->Size());
+  if (file == nullptr) return;
+  int64_t end = 0;
+  if (!EndPointer(file.get(), file->Size(), &end)) return;
   ArmStackRestore(end);
-  WriteOrDie(file.get(), end, record);
-  WriteOrDie(file.get(), 1, Int32Le(end + static_cast<int64_t>(record.size())));
+  if (!WriteStack(file.get(), end, record) ||
+      !WriteStack(file.get(), 1, Int32Le(end + static_cast<int64_t>(record.size())))) {
+    return;
+  }
 
   s.window = WindowRect{static_cast<int16_t>(top), static_cast<int16_t>(left),
                         static_cast<int16_t>(bottom), static_cast<int16_t>(right)};
@@ -399,8 +441,12 @@ void WinPop() {
   StackRecord record;
   {
     std::unique_ptr<platform::RandomAccessFile> file = OpenStackFile();
+    if (file == nullptr) return;
     const int64_t size = file->Size();
-    if (size < 0) StackFileFailure("cannot be read");
+    if (size < 0) {
+      StackFileFailure("cannot be read");
+      return;
+    }
     if (size <= 3) {
       file.reset();
       DeleteStackFile();
@@ -409,14 +455,19 @@ void WinPop() {
     }
     // A damaged stack (bad end pointer, length or digits) is treated as an
     // empty one: nothing is painted and the file goes.
-    const int64_t end = ReadInt32Le(ReadOrDie(file.get(), 1, kEndPointerBytes));
-    if (end < kFirstRecordPosition || end > size + 1 || !ReadLastRecord(file.get(), end, &record)) {
+    int64_t end = 0;
+    if (!ReadEndPointer(file.get(), &end)) return;
+    const StackRead read = end < kFirstRecordPosition || end > size + 1
+                               ? StackRead::kDamaged
+                               : ReadLastRecord(file.get(), end, &record);
+    if (read == StackRead::kFailed) return;
+    if (read == StackRead::kDamaged) {
       file.reset();
       DeleteStackFile();
       DisarmStackRestoreAt(kFirstRecordPosition);
       return;
     }
-    WriteOrDie(file.get(), 1, Int32Le(record.first_position));
+    if (!WriteStack(file.get(), 1, Int32Le(record.first_position))) return;
     DisarmStackRestoreAt(record.first_position);
   }
 
@@ -489,8 +540,7 @@ void PushText(const std::string& text) {
   const size_t n = std::min<size_t>(text.size(), 0xFFFF);
   std::string& stack = State().text_stack;
   stack.append(text, 0, n);
-  stack.push_back(static_cast<char>(n & 0xFF));
-  stack.push_back(static_cast<char>(n >> 8));
+  platform::AppendLe16(&stack, static_cast<uint16_t>(n));
 }
 
 std::string PopText() {
@@ -499,8 +549,7 @@ std::string PopText() {
     stack.clear();
     return "";
   }
-  const size_t n = static_cast<uint8_t>(stack[stack.size() - 2]) |
-                   (static_cast<size_t>(static_cast<uint8_t>(stack[stack.size() - 1])) << 8);
+  const size_t n = platform::LoadLe16(stack, stack.size() - 2);
   const size_t body = stack.size() - 2;
   const size_t start = n <= body ? body - n : 0;
   std::string text = stack.substr(start, body - start);
@@ -566,6 +615,14 @@ bool ShowMessageWindow(int row, const std::string& text) {
   }
   SetColour("-");
   return true;
+}
+
+void SetStackFileFailureHandler(StackFileFailureHandler handler) {
+  FailureHandler() = std::move(handler);
+}
+
+bool StackFileFailed() {
+  return State().stack_file_failed;
 }
 
 void ResetScreenState() {

@@ -22,6 +22,7 @@
 #define TELVORAN_CONSOLE_SCREEN_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace console {
@@ -60,6 +61,19 @@ std::string WindowStackPath();
 void WinPush(int top, int left, int bottom, int right);
 // Restores the last saved rectangle, the cursor and the previous window.
 void WinPop();
+
+// A window stack file that cannot be opened, read or written (a link or a
+// directory planted at its name, a full disk) leaves the push or pop that
+// met it undone: the window is not opened, or not painted back. The kit
+// never ends the program over it; it calls the handler the program
+// installed with the message (the file's path, ": " and what failed), and
+// the program decides (the module restores the terminal, shows it and ends).
+// Without a handler the message goes to stderr and the process ends with
+// status 1.
+// StackFileFailed() is true from the first failure until ResetScreenState.
+using StackFileFailureHandler = std::function<void(const std::string& message)>;
+void SetStackFileFailureHandler(StackFileFailureHandler handler);
+bool StackFileFailed();
 // Draws the innermost window's frame (0 blank, 1 single, 2 double) and
 // clears its inside; nothing when no window is open.
 void DrawFrame(int style);

@@ -442,3 +442,30 @@ TEST_F(ScreenTest, MessageWindowThatDoesNotFitShowsNothing) {
 
 }  // namespace
 }  // namespace console
+
+namespace console {
+namespace {
+
+// A directory where the stack file belongs: the push and the pop are left
+// undone and the program's handler hears of it; the kit never ends the
+// process.
+TEST_F(ScreenTest, StackFileFailureGoesToTheProgramsHandler) {
+  std::filesystem::create_directories(StackFile());
+  std::vector<std::string> messages;
+  SetStackFileFailureHandler([&](const std::string& m) { messages.push_back(m); });
+  PaintBackground();
+  const std::string before = Screen();
+  WinPush(5, 10, 8, 30);
+  EXPECT_EQ(WindowDepth(), 0);
+  EXPECT_TRUE(StackFileFailed());
+  WinPop();
+  EXPECT_EQ(Screen(), before);
+  SetStackFileFailureHandler(nullptr);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0], WindowStackPath() + ": cannot be opened");
+  ResetScreenState();
+  EXPECT_FALSE(StackFileFailed());
+}
+
+}  // namespace
+}  // namespace console

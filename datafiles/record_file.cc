@@ -146,21 +146,22 @@ Slot* OpenSlot(int16_t file_number) {
 }
 
 // Stat into the working data buffer. The buffer is cleared first so that a
-// failed Stat reads as a file without keys.
-void StatInto(Slot& s) {
+// failed Stat reads as a file without keys. Returns the Stat's status.
+Status StatInto(Slot& s) {
   Layer& l = State();
   l.data.fill(0);
   l.key.fill(' ');
   uint32_t length = kDataBufferSize;
-  Call(kOpStat, s.position_block.data(), l.data.data(), &length, l.key.data(), kMaxKeyLength, 0);
+  return Call(kOpStat, s.position_block.data(), l.data.data(), &length, l.key.data(),
+              kMaxKeyLength, 0);
 }
 
 // The record length and the length of every key of the file in s, from a
 // Stat; a failed Stat reads as a file without keys. Keys whose segments run
 // past the buffer are left out, with those after them.
-void ReadKeyInfo(Slot& s, int32_t& record_length, std::vector<int16_t>& key_lengths) {
+Status ReadKeyInfo(Slot& s, int32_t& record_length, std::vector<int16_t>& key_lengths) {
   key_lengths.clear();
-  StatInto(s);
+  const Status stat = StatInto(s);
   const uint8_t* d = State().data.data();
   record_length = LoadLe16(d + recmgr::kSpecRecordLength);
   const int keys = LoadLe16(d + recmgr::kSpecKeyCount);
@@ -168,7 +169,7 @@ void ReadKeyInfo(Slot& s, int32_t& record_length, std::vector<int16_t>& key_leng
   for (int k = 0; k < keys; ++k) {
     int sum = 0;
     for (;;) {
-      if (at + recmgr::kSegmentSpecSize > kDataBufferSize) return;
+      if (at + recmgr::kSegmentSpecSize > kDataBufferSize) return stat;
       sum += LoadLe16(d + at + recmgr::kSegLength);
       const uint16_t flags = LoadLe16(d + at + recmgr::kSegFlags);
       at += recmgr::kSegmentSpecSize;
@@ -176,14 +177,16 @@ void ReadKeyInfo(Slot& s, int32_t& record_length, std::vector<int16_t>& key_leng
     }
     key_lengths.push_back(static_cast<int16_t>(std::min(sum, 0x7FFF)));
   }
+  return stat;
 }
 
 // Key length of key_number in the open file s, asked of the record manager
 // each time (another program may have rebuilt the file with other keys);
-// 0 for a key it does not have.
-int16_t KeyLength(Slot& s, int16_t key_number) {
+// 0 for a key it does not have. *stat gets the Stat's status: a Stat that
+// failed (an I/O error) is that failure, not a key the file lacks.
+int16_t KeyLength(Slot& s, int16_t key_number, Status* stat) {
   int32_t record_length = 0;
-  ReadKeyInfo(s, record_length, s.key_lengths);
+  *stat = ReadKeyInfo(s, record_length, s.key_lengths);
   if (key_number < 0 || static_cast<size_t>(key_number) >= s.key_lengths.size()) return 0;
   return s.key_lengths[static_cast<size_t>(key_number)];
 }
@@ -376,9 +379,11 @@ void RecordFileOpen(int16_t file_number, const std::string& logical_name, void* 
   }
   if (st == 0) {
     int32_t record_length = 0;
-    ReadKeyInfo(s, record_length, s.key_lengths);
+    const Status stat = ReadKeyInfo(s, record_length, s.key_lengths);
     const int16_t key_length = s.key_lengths.empty() ? 0 : s.key_lengths[0];
-    if (record_length <= 0 || record_length > kDataBufferSize) {
+    if (stat != 0) {
+      st = stat;  // the file could not be asked, which is no bad definition
+    } else if (record_length <= 0 || record_length > kDataBufferSize) {
       st = recmgr::kInvalidRecordLength;
     } else if (key_length <= 0 || key_length > kMaxKeyLength) {
       st = recmgr::kInvalidKeyLength;
@@ -403,9 +408,10 @@ void RecordFileSeek(int16_t file_number, int16_t key_number, const std::string& 
     status = kStatusFileNotOpen;
     return;
   }
-  const int16_t key_length = KeyLength(*s, key_number);
+  Status stat = 0;
+  const int16_t key_length = KeyLength(*s, key_number, &stat);
   if (key_length <= 0 || key_length > kMaxKeyLength) {
-    status = kStatusKeyNotDefined;
+    status = stat != 0 ? stat : kStatusKeyNotDefined;
     return;
   }
   s->key_number = key_number;

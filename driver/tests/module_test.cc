@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "platform/console.h"
 #include "platform/fake_env.h"
 #include "recmgr/record_manager.h"
+#include "testsupport/scratch_dir.h"
 
 namespace driver {
 namespace {
@@ -41,17 +43,11 @@ TEST(NumericValueTest, Table) {
 
 class SettingsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/telvoran-module-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-    dir_ += "/";
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   std::string Write(const std::string& text) {
-    std::ofstream(dir_ + "Nuva.ini", std::ios::binary) << text;
-    return dir_ + "Nuva.ini";
+    testsupport::WriteFile(dir_.File("Nuva.ini"), text);
+    return dir_.File("Nuva.ini");
   }
-  std::string dir_;
+  testsupport::ScratchDir dir_{"telvoran-module"};
 };
 
 TEST_F(SettingsFileTest, FeeSettingsWithDefaults) {
@@ -63,7 +59,7 @@ TEST_F(SettingsFileTest, FeeSettingsWithDefaults) {
   EXPECT_FLOAT_EQ(f.vat[1], 0);  // missing key: no VAT
   EXPECT_FLOAT_EQ(f.withholding[0], 0);
   EXPECT_FLOAT_EQ(f.withholding[1], 7.5);
-  FeeSettings none = ReadFeeSettings(dir_ + "missing.ini");
+  FeeSettings none = ReadFeeSettings(dir_.File("missing.ini"));
   EXPECT_EQ(none.letterhead_switch, "");
   EXPECT_FLOAT_EQ(none.vat[0], 0);
 }
@@ -201,10 +197,8 @@ class ReportLoopTest : public ::testing::Test {
   void SetUp() override {
     std::string source = __FILE__;
     source.resize(source.rfind("/driver/"));
-    char tmpl[] = "/tmp/telvoran-loop-XXXXXX";
-    root_ = ::mkdtemp(tmpl);
-    root_ += "/";
-    std::system(("cp -r '" + source + "/sample/.' '" + root_ + "'").c_str());
+    root_ = scratch_.path();
+    std::filesystem::copy(source + "/sample", root_, std::filesystem::copy_options::recursive);
     for (const char* d : {"tmp", "DADES", "bin"}) ::mkdir((root_ + d).c_str(), 0777);
     std::ofstream(root_ + "bin/ZIZAVEZU");  // runs are faked; it must be there
     std::ofstream(root_ + "tmp/NuvaTerm.ini", std::ios::binary)
@@ -238,7 +232,6 @@ class ReportLoopTest : public ::testing::Test {
     use_console_.reset();
     use_env_.reset();
     EXPECT_EQ(::chdir(cwd_.c_str()), 0);
-    std::system(("rm -rf '" + root_ + "'").c_str());
   }
 
   void AddCommunity(int code, const std::string& name) {
@@ -278,6 +271,7 @@ class ReportLoopTest : public ::testing::Test {
                    nullptr});
   }
 
+  testsupport::ScratchDir scratch_{"telvoran-loop"};
   std::string root_;
   std::string cwd_;
   PrintProgramEnv env_;

@@ -12,6 +12,8 @@
 
 #include "config/settings.h"
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
+#include "testsupport/settings_guard.h"
 
 namespace driver {
 namespace {
@@ -19,19 +21,12 @@ namespace {
 class PrintChannelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/telvoran-print-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-    dir_ += "/";
+    dir_ = scratch_.path();
     env_ = std::make_unique<platform::FakeEnv>();
     use_ = std::make_unique<platform::ScopedEnvOverride>(env_.get());
-    saved_ = config::ModuleSettings();
     config::ModuleSettings().temp_dir = dir_;
   }
-  void TearDown() override {
-    config::ModuleSettings() = saved_;
-    use_.reset();
-    std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
+  void TearDown() override { use_.reset(); }
   // The print file of the module settings' temporary folder.
   std::string Path() { return PrintFilePath(config::ModuleSettings()); }
   std::string Contents() {
@@ -42,7 +37,8 @@ class PrintChannelTest : public ::testing::Test {
   std::string dir_;
   std::unique_ptr<platform::FakeEnv> env_;
   std::unique_ptr<platform::ScopedEnvOverride> use_;
-  config::Settings saved_;
+  testsupport::SettingsGuard settings_;
+  testsupport::ScratchDir scratch_{"telvoran-print"};
   PrintChannel channel_;
 };
 

@@ -10,8 +10,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,9 @@
 #include "format/written_date.h"
 #include "platform/fake_env.h"
 #include "recmgr/record_manager.h"
+#include "testsupport/record_manager_faults.h"
+#include "testsupport/scratch_dir.h"
+#include "testsupport/write_faults.h"
 #include "tools/demodata/data_writer.h"
 
 namespace driver {
@@ -48,10 +54,8 @@ void WriteAll(const std::string& path, const std::string& bytes) {
 class ReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/telvoran-report-XXXXXX";
-    root_ = ::mkdtemp(tmpl);
-    root_ += "/";
-    std::system(("cp -r '" TELVORAN_SAMPLE_DIR "/.' '" + root_ + "'").c_str());
+    root_ = scratch_.path();
+    std::filesystem::copy(TELVORAN_SAMPLE_DIR, root_, std::filesystem::copy_options::recursive);
     ::mkdir((root_ + "tmp").c_str(), 0777);
     ::mkdir((root_ + "bin").c_str(), 0777);
     std::ofstream(root_ + "bin/ZIZAVEZU");  // runs are faked; it must be there
@@ -76,7 +80,6 @@ class ReportTest : public ::testing::Test {
     datafiles::RecordFilesReset(st);
     format::SetCurrency("");
     EXPECT_EQ(::chdir(cwd_.c_str()), 0);
-    std::system(("rm -rf '" + root_ + "'").c_str());
   }
 
   void Terminal(const std::string& language, const std::string& device) {
@@ -161,6 +164,7 @@ class ReportTest : public ::testing::Test {
         demodata::Payment(c, date, type, text, amount, section, group_or_flat));
   }
 
+  testsupport::ScratchDir scratch_{"telvoran-report"};
   std::string root_;
   std::string cwd_;
   platform::FakeEnv env_;
@@ -307,45 +311,80 @@ TEST_F(ReportTest, SumsBeyondThirtyTwoBitsAreNotWrapped) {
   EXPECT_NE(out.find(" 85 ,-40000000,0, 1 "), std::string::npos);
 }
 
-// A read that fails mid-run (here an I/O error on the third record step,
-// or a lock) is not taken for the end of the data: the run reports it and
-// no print file is left to hand on. A lookup that finds no key is not a
-// failure (missing expense types print their default text).
-TEST_F(ReportTest, AReadFailureIsReportedAndNothingIsPrinted) {
+// Every record manager call of a print run fails in turn (call 1, then 2,
+// 3, ... until no call is left to fail), with an I/O error and with a lock:
+// a run either prints exactly what a run without faults prints or reports
+// the read failure with no print file left to hand on, never statements
+// with records missing. The same for every write of the print file and its
+// close. A lookup that finds no key is not a failure (missing expense types
+// print their default text).
+TEST_F(ReportTest, FaultSweepPrintsAllOrNothing) {
   data_.communities.push_back(demodata::Community(Community(8, "GRAN")));
   AddOwner(8, 1, "A*B", "1r");
   AddOwner(8, 2, "C*D", "2n");
   Pay(8, Date(2026, 11, 2), "NE", "x", 1000, 'N', 1);
   Pay(8, Date(2026, 11, 3), "XX", "no such type", 2000, 'N', 1);
   Pay(8, Date(2026, 11, 4), "AI", "x", 3000, 'N', 1);
-  std::string error;
-  ASSERT_TRUE(demodata::WriteDataset(root_, root_ + "ddf/", data_, &error)) << error;
-  for (platform::Status failure : {recmgr::kIoError, recmgr::kRecordLocked}) {
-    platform::ScopedEnvOverride use(&env_);
+  const std::string reference = Run("30/11/2026", "1", "0", "999", "999", "1");
+  ASSERT_NE(reference.find("*** despesa no defin. ***"), std::string::npos);
+  const std::string print_file = root_ + "tmp/zizavezu.tmp";
+
+  // One print run under env; the result and the message.
+  auto run = [&](platform::Env& env, const std::function<void()>& arm, std::string* message) {
+    platform::ScopedEnvOverride use(&env);
     ReportContext ctx;
-    StartUp(ctx);
-    int steps = 0;
-    datafiles::SetRecordManager([&steps, failure](uint16_t op, uint8_t* block, void* data,
-                                                  uint32_t* length, void* key, uint8_t key_length,
-                                                  int8_t key_number) -> platform::Status {
-      if (op % 100 == recmgr::kOpGetNext && ++steps == 3) return failure;
-      return recmgr::RecordManagerCall(op, block, data, length, key, key_length, key_number);
-    });
+    EXPECT_TRUE(StartUp(ctx));
     ReportParameters p;
-    ASSERT_TRUE(ConvertParameters("30/11/2026", "1", "0", "999", "999", "1", &p));
-    std::string message;
-    EXPECT_EQ(RunPrintRun(ctx, p, false, nullptr, &message), PrintRunResult::kDataReadFailed);
-    EXPECT_NE(message.find("cannot read DADES\\"), std::string::npos) << message;
-    EXPECT_NE(message.find("(status " + std::to_string(failure) + ")"), std::string::npos)
-        << message;
-    EXPECT_FALSE(std::ifstream(root_ + "tmp/zizavezu.tmp").good());
+    EXPECT_TRUE(ConvertParameters("30/11/2026", "1", "0", "999", "999", "1", &p));
+    arm();
+    const PrintRunResult r = RunPrintRun(ctx, p, false, nullptr, message);
     datafiles::SetRecordManager(nullptr);
     datafiles::Status st = 0;
     datafiles::RecordFilesReset(st);
+    return r;
+  };
+
+  for (platform::Status failure : {recmgr::kIoError, recmgr::kRecordLocked}) {
+    int n = 1;
+    for (;; ++n) {
+      std::unique_ptr<testsupport::RecordManagerFaults> faults;
+      std::string message;
+      const PrintRunResult r = run(
+          env_, [&] { faults = std::make_unique<testsupport::RecordManagerFaults>(n, failure); },
+          &message);
+      const bool fired = faults->fired();
+      faults.reset();
+      if (!fired) break;
+      if (r == PrintRunResult::kOk) {
+        EXPECT_EQ(ReadAll(print_file), reference) << "call " << n << " failed with " << failure;
+        continue;
+      }
+      EXPECT_EQ(r, PrintRunResult::kDataReadFailed) << "call " << n;
+      EXPECT_NE(message.find("cannot read DADES\\"), std::string::npos) << message;
+      EXPECT_NE(message.find("(status " + std::to_string(failure) + ")"), std::string::npos)
+          << message;
+      EXPECT_FALSE(std::ifstream(print_file).good()) << "call " << n;
+    }
+    EXPECT_GT(n, 20) << "the sweep reached too few calls";
   }
-  // The same files without the failure print, the unknown type included.
-  const std::string out = Run("30/11/2026", "1", "0", "999", "999", "1");
-  EXPECT_NE(out.find("RESUM DE DESPESES"), std::string::npos);
+
+  for (auto call : {testsupport::WriteFaultEnv::Call::kAppend,
+                    testsupport::WriteFaultEnv::Call::kClose}) {
+    testsupport::WriteFaultEnv env(&env_);
+    env.set_path_filter("zizavezu.tmp");
+    for (int n = 1;; ++n) {
+      env.FailAt(call, n);
+      std::string message;
+      const PrintRunResult r = run(env, [] {}, &message);
+      if (!env.fired()) {
+        EXPECT_EQ(r, PrintRunResult::kOk) << message;
+        EXPECT_EQ(ReadAll(print_file), reference);
+        break;
+      }
+      EXPECT_EQ(r, PrintRunResult::kPrintFileFailed) << "write " << n;
+      EXPECT_FALSE(std::ifstream(print_file).good()) << "write " << n;
+    }
+  }
 }
 
 // How the print program's end reads: only one that cannot be started ends

@@ -32,7 +32,8 @@ class IniScanner {
   // the wanted section ended); further lines are then not needed.
   bool Feed(const std::string& line);
 
-  // The value after step 4 of the scan (enclosing quotes removed).
+  // The value found, one pair of enclosing quotes removed; empty when the
+  // key was not found.
   std::string Result() const;
 
  private:

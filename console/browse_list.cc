@@ -65,9 +65,7 @@ int16_t GetInt16(std::string_view b, size_t at) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// 1. Cache entries
-// ---------------------------------------------------------------------------
+// --- 1. Cache entries -------------------------------------------------------
 
 void SetBrowseHooks(BrowseHooks hooks) {
   Hooks() = std::move(hooks);
@@ -139,9 +137,7 @@ std::optional<BrowseEntry> DecodeBrowseEntry(std::string_view bytes, int32_t pos
   return entry;
 }
 
-// ---------------------------------------------------------------------------
-// 2. One open list
-// ---------------------------------------------------------------------------
+// --- 2. One open list -------------------------------------------------------
 
 namespace {
 
@@ -572,9 +568,7 @@ bool WindowFits(const BrowseListDef& def) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// 3. BrowseList
-// ---------------------------------------------------------------------------
+// --- 3. BrowseList ----------------------------------------------------------
 
 void BrowseList(int16_t& list, int16_t& result) {
   result = kBrowseResultLeft;

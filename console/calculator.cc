@@ -36,8 +36,7 @@ double Pow10(int n) {
   return kPowers[std::clamp(n, 0, 15)];
 }
 
-// ---------------------------------------------------------------------------
-// State file.
+// --- State file -------------------------------------------------------------
 
 std::string ShortestText(double v) {
   char buffer[64];
@@ -88,8 +87,7 @@ bool IsOperatorText(std::string_view text, bool clear_allowed) {
   return text[0] != ' ' && std::string_view(kOperatorChars).find(text[0]) != std::string_view::npos;
 }
 
-// ---------------------------------------------------------------------------
-// Key step.
+// --- Key step ---------------------------------------------------------------
 
 // Appends a line to the tape: the oldest drops off when all 22 are used.
 void AddTapeLine(CalculatorState& s, double value, bool point, int16_t decimals, char op) {
@@ -238,8 +236,7 @@ CalculatorOutcome OperatorStep(CalculatorState& s, char k) {
   return CalculatorOutcome::kUpdate;
 }
 
-// ---------------------------------------------------------------------------
-// Window.
+// --- Window -----------------------------------------------------------------
 
 const std::string kLine(kCalculatorWidth - 2, '\xC4');  // ─
 

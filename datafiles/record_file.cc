@@ -26,8 +26,7 @@
 namespace datafiles {
 namespace {
 
-// ---------------------------------------------------------------------------
-// 1. State
+// --- 1. State ---------------------------------------------------------------
 
 constexpr char kOwnerName[] = TELVORAN_OWNER_NAME;
 static_assert(sizeof(kOwnerName) == 5, "the owner name is four characters");
@@ -107,8 +106,7 @@ Status Call(uint16_t op, uint8_t* block, void* data, uint32_t* length, void* key
   return recmgr::RecordManagerCall(op, block, data, length, key, key_length, key_number);
 }
 
-// ---------------------------------------------------------------------------
-// 2. Slot lookup, names, key information
+// --- 2. Slot lookup, names, key information ---------------------------------
 
 // The slot holding file_number (> 0), else 0 with *free_slot the highest
 // free slot (0 when none). File number 0 marks free slots and so names no
@@ -199,8 +197,7 @@ void TakeReturnedKey(Slot& s) {
   s.key_value.assign(reinterpret_cast<const char*>(State().key.data()), n);
 }
 
-// ---------------------------------------------------------------------------
-// 3. Common operation and lock wait
+// --- 3. Common operation and lock wait --------------------------------------
 
 // One round of the lock wait after a locked answer. The message appears
 // only when the second attempt is refused as well, so a lock that goes away
@@ -289,8 +286,7 @@ Status CreateFromDefinition(Slot& s, const std::string& path, const std::string&
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// 4. Calls
+// --- 4. Calls ---------------------------------------------------------------
 
 std::string ResolveRecordFileName(const std::string& logical_name) {
   bool has_extension = false;

@@ -61,8 +61,7 @@
 namespace recmgr {
 namespace {
 
-// ---------------------------------------------------------------------------
-// 1. SQLite helpers
+// --- 1. SQLite helpers ------------------------------------------------------
 
 constexpr int32_t kApplicationId = 0x544C5652;
 constexpr char kFormatTag[] = "telvoran-recmgr-1";
@@ -137,8 +136,7 @@ int Exec(sqlite3* db, const std::string& sql) {
   return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
 }
 
-// ---------------------------------------------------------------------------
-// 2. Handles
+// --- 2. Handles -------------------------------------------------------------
 
 struct Row {
   std::string kf;
@@ -388,8 +386,7 @@ std::string TextFromBuffer(const void* buffer, size_t n) {
   return std::string(p, len);
 }
 
-// ---------------------------------------------------------------------------
-// 3. Open, Create, Close, Reset
+// --- 3. Open, Create, Close, Reset ------------------------------------------
 
 // Failures of the open are "not a data file" only when the file itself
 // says so (FromSqlite: not a database, corrupt, other tables); a file that
@@ -645,8 +642,7 @@ void CloseHandle(uint8_t* block) {
   std::memset(block, 0, 12);
 }
 
-// ---------------------------------------------------------------------------
-// 4. Reads
+// --- 4. Reads ---------------------------------------------------------------
 
 // Starts a scan along key from (kf, id) in direction dir, replacing any open
 // one. Positions are above 0, so id -1 stands before every row of a key
@@ -917,8 +913,7 @@ Status DoStat(Handle* h, uint8_t* buffer, uint32_t* data_length) {
   return n < h->stat_cache.size() ? kDataBufferShort : kOk;
 }
 
-// ---------------------------------------------------------------------------
-// 5. Writes
+// --- 5. Writes --------------------------------------------------------------
 
 // Runs body inside BEGIN IMMEDIATE ... COMMIT; any failure rolls back. A
 // read-only handle writes nothing: I/O error.
@@ -1133,8 +1128,7 @@ Status DoDelete(Handle* h) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// 6. Entry point and administration
+// --- 6. Entry point and administration --------------------------------------
 
 Status RecordManagerCall(uint16_t operation, uint8_t* position_block, void* data_buffer,
                          uint32_t* data_length, void* key_buffer, uint8_t key_length,

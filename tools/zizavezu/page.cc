@@ -8,7 +8,7 @@
 
 namespace zizavezu {
 
-// ---- Page -----------------------------------------------------------------
+// --- Page -------------------------------------------------------------------
 
 void Page::Reset(int length) {
   assert(length >= 1 && length <= kMaxPageLength);
@@ -43,7 +43,7 @@ std::string_view Page::PrintedRow(int r) const {
   return end == std::string_view::npos ? std::string_view() : row.substr(0, end + 1);
 }
 
-// ---- PageComposer ---------------------------------------------------------
+// --- PageComposer -----------------------------------------------------------
 
 PageComposer::PageComposer(PageSink* sink, Diagnostics* diagnostics)
     : sink_(sink), diagnostics_(diagnostics) {}

@@ -13,7 +13,7 @@ namespace console {
 // waiting input discarded, one key waited for, the box removed.
 // show_message / remove_message: ShowMessageWindow / WinPop; a box that did
 // not fit is not popped, so the caller's own window stays.
-// end_program is left empty (the layer's default).
+// end_program is left empty: ending the program is the program's to install.
 datafiles::DataFileUi ConsoleDataFileUi();
 
 }  // namespace console

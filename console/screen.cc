@@ -117,7 +117,6 @@ void StackFileFailure(const char* what) {
     FailureHandler()(message);
   } else {
     std::fprintf(stderr, "%s\n", message.c_str());
-    std::exit(EXIT_FAILURE);
   }
 }
 

@@ -68,8 +68,7 @@ void WinPop();
 // never ends the program over it; it calls the handler the program
 // installed with the message (the file's path, ": " and what failed), and
 // the program decides (the module restores the terminal, shows it and ends).
-// Without a handler the message goes to stderr and the process ends with
-// status 1.
+// Without a handler the message goes to stderr and the program goes on.
 // StackFileFailed() is true from the first failure until ResetScreenState.
 using StackFileFailureHandler = std::function<void(const std::string& message)>;
 void SetStackFileFailureHandler(StackFileFailureHandler handler);

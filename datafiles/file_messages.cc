@@ -1,7 +1,6 @@
 #include "datafiles/file_messages.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace datafiles {
 namespace {
@@ -39,7 +38,7 @@ DataFileUi WithDefaults(DataFileUi ui) {
     };
   }
   if (!ui.remove_message) ui.remove_message = [] {};
-  if (!ui.end_program) ui.end_program = [] { std::exit(0); };
+  if (!ui.end_program) ui.end_program = [] {};
   return ui;
 }
 

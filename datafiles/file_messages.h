@@ -36,9 +36,10 @@ struct DataFileUi {
   std::function<void(int row, const std::string& text)> show_message;
   // Removes the window show_message left. Default: nothing.
   std::function<void()> remove_message;
-  // Ends the program after an open failure (the layer has been reset by
-  // then). Default: exit code 0. A replacement that returns makes the open
-  // return the failure status instead.
+  // Called after an open failure (the layer has been reset by then): the
+  // program's place to end. The layer itself never ends the process: the
+  // default does nothing, and an end_program that returns makes the open
+  // return the failure status.
   std::function<void()> end_program;
 };
 

@@ -1,6 +1,7 @@
 #include "driver/program.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "console/form_set.h"
 #include "console/keys.h"
 #include "console/screen.h"
+#include "datafiles/file_messages.h"
 #include "datafiles/record_file.h"
 #include "driver/form_file.h"
 #include "driver/interactive.h"
@@ -174,6 +176,17 @@ int ProgramMain() {
   // The open failure and lock wait messages need the kit from the first
   // file opened.
   InstallConsoleKit(ctx.buffers);
+  // Where the module ends: after a data file that cannot be opened (its
+  // message shown and a key pressed) with status 0; on a window stack file
+  // it cannot use, with the terminal handed back, the message and status 1.
+  datafiles::DataFileUi ui = datafiles::CurrentDataFileUi();
+  ui.end_program = [] { std::exit(0); };
+  datafiles::SetDataFileUi(ui);
+  console::SetStackFileFailureHandler([](const std::string& failure) {
+    platform::CurrentConsole().Suspend();
+    std::fprintf(stderr, "TELVORAN: %s\n", failure.c_str());
+    std::exit(EXIT_FAILURE);
+  });
   std::string message;
   if (!StartUp(ctx, &message)) {
     // Written on the terminal's own screen, where it stays after the end.

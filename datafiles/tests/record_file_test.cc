@@ -431,15 +431,20 @@ TEST_F(RecordFileTest, EachSeekTakesTheKeysFromTheStatOfTheMoment) {
   EXPECT_EQ(stats, 3);
 }
 
-TEST(RecordFileDeath, OpenFailureEndsTheProgramWithCodeZero) {
+// The layer never ends the process itself: with the default UI the message
+// goes to stderr and the open comes back with its status.
+TEST(RecordFileDefaultUi, OpenFailureIsWrittenAndReturned) {
   ScratchDir dir;
   config::ModuleSettings().root_dir = dir.path();
   config::ModuleSettings().language = "SPA";
   SetDataFileUi(DataFileUi{});
   char buf[4];
   Status st = 0;
-  EXPECT_EXIT(RecordFileOpen(1, "DADES\\Nada", buf, st), ::testing::ExitedWithCode(0),
-              "NO SE PUEDE ACCEDER AL FICHERO DADES.Nada \\(12\\)");
+  ::testing::internal::CaptureStderr();
+  RecordFileOpen(1, "DADES\\Nada", buf, st);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "NO SE PUEDE ACCEDER AL FICHERO DADES\\Nada (12)\n");
+  EXPECT_EQ(st, kStatusFileNotFound);
 }
 
 TEST_F(RecordFileTest, OpenRetriesEveryThreeSecondsWhileLocked) {

@@ -7,6 +7,7 @@
 #include "format/currency.h"
 #include "format/packed.h"
 #include "platform/blanks.h"
+#include "platform/number_text.h"
 
 namespace config {
 
@@ -15,24 +16,6 @@ namespace {
 std::string FitTo(std::string text, size_t width) {
   text.resize(width, ' ');
   return text;
-}
-
-// Leading blanks, then an optional sign and digits, as a number; anything
-// else reads as 0. Saturates in 16 bits.
-int NumberValue(const std::string& text) {
-  size_t i = text.find_first_not_of(' ');
-  if (i == std::string::npos) return 0;
-  bool negative = false;
-  if (text[i] == '-' || text[i] == '+') {
-    negative = text[i] == '-';
-    ++i;
-  }
-  long v = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    v = v * 10 + (text[i] - '0');
-    if (v > 32767) v = 32767;
-  }
-  return static_cast<int>(negative ? -v : v);
 }
 
 // A directory variable as a prefix that stays right after the module has
@@ -46,20 +29,6 @@ std::string AbsoluteDirectory(platform::Env& env, const std::string& value) {
   const std::string cwd = env.GetCurrentDirectory();
   if (cwd.empty()) return dir;
   return CompleteDirectory(cwd) + dir;
-}
-
-// IniRead through env rather than the current Env: the same scan
-// (IniScanner) over the file's lines.
-std::string IniReadFrom(platform::Env& env, const std::string& path, const std::string& section,
-                        const std::string& key) {
-  std::unique_ptr<platform::SequentialFile> file = env.OpenSequential(path);
-  if (!file) return std::string();
-  IniScanner scanner(section, key);
-  std::string line;
-  while (file->ReadLine(&line)) {
-    if (!scanner.Feed(line)) break;
-  }
-  return scanner.Result();
 }
 
 }  // namespace
@@ -76,9 +45,9 @@ Settings ReadConfiguration(platform::Env& env) {
   s.temp_dir = AbsoluteDirectory(env, env.GetVar("ZELTMP"));
   // 3. The session file, from the temporary directory as it stands now.
   const std::string session = s.temp_dir + "Sessio.ini";
-  s.screen_title = " " + IniReadFrom(env, session, "Menu", "Titol") + " ";
-  s.menu_name = IniReadFrom(env, session, "Menu", "NomMenu");
-  std::string term = IniReadFrom(env, session, "Terminal", "Dir");
+  s.screen_title = " " + IniRead(env, session, "Menu", "Titol") + " ";
+  s.menu_name = IniRead(env, session, "Menu", "NomMenu");
+  std::string term = IniRead(env, session, "Terminal", "Dir");
   if (term.empty()) term = env.GetVar("TERM");
   s.terminal_dir = CompleteDirectory(term);
   // 4. Without ZELTMP the terminal directory holds the work files.
@@ -86,17 +55,19 @@ Settings ReadConfiguration(platform::Env& env) {
   // 5. The currency is set by LoadConfiguration, which owns the global state.
   // 6. Colour table.
   const std::string terminal = s.temp_dir + "NuvaTerm.ini";
-  int selection = NumberValue(IniReadFrom(env, terminal, "Pantalla", "Seleccio"));
-  std::string colours = IniReadFrom(env, terminal, "Pantalla", "Col" + std::to_string(selection));
+  // Saturating in 16 bits, as the setting is a 16-bit number.
+  const int64_t selection =
+      platform::LeadingNumber(IniRead(env, terminal, "Pantalla", "Seleccio"), 32767);
+  std::string colours = IniRead(env, terminal, "Pantalla", "Col" + std::to_string(selection));
   if (colours.empty()) colours = kDefaultColours;
   s.colours = ParseColourTable(colours);
   // 7. Working date, output device, language.
-  s.working_date = format::PackDigits(IniReadFrom(env, terminal, "Sistema", "Data"));
-  s.output_device = IniReadFrom(env, terminal, "Sistema", "Sortida");
-  std::string language = IniReadFrom(env, terminal, "Sistema", "Idioma");
+  s.working_date = format::PackDigits(IniRead(env, terminal, "Sistema", "Data"));
+  s.output_device = IniRead(env, terminal, "Sistema", "Sortida");
+  std::string language = IniRead(env, terminal, "Sistema", "Idioma");
   // 8. The user file decides when the terminal names no language.
   if (platform::IsBlank(language)) {
-    language = IniReadFrom(env, s.root_dir + "Nuva.ini", "Usuari", "Idioma");
+    language = IniRead(env, s.root_dir + "Nuva.ini", "Usuari", "Idioma");
   }
   s.language = FitTo(language, 3);
   // 9. Environment kind.

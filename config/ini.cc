@@ -46,7 +46,12 @@ std::string IniScanner::Result() const {
 }
 
 std::string IniRead(const std::string& path, const std::string& section, const std::string& key) {
-  std::unique_ptr<platform::SequentialFile> file = platform::CurrentEnv().OpenSequential(path);
+  return IniRead(platform::CurrentEnv(), path, section, key);
+}
+
+std::string IniRead(platform::Env& env, const std::string& path, const std::string& section,
+                    const std::string& key) {
+  std::unique_ptr<platform::SequentialFile> file = env.OpenSequential(path);
   if (!file) return std::string();
   IniScanner scanner(section, key);
   std::string line;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/env.h"
+
 namespace config {
 
 // Returns the value of key in section of the file at path (a system path),
@@ -18,6 +20,9 @@ namespace config {
 // enclosing double quotes is removed; only the first section of that name is
 // searched and the first matching key in it wins.
 std::string IniRead(const std::string& path, const std::string& section, const std::string& key);
+// The same, through the given env.
+std::string IniRead(platform::Env& env, const std::string& path, const std::string& section,
+                    const std::string& key);
 
 // The same scan over text already in memory (lines split as the file reader
 // splits them). The pure core of IniRead.

@@ -8,6 +8,7 @@
 #include "config/settings.h"
 #include "platform/blanks.h"
 #include "platform/env.h"
+#include "platform/number_text.h"
 
 namespace driver {
 
@@ -25,27 +26,6 @@ void AppendFramedNumber(std::string& out, long value) {
   out += value < 0 ? '-' : ' ';
   out.append(digits, end);
   out += ' ';
-}
-
-// The numeric value of a text as the classic VAL reads it: leading blanks,
-// an optional sign, digits with an optional fraction; it stops at anything
-// else. Truncated toward zero and kept within 16 bits.
-long LeadingNumber(const std::string& s) {
-  size_t i = s.find_first_not_of(' ');
-  if (i == std::string::npos) return 0;
-  bool negative = false;
-  if (s[i] == '+' || s[i] == '-') {
-    negative = s[i] == '-';
-    ++i;
-  }
-  long v = 0;
-  for (; i < s.size(); ++i) {
-    if (s[i] == ' ') continue;
-    if (s[i] < '0' || s[i] > '9') break;
-    v = v * 10 + (s[i] - '0');
-    if (v > 32767) v = 32767;
-  }
-  return negative ? -v : v;
 }
 
 }  // namespace
@@ -83,7 +63,8 @@ std::string NormaliseJustification(const std::string& code) {
     case 'B':
       return "A";
     case 'N': {
-      long column = std::labs(LeadingNumber(trimmed.substr(1)));
+      long column = std::labs(
+          platform::LeadingNumber(trimmed.substr(1), 32767, platform::BlanksInNumber::kSkip));
       // The fill text is delimited by the first two "\" of the code as given;
       // without a closing one it runs to the end, without any it is empty.
       std::string fill;

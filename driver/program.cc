@@ -47,7 +47,7 @@ bool StartUp(ReportContext& ctx, std::string* message) {
   ctx.identity = ReadAdministratorIdentity(SettingsFilePath(settings));
   // 3. The root becomes the current directory.
   if (!settings.root_dir.empty()) env.SetCurrentDirectory(settings.root_dir);
-  // 4-6. The module's forms, every label through the locale. Without both
+  // 4. The module's forms, every label through the locale. Without both
   // forms and every field the module reads, a run would use defaults and
   // print what nobody asked for: nothing starts.
   const std::string form_file = FormFilePath(settings);
@@ -65,11 +65,12 @@ bool StartUp(ReportContext& ctx, std::string* message) {
                          platform::Cp850ToUtf8(forms_problem.substr(at + name.size()));
     return false;
   }
-  // 7. Initial values of the parameter form.
+  // 5. Initial values of the parameter form.
   PresetParameterForm(settings.working_date);
-  // 9. The seven data files; an open failure does not come back.
+  // 6. The seven data files; after an open failure the program's
+  // end_program (datafiles::DataFileUi) decides what follows.
   OpenReportFiles(ctx.buffers);
-  // 10. Fee settings.
+  // 7. Fee settings.
   ctx.fees = ReadFeeSettings(SettingsFilePath(settings));
   return true;
 }

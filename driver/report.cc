@@ -107,7 +107,7 @@ int64_t ComputeFee(int64_t base, float vat_rate, float withholding_rate) {
 bool WithholdingApplies(const std::string& administrator_tax_id,
                         const std::string& community_tax_id) {
   auto spanish = [](const std::string& id) {
-    return id.size() >= 3 && id.compare(0, 2, "ES") == 0;
+    return id.size() >= 3 && id.starts_with("ES");
   };
   if (!spanish(administrator_tax_id) || !spanish(community_tax_id)) return false;
   unsigned char a = static_cast<unsigned char>(administrator_tax_id[2]);
@@ -232,7 +232,7 @@ CommunityFigures ComputeFigures(ReportContext& ctx, const ReportParameters& p) {
   OwnerView owner{b.owner};
   ReceiptFlags flags(ctx);
   for (platform::Status st = Seek(ctx, kOwnerFile, 0, code, 1);
-       st == 0 && owner.Key().compare(0, 2, code) == 0; st = Next(ctx, kOwnerFile)) {
+       st == 0 && owner.Key().starts_with(code); st = Next(ctx, kOwnerFile)) {
     ++f.owner_count;
     f.carried_balance += CarriedBalanceOf(b, flags);
     f.collections += CollectionsOf(ctx, owner.Key(), p.report_date);

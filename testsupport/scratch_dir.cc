@@ -5,8 +5,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 #include <system_error>
+
+#include "platform/env.h"
 
 namespace testsupport {
 
@@ -33,10 +36,9 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   std::error_code ec;
   if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  out.close();
-  return !out.fail();
+  // As the programs write: a new file put in place, never through a link.
+  std::unique_ptr<platform::WritableFile> out = platform::DefaultEnv()->OpenWritable(path);
+  return out != nullptr && out->Append(bytes) && out->Close();
 }
 
 }  // namespace testsupport

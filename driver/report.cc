@@ -51,8 +51,7 @@ constexpr size_t kCollectionKeyAt = 0;    // owner key (4) then date (4)
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Fee arithmetic.
+// --- Fee arithmetic --------------------------------------------------------
 
 namespace {
 __extension__ typedef __int128 Int128;  // exact products of a float and 64 bits
@@ -115,8 +114,7 @@ bool WithholdingApplies(const std::string& administrator_tax_id,
   return (a < 'A' || a > 'W') && (c >= 'A' && c <= 'W');
 }
 
-// ---------------------------------------------------------------------------
-// One community's figures.
+// --- One community's figures -----------------------------------------------
 
 namespace {
 
@@ -253,8 +251,7 @@ CommunityFigures ComputeFigures(ReportContext& ctx, const ReportParameters& p) {
   return f;
 }
 
-// ---------------------------------------------------------------------------
-// One statement copy.
+// --- One statement copy ----------------------------------------------------
 
 class StatementPrinter {
  public:
@@ -383,8 +380,7 @@ class StatementPrinter {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// The range.
+// --- The range -------------------------------------------------------------
 
 int CountCommunities(ReportContext& ctx, const ReportParameters& p) {
   CommunityView community{ctx.buffers.community};

@@ -11,17 +11,18 @@
 #include "config/settings.h"
 
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
 #include "tools/zizavezu/tests/test_util.h"
 
 namespace zizavezu {
 namespace {
 
 using testing_util::DataPath;
-using testing_util::MakeTempDir;
-using testing_util::ReadBytes;
 using testing_util::Split;
 using testing_util::WithDevice;
-using testing_util::WriteBytes;
+using testsupport::ReadFile;
+using testsupport::ScratchDir;
+using testsupport::WriteFile;
 
 const char kTwoPages[] =
     "DEVICE%s\r\nPAGE 66 \r\n*@e\r\n 1 ,first page, 1 \r\nPAGE 66 \r\n*@e\r\n"
@@ -92,8 +93,9 @@ TEST(PrintProgramTest, DevicesAndTheirMessages) {
        "the output device \"LPT1\" is unknown; 2 pages written to @zizavezu.pdf\n"},
   };
   for (const Case& c : cases) {
-    std::string dir = MakeTempDir();
-    WriteBytes(dir + "zizavezu.tmp", TwoPages(c.device));
+    ScratchDir scratch("zizavezu");
+    const std::string& dir = scratch.path();
+    ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", TwoPages(c.device)));
     platform::FakeEnv env;
     RunOutcome run = RenderIn(env, dir);
     EXPECT_EQ(run.result.exit_code, kExitOk) << c.device << run.err;
@@ -103,7 +105,7 @@ TEST(PrintProgramTest, DevicesAndTheirMessages) {
     want.replace(want.find('@'), 1, dir);
     EXPECT_EQ(run.out, want) << c.device;
     EXPECT_EQ(run.err, "") << c.device;
-    std::string written = ReadBytes(dir + c.file);
+    std::string written = ReadFile(dir + c.file);
     EXPECT_EQ(static_cast<int64_t>(written.size()), run.result.bytes) << c.device;
     if (c.kind == Device::Kind::kText) {
       EXPECT_EQ(written, "first page\n\fsecond page\n");
@@ -114,14 +116,15 @@ TEST(PrintProgramTest, DevicesAndTheirMessages) {
 }
 
 TEST(PrintProgramTest, SystemPathsWithBackslashesAreMapped) {
-  std::string dir = MakeTempDir();
+  ScratchDir scratch("zizavezu");
+  const std::string& dir = scratch.path();
   std::string system_dir = dir.substr(0, dir.size() - 1) + "\\";
-  WriteBytes(dir + "zizavezu.tmp", TwoPages("TXT:" + system_dir + "abs.txt"));
+  ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", TwoPages("TXT:" + system_dir + "abs.txt")));
   platform::FakeEnv env;
   RunOutcome run = RenderIn(env, system_dir);
   EXPECT_EQ(run.result.exit_code, kExitOk) << run.err;
   EXPECT_EQ(run.out, "ZIZAVEZU: 2 pages written to " + dir + "abs.txt\n");
-  EXPECT_EQ(ReadBytes(dir + "abs.txt"), "first page\n\fsecond page\n");
+  EXPECT_EQ(ReadFile(dir + "abs.txt"), "first page\n\fsecond page\n");
 }
 
 TEST(PrintProgramTest, PrinterGetsThePdfThroughLp) {
@@ -160,9 +163,10 @@ TEST(PrintProgramTest, PrinterGetsThePdfThroughLp) {
        "ZIZAVEZU: lp was ended by a signal; 2 pages not sent to printer oficina (the PDF is @)\n"},
   };
   for (const Case& c : cases) {
-    std::string dir = MakeTempDir();
+    ScratchDir scratch("zizavezu");
+    const std::string& dir = scratch.path();
     const std::string pdf = dir + "zizavezu.pdf";
-    WriteBytes(dir + "zizavezu.tmp", TwoPages(c.device));
+    ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", TwoPages(c.device)));
     platform::FakeEnv env;
     env.SetRunResult(c.lp_result);
     RunOutcome run = RenderIn(env, dir);
@@ -177,7 +181,7 @@ TEST(PrintProgramTest, PrinterGetsThePdfThroughLp) {
     std::string want = c.text;
     want.replace(want.find('@'), 1, pdf);
     EXPECT_EQ(c.exit_code == kExitOk ? run.out : run.err, want);
-    EXPECT_EQ(ReadBytes(pdf).rfind("%PDF-", 0), 0u);
+    EXPECT_EQ(ReadFile(pdf).rfind("%PDF-", 0), 0u);
   }
 }
 
@@ -190,7 +194,7 @@ std::map<std::string, std::string> Snapshot(const std::string& base) {
     if (e.is_symlink()) {
       files[path] = "-> " + std::filesystem::read_symlink(e.path()).string();
     } else if (e.is_regular_file()) {
-      files[path] = ReadBytes(e.path().string());
+      files[path] = ReadFile(e.path().string());
     }
   }
   return files;
@@ -247,7 +251,8 @@ TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
   for (bool relative : {false, true}) {
     for (const Case& c : cases) {
-      const std::string base = std::filesystem::canonical(MakeTempDir()).string() + "/";
+      ScratchDir scratch("zizavezu");
+      const std::string base = std::filesystem::canonical(scratch.path()).string() + "/";
       for (const char* d : {"root/DADES", "root/ddf", "root/FORMS", "tmp/folder", "term"}) {
         std::filesystem::create_directories(base + d);
       }
@@ -256,13 +261,13 @@ TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
             "root/ddf/PropietH.xdf", "root/FORMS/TELVORAN.ZPN", "root/Nuva.ini", "tmp/NuvaTerm.ini",
             "tmp/Sessio.ini", "tmp/WinPush.tmp", "tmp/Browse.tmp", "term/NuvaTerm.ini",
             "term/Sessio.ini", "term/ZELCALC.TMP"}) {
-        WriteBytes(base + f, std::string("original ") + f);
+        EXPECT_TRUE(WriteFile(base + f, std::string("original ") + f));
       }
       std::filesystem::create_directory_symlink("../root/DADES", base + "tmp/datalink");
       std::filesystem::create_hard_link(base + "root/DADES/PropietH.dat", base + "tmp/second.pdf");
       std::filesystem::create_hard_link(base + "tmp/NuvaTerm.ini", base + "tmp/second.txt");
       std::filesystem::create_symlink(base + "root/DADES/PropietH.dat", base + "tmp/link.pdf");
-      WriteBytes(base + "tmp/zizavezu.tmp", TwoPages(c.device));
+      EXPECT_TRUE(WriteFile(base + "tmp/zizavezu.tmp", TwoPages(c.device)));
       const std::map<std::string, std::string> before = Snapshot(base);
 
       InstallationDirs dirs{base + "root/", base + "tmp/", base + "term/"};
@@ -284,7 +289,7 @@ TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
         EXPECT_EQ(after[key].rfind(c.device[0] == 'P' ? "%PDF-" : "first page", 0), 0u) << label;
         after[key] = before.count(key) ? before.at(key) : "";
         if (!before.count(key)) after.erase(key);
-        EXPECT_EQ(ReadBytes(base + "root/DADES/PropietH.dat"), "original root/DADES/PropietH.dat");
+        EXPECT_EQ(ReadFile(base + "root/DADES/PropietH.dat"), "original root/DADES/PropietH.dat");
       } else {
         EXPECT_NE(err.str().find(c.message), std::string::npos) << label << ": " << err.str();
         if (c.shown != nullptr) {
@@ -301,7 +306,8 @@ TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
 }
 
 TEST(PrintProgramTest, UnreadablePrintFileFails) {
-  std::string dir = MakeTempDir();
+  ScratchDir scratch("zizavezu");
+  const std::string& dir = scratch.path();
   platform::FakeEnv env;
   RunOutcome run = RenderIn(env, dir);
   EXPECT_EQ(run.result.exit_code, kExitNoPrintFile);
@@ -311,8 +317,9 @@ TEST(PrintProgramTest, UnreadablePrintFileFails) {
 
 TEST(PrintProgramTest, DeviceThatCannotBeCreatedFails) {
   for (const char* device : {"PDF:no/such/folder/x.pdf", "TXT:no/such/folder/x.txt"}) {
-    std::string dir = MakeTempDir();
-    WriteBytes(dir + "zizavezu.tmp", TwoPages(device));
+    ScratchDir scratch("zizavezu");
+    const std::string& dir = scratch.path();
+    ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", TwoPages(device)));
     platform::FakeEnv env;
     RunOutcome run = RenderIn(env, dir);
     EXPECT_EQ(run.result.exit_code, kExitCannotWrite) << device;
@@ -327,23 +334,26 @@ TEST(PrintProgramTest, DeviceThatCannotBeCreatedFails) {
 TEST(PrintProgramTest, WriteFailureSweep) {
   for (const char* device : {"PDF:x.pdf", "TXT:x.txt"}) {
     const std::string print_file =
-        WithDevice(ReadBytes(DataPath("statement_letterhead.tmp")), device);
-    std::string dir = MakeTempDir();
-    WriteBytes(dir + "zizavezu.tmp", print_file);
+        WithDevice(ReadFile(DataPath("statement_letterhead.tmp")), device);
+    ScratchDir scratch("zizavezu");
+    const std::string& dir = scratch.path();
+    ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", print_file));
     platform::FakeEnv fake;
     const int64_t full = RenderIn(fake, dir).result.bytes;
     ASSERT_GT(full, 1000) << device;
     for (int64_t budget : {int64_t{0}, int64_t{5}, int64_t{100}, full / 2, full - 1, full}) {
-      dir = MakeTempDir();
-      WriteBytes(dir + "zizavezu.tmp", print_file);
+      ScratchDir attempt("zizavezu");
+      const std::string& attempt_dir = attempt.path();
+      ASSERT_TRUE(WriteFile(attempt_dir + "zizavezu.tmp", print_file));
       FailingWritesEnv env(&fake, budget);
-      RunOutcome run = RenderIn(env, dir);
+      RunOutcome run = RenderIn(env, attempt_dir);
       if (budget >= full) {
         EXPECT_EQ(run.result.exit_code, kExitOk) << device << budget;
         continue;
       }
       EXPECT_EQ(run.result.exit_code, kExitCannotWrite) << device << " budget " << budget;
-      EXPECT_NE(run.err.find("ZIZAVEZU: cannot write " + dir + "x."), std::string::npos) << run.err;
+      EXPECT_NE(run.err.find("ZIZAVEZU: cannot write " + attempt_dir + "x."), std::string::npos)
+          << run.err;
       EXPECT_EQ(run.out, "");
     }
   }
@@ -351,20 +361,22 @@ TEST(PrintProgramTest, WriteFailureSweep) {
 
 TEST(PrintProgramTest, PrintFileWithoutPagesProducesNothing) {
   for (const std::string& content : {std::string(""), std::string("DEVICEPDF:x.pdf\r\n")}) {
-    std::string dir = MakeTempDir();
-    WriteBytes(dir + "zizavezu.tmp", content);
+    ScratchDir scratch("zizavezu");
+    const std::string& dir = scratch.path();
+    ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", content));
     platform::FakeEnv env;
     RunOutcome run = RenderIn(env, dir);
     EXPECT_EQ(run.result.exit_code, kExitOk);
     EXPECT_EQ(run.out, "ZIZAVEZU: the print file " + dir +
                            "zizavezu.tmp holds no pages; nothing was produced\n");
-    EXPECT_EQ(ReadBytes(dir + "x.pdf"), "");
+    EXPECT_EQ(ReadFile(dir + "x.pdf"), "");
   }
 }
 
 TEST(PrintProgramTest, FirstLineThatIsNoDeviceIsStillPrinted) {
-  std::string dir = MakeTempDir();
-  WriteBytes(dir + "zizavezu.tmp", "PAGE 66 \r\n 1 ,x, 1 \r\n");
+  ScratchDir scratch("zizavezu");
+  const std::string& dir = scratch.path();
+  ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", "PAGE 66 \r\n 1 ,x, 1 \r\n"));
   platform::FakeEnv env;
   RunOutcome run = RenderIn(env, dir);
   EXPECT_EQ(run.result.exit_code, kExitOk);
@@ -378,8 +390,9 @@ TEST(PrintProgramTest, FirstLineThatIsNoDeviceIsStillPrinted) {
 // The malformed sample: every fault once, in the order of the file, and a
 // rendering of what could be rendered.
 TEST(PrintProgramTest, MalformedPrintFileRendersWithOneWarningPerFault) {
-  std::string dir = MakeTempDir();
-  WriteBytes(dir + "zizavezu.tmp", ReadBytes(DataPath("malformed.tmp")));
+  ScratchDir scratch("zizavezu");
+  const std::string& dir = scratch.path();
+  ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", ReadFile(DataPath("malformed.tmp"))));
   platform::FakeEnv env;
   RunOutcome run = RenderIn(env, dir);
   EXPECT_EQ(run.result.exit_code, kExitOk) << run.err;
@@ -402,7 +415,7 @@ TEST(PrintProgramTest, MalformedPrintFileRendersWithOneWarningPerFault) {
       "ZIZAVEZU: warning: line 19: DEVICE after the first line is ignored",
   };
   EXPECT_EQ(warnings, want);
-  std::vector<std::string> pages = Split(ReadBytes(dir + "malformed.txt"), '\f');
+  std::vector<std::string> pages = Split(ReadFile(dir + "malformed.txt"), '\f');
   ASSERT_EQ(pages.size(), 4u);
   std::vector<std::string> first = Split(pages[0], '\n');
   ASSERT_GE(first.size(), 7u);
@@ -418,9 +431,11 @@ TEST(PrintProgramTest, MalformedPrintFileRendersWithOneWarningPerFault) {
 // The real program, started as the module starts it: no arguments, the
 // settings from the environment.
 TEST(PrintProgramBinaryTest, RunsFromTheTemporaryFolder) {
-  std::string dir = MakeTempDir();
-  WriteBytes(dir + "zizavezu.tmp",
-             WithDevice(ReadBytes(DataPath("statement_plain_paper.tmp")), "TXT:binary.txt"));
+  ScratchDir scratch("zizavezu");
+  const std::string& dir = scratch.path();
+  ASSERT_TRUE(
+      WriteFile(dir + "zizavezu.tmp",
+                WithDevice(ReadFile(DataPath("statement_plain_paper.tmp")), "TXT:binary.txt")));
   const char* old = std::getenv("ZELTMP");
   std::string saved = old ? old : "";
   ::setenv("ZELTMP", dir.substr(0, dir.size() - 1).c_str(), 1);
@@ -428,7 +443,7 @@ TEST(PrintProgramBinaryTest, RunsFromTheTemporaryFolder) {
   int code = testing_util::RunCapture(ZIZAVEZU_BINARY, {}, &out);
   EXPECT_EQ(code, 0);
   EXPECT_EQ(out, "ZIZAVEZU: 2 pages written to " + dir + "binary.txt\n");
-  EXPECT_EQ(Split(ReadBytes(dir + "binary.txt"), '\f').size(), 2u);
+  EXPECT_EQ(Split(ReadFile(dir + "binary.txt"), '\f').size(), 2u);
 
   ::setenv("ZELTMP", (dir + "missing").c_str(), 1);
   EXPECT_EQ(testing_util::RunCapture(ZIZAVEZU_BINARY, {}, &out), kExitNoPrintFile);
@@ -453,9 +468,10 @@ TEST(PrintProgramBinaryTest, Arguments) {
       {{"--help", "x"}, kExitUsage, ""},
       {{"zizavezu.tmp"}, kExitUsage, ""},
   };
-  std::string dir = MakeTempDir();
-  WriteBytes(dir + "zizavezu.tmp", TwoPages("TXT:args.txt"));
-  WriteBytes(dir + "NuvaTerm.ini", "[Sistema]\r\nIdioma=CAT\r\n");
+  ScratchDir scratch("zizavezu");
+  const std::string& dir = scratch.path();
+  ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", TwoPages("TXT:args.txt")));
+  ASSERT_TRUE(WriteFile(dir + "NuvaTerm.ini", "[Sistema]\r\nIdioma=CAT\r\n"));
   const char* old = std::getenv("ZELTMP");
   std::string saved = old ? old : "";
   ::setenv("ZELTMP", dir.c_str(), 1);

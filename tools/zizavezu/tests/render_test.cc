@@ -9,18 +9,19 @@
 #include "platform/fake_env.h"
 #include "platform/cp850.h"
 #include "tools/zizavezu/print_program.h"
+#include "testsupport/scratch_dir.h"
 #include "tools/zizavezu/tests/test_util.h"
 
 namespace zizavezu {
 namespace {
 
 using testing_util::DataPath;
-using testing_util::MakeTempDir;
-using testing_util::ReadBytes;
 using testing_util::RunCapture;
 using testing_util::Split;
 using testing_util::WithDevice;
-using testing_util::WriteBytes;
+using testsupport::ReadFile;
+using testsupport::ScratchDir;
+using testsupport::WriteFile;
 
 int CountPageDirectives(const std::string& print_file) {
   int pages = 0;
@@ -119,22 +120,23 @@ class RenderTest : public ::testing::TestWithParam<const char*> {
  protected:
   // Renders the sample with the device; returns the output file's bytes.
   std::string Render(const std::string& device, const std::string& name, int* pages) {
-    std::string sample = ReadBytes(DataPath(GetParam()));
+    std::string sample = ReadFile(DataPath(GetParam()));
     EXPECT_FALSE(sample.empty());
-    WriteBytes(dir_ + "zizavezu.tmp", WithDevice(sample, device));
+    EXPECT_TRUE(WriteFile(dir_ + "zizavezu.tmp", WithDevice(sample, device)));
     platform::FakeEnv env;
     std::ostringstream out, err;
     PrintRunResult r = RenderPrintRun(env, dir_, out, err);
     EXPECT_EQ(r.exit_code, kExitOk) << err.str();
     EXPECT_EQ(err.str(), "") << "the samples are well formed";
     *pages = static_cast<int>(r.pages);
-    return ReadBytes(dir_ + name);
+    return ReadFile(dir_ + name);
   }
-  std::string dir_ = MakeTempDir();
+  ScratchDir scratch_{"zizavezu"};
+  const std::string& dir_ = scratch_.path();
 };
 
 TEST_P(RenderTest, PdfMatchesTextRendering) {
-  const std::string sample = ReadBytes(DataPath(GetParam()));
+  const std::string sample = ReadFile(DataPath(GetParam()));
   int pdf_pages = 0, txt_pages = 0;
   std::string pdf = Render("PDF:out.pdf", "out.pdf", &pdf_pages);
   std::string txt = Render("TXT:out.txt", "out.txt", &txt_pages);
@@ -162,7 +164,7 @@ TEST_P(RenderTest, PdfMatchesTextRendering) {
   ASSERT_EQ(
       RunCapture("pdftotext", {"-layout", "-fixed", "6", dir_ + "out.pdf", dir_ + "p.txt"}, &info),
       0);
-  std::vector<std::string> pdf_text = Split(ReadBytes(dir_ + "p.txt"), '\f');
+  std::vector<std::string> pdf_text = Split(ReadFile(dir_ + "p.txt"), '\f');
   std::vector<std::string> txt_text = Split(txt, '\f');
   ASSERT_EQ(static_cast<int>(pdf_text.size()), pdf_pages);
   ASSERT_EQ(static_cast<int>(txt_text.size()), pdf_pages);
@@ -170,7 +172,7 @@ TEST_P(RenderTest, PdfMatchesTextRendering) {
     EXPECT_EQ(PrintedLines(pdf_text[p], 2), PrintedLines(txt_text[p], 0)) << "page " << p + 1;
   }
   ASSERT_EQ(RunCapture("pdftotext", {"-bbox", dir_ + "out.pdf", dir_ + "box.html"}, &info), 0);
-  ExpectWordsOnTheGrid(ReadBytes(dir_ + "box.html"), txt_text);
+  ExpectWordsOnTheGrid(ReadFile(dir_ + "box.html"), txt_text);
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, RenderTest,
@@ -184,13 +186,14 @@ INSTANTIATE_TEST_SUITE_P(Samples, RenderTest,
 // Columns in the text rendering of the letterhead sample: the labels with
 // their dot leaders and the amounts where the page layout put them.
 TEST(RenderColumnsTest, LeadersAndAmountsLandInTheirColumns) {
-  std::string dir = MakeTempDir();
-  WriteBytes(dir + "zizavezu.tmp",
-             WithDevice(ReadBytes(DataPath("statement_letterhead.tmp")), "TXT:out.txt"));
+  ScratchDir scratch("zizavezu");
+  const std::string& dir = scratch.path();
+  ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp",
+                        WithDevice(ReadFile(DataPath("statement_letterhead.tmp")), "TXT:out.txt")));
   platform::FakeEnv env;
   std::ostringstream out, err;
   ASSERT_EQ(RenderPrintRun(env, dir, out, err).exit_code, kExitOk) << err.str();
-  std::vector<std::string> pages = Split(ReadBytes(dir + "out.txt"), '\f');
+  std::vector<std::string> pages = Split(ReadFile(dir + "out.txt"), '\f');
   ASSERT_EQ(pages.size(), 2u);
   std::vector<std::string> first = Split(pages[0], '\n');
   std::vector<std::string> second = Split(pages[1], '\n');
@@ -228,7 +231,8 @@ namespace {
 // Pages the samples do not have: long and one-line pages, 10 per inch, box
 // drawing and the euro sign, a bold run in mid-line.
 TEST(RenderPdfTest, OddPagesAndTheWholeCodePage) {
-  std::string dir = testing_util::MakeTempDir();
+  ScratchDir scratch("zizavezu");
+  const std::string& dir = scratch.path();
   std::string file =
       "DEVICEPDF:odd.pdf\r\nPAGE 132 \r\n 1 ,\xC9\xCD\xCD\xBB \xD5 12,50, 131 \r\n"
       " 1 ,last row, 1 \r\nPAGE 1 \r\n 1 ,only, 1 \r\nPAGE 66 \r\n 1 ,plain ,0 \r\n"
@@ -239,7 +243,7 @@ TEST(RenderPdfTest, OddPagesAndTheWholeCodePage) {
   }
   file += " 1 ," + all.substr(0, 96) + ", 1 \r\n 1 ," + all.substr(96, 96) + ", 1 \r\n 1 ," +
           all.substr(192) + ", 1 \r\n";
-  testing_util::WriteBytes(dir + "zizavezu.tmp", file);
+  ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", file));
   platform::FakeEnv env;
   std::ostringstream out, err;
   PrintRunResult r = RenderPrintRun(env, dir, out, err);

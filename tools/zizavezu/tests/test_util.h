@@ -1,19 +1,15 @@
-// Helpers shared by the print program's tests: temporary folders, whole-file
-// reads and writes, running the poppler tools with their output captured, and
-// composing pages from directive lines in memory.
+// Helpers shared by the print program's tests (scratch folders and whole-file
+// reads and writes come from testsupport): the sample files, running the
+// poppler tools with their output captured, and composing pages from
+// directive lines in memory.
 #ifndef TELVORAN_TOOLS_ZIZAVEZU_TESTS_TEST_UTIL_H_
 #define TELVORAN_TOOLS_ZIZAVEZU_TESTS_TEST_UTIL_H_
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,41 +24,6 @@ namespace zizavezu::testing_util {
 
 inline std::string DataPath(const std::string& name) {
   return std::string(ZIZAVEZU_TEST_DATA) + "/" + name;
-}
-
-inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-// Folders made by MakeTempDir, removed when the test program ends.
-struct TempDirs {
-  std::vector<std::string> made;
-  ~TempDirs() {
-    for (const std::string& dir : made) std::filesystem::remove_all(dir);
-  }
-};
-inline TempDirs& MadeTempDirs() {
-  static TempDirs dirs;
-  return dirs;
-}
-
-// A fresh, empty folder (host path, ending in "/").
-inline std::string MakeTempDir() {
-  std::string pattern = ::testing::TempDir() + "zizavezu_XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  char* made = ::mkdtemp(buffer.data());
-  EXPECT_NE(made, nullptr);
-  if (made != nullptr) MadeTempDirs().made.push_back(made);
-  return std::string(made == nullptr ? "/tmp" : made) + "/";
 }
 
 // The print file with its first line replaced by "DEVICE" + device.

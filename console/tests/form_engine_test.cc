@@ -1,10 +1,8 @@
 #include "console/form_engine.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
@@ -15,12 +13,14 @@
 #include "console/form_set.h"
 #include "console/keys.h"
 #include "console/screen.h"
+#include "console/tests/kit_test_support.h"
 #include "format/dates.h"
 #include "format/masks.h"
 #include "format/packed.h"
 #include "format/written_date.h"
 #include "platform/console.h"
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
 
 namespace console {
 namespace {
@@ -64,18 +64,6 @@ FormDef MakeForm(const std::string& keys, int16_t next, int16_t top, int16_t lef
   return f;
 }
 
-// A folder of its own for the window stack file, removed afterwards.
-struct TempFolder {
-  TempFolder() {
-    char name[] = "/tmp/form-engine-test-XXXXXX";
-    if (::mkdtemp(name) != nullptr) path = std::string(name) + "/";
-  }
-  ~TempFolder() {
-    if (!path.empty()) std::filesystem::remove_all(path);
-  }
-  std::string path;
-};
-
 class FormEngineTest : public ::testing::Test {
  protected:
   FormEngineTest() : use_console_(&con_), use_env_(&env_) {
@@ -85,14 +73,7 @@ class FormEngineTest : public ::testing::Test {
     s.screen_title = " TITOL ";
     s.menu_name = "";
     s.working_date = format::PackDigits("20261208");
-    format::ResetDateSettingsForTesting();
-    format::ResetFormatSettingsForTesting();
-    ResetScreenState();
-    ResetKeyState();
-    SetChoices("");
-    platform::SetInsertToggle(false);
     ResumeForm() = 0;
-    Forms() = FormSet();
     InstallHooks();
     con_.set_idle_limit(0);
     con_.set_idle_hook([this] {
@@ -103,14 +84,7 @@ class FormEngineTest : public ::testing::Test {
       next();
     });
   }
-  ~FormEngineTest() override {
-    SetFormHooks(FormHooks());
-    Forms() = FormSet();
-    SetChoices("");
-    ResetKeyState();
-    ResetScreenState();
-    config::ModuleSettings() = config::Settings();
-  }
+  ~FormEngineTest() override { SetFormHooks(FormHooks()); }
 
   // Records every completion check; answers_ (front first) refuse or accept,
   // 0 once they run out.
@@ -160,9 +134,10 @@ class FormEngineTest : public ::testing::Test {
   std::string Value(int form, int field) { return Forms().Value(form, field); }
   bool StackFileExists() { return env_.FileExists("WinPush.tmp"); }
 
-  TempFolder folder_;
+  KitState kit_;  // first made, last gone
+  testsupport::ScratchDir folder_{"form-engine-test"};
   platform::MemoryConsole con_{25, 80};
-  platform::FakeEnv env_{folder_.path};
+  platform::FakeEnv env_{folder_.path()};
   platform::ScopedConsoleOverride use_console_;
   platform::ScopedEnvOverride use_env_;
   FormHooks hooks_;

@@ -1,26 +1,19 @@
 #include "console/screen.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
+#include "console/tests/kit_test_support.h"
 #include "platform/console.h"
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
 
 namespace console {
 namespace {
-
-std::string MakeTempRoot() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "telvoran-screen-XXXXXX").string();
-  return std::string(::mkdtemp(pattern.data())) + "/";
-}
 
 std::string Int32Le(uint32_t v) {
   return std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
@@ -40,22 +33,13 @@ class ScreenTest : public ::testing::Test {
     std::filesystem::create_directories(root_ + "TMP");
     config::ModuleSettings().temp_dir = "TMP\\";
     config::ModuleSettings().colours = config::ParseColourTable(config::kDefaultColours);
-    ResetScreenState();
-  }
-  void TearDown() override {
-    ResetScreenState();
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
   }
 
   std::string StackFile() const { return root_ + "TMP/WinPush.tmp"; }
   bool StackFileExists() const { return std::filesystem::exists(StackFile()); }
-  std::string StackBytes() const {
-    std::ifstream in(StackFile(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string StackBytes() const { return testsupport::ReadFile(StackFile()); }
   void WriteStack(const std::string& bytes) const {
-    std::ofstream(StackFile(), std::ios::binary) << bytes;
+    ASSERT_TRUE(testsupport::WriteFile(StackFile(), bytes));
   }
   // A recognisable background: every row its own letters and attribute.
   void PaintBackground() {
@@ -67,7 +51,9 @@ class ScreenTest : public ::testing::Test {
   }
   std::string Screen() { return con_.Dump() + con_.DumpAttributes(); }
 
-  std::string root_ = MakeTempRoot();
+  KitState kit_;  // first made, last gone
+  testsupport::ScratchDir scratch_{"telvoran-screen"};
+  const std::string root_ = scratch_.path();
   platform::MemoryConsole con_{25, 80};
   platform::ScopedConsoleOverride console_override_{&con_};
   platform::FakeEnv env_{root_};

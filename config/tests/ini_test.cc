@@ -94,13 +94,24 @@ TEST_F(IniReadTest, HugeLineAndNulBytesDoNotBreakTheScan) {
 // reader keeps that CR as a byte of the line, and the in-memory scan splits
 // lines the same way.
 TEST_F(IniReadTest, FinalCrWithoutLineFeedReadsAsInMemory) {
-  for (const std::string text : {"\n[\n=5\r", "[A]\r\nK=5\r", "[A]\r\nK=5\r\n\r"}) {
-    const std::string section = text[0] == '\n' ? "" : "A";
-    const std::string key = text[0] == '\n' ? "" : "K";
-    EXPECT_EQ(IniRead(Write("cut.ini", text), section, key), IniLookup(text, section, key));
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* section;
+    const char* key;
+    const char* want;  // from the file and from memory alike
+  };
+  const Case cases[] = {
+      {"fuzz input: empty section and key", "\n[\n=5\r", "", "", "5\r"},
+      {"cut after the last CR", "[A]\r\nK=5\r", "A", "K", "5\r"},
+      {"a lone CR after the last CR LF", "[A]\r\nK=5\r\n\r", "A", "K", "5"},
+      {"whole CR LF", "[A]\r\nK=5\r\n", "A", "K", "5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(IniRead(Write("cut.ini", c.text), c.section, c.key), c.want);
+    EXPECT_EQ(IniLookup(c.text, c.section, c.key), c.want);
   }
-  EXPECT_EQ(IniLookup("[A]\r\nK=5\r", "A", "K"), "5\r");
-  EXPECT_EQ(IniLookup("[A]\r\nK=5\r\n", "A", "K"), "5");
 }
 
 TEST_F(IniReadTest, ReadsThroughTheCurrentEnv) {

@@ -138,24 +138,33 @@ TEST(WrittenDateTest, MonthTablesOfTheFourLanguages) {
 }
 
 TEST(WrittenDateTest, ImpossibleDatesAreWrittenAsTheyAre) {
-  const std::string bad = D("20241399");
-  EXPECT_EQ(WrittenDate(bad, -1, "dma", kDma, "CAT"), "2024-13-99");
-  EXPECT_EQ(WrittenDate(bad, 0, "dma", kDma, "CAT"), "99/13/2024");
-  EXPECT_EQ(WrittenDate(bad, 1, "dma", kDma, "SPA"), "99/13/2024 ");
-  EXPECT_EQ(WrittenDate(bad, 2, "dma", kDma, "CAT"), "99 de 13 del 2024");
-  EXPECT_EQ(WrittenDate(D("20240099"), 2, "dma", kDma, "OCI"), "99 de 0 deth 2024");
-  // Bytes that are no packed digits still read as two digits each.
-  const std::string blanks(4, ' ');
-  EXPECT_EQ(WrittenDate(blanks, -1, "dma", kDma, "CAT"), "3232-32-32");
-  EXPECT_EQ(WrittenDate(blanks, 2, "dma", kDma, "CAT"), "32 de 32 del 3232");
-  const std::string high(4, '\xff');
-  EXPECT_EQ(WrittenDate(high, 0, "dma", kDma, "CAT"), "27/27/2727");
-  // Short and empty dates fill with zeros.
-  EXPECT_EQ(WrittenDate("", -1, "dma", kDma, "CAT"), "0000-00-00");
-  EXPECT_EQ(WrittenDate("", 0, "dma", kDma, "CAT"), std::string(10, ' '));
-  EXPECT_EQ(WrittenDate(D("202404"), -1, "dma", kDma, "CAT"), "2024-04-00");
-  EXPECT_EQ(WrittenDate(D("202404051234"), -1, "dma", kDma, "CAT"), "2024-04-05");
-  EXPECT_EQ(WrittenDate(NoDate(), 1, "dma", kDma, "CAT"), std::string(11, ' '));
+  struct Case {
+    const char* name;
+    std::string date;  // packed bytes
+    int16_t style;
+    const char* language;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"month 13, day 99, numeric", D("20241399"), -1, "CAT", "2024-13-99"},
+      {"month 13, day 99, style 0", D("20241399"), 0, "CAT", "99/13/2024"},
+      {"month 13, day 99, style 1", D("20241399"), 1, "SPA", "99/13/2024 "},
+      {"month 13, day 99, in words", D("20241399"), 2, "CAT", "99 de 13 del 2024"},
+      {"month 0, in words", D("20240099"), 2, "OCI", "99 de 0 deth 2024"},
+      // Bytes that are no packed digits still read as two digits each.
+      {"blanks, numeric", std::string(4, ' '), -1, "CAT", "3232-32-32"},
+      {"blanks, in words", std::string(4, ' '), 2, "CAT", "32 de 32 del 3232"},
+      {"0xFF bytes, style 0", std::string(4, '\xff'), 0, "CAT", "27/27/2727"},
+      // Short and empty dates fill with zeros.
+      {"empty, numeric", "", -1, "CAT", "0000-00-00"},
+      {"empty, style 0", "", 0, "CAT", std::string(10, ' ')},
+      {"no day, numeric", D("202404"), -1, "CAT", "2024-04-00"},
+      {"longer than a date, numeric", D("202404051234"), -1, "CAT", "2024-04-05"},
+      {"no date, style 1", NoDate(), 1, "CAT", std::string(11, ' ')},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WrittenDate(c.date, c.style, "dma", kDma, c.language), c.want) << c.name;
+  }
 }
 
 // ---- Settings from Nuva.ini and the module's language ----------------------

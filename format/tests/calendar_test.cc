@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
-
-#include "format/packed.h"
 
 namespace format {
 namespace {
@@ -127,15 +126,32 @@ TEST(CalendarLayoutTest, PlacesInTheQuarterView) {
   EXPECT_EQ(YearText(987), "  987 ");
 }
 
+// Packed dates: one byte per two digits, 0x80 plus their value.
 TEST(CalendarDayTest, PackedDatesInAndOut) {
-  EXPECT_EQ(CalendarDayFromPacked(PackDigits("20240131")), Day(2024, 1, 31));
-  EXPECT_EQ(PackedFromCalendarDay(Day(2024, 1, 31)), PackDigits("20240131"));
-  EXPECT_EQ(PackedFromCalendarDay(Day(987, 6, 5)), PackDigits("09870605"));
-  EXPECT_FALSE(CalendarDayFromPacked("").has_value());
-  EXPECT_FALSE(CalendarDayFromPacked(PackDigits("00000000")).has_value());
-  EXPECT_FALSE(CalendarDayFromPacked(PackDigits("20230229")).has_value());
-  EXPECT_FALSE(CalendarDayFromPacked(PackDigits("20241301")).has_value());
-  EXPECT_TRUE(CalendarDayFromPacked(PackDigits("20240229")).has_value());
+  EXPECT_EQ(PackedFromCalendarDay(Day(2024, 1, 31)), "\x94\x98\x81\x9F");
+  EXPECT_EQ(PackedFromCalendarDay(Day(987, 6, 5)), "\x89\xD7\x86\x85");
+
+  struct Case {
+    const char* name;
+    std::string packed;
+    std::optional<CalendarDay> want;
+  };
+  const Case cases[] = {
+      {"31 January 2024", "\x94\x98\x81\x9F", Day(2024, 1, 31)},
+      {"29 February of a leap year", "\x94\x98\x82\x9D", Day(2024, 2, 29)},
+      {"empty", "", std::nullopt},
+      {"all zeros", "\x80\x80\x80\x80", std::nullopt},
+      {"29 February of a common year", "\x94\x97\x82\x9D", std::nullopt},
+      {"month 13", "\x94\x98\x8D\x81", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::optional<CalendarDay> got = CalendarDayFromPacked(c.packed);
+    ASSERT_EQ(got.has_value(), c.want.has_value());
+    if (c.want.has_value()) {
+      EXPECT_EQ(*got, *c.want);
+    }
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "console/form_set.h"
 #include "console/keys.h"
+#include "console/screen.h"
 #include "driver/records.h"
 #include "driver/report_files.h"
 #include "format/codes.h"
@@ -75,6 +76,9 @@ int16_t AcceptParameterForm(int16_t form, int16_t key, ReportParameters* paramet
   auto v = [&](int16_t field) { return forms.Value(kParameterForm, field); };
   if (!ConvertParameters(v(kFieldReportDate), v(kFieldFromCommunity), v(kFieldFromFlat),
                          v(kFieldToCommunity), v(kFieldToFlat), v(kFieldCopies), parameters)) {
+    // The form's usual signal for a refused value; the engine then puts the
+    // user back on the first field.
+    console::Beep();
     return -1;
   }
   console::Forms().SetValue(kConfirmForm, 1, "");

@@ -155,7 +155,7 @@ void StatementLayout::SectionTotal() {
   out_.Text(kLineAmountColumn, std::string(11, '-'), 1);
   if (out_.LineCounter() > 59) PageHeader();
   Justify("N 72 \\.\\");
-  out_.Text(kDescriptionColumn, T("TOTAL ") + platform::TrimRightBlanks(title_) + " ", 0);
+  out_.Text(kDescriptionColumn, T("TOTAL ") + platform::TrimRightBlanks(title_) + T(" "), 0);
   Amount(kLineAmountColumn, section_total_, 2);
 }
 

@@ -142,11 +142,19 @@ TEST_F(HooksTest, AcceptanceConvertsAndAsksForConfirmation) {
   EXPECT_EQ(AcceptParameterForm(2, 13, &p), 0);
   EXPECT_EQ(runs, 0);
 
-  // A lower bound above the upper one keeps the user in the form.
+  // A lower bound above the upper one keeps the user in the form, with the
+  // beep of a refused value (the confirmations above never beep).
+  platform::MemoryConsole console;
+  platform::ScopedConsoleOverride use_console(&console);
+  answer = "S";
+  EXPECT_EQ(AcceptParameterForm(1, 13, &p), 0);
+  EXPECT_EQ(console.beeps(), 0);
+  runs = 0;
   console::Forms().SetValue(1, 2, "5");
   console::Forms().SetValue(1, 4, "4");
   EXPECT_EQ(AcceptParameterForm(1, 13, &p), -1);
   EXPECT_EQ(runs, 0);
+  EXPECT_EQ(console.beeps(), 1);
 }
 
 TEST_F(HooksTest, BrowseHooksUseTheRecordBuffers) {

@@ -4,16 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/settings.h"
 #include "driver/directive_sink.h"
 #include "format/packed.h"
 #include "platform/fake_env.h"
+#include "testsupport/scratch_dir.h"
 
 namespace driver {
 namespace {
@@ -28,7 +31,10 @@ class CountingSink : public DirectiveSink {
   }
   void Raw(std::string_view) override {}
   void Justify(std::string_view) override {}
-  void Text(int16_t, std::string_view, int16_t line_feeds) override { line_counter_ += line_feeds; }
+  void Text(int16_t, std::string_view text, int16_t line_feeds) override {
+    texts.emplace_back(text);
+    line_counter_ += line_feeds;
+  }
   int32_t LineCounter() const override { return line_counter_; }
   int16_t PageLength() const override { return page_length_; }
 
@@ -37,6 +43,8 @@ class CountingSink : public DirectiveSink {
     while (line_counter_ < lines) Text(1, "", 1);
   }
   int pages() const { return pages_; }
+  // The texts written, in order.
+  std::vector<std::string> texts;
 
  private:
   int pages_ = 0;
@@ -106,6 +114,23 @@ TEST_F(StatementLayoutTest, PageBreakThresholds) {
     EXPECT_EQ(sink.pages(), c.new_page ? 2 : 1) << c.step_name << " after " << c.lines << " lines";
     EXPECT_EQ(layout.page_count(), sink.pages()) << c.step_name << " after " << c.lines;
   }
+}
+
+// Every quoted text of the total line goes through the locale, the blank
+// after the section's title too (a language may want a colon there).
+TEST_F(StatementLayoutTest, SectionTotalLineIsTranslatedWhole) {
+  testsupport::ScratchDir root{"telvoran-layout-locale"};
+  testsupport::WriteFile(root.path() + "LOCALE/TELVORAN.LNG",
+                         "TOTAL \r\nTOTAL \r\nTOTAU \r\nTOTAL \r\n"
+                         " \r\n:\r\n:\r\n: \r\n");
+  config::ModuleSettings().root_dir = root.path();
+  config::ModuleSettings().language = "SPA";
+  CountingSink sink;
+  StatementLayout layout(sink, community_, identity_, fees_, format::PackDigits("20261130"));
+  layout.BeginSection(1, "ESCALA A   ");
+  layout.PrintLine("x", 100);
+  layout.SectionTotal();
+  EXPECT_NE(std::find(sink.texts.begin(), sink.texts.end(), "TOTAL ESCALA A: "), sink.texts.end());
 }
 
 }  // namespace

@@ -6,9 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "config/locale.h"
 #include "config/settings.h"
+#include "console/form_engine.h"
 #include "console/form_set.h"
 #include "console/keys.h"
 #include "console/screen.h"
@@ -348,6 +351,38 @@ TEST_F(ReportLoopTest, ClearsOnceAndShowsTheFormAgainOnTheScreenItLeft) {
   ASSERT_EQ(env_.last_row_at_run.size(), 2u);
   EXPECT_EQ(env_.last_row_at_run[1].substr(0, 26), "IMPRIMINT COMUNITAT 1 DE 1");
   EXPECT_FALSE(platform::CurrentEnv().FileExists(console::WindowStackPath()));
+}
+
+// In every language of the installation's locale, the letters the
+// confirmation's prompt offers, "(S/N)" or its translation, pick the answers
+// that print and that do not.
+TEST_F(ReportLoopTest, ConfirmationPromptLettersPickTheirAnswers) {
+  StartUp(ctx_);
+  console::FormHooks hooks;
+  hooks.completion = [](int16_t, int16_t) { return int16_t{0}; };
+  console::SetFormHooks(hooks);
+  for (const char* language : {"CAT", "GLG", "OCI", "SPA"}) {
+    config::ModuleSettings().language = language;
+    ASSERT_EQ(LoadModuleForms(
+                  FormFilePath(config::ModuleSettings()),
+                  [](const std::string& t) { return config::Translate(t); }, &console::Forms()),
+              "");
+    const std::string prompt = console::Forms().Field(kConfirmForm, 1).label;
+    const size_t open = prompt.rfind('(');
+    ASSERT_NE(open, std::string::npos) << language << ": " << prompt;
+    ASSERT_EQ(prompt.substr(open + 2, 1), "/") << language << ": " << prompt;
+    ASSERT_EQ(prompt.substr(open + 4, 1), ")") << language << ": " << prompt;
+    for (const auto& [letter, answer] : {std::pair{prompt[open + 1], "S"}, {prompt[open + 3], "N"}}) {
+      console::Forms().SetValue(kConfirmForm, 1, "");
+      console_.PushChar(static_cast<uint8_t>(letter));
+      console_.PushChar(13);
+      int16_t form = kConfirmForm, up = 0, down = 0, key = 0;
+      console::RunForm(form, up, down, key);
+      EXPECT_EQ(console::Forms().Value(kConfirmForm, 1), answer)
+          << language << ": " << letter << " in " << prompt;
+    }
+  }
+  console::SetFormHooks({});
 }
 
 TEST_F(ReportLoopTest, EscOrAFormThatComesBackAtOnceEndsTheLoop) {

@@ -7,9 +7,11 @@
 #include "console/field_editor.h"
 #include "console/file_messages_ui.h"
 #include "console/form_engine.h"
+#include "console/form_set.h"
 #include "console/help_view.h"
 #include "console/keys.h"
 #include "console/screen.h"
+#include "console/upper_text.h"
 #include "datafiles/file_messages.h"
 #include "driver/module_hooks.h"
 #include "platform/console.h"
@@ -68,13 +70,51 @@ std::string ProgressText(int index, int total) {
                                {std::to_string(index), std::to_string(total)});
 }
 
-void ShowMessageAndWait(const std::string& text) {
+void ShowMessageAndWait(const std::string& text, bool beep) {
   bool shown = console::ShowMessageWindow(12, text);
-  console::Beep();
+  if (beep) console::Beep();
   platform::CurrentConsole().DiscardInput();
   int16_t key = 0;
   console::WaitKey(key);
   if (shown) console::WinPop();
+}
+
+namespace {
+
+// The first letter of the label the confirmation form's choices give the
+// code, or the code itself when the form has no such entry.
+std::string AnswerLetter(const std::string& code) {
+  console::FormSet& forms = console::Forms();
+  const std::string choices =
+      forms.HasField(kConfirmForm, 1) ? forms.Field(kConfirmForm, 1).choices : "";
+  const std::string entry = "|" + code + ",";
+  const size_t at = choices.find(entry);
+  if (at == std::string::npos || at + entry.size() >= choices.size()) return code;
+  const char letter = choices[at + entry.size()];
+  return letter == '|' ? code : std::string(1, letter);
+}
+
+bool SameLetter(const std::string& a, const std::string& b) {
+  bool& accent_free = console::AccentFree();
+  const bool saved = accent_free;
+  accent_free = true;
+  const bool same = console::UpperText(a) == console::UpperText(b);
+  accent_free = saved;
+  return same;
+}
+
+}  // namespace
+
+bool ConfirmStopOfPrintRun() {
+  const std::string yes = AnswerLetter("S");
+  const std::string no = AnswerLetter("N");
+  const bool shown = console::ShowMessageWindow(
+      12, config::TranslateWith("Voleu aturar la impressi\xa2? (@1/@2)", {yes, no}));
+  platform::CurrentConsole().DiscardInput();
+  int16_t key = 0;
+  console::WaitKey(key);
+  if (shown) console::WinPop();
+  return key > 0 && key < 256 && SameLetter(std::string(1, static_cast<char>(key)), yes);
 }
 
 }  // namespace driver

@@ -2,8 +2,7 @@
 // (driver/module_hooks.h), the browse list, help, the data layer's message
 // windows and the hot-key tools; and the two pieces of screen text the
 // report loop shows (the progress line and a message that waits for a key).
-// The report loop itself, its progress row and the print program's run with
-// the terminal handed over to it are in driver/program.cc.
+// The report loop itself and its progress row are in driver/program.cc.
 #ifndef TELVORAN_DRIVER_INTERACTIVE_H_
 #define TELVORAN_DRIVER_INTERACTIVE_H_
 
@@ -24,9 +23,16 @@ void InstallConsoleKit(ReportBuffers& buffers);
 // DE m" in the interface language.
 std::string ProgressText(int index, int total);
 
-// Shows a message in a window at row 12, beeps, waits for a key and
-// removes the window.
-void ShowMessageAndWait(const std::string& text);
+// Shows a message in a window at row 12, beeps (a failure's message) or not
+// (an outcome's), waits for a key and removes the window.
+void ShowMessageAndWait(const std::string& text, bool beep = true);
+
+// Asks, in a window at row 12, whether the print run should stop, offering
+// the first letters of the confirmation form's answers for "S" and "N" (so
+// the question and the print confirmation take the same letters in every
+// language). True when the key pressed is the letter of "S", in either case
+// and with or without its accent.
+bool ConfirmStopOfPrintRun();
 
 }  // namespace driver
 

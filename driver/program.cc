@@ -1,5 +1,6 @@
 #include "driver/program.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -77,18 +78,30 @@ bool StartUp(ReportContext& ctx, std::string* message) {
 
 namespace {
 
-// The print program gets the terminal while it runs; the screen is redrawn
-// when it ends.
-class ConsoleHandOverEnv : public platform::EnvWrapper {
+// Esc during a print run: the keys typed are looked at every fifth of a
+// second at most (a terminal's poll waits a little when nothing is there),
+// and an Esc asks whether to stop. Other keys typed meanwhile are dropped:
+// the form is not there to take them.
+class StopOnEsc {
  public:
-  using platform::EnvWrapper::EnvWrapper;
-  int RunProgram(const std::string& program, const std::vector<std::string>& args) override {
+  bool operator()() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_look_) return false;
+    next_look_ = now + std::chrono::milliseconds(200);
     platform::Console& console = platform::CurrentConsole();
-    console.Suspend();
-    int code = platform::EnvWrapper::RunProgram(program, args);
-    console.Resume();
-    return code;
+    bool esc = false;
+    for (;;) {
+      const platform::ConsoleEvent e = console.PollEvent();
+      if (e.kind == platform::ConsoleEvent::Kind::kNone) break;
+      if (e.kind == platform::ConsoleEvent::Kind::kKeyPress && e.ch == 27 && e.modifiers == 0) {
+        esc = true;
+      }
+    }
+    return esc && ConfirmStopOfPrintRun();
   }
+
+ private:
+  std::chrono::steady_clock::time_point next_look_{};  // the first look at once
 };
 
 void ClearScreen() {
@@ -108,15 +121,27 @@ class ProgressRow {
   ProgressRow(const ProgressRow&) = delete;
   ProgressRow& operator=(const ProgressRow&) = delete;
 
-  void Show(int index, int total) {
-    std::string text = ProgressText(index, total);
+  void Show(int index, int total) { Paint(ProgressText(index, total)); }
+
+  // While the print program works.
+  void ShowPrintProgram() { Paint(config::Translate("EL PROGRAMA D'IMPRESSI\xe0 TREBALLA")); }
+
+ private:
+  // The text at the left, how to stop at the right.
+  void Paint(std::string text) {
+    const std::string stop = config::Translate("ESC: ATURAR");
     const int width = console::ScreenCols();
-    if (static_cast<int>(text.size()) > width) text.resize(static_cast<size_t>(width));
+    const size_t room = static_cast<size_t>(width) > stop.size() + 1
+                            ? static_cast<size_t>(width) - stop.size() - 1
+                            : 0;
+    if (text.size() > room) text.resize(room);
+    text += std::string(room - text.size(), ' ') + " " + stop;
+    text.resize(static_cast<size_t>(width), ' ');
     console::SetColour("+rh");
     // Inside the pushed row, positions count from its top-left cell.
     const console::WindowRect row = console::CurrentWindow();
     console::Locate(console::ScreenRows() - row.top, 1 - row.left);
-    console::Print(text + std::string(static_cast<size_t>(width) - text.size(), ' '));
+    console::Print(text);
     console::SetColour("-");
     platform::CurrentConsole().Flush();
   }
@@ -149,24 +174,20 @@ int RunSettlementReport(ReportContext& ctx) {
       ReportProgress progress = [total, &progress_row](int index, const std::string&) {
         progress_row.Show(index, total);
       };
-      ConsoleHandOverEnv env(&platform::CurrentEnv());
-      platform::ScopedEnvOverride use(&env);
+      ctx.stop_requested = StopOnEsc();
+      ctx.print_program_starting = [&progress_row] { progress_row.ShowPrintProgram(); };
+      ctx.capture_print_program = true;
       r = RunPrintRun(ctx, parameters, true, progress, &message);
+      ctx.stop_requested = nullptr;
+      ctx.print_program_starting = nullptr;
       recmgr::ReleaseReadSnapshots();
     }
-    if (r == PrintRunResult::kOk) continue;
-    ShowMessageAndWait(message);
-    // A print program that ran and failed has said why, a data file that
-    // could not be read may be readable again (a lock released), and another
-    // print run in the temporary folder ends: the user may try again. A
-    // print file or print program that cannot be used ends the run.
-    if (r != PrintRunResult::kPrintProgramFailed && r != PrintRunResult::kDataReadFailed &&
-        r != PrintRunResult::kPrintFileInUse) {
-      // Written on the terminal's own screen, where it stays after the end.
-      platform::CurrentConsole().Suspend();
-      std::fprintf(stderr, "TELVORAN: %s\n", platform::Cp850ToUtf8(message).c_str());
-      return 1;
-    }
+    // Stopped by the user: the form comes back with its values, nothing to
+    // say. Otherwise what the print program said (how many pages went
+    // where), or why nothing was printed; the user may fix the cause (the
+    // printer, a lock) and try again from the form.
+    if (r == PrintRunResult::kStopped || message.empty()) continue;
+    ShowMessageAndWait(message, r != PrintRunResult::kOk);
   }
 }
 

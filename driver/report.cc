@@ -22,6 +22,7 @@
 #include "format/dates.h"
 #include "format/packed.h"
 #include "platform/blanks.h"
+#include "platform/cp850.h"
 #include "platform/env.h"
 #include "recmgr/record_manager.h"
 
@@ -380,6 +381,19 @@ class StatementPrinter {
 
 }  // namespace
 
+namespace {
+
+// The last line a program wrote that is not blank, without its line end.
+std::string LastLine(const std::string& text) {
+  const size_t end = text.find_last_not_of("\r\n ");
+  if (end == std::string::npos) return "";
+  const size_t start = text.find_last_of('\n', end);
+  const size_t from = start == std::string::npos ? 0 : start + 1;
+  return text.substr(from, end + 1 - from);
+}
+
+}  // namespace
+
 // --- The range -------------------------------------------------------------
 
 int CountCommunities(ReportContext& ctx, const ReportParameters& p) {
@@ -393,7 +407,7 @@ int CountCommunities(ReportContext& ctx, const ReportParameters& p) {
   return n;
 }
 
-void PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
+bool PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
                          const ReportProgress& progress) {
   CommunityView community{ctx.buffers.community};
   const std::string upper = p.range_to_key.substr(0, 2);
@@ -409,10 +423,12 @@ void PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
     header.carried_balance = f.carried_balance;
     int64_t copies = p.copies_per_community == 0 ? f.owner_count : p.copies_per_community;
     for (int64_t c = 0; c < copies; ++c) {
+      if (ctx.stop_requested && ctx.stop_requested()) return false;
       StatementPrinter printer(ctx, p, f, header);
       printer.Print();
     }
   }
+  return true;
 }
 
 PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool run_print_program,
@@ -445,47 +461,74 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
   }
   if (!ctx.channel.Open(print_file, settings.output_device)) {
     ctx.channel.Close();
-    *message = "cannot create the print file " + platform::HostPath(print_file);
+    *message = config::TranslateWith("No es pot crear el fitxer d'impressi\xa2 @1",
+                                     {platform::HostPath(print_file)});
     return PrintRunResult::kPrintFileFailed;
   }
   format::SetCurrency("p");
   ctx.read_failure = ReadFailure{};
-  PrintAllCommunities(ctx, p, progress);
+  const bool complete = PrintAllCommunities(ctx, p, progress);
   format::SetCurrency("");
+  if (!complete) {
+    ctx.channel.Abandon();
+    env.DeleteFile(print_file);
+    message->clear();
+    return PrintRunResult::kStopped;
+  }
   if (ctx.read_failure.status != 0) {
     // Statements with records missing are never put in place, and an older
     // print file is not left there to be taken for this run's.
     ctx.channel.Abandon();
     env.DeleteFile(print_file);
-    *message = "cannot read " + ReportFileName(ctx.read_failure.file) + " (status " +
-               std::to_string(ctx.read_failure.status) + "); nothing was printed";
+    *message = config::TranslateWith("No es pot llegir @1 (estat @2); no s'ha impr\x8as res",
+                                     {ReportFileName(ctx.read_failure.file),
+                                      std::to_string(ctx.read_failure.status)});
     return PrintRunResult::kDataReadFailed;
   }
   if (!ctx.channel.Close()) {
     // Never hand on a print file that is only partly written: the channel
     // left nothing of it, and an older one goes too.
     env.DeleteFile(print_file);
-    *message = "cannot write the print file " + platform::HostPath(print_file);
+    *message = config::TranslateWith("No es pot escriure el fitxer d'impressi\xa2 @1",
+                                     {platform::HostPath(print_file)});
     return PrintRunResult::kPrintFileFailed;
   }
   if (!run_print_program) return PrintRunResult::kOk;
-  int code = env.RunProgram(program, {});
-  // One that ran and was ended by a signal failed like one that reported an
-  // error: the user may try again. Only one that cannot be started ends the
-  // module.
+  if (ctx.print_program_starting) ctx.print_program_starting();
+  std::string said;
+  const int code = ctx.capture_print_program
+                       ? env.RunProgramCaptured(program, {}, &said, ctx.stop_requested)
+                       : env.RunProgram(program, {});
+  const std::string last_line = LastLine(platform::Utf8ToCp850(said));
+  const std::string shown_program = platform::HostPath(program);
+  if (code == platform::Env::kStopped) {
+    // Stopped while it worked: its output may be half made (it removes its
+    // own unfinished file); the print file is not left to be printed later.
+    env.DeleteFile(print_file);
+    message->clear();
+    return PrintRunResult::kStopped;
+  }
+  // One that ran and failed (or was ended by a signal) has said why when it
+  // could; the user may fix the printer and try again.
   if (code == platform::Env::kEndedBySignal) {
-    *message = "the print program " + platform::HostPath(program) + " was ended by a signal";
+    *message = config::TranslateWith("El programa d'impressi\xa2 @1 s'ha aturat per un senyal",
+                                     {shown_program});
     return PrintRunResult::kPrintProgramFailed;
   }
   if (code < 0) {
-    *message = "the print program " + platform::HostPath(program) + " could not be started";
+    *message = config::TranslateWith("No es pot engegar el programa d'impressi\xa2 @1",
+                                     {shown_program});
     return PrintRunResult::kPrintProgramMissing;
   }
   if (code != 0) {
-    *message = "the print program " + platform::HostPath(program) + " ended with status " +
-               std::to_string(code);
+    *message = !last_line.empty()
+                   ? last_line
+                   : config::TranslateWith(
+                         "El programa d'impressi\xa2 @1 ha acabat amb l'estat @2",
+                         {shown_program, std::to_string(code)});
     return PrintRunResult::kPrintProgramFailed;
   }
+  *message = last_line;
   return PrintRunResult::kOk;
 }
 

@@ -63,8 +63,8 @@ using ReportProgress = std::function<void(int index, const std::string& code)>;
 
 // Prints every community of the range through ctx.channel, open, with the
 // print currency already selected. A failed read is noted in
-// ctx.read_failure.
-void PrintAllCommunities(ReportContext& ctx, const ReportParameters& parameters,
+// ctx.read_failure. False when ctx.stop_requested stopped it.
+bool PrintAllCommunities(ReportContext& ctx, const ReportParameters& parameters,
                          const ReportProgress& progress);
 
 // The number of communities in the range (for progress display).
@@ -74,7 +74,8 @@ int CountCommunities(ReportContext& ctx, const ReportParameters& parameters);
 // temporary folder and their output device, selects the print currency,
 // prints all communities, returns to the main currency, closes the channel
 // and (when asked) runs the print program of ctx.settings' program folder
-// and waits for it.
+// and waits for it. *message: what the user is told; for kOk the print
+// program's last line when it was captured (empty otherwise).
 enum class PrintRunResult {
   kOk,
   kPrintFileFailed,      // the print file could not be created or written
@@ -82,6 +83,7 @@ enum class PrintRunResult {
   kPrintProgramFailed,   // it ran and reported failure
   kDataReadFailed,       // a data file read failed (not end of data): nothing printed
   kPrintFileInUse,       // another print run uses the temporary folder: nothing printed
+  kStopped,              // ctx.stop_requested said so: nothing handed on, no print file
 };
 PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& parameters,
                            bool run_print_program, const ReportProgress& progress,

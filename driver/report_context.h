@@ -14,6 +14,8 @@
 #define TELVORAN_DRIVER_REPORT_CONTEXT_H_
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "config/settings.h"
 #include "driver/module_state.h"
@@ -56,6 +58,17 @@ struct ReportContext {
   // The first read of the current run that failed; cleared when a print run
   // starts.
   ReadFailure read_failure;
+
+  // Asked now and then during a print run: before each statement and, about
+  // every tenth of a second, while the print program runs. True stops the
+  // run: the print file goes and nothing is handed on. Empty: never stopped.
+  std::function<bool()> stop_requested;
+  // Called just before the print program starts (the module shows that it
+  // is running).
+  std::function<void()> print_program_starting;
+  // True: the print program's standard output and error are captured (its
+  // last line becomes the run's message) instead of going to the terminal.
+  bool capture_print_program = false;
 };
 
 }  // namespace driver

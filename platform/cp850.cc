@@ -82,4 +82,39 @@ std::string Cp850ToUtf8(std::string_view text) {
   return out;
 }
 
+std::string Utf8ToCp850(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<uint8_t>(text[i]);
+    if (lead < 0x80) {
+      out.push_back(static_cast<char>(lead));
+      ++i;
+      continue;
+    }
+    // The sequence's length from its lead byte; a stray continuation byte or
+    // a cut sequence is one character the code page cannot show.
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    char32_t cp = length == 4 ? lead & 0x07 : length == 3 ? lead & 0x0F : lead & 0x1F;
+    size_t n = 1;
+    while (n < length && i + n < text.size() && (static_cast<uint8_t>(text[i + n]) & 0xC0) == 0x80) {
+      cp = (cp << 6) | (static_cast<uint8_t>(text[i + n]) & 0x3F);
+      ++n;
+    }
+    i += n;
+    char byte = '?';
+    if (length > 1 && n == length) {
+      for (int b = 0x80; b < 0x100; ++b) {
+        if (kUpperHalf[b - 0x80] == cp) {
+          byte = static_cast<char>(b);
+          break;
+        }
+      }
+    }
+    out.push_back(byte);
+  }
+  return out;
+}
+
 }  // namespace platform

@@ -24,6 +24,11 @@ std::string_view Cp850ByteToUtf8(uint8_t byte);
 // A whole CP850 text as UTF-8.
 std::string Cp850ToUtf8(std::string_view text);
 
+// A UTF-8 text (another program's words) as CP850: each character the code
+// page has becomes its byte, any other character (or a broken sequence) one
+// "?". Cp850ToUtf8's output comes back byte for byte.
+std::string Utf8ToCp850(std::string_view text);
+
 // True for the bytes that print nothing and are not a blank either: the
 // control bytes 0x00-0x1F, 0x7F and the no-break space 0xFF, which the print
 // channel never writes inside a text.

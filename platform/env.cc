@@ -3,6 +3,7 @@
 #include "platform/env.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -447,6 +448,73 @@ class PosixEnv : public Env {
     int code = WEXITSTATUS(status);
     // posix_spawnp reports an exec failure in the child as exit code 127.
     return code;
+  }
+
+  int RunProgramCaptured(const std::string& program, const std::vector<std::string>& args,
+                         std::string* output, const std::function<bool()>& stop) override {
+    output->clear();
+    std::string host = HostPath(program);
+    std::vector<std::string> owned;
+    owned.push_back(host);
+    for (const std::string& a : args) owned.push_back(a);
+    std::vector<char*> argv;
+    for (std::string& a : owned) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int pipe_fds[2];
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return kNotStarted;
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
+    ::posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
+    ::posix_spawnattr_init(&attributes);
+    // A process group of its own, so a stop reaches what it started too (the
+    // spooler's client).
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    ::posix_spawnattr_setpgroup(&attributes, 0);
+    pid_t pid = 0;
+    const int spawned =
+        ::posix_spawnp(&pid, host.c_str(), &actions, &attributes, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attributes);
+    ::close(pipe_fds[1]);
+    if (spawned != 0) {
+      ::close(pipe_fds[0]);
+      return kNotStarted;
+    }
+    bool stopped = false;
+    char buffer[4096];
+    for (;;) {
+      struct pollfd ready = {pipe_fds[0], POLLIN, 0};
+      const int n = ::poll(&ready, 1, 100);
+      if (n > 0) {
+        const ssize_t got = ::read(pipe_fds[0], buffer, sizeof buffer);
+        if (got == 0) break;  // every writer has closed it
+        if (got < 0 && errno != EINTR && errno != EAGAIN) break;
+        if (got > 0) {
+          output->append(buffer, static_cast<size_t>(got));
+          if (output->size() > kMaxCapturedOutput) {
+            output->erase(0, output->size() - kMaxCapturedOutput);
+          }
+        }
+      } else if (n < 0 && errno != EINTR) {
+        break;
+      }
+      if (!stopped && stop && stop()) {
+        stopped = true;
+        ::kill(-pid, SIGTERM);
+      }
+    }
+    ::close(pipe_fds[0]);
+    int status = 0;
+    for (;;) {
+      if (::waitpid(pid, &status, 0) >= 0) break;
+      if (errno != EINTR) return stopped ? kStopped : kNotStarted;
+    }
+    if (stopped) return kStopped;
+    if (!WIFEXITED(status)) return kEndedBySignal;
+    return WEXITSTATUS(status);
   }
 
  private:

@@ -11,6 +11,7 @@
 #define TELVORAN_PLATFORM_ENV_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -158,6 +159,22 @@ class Env {
   static constexpr int kEndedBySignal = -2;
   virtual int RunProgram(const std::string& program, const std::vector<std::string>& args) = 0;
 
+  // RunProgram for a program whose words the caller shows itself: its
+  // standard output and error go through a pipe into *output (the last
+  // kMaxCapturedOutput bytes of them, as written) and its standard input is
+  // /dev/null, so it never takes the user's keys. While it runs, stop (when
+  // not empty) is asked about every tenth of a second; once it says true the
+  // program and everything it started are sent SIGTERM and the result is
+  // kStopped. This default runs RunProgram and captures nothing.
+  static constexpr int kStopped = -3;
+  static constexpr size_t kMaxCapturedOutput = 65536;
+  virtual int RunProgramCaptured(const std::string& program, const std::vector<std::string>& args,
+                                 std::string* output, const std::function<bool()>& stop) {
+    (void)stop;
+    output->clear();
+    return RunProgram(program, args);
+  }
+
   // Reads a whole text file as lines (see SequentialFile). Returns false when
   // the file cannot be opened; *lines is then empty.
   bool ReadLines(const std::string& path, std::vector<std::string>* lines);
@@ -224,6 +241,10 @@ class EnvWrapper : public Env {
   double RandomFraction() override { return target_->RandomFraction(); }
   int RunProgram(const std::string& program, const std::vector<std::string>& args) override {
     return target_->RunProgram(program, args);
+  }
+  int RunProgramCaptured(const std::string& program, const std::vector<std::string>& args,
+                         std::string* output, const std::function<bool()>& stop) override {
+    return target_->RunProgramCaptured(program, args, output, stop);
   }
 
  protected:

@@ -71,4 +71,13 @@ int FakeEnv::RunProgram(const std::string& program, const std::vector<std::strin
   return run_result_;
 }
 
+int FakeEnv::RunProgramCaptured(const std::string& program, const std::vector<std::string>& args,
+                                std::string* output, const std::function<bool()>& stop) {
+  runs_.push_back(ProgramRun{program, args});
+  output->clear();
+  if (stop && stop()) return kStopped;
+  *output = run_output_;
+  return run_result_;
+}
+
 }  // namespace platform

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/env.h"
@@ -23,12 +24,15 @@ class FakeEnv : public EnvWrapper {
   void UnsetVar(const std::string& name) { vars_.erase(name); }
   void SetToday(CivilDate date) { today_ = date; }
   void SetRunResult(int code) { run_result_ = code; }
+  // What a captured run reports having written.
+  void SetRunOutput(std::string output) { run_output_ = std::move(output); }
 
   struct ProgramRun {
     std::string program;
     std::vector<std::string> args;
   };
   const std::vector<ProgramRun>& runs() const { return runs_; }
+  void ClearRuns() { runs_.clear(); }
   int64_t slept_ms() const { return slept_ms_; }
   int sleep_calls() const { return sleep_calls_; }
   const std::string& current_directory() const { return cwd_; }
@@ -55,6 +59,10 @@ class FakeEnv : public EnvWrapper {
   void SleepMs(int milliseconds) override;
   double RandomFraction() override;
   int RunProgram(const std::string& program, const std::vector<std::string>& args) override;
+  // Recorded as RunProgram; asks stop once (kStopped when it says true),
+  // then gives SetRunOutput's text and SetRunResult's code.
+  int RunProgramCaptured(const std::string& program, const std::vector<std::string>& args,
+                         std::string* output, const std::function<bool()>& stop) override;
 
   // The path as this Env hands it to the host.
   std::string Resolve(const std::string& path) const;
@@ -65,6 +73,7 @@ class FakeEnv : public EnvWrapper {
   CivilDate today_{2026, 12, 8};
   int run_result_ = 0;
   std::vector<ProgramRun> runs_;
+  std::string run_output_;
   int64_t slept_ms_ = 0;
   int sleep_calls_ = 0;
   std::string cwd_;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -19,6 +20,7 @@
 #include "driver/form_file.h"
 #include "driver/module_hooks.h"
 #include "driver/module_state.h"
+#include "driver/print_channel.h"
 #include "driver/program.h"
 #include "driver/records.h"
 #include "driver/report_context.h"
@@ -197,9 +199,10 @@ class ReportLoopTest : public ::testing::Test {
   class PrintProgramEnv : public platform::FakeEnv {
    public:
     using platform::FakeEnv::FakeEnv;
-    int RunProgram(const std::string& program, const std::vector<std::string>& args) override {
+    int RunProgramCaptured(const std::string& program, const std::vector<std::string>& args,
+                           std::string* output, const std::function<bool()>& stop) override {
       last_row_at_run.push_back(console->RowText(console->Rows()));
-      return platform::FakeEnv::RunProgram(program, args);
+      return platform::FakeEnv::RunProgramCaptured(program, args, output, stop);
     }
     platform::MemoryConsole* console = nullptr;
     std::vector<std::string> last_row_at_run;
@@ -349,8 +352,47 @@ TEST_F(ReportLoopTest, ClearsOnceAndShowsTheFormAgainOnTheScreenItLeft) {
   EXPECT_EQ(env_.runs()[0].program, config::ModuleSettings().program_dir + "ZIZAVEZU");
   EXPECT_TRUE(env_.runs()[0].args.empty());
   ASSERT_EQ(env_.last_row_at_run.size(), 2u);
-  EXPECT_EQ(env_.last_row_at_run[1].substr(0, 26), "IMPRIMINT COMUNITAT 1 DE 1");
+  EXPECT_EQ(env_.last_row_at_run[1].substr(0, 22), "EL PROGRAMA D'IMPRESSI");
+  EXPECT_TRUE(env_.last_row_at_run[1].ends_with(" ESC: ATURAR")) << env_.last_row_at_run[1];
   EXPECT_FALSE(platform::CurrentEnv().FileExists(console::WindowStackPath()));
+}
+
+// Esc during a print run asks whether to stop: the letter of "S" stops it
+// (nothing handed on, no print file, the form back), any other key lets it
+// go on; then what the print program said is shown until a key is pressed.
+TEST_F(ReportLoopTest, EscAsksToStopTheRunAndTheOutcomeIsShown) {
+  Start();
+  env_.SetRunOutput("ZIZAVEZU: 1 p\xc3\xa0gina escrita a /tmp/s.pdf\n");
+  const struct {
+    uint8_t answer;
+    size_t runs;
+    bool outcome_shown;
+  } cases[] = {{'s', 0, false}, {'N', 1, true}};
+  for (const auto& c : cases) {
+    forms_shown_ = 0;
+    env_.ClearRuns();
+    // What the screen shows each time the module waits for a key, and the
+    // key then pressed.
+    std::vector<std::pair<std::string, uint8_t>> waits = {
+        {"Voleu aturar la impressi\xc3\xb3? (S/N)", c.answer}};
+    if (c.outcome_shown) waits.push_back({"ZIZAVEZU: 1 p\xc3\xa0gina escrita a /tmp/s.pdf", 13});
+    size_t waited = 0;
+    console_.set_idle_limit(3);
+    console_.set_idle_hook([&] {
+      ASSERT_LT(waited, waits.size()) << "an unexpected wait for a key";
+      EXPECT_NE(console_.Dump().find(waits[waited].first), std::string::npos) << console_.Dump();
+      console_.PushChar(waits[waited++].second);
+    });
+    console_.PushChar(27);  // typed as the run starts
+    UseForms({13, console::kKeyEsc}, [](int) {});
+    EXPECT_EQ(RunSettlementReport(ctx_), 0);
+    EXPECT_EQ(waited, waits.size());
+    EXPECT_EQ(env_.runs().size(), c.runs) << c.answer;
+    EXPECT_EQ(platform::CurrentEnv().FileExists(PrintFilePath(ctx_.settings)), c.runs == 1);
+    EXPECT_EQ(forms_shown_, 2);
+    EXPECT_EQ(console::WindowDepth(), 0);
+    console_.set_idle_hook(nullptr);
+  }
 }
 
 // In every language of the installation's locale, the letters the

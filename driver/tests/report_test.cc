@@ -360,8 +360,8 @@ TEST_F(ReportTest, FaultSweepPrintsAllOrNothing) {
         continue;
       }
       EXPECT_EQ(r, PrintRunResult::kDataReadFailed) << "call " << n;
-      EXPECT_NE(message.find("cannot read DADES\\"), std::string::npos) << message;
-      EXPECT_NE(message.find("(status " + std::to_string(failure) + ")"), std::string::npos)
+      EXPECT_NE(message.find("No es pot llegir DADES\\"), std::string::npos) << message;
+      EXPECT_NE(message.find("(estat " + std::to_string(failure) + ")"), std::string::npos)
           << message;
       EXPECT_FALSE(std::ifstream(print_file).good()) << "call " << n;
     }
@@ -387,38 +387,62 @@ TEST_F(ReportTest, FaultSweepPrintsAllOrNothing) {
   }
 }
 
-// How the print program's end reads: only one that cannot be started ends
-// the module; one that failed, or was ended by a signal, leaves the user on
-// the form to try again.
+// How the print program's end reads: one that failed, or was ended by a
+// signal, leaves the user on the form to try again; what it said, when it
+// was captured, is the message (its last line); a stop before it or while it
+// runs hands nothing on and leaves no print file.
 TEST_F(ReportTest, ThePrintProgramsEndDecidesTheResult) {
   data_.communities.push_back(demodata::Community(Community(8, "GRAN")));
   AddOwner(8, 1, "A*B", "1r");
   std::string error;
   ASSERT_TRUE(demodata::WriteDataset(root_, root_ + "ddf/", data_, &error)) << error;
+  const std::string said = "ZIZAVEZU: warning\nZIZAVEZU: 1 p\xc3\xa0gina a /t/s.pdf\n\n";
   const struct {
     int code;
+    bool capture;
+    int stop_at;  // the call of stop_requested that says true; 0: none does
     PrintRunResult result;
     const char* text;
+    size_t runs;
   } cases[] = {
-      {0, PrintRunResult::kOk, ""},
-      {3, PrintRunResult::kPrintProgramFailed, "ended with status 3"},
-      {platform::Env::kEndedBySignal, PrintRunResult::kPrintProgramFailed, "ended by a signal"},
-      {platform::Env::kNotStarted, PrintRunResult::kPrintProgramMissing, "could not be started"},
+      {0, false, 0, PrintRunResult::kOk, "", 1},
+      {3, false, 0, PrintRunResult::kPrintProgramFailed, "ha acabat amb l'estat 3", 1},
+      {platform::Env::kEndedBySignal, false, 0, PrintRunResult::kPrintProgramFailed,
+       "s'ha aturat per un senyal", 1},
+      {platform::Env::kNotStarted, false, 0, PrintRunResult::kPrintProgramMissing,
+       "No es pot engegar el programa", 1},
+      {0, true, 0, PrintRunResult::kOk, "ZIZAVEZU: 1 p\x85gina a /t/s.pdf", 1},
+      {3, true, 0, PrintRunResult::kPrintProgramFailed, "ZIZAVEZU: 1 p\x85gina a /t/s.pdf", 1},
+      {0, true, 1, PrintRunResult::kStopped, "", 0},  // before the first statement
+      {0, true, 2, PrintRunResult::kStopped, "", 1},  // while the print program runs
   };
   for (const auto& c : cases) {
-    platform::ScopedEnvOverride use(&env_);
+    platform::FakeEnv env;
+    env.SetToday({2026, 12, 8});
+    env.SetVar("ZELROOT", root_);
+    env.SetVar("ZELTMP", root_ + "tmp/");
+    env.SetVar("ZELEXE", root_ + "bin/");
+    platform::ScopedEnvOverride use(&env);
     ReportContext ctx;
     StartUp(ctx);
-    env_.SetRunResult(c.code);
+    env.SetRunResult(c.code);
+    env.SetRunOutput(said);
+    ctx.capture_print_program = c.capture;
+    int calls = 0;
+    if (c.stop_at > 0) ctx.stop_requested = [&] { return ++calls == c.stop_at; };
     ReportParameters p;
     ASSERT_TRUE(ConvertParameters("30/11/2026", "1", "0", "999", "999", "1", &p));
     std::string message;
     EXPECT_EQ(RunPrintRun(ctx, p, true, nullptr, &message), c.result) << c.code;
     EXPECT_NE(message.find(c.text), std::string::npos) << message;
+    if (c.result == PrintRunResult::kStopped) {
+      EXPECT_EQ(message, "");
+    }
+    EXPECT_EQ(env.runs().size(), c.runs) << c.code;
+    EXPECT_EQ(env.FileExists(PrintFilePath(ctx.settings)), c.result != PrintRunResult::kStopped);
     datafiles::Status st = 0;
     datafiles::RecordFilesReset(st);
   }
-  env_.SetRunResult(0);
 }
 
 // The carried balance counts only the owner amounts of receipt types whose

@@ -79,6 +79,16 @@ TEST(Cp850Test, TextConversion) {
   EXPECT_EQ(Cp850ToUtf8(""), "");
 }
 
+TEST(Cp850Test, Utf8BackToCp850) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  EXPECT_EQ(Utf8ToCp850(Cp850ToUtf8(all)), all);
+  // The suite's euro sign, a character the code page lacks, a cut sequence
+  // and a stray continuation byte.
+  EXPECT_EQ(Utf8ToCp850("5 \xE2\x82\xAC \xE2\x9C\x93 \xC3"), "5 \xD5 ? ?");
+  EXPECT_EQ(Utf8ToCp850("a\x80" "b"), "a?b");
+}
+
 TEST(Cp850Test, ControlBytes) {
   EXPECT_TRUE(IsCp850Control(0x00));
   EXPECT_TRUE(IsCp850Control(0x09));

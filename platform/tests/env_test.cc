@@ -177,6 +177,35 @@ TEST(RunProgramTest, ArgumentsReachTheProgramUnchangedWithoutAShell) {
   EXPECT_EQ(DefaultEnv()->RunProgram(dir.path() + "no-such-program", {}), -1);
 }
 
+// A captured run: both output streams in order, no terminal input, the exit
+// code; a stop ends the program and what it started, and a program that
+// cannot start is reported as such.
+TEST(RunProgramTest, CapturedRunTakesBothStreamsAndCanBeStopped) {
+  Env* env = DefaultEnv();
+  std::string output;
+  EXPECT_EQ(env->RunProgramCaptured(
+                "/bin/sh", {"-c", "echo one; echo two >&2; cat; echo three; exit 4"}, &output, {}),
+            4);
+  EXPECT_EQ(output, "one\ntwo\nthree\n");  // cat read /dev/null: nothing, at once
+
+  ScratchDir dir;
+  const std::string marker = dir.path() + "survived";
+  int asked = 0;
+  // The grandchild would write the marker a second later unless stopped.
+  EXPECT_EQ(env->RunProgramCaptured("/bin/sh",
+                                    {"-c", "echo started; (sleep 1; touch '" + marker +
+                                               "') & sleep 30"},
+                                    &output, [&] { return ++asked == 3; }),
+            Env::kStopped);
+  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(output, "started\n");
+  ::sleep(2);
+  EXPECT_FALSE(env->FileExists(marker));
+
+  EXPECT_EQ(env->RunProgramCaptured(dir.path() + "no-such-program", {}, &output, {}),
+            Env::kNotStarted);
+}
+
 TEST(PosixEnvTest, UnsetVariableReadsEmptyAndTodayIsPlausible) {
   EXPECT_EQ(DefaultEnv()->GetVar("TELVORAN_SURELY_UNSET_VARIABLE"), "");
   CivilDate d = DefaultEnv()->Today();

@@ -41,7 +41,7 @@ cp "${ZELTMP}Sessio.ini" "${ZELTMP}NuvaTerm.ini" "$work/t2/"
 rm -f "${ZELTMP}zizavezu.tmp"
 ZELTMP="$work/missing/" "$bin" 31/12/2026 1 0 999 999 1 2>"$work/err"; rc=$?
 [ $rc -eq 1 ] || fail "unwritable print folder gave $rc"
-grep -q "cannot create the print file" "$work/err" || fail "message for the print file"
+grep -q "No es pot crear el fitxer d.impressi" "$work/err" || fail "message for the print file"
 
 # A full disk (a file-size limit here): nothing half-written is left under
 # the print file's name nor handed on.

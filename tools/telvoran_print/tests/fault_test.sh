@@ -167,7 +167,7 @@ else
   rmdir "${ZELTMP}zizavezu.tmp"
 fi
 [ $rc -eq 1 ] || fail "unwritable print folder gave $rc"
-grep -q "cannot create the print file" "$work/err" || fail "unwritable print folder: message"
+grep -q "No es pot crear el fitxer d.impressi" "$work/err" || fail "unwritable print folder: message"
 expect_nothing_handed "unwritable print folder"
 expect_unchanged "$before" "unwritable print folder"
 

@@ -29,11 +29,11 @@ bool StartUp(ReportContext& ctx, std::string* message = nullptr);
 
 // The report loop on ctx: the screen cleared once in the normal colour,
 // then the parameter form and one print run per accepted form (the last row
-// showing its progress meanwhile), until the form is left with Esc. Without
-// a form engine installed (see SetFormEngine) it returns at once. Returns 0,
-// or 1 after a print file that could not be written or a print program that
-// could not be started (the message is on stderr; nothing was handed to the
-// print program).
+// showing its progress meanwhile, Esc asking whether to stop it), until the
+// form is left with Esc. After each run a window shows what the print
+// program said, or why nothing was printed, and the form comes back with its
+// values. Without a form engine installed (see SetFormEngine) it returns at
+// once. Returns 0.
 int RunSettlementReport(ReportContext& ctx);
 
 // The whole module on a report context of its own: start-up, report loop,

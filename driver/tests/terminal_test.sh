@@ -2,12 +2,14 @@
 # End-to-end checks of TELVORAN in a real terminal (tmux) on the demo
 # installation:
 #   terminal_test.sh SOURCE_DIR BUILD_DIR
-# Types into the parameter form, confirms, checks the print file and the
-# print program run, the refusals (bad date, reversed range, N in the
-# confirmation), Esc with exit status 0, that no window stack file is left
-# and that no data file changed; then, in a second session, the browse
-# lists (F4 on the community and flat fields), help (F1), the calculator
-# (Alt+X) and the calendar (Alt+C); then a missing data file in Spanish.
+# Types into the parameter form, confirms, checks the print file, the
+# print program run and its outcome shown in a window, the refusals (bad
+# date, reversed range with its beep, N in the confirmation), Esc during a
+# 999-copy run (asked, then stopped: nothing left), Esc with exit status 0,
+# that no window stack file is left and that no data file changed; then, in
+# a second session, the browse lists (F4 on the community and flat fields),
+# help (F1), the calculator (Alt+X) and the calendar (Alt+C); then the
+# Aranese confirmation; then a missing data file in Spanish.
 set -euo pipefail
 src="$1"
 build="$2"
@@ -74,9 +76,11 @@ keys Home C-y
 keys -l "31/12/2026"
 keys Enter
 keys C-y; keys -l "5"; keys Enter Enter
+b0="$(bells)"
 keys C-y; keys -l "4"; keys Enter Enter Enter
 sleep 0.5
 screen | grep -qF "Confirmeu" && fail "a reversed range asked for confirmation"
+[ "$(bells)" -gt "$b0" ] || fail "no beep for a reversed range"
 [ "$(cursor_row)" = "$date_row" ] || fail "a reversed range did not go back to the first field"
 
 # N in the confirmation returns to the form with the values kept.
@@ -99,7 +103,31 @@ poll 150 test -s "${ZELTMP}statements.pdf" || true
 [ -s "${ZELTMP}zizavezu.tmp" ] || fail "no print file"
 [ -s "${ZELTMP}statements.pdf" ] || fail "the print program did not run"
 grep -q "RESUM DE DESPESES" "${ZELTMP}zizavezu.tmp" || fail "print file content"
+# What the print program said is shown in a window over the form until a key.
+wait_for "statements.pdf"
+keys Enter
+wait_gone "statements.pdf"
 wait_for "Data de l'informe"
+
+# Esc during a long run (999 copies of each community) asks first; S stops
+# it: no print file, nothing handed on (no PDF, no half-made one), the form
+# back with its values.
+rm -f "${ZELTMP}zizavezu.tmp" "${ZELTMP}statements.pdf"
+keys Enter Enter Enter Enter Enter
+keys C-y; keys -l "999"; keys Enter
+wait_for "Confirmeu"
+keys -l "S"; keys Enter
+wait_for "ESC: ATURAR"
+keys Escape
+wait_for "Voleu aturar la impressió? (S/N)"
+keys -l "S"
+wait_gone "Voleu aturar"
+wait_for "Data de l'informe"
+wait_gone "ESC: ATURAR"
+sleep 0.5
+[ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "print file left after a stopped run"
+ls "$ZELTMP" | grep -q "statements" && fail "a PDF after a stopped run: $(ls "$ZELTMP")"
+screen | grep -qF "999" || fail "copies lost after a stopped run"
 
 # Esc ends the program with status 0 and leaves no window stack behind.
 end_session "after printing"
@@ -188,6 +216,21 @@ wait_exit
 [ ! -e "${ZELTMP}WinPush.tmp" ] || fail "WinPush.tmp left behind after SIGTERM"
 [ ! -e "${ZELTMP}Browse.tmp" ] || fail "Browse.tmp left behind after SIGTERM"
 tm kill-server 2>/dev/null || true
+
+# In Aranese the confirmation offers the letters of its own answers, and
+# the first (Ò, typed without its accent) prints.
+sed -i 's/^Idioma=.*/Idioma=OCI\r/' "${ZELTMP}NuvaTerm.ini"
+rm -f "${ZELTMP}statements.pdf"
+start
+wait_for "Data der informe"
+keys Enter Enter Enter Enter Enter Enter
+wait_for "Confirmatz era impression (Ò/N)"
+keys -l "o"; keys Enter
+wait_for "statements.pdf"
+[ -s "${ZELTMP}statements.pdf" ] || fail "Aranese Ò did not print"
+keys Enter
+wait_for "Data der informe"
+end_session "in Aranese"
 
 # A data file that is missing with no definition to create it from: the
 # Spanish message, and status 0 after a key.

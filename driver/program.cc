@@ -175,7 +175,13 @@ int RunSettlementReport(ReportContext& ctx) {
         progress_row.Show(index, total);
       };
       ctx.stop_requested = StopOnEsc();
-      ctx.print_program_starting = [&progress_row] { progress_row.ShowPrintProgram(); };
+      ctx.print_program_starting = [&progress_row] {
+        // Everything is read: the print program may take long, and a held
+        // snapshot would hold back other programs' checkpoints meanwhile.
+        recmgr::ReleaseReadSnapshots();
+        recmgr::EndReadTransactions();
+        progress_row.ShowPrintProgram();
+      };
       ctx.capture_print_program = true;
       r = RunPrintRun(ctx, parameters, true, progress, &message);
       ctx.stop_requested = nullptr;
@@ -206,7 +212,7 @@ int ProgramMain() {
   datafiles::SetDataFileUi(ui);
   console::SetStackFileFailureHandler([](const std::string& failure) {
     platform::CurrentConsole().Suspend();
-    std::fprintf(stderr, "TELVORAN: %s\n", failure.c_str());
+    std::fprintf(stderr, "TELVORAN: %s\n", platform::Cp850ToUtf8(failure).c_str());
     std::exit(EXIT_FAILURE);
   });
   std::string message;

@@ -4,8 +4,15 @@
 // administrator schedules at month end.
 //
 //   telvoran-print DATE FROMCOMM FROMFLAT TOCOMM TOFLAT COPIES [--no-print-program]
+//
+// Each value goes through the check of its form field (console::StoreField
+// on the form file's field, after the length the field editor allows), so
+// that the batch printer refuses what the form refuses and never drifts from
+// it. Exit status: 0 printed (or nothing in the range), 1 a failure, 2 a
+// usage error. Every text comes through the locale file.
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -13,37 +20,114 @@
 #include <string>
 #include <vector>
 
+#include "config/configuration.h"
+#include "config/locale.h"
 #include "config/settings.h"
+#include "console/form_engine.h"
 #include "console/form_set.h"
 #include "datafiles/file_messages.h"
 #include "datafiles/record_file.h"
+#include "driver/form_file.h"
+#include "driver/interactive.h"
 #include "driver/module_hooks.h"
 #include "driver/module_state.h"
 #include "driver/program.h"
 #include "driver/report.h"
 #include "driver/report_context.h"
-#include "format/dates.h"
 #include "platform/console.h"
 #include "platform/cp850.h"
 #include "recmgr/record_manager.h"
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: telvoran-print DATE FROMCOMM FROMFLAT TOCOMM TOFLAT COPIES [--no-print-program]\n"
-    "  DATE      report date as typed in the form (5/3/2026, 050326, blank for the working date)\n"
-    "  FROMCOMM FROMFLAT, TOCOMM TOFLAT  the range of communities and flats (1 0 999 999: all)\n"
-    "  COPIES    copies of each statement; 0 prints one per owner\n"
-    "Environment: ZELROOT (data root), ZELEXE (program folder), ZELTMP (temporary folder).\n";
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
 
-// The value a field of the parameter form would hold: the typed text placed
-// at the left, padded and cut to the field's length, when the form file
-// defines the field.
-std::string AsTyped(int16_t field, const std::string& text) {
+// The usage, one locale entry per line (the locale file is line based).
+constexpr const char* kUsageLines[] = {
+    "\xa3s: telvoran-print DATA COM1 PIS1 COM2 PIS2 C\xe3PIES [--no-print-program]",
+    "  DATA       data de l'informe com s'escriu al formulari (5/3/2026, 050326; en blanc, la "
+    "data de treball)",
+    "  COM1 PIS1  comunitat i pis on comen\x87"
+    "a l'interval; COM2 PIS2, on acaba (1 0 999 999: "
+    "tots)",
+    "  C\xe3PIES     c\x95pies per comunitat; 0 n'imprimeix una per propietari",
+    "  Cada valor es comprova com al formulari: no pot ser m\x82s llarg que el seu camp, i un "
+    "valor en blanc (\"\") val com el camp deixat en blanc (0 en un camp num\x8aric).",
+    "  --no-print-program  deixa el fitxer d'impressi\xa2 a la carpeta temporal sense iniciar el "
+    "programa d'impressi\xa2",
+    "Entorn: ZELROOT (arrel de les dades), ZELEXE (carpeta de programes), ZELTMP (carpeta "
+    "temporal).",
+    "Estat de sortida: 0 impr\x8as, o res a imprimir; 1 error (inici, fitxers de dades, fitxer "
+    "d'impressi\xa2, programa d'impressi\xa2); 2 error d'\xa3s (arguments).",
+};
+
+// The names of the six values, as the usage calls them, in field order.
+constexpr const char* kValueNames[] = {"DATA", "COM1", "PIS1", "COM2", "PIS2", "C\xe3PIES"};
+
+// Stands for the value as given inside a translated message: the value goes
+// in after the message became UTF-8, byte for byte as it was typed.
+constexpr char kValueMark[] = "\x1f";
+
+// A CP850 text on standard error, after the program's name.
+void Complain(const std::string& cp850) {
+  std::fprintf(stderr, "telvoran-print: %s\n", platform::Cp850ToUtf8(cp850).c_str());
+}
+
+void PrintUsage(FILE* out) {
+  for (const char* line : kUsageLines) {
+    std::fprintf(out, "%s\n", platform::Cp850ToUtf8(config::Translate(line)).c_str());
+  }
+}
+
+// Why the form's field refuses a value, by the field's type.
+std::string RefusalText(const console::FieldDef& f) {
+  switch (f.attr[console::kFieldType]) {
+    case console::kFieldTypeDate:
+      return "@1: \"@2\" no \x82s una data v\x85lida";
+    case console::kFieldTypeNumber:
+      return "@1: \"@2\" no \x82s un nombre de @3 xifres com a m\x85xim";
+    case console::kFieldTypeNumberOrP:
+      return "@1: \"@2\" no \x82s un nombre de @3 xifres com a m\x85xim ni P";
+    default:
+      return "@1: \"@2\" no es pot escriure en un camp de @3 car\x85"
+             "cters";
+  }
+}
+
+// The value field `field` of the parameter form holds after the user typed
+// text into it and left it, or false (with the reason on stderr) when the
+// form would not take it: longer than the field or holding a character the
+// field editor does not let anyone type, or refused by the field's check.
+bool StoreAsTyped(int16_t field, const std::string& text, std::string* stored) {
   console::FormSet& forms = console::Forms();
-  if (!forms.HasField(driver::kParameterForm, field)) return text;
-  forms.SetValue(driver::kParameterForm, field, text);
-  return forms.Value(driver::kParameterForm, field);
+  console::FieldDef& f = forms.Field(driver::kParameterForm, field);
+  const size_t length = static_cast<size_t>(std::max<int16_t>(f.attr[console::kFieldLength], 0));
+  const bool typable = text.size() <= length && std::none_of(text.begin(), text.end(), [](char c) {
+                         return platform::IsCp850Control(static_cast<uint8_t>(c));
+                       });
+  // The editor's text has the field's length, the typed characters at the
+  // left.
+  if (typable &&
+      console::StoreField(driver::kParameterForm, text + std::string(length - text.size(), ' '),
+                          field, 0) == 0) {
+    *stored = forms.Value(driver::kParameterForm, field);
+    return true;
+  }
+  std::string message = platform::Cp850ToUtf8(config::TranslateWith(
+      RefusalText(f),
+      {config::Translate(kValueNames[field - 1]), kValueMark, std::to_string(length)}));
+  const size_t at = message.find(kValueMark);
+  if (at != std::string::npos) message.replace(at, 1, text);
+  std::fprintf(stderr, "telvoran-print: %s\n", message.c_str());
+  return false;
+}
+
+// An argument that names an option rather than a value: "-1" is a value
+// (refused as copies), "-x" and "--x" are options.
+bool LooksLikeOption(const char* arg) {
+  return arg[0] == '-' &&
+         (arg[1] == '-' || (arg[1] >= 'a' && arg[1] <= 'z') || (arg[1] >= 'A' && arg[1] <= 'Z'));
 }
 
 }  // namespace
@@ -55,29 +139,58 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   // A run ended by a signal leaves no half print file (nor its new file).
   platform::InstallSignalCleanupHandlers();
-  // A data file that cannot be opened has been reported (on stderr): the
-  // batch printer has printed nothing, and says so in its exit status.
+  // The data layer's texts are code page 850 like every other; a data file
+  // that cannot be opened has been reported and nothing was printed, which
+  // the exit status says.
   datafiles::DataFileUi ui;
-  ui.end_program = [] { std::exit(1); };
+  ui.open_failure = [](const std::string& message) { Complain(message); };
+  ui.show_message = [](int, const std::string& text) { Complain(text); };
+  ui.end_program = [] { std::exit(kExitFailure); };
   datafiles::SetDataFileUi(ui);
+  // The usage and the messages are in the installation's language; without
+  // an installation they stay in Catalan.
+  config::LoadConfiguration();
+
   std::vector<std::string> args;
   bool run_print_program = true;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--no-print-program") == 0) {
       run_print_program = false;
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
+      PrintUsage(stdout);
       return 0;
     } else if (std::strcmp(argv[i], "--version") == 0) {
       std::puts("telvoran-print " TELVORAN_VERSION);
       return 0;
+    } else if (LooksLikeOption(argv[i])) {
+      Complain(config::TranslateWith("argument desconegut: @1", {argv[i]}));
+      PrintUsage(stderr);
+      return kExitUsage;
     } else {
       args.emplace_back(argv[i]);
     }
   }
   if (args.size() != 6) {
-    std::fputs(kUsage, stderr);
-    return 2;
+    Complain(config::TranslateWith("calen sis valors i n'hi ha @1", {std::to_string(args.size())}));
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+
+  // The values are checked on the form file's fields before any data file
+  // is opened: a refused command touches nothing. A form file that cannot
+  // be used is start-up's to report.
+  const config::Settings& settings = config::ModuleSettings();
+  std::vector<std::string> values(6);
+  if (driver::LoadModuleForms(
+          driver::FormFilePath(settings), [](const std::string& t) { return config::Translate(t); },
+          &console::Forms())
+          .empty()) {
+    for (int16_t field = driver::kFieldReportDate; field <= driver::kFieldCopies; ++field) {
+      if (!StoreAsTyped(field, args[static_cast<size_t>(field - 1)],
+                        &values[static_cast<size_t>(field - 1)])) {
+        return kExitUsage;
+      }
+    }
   }
 
   // Everything the print run reads and writes besides its parameters.
@@ -85,26 +198,16 @@ int main(int argc, char** argv) {
   std::string start_message;
   if (!driver::StartUp(ctx, &start_message)) {
     std::fprintf(stderr, "telvoran-print: %s\n", start_message.c_str());
-    return 1;
+    return kExitFailure;
   }
 
-  std::string date = AsTyped(driver::kFieldReportDate, args[0]);
-  // A blank date field takes the working date, as the form does.
-  if (date.find_first_not_of(' ') == std::string::npos) {
-    date = format::DateToEditText(ctx.settings.working_date);
-  }
-  if (format::IsBadDateText(date)) {
-    std::fprintf(stderr, "telvoran-print: not a valid date: %s\n", args[0].c_str());
-    return 2;
-  }
   driver::ReportParameters p;
-  if (!driver::ConvertParameters(
-          date, AsTyped(driver::kFieldFromCommunity, args[1]),
-          AsTyped(driver::kFieldFromFlat, args[2]), AsTyped(driver::kFieldToCommunity, args[3]),
-          AsTyped(driver::kFieldToFlat, args[4]), AsTyped(driver::kFieldCopies, args[5]), &p)) {
-    std::fprintf(stderr, "telvoran-print: the lower bound %s.%s lies above the upper bound %s.%s\n",
-                 args[1].c_str(), args[2].c_str(), args[3].c_str(), args[4].c_str());
-    return 2;
+  if (!driver::ConvertParameters(values[0], values[1], values[2], values[3], values[4], values[5],
+                                 &p)) {
+    Complain(
+        config::TranslateWith("el l\xa1mit inferior @1.@2 \x82s m\x82s alt que el superior @3.@4",
+                              {args[1], args[2], args[3], args[4]}));
+    return kExitUsage;
   }
 
   // The run sees each data file as it was at one moment: another program
@@ -112,11 +215,11 @@ int main(int argc, char** argv) {
   // differ.
   recmgr::HoldReadSnapshots();
   driver::ReportProgress progress;
-  int total = 0;
   if (::isatty(2)) {
-    total = driver::CountCommunities(ctx, p);
+    const int total = driver::CountCommunities(ctx, p);
     progress = [total](int index, const std::string&) {
-      std::fprintf(stderr, "\rcommunity %d of %d", index, total);
+      std::fprintf(stderr, "\r%s",
+                   platform::Cp850ToUtf8(driver::ProgressText(index, total)).c_str());
       if (index == total) std::fputc('\n', stderr);
     };
   }
@@ -126,9 +229,8 @@ int main(int argc, char** argv) {
   platform::Status status = 0;
   datafiles::RecordFilesReset(status);
   if (r != driver::PrintRunResult::kOk) {
-    // The texts are code page 850; the terminal shows Unicode.
-    std::fprintf(stderr, "telvoran-print: %s\n", platform::Cp850ToUtf8(message).c_str());
-    return 1;
+    Complain(message);
+    return kExitFailure;
   }
   return 0;
 }

@@ -47,7 +47,7 @@ grep -q "No es pot crear el fitxer d.impressi" "$work/err" || fail "message for 
 # the print file's name nor handed on.
 (ulimit -f 8; "$bin" 31/12/2026 1 0 999 999 1 2>"$work/err"); rc=$?
 [ $rc -eq 1 ] || fail "full disk gave $rc"
-grep -q "cannot write the print file" "$work/err" || fail "message for a full disk"
+grep -q "No es pot escriure el fitxer d.impressi" "$work/err" || fail "message for a full disk"
 [ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "full disk left a print file"
 ls "${ZELTMP}"zizavezu.tmp.new-* >/dev/null 2>&1 && fail "full disk left its new file"
 set -e

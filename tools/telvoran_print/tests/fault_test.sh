@@ -86,7 +86,7 @@ declare -A open_failure=(
   [CAT]="NO ES POT ACCEDIR AL FITXER "
   [SPA]="NO SE PUEDE ACCEDER AL FICHERO "
   [GLG]="NOM SE PODE ACEDER AO FICHEIRO "
-  [OCI]=$'NON SE P\xe3T ACCEDIR ATH FICH\xd4R '
+  [OCI]=$'NON SE P\xc3\x92T ACCEDIR ATH FICH\xc3\x88R '
 )
 for lang in CAT SPA GLG OCI; do
   restore
@@ -184,7 +184,7 @@ set +e
 rc=$?
 set -e
 [ $rc -eq 1 ] || fail "print folder full gave $rc"
-grep -q "cannot write the print file" "$work/err" || fail "print folder full: message"
+grep -q "No es pot escriure el fitxer d.impressi" "$work/err" || fail "print folder full: message"
 expect_nothing_handed "print folder full"
 expect_unchanged "$before" "print folder full"
 

@@ -13,9 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include "config/locale.h"
 #include "config/settings.h"
 #include "format/codes.h"
 #include "platform/console.h"
+#include "platform/cp850.h"
 #include "platform/env.h"
 #include "platform/little_endian.h"
 
@@ -110,13 +112,14 @@ int64_t CellCount(int top, int left, int bottom, int right) {
 
 // A stack file that cannot be used is the program's to handle (see
 // SetStackFileFailureHandler); the operation that met it is left undone.
-void StackFileFailure(const char* what) {
+// catalan is the locale file's key, "@1" standing for the file's path.
+void StackFileFailure(const char* catalan) {
   State().stack_file_failed = true;
-  const std::string message = WindowStackPath() + ": " + what;
+  const std::string message = config::TranslateWith(catalan, {WindowStackPath()});
   if (FailureHandler()) {
     FailureHandler()(message);
   } else {
-    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fprintf(stderr, "%s\n", platform::Cp850ToUtf8(message).c_str());
   }
 }
 
@@ -124,21 +127,21 @@ void StackFileFailure(const char* what) {
 std::unique_ptr<platform::RandomAccessFile> OpenStackFile() {
   std::unique_ptr<platform::RandomAccessFile> file =
       platform::CurrentEnv().OpenRandomAccess(WindowStackPath(), /*create=*/true);
-  if (file == nullptr) StackFileFailure("cannot be opened");
+  if (file == nullptr) StackFileFailure("@1: no es pot obrir");
   return file;
 }
 
 // False after a failure, reported.
 bool WriteStack(platform::RandomAccessFile* file, int64_t position, const std::string& bytes) {
   if (file->Write(static_cast<uint64_t>(position - 1), bytes)) return true;
-  StackFileFailure("cannot be written");
+  StackFileFailure("@1: no es pot escriure");
   return false;
 }
 
 // False after a failure, reported.
 bool ReadStack(platform::RandomAccessFile* file, int64_t position, size_t n, std::string* out) {
   if (file->Read(static_cast<uint64_t>(position - 1), n, out)) return true;
-  StackFileFailure("cannot be read");
+  StackFileFailure("@1: no es pot llegir");
   return false;
 }
 
@@ -443,7 +446,7 @@ void WinPop() {
     if (file == nullptr) return;
     const int64_t size = file->Size();
     if (size < 0) {
-      StackFileFailure("cannot be read");
+      StackFileFailure("@1: no es pot llegir");
       return;
     }
     if (size <= 3) {

@@ -448,7 +448,7 @@ TEST_F(ScreenTest, StackFileFailureGoesToTheProgramsHandler) {
   EXPECT_EQ(Screen(), before);
   SetStackFileFailureHandler(nullptr);
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0], WindowStackPath() + ": cannot be opened");
+  EXPECT_EQ(messages[0], WindowStackPath() + ": no es pot obrir");
   ResetScreenState();
   EXPECT_FALSE(StackFileFailed());
 }

@@ -12,6 +12,14 @@
 
 namespace zizavezu {
 
+// A message for the terminal: the locale file's text for catalan (a key of
+// sample/LOCALE/TELVORAN.LNG, CP850) in the interface language, as UTF-8,
+// with each mark "@1", "@2", ... (its first occurrence) replaced by the value
+// of that number. Values go in as they are (host paths as the host has
+// them, numbers, UTF-8 names), never searched for marks themselves; a line
+// break in one shows as "?", so that a message stays one line.
+std::string Localized(const std::string& catalan, const std::vector<std::string>& values = {});
+
 enum class Fault {
   kNotDirective,         // a line that is no directive (no comma, no keyword)
   kDeviceNotFirst,       // the first line is not the DEVICE line
@@ -31,11 +39,17 @@ inline constexpr int kFaultKinds = 13;
 
 class Diagnostics {
  public:
-  // Records a fault at a print file line (1-based; 0 when not tied to one).
+  // Records a fault at a print file line (1-based; 0 when not tied to one):
+  // its message is the locale key catalan with its values (see Localized).
   // Only the first message of each kind is kept; later ones are counted.
-  void Warn(Fault fault, int64_t line, const std::string& message);
+  // Nothing is translated here, so a file with a fault on every line does
+  // not read the locale file once per line.
+  void Warn(Fault fault, int64_t line, const std::string& catalan,
+            std::vector<std::string> values = {});
 
-  // One line per kind that occurred, in the order of their first lines.
+  // One line per kind that occurred, in the order of their first lines, in
+  // the interface language (UTF-8): "warning: line 3: " + the message +
+  // " (2 more times)", in the words and order of the language.
   std::vector<std::string> Lines() const;
   bool Any() const;
   int64_t Count(Fault fault) const { return entries_[static_cast<int>(fault)].count; }
@@ -44,7 +58,8 @@ class Diagnostics {
   struct Entry {
     int64_t count = 0;
     int64_t line = 0;
-    std::string message;
+    std::string key;
+    std::vector<std::string> values;
   };
   std::array<Entry, kFaultKinds> entries_{};
 };

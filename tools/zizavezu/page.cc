@@ -53,8 +53,10 @@ bool PageComposer::EmitOpenPage() {
   open_ = false;
   if (!page_.compressed() && wide_line_ > 0) {
     diagnostics_->Warn(Fault::kColumnBeyondPage, wide_line_,
-                       "text past column 80 on a page without \"@e\" (10 characters per inch) "
-                       "is cut off");
+                       "el text que passa de la columna @1 en una p\x85gina sense \"@e\" "
+                       "(10 car\x85"
+                       "cters per polzada) es talla",
+                       {std::to_string(kPlainColumns)});
   }
   wide_line_ = 0;
   if (ok_ && !sink_->EmitPage(page_)) ok_ = false;
@@ -82,18 +84,26 @@ bool PageComposer::Feed(const Directive& d, int64_t line_number) {
       return true;
     case Directive::Kind::kDevice:
       diagnostics_->Warn(Fault::kDeviceRepeated, line_number,
-                         "DEVICE after the first line is ignored");
+                         "DEVICE despr\x82s de la primera l\xa1nia no es t\x82 en compte");
       return true;
     case Directive::Kind::kPage: {
       int length = kDefaultPageLength;
       if (d.number_ok && d.number >= 1 && d.number <= kMaxPageLength) {
         length = static_cast<int>(d.number);
       } else {
-        std::string shown = d.number_ok ? std::to_string(d.number) : "without a number";
-        diagnostics_->Warn(Fault::kBadPageLength, line_number,
-                           "PAGE " + shown + " is no page length (1 to " +
-                               std::to_string(kMaxPageLength) + "); a page of " +
-                               std::to_string(kDefaultPageLength) + " lines is used");
+        const std::string most = std::to_string(kMaxPageLength);
+        const std::string used = std::to_string(kDefaultPageLength);
+        if (d.number_ok) {
+          diagnostics_->Warn(Fault::kBadPageLength, line_number,
+                             "PAGE @1 no \x82s una llargada de p\x85gina (d'1 a @2); "
+                             "es fa servir una p\x85gina de @3 l\xa1nies",
+                             {std::to_string(d.number), most, used});
+        } else {
+          diagnostics_->Warn(Fault::kBadPageLength, line_number,
+                             "PAGE sense n\xa3mero no \x82s una llargada de p\x85gina (d'1 a @1); "
+                             "es fa servir una p\x85gina de @2 l\xa1nies",
+                             {most, used});
+        }
       }
       return StartPage(length);
     }
@@ -110,14 +120,15 @@ bool PageComposer::Feed(const Directive& d, int64_t line_number) {
       pending_ = d.justification;
       if (pending_.kind == Justification::Kind::kFill && !pending_.fill_delimited) {
         diagnostics_->Warn(Fault::kFillUndelimited, line_number,
-                           "JUS N without a fill between two \"\\\"; blanks are used");
+                           "JUS N sense farciment entre dues \"\\\"; es fan servir espais");
       }
       return true;
     case Directive::Kind::kText:
       return PlaceText(d, line_number);
     case Directive::Kind::kInvalid:
       diagnostics_->Warn(Fault::kNotDirective, line_number,
-                         "not a directive (no keyword, no column and comma); ignored");
+                         "no \x82s una directiva (no t\x82 paraula clau ni columna i coma); "
+                         "no es t\x82 en compte");
       return true;
   }
   return true;
@@ -126,7 +137,9 @@ bool PageComposer::Feed(const Directive& d, int64_t line_number) {
 bool PageComposer::PlaceText(const Directive& d, int64_t line_number) {
   if (!open_) {
     diagnostics_->Warn(Fault::kTextBeforePage, line_number,
-                       "text before the first PAGE; a page of 66 lines is started");
+                       "text abans del primer PAGE; es comen\x87"
+                       "a una p\x85gina de @1 l\xa1nies",
+                       {std::to_string(kDefaultPageLength)});
     if (!StartPage(kDefaultPageLength)) return false;
   } else if (row_ >= page_.length()) {
     // Past the end of the page: continue on a new page of the same length,
@@ -149,13 +162,14 @@ bool PageComposer::PlaceText(const Directive& d, int64_t line_number) {
   }
   if (had_control) {
     diagnostics_->Warn(Fault::kControlBytes, line_number,
-                       "control bytes in a text are printed as blanks");
+                       "els bytes de control d'un text s'imprimeixen com a espais");
   }
 
   int64_t start;
   if (d.column < 0) {
     diagnostics_->Warn(Fault::kNegativeColumn, line_number,
-                       "column " + std::to_string(d.column) + " is before column 1; column 1 used");
+                       "la columna @1 \x82s abans de la columna 1; es fa servir la columna 1",
+                       {std::to_string(d.column)});
     start = 0;
   } else if (d.column == 0) {
     start = column_;
@@ -186,28 +200,36 @@ bool PageComposer::PlaceText(const Directive& d, int64_t line_number) {
     clipped = clipped || !platform::IsBlank(std::string_view(text).substr(cut));
   }
   if (clipped) {
-    diagnostics_->Warn(Fault::kColumnBeyondPage, line_number,
-                       start >= kMaxColumns
-                           ? "column " + std::to_string(d.column) + " is past the last column " +
-                                 std::to_string(kMaxColumns) + "; the text is not printed"
-                           : "text past column " + std::to_string(kMaxColumns) + " is cut off");
+    if (start >= kMaxColumns) {
+      diagnostics_->Warn(Fault::kColumnBeyondPage, line_number,
+                         "la columna @1 passa de l'\xa3ltima columna, la @2; el text no "
+                         "s'imprimeix",
+                         {std::to_string(d.column), std::to_string(kMaxColumns)});
+    } else {
+      diagnostics_->Warn(Fault::kColumnBeyondPage, line_number,
+                         "el text que passa de la columna @1 es talla",
+                         {std::to_string(kMaxColumns)});
+    }
   }
   column_ = std::min(fill_end, kNumberLimit);
 
   int64_t feeds = d.line_feeds;
   if (!d.line_feeds_ok) {
     diagnostics_->Warn(Fault::kMissingLineFeeds, line_number,
-                       "text item without a line-feed count after its last comma; 0 used");
+                       "element de text sense nombre de salts de l\xa1nia despr\x82s de "
+                       "l'\xa3ltima coma; es fa servir 0");
     feeds = 0;
   } else if (feeds < 0) {
     diagnostics_->Warn(Fault::kNegativeLineFeeds, line_number,
-                       "negative line-feed count " + std::to_string(feeds) + "; 0 used");
+                       "nombre de salts de l\xa1nia negatiu @1; es fa servir 0",
+                       {std::to_string(feeds)});
     feeds = 0;
   } else if (feeds > page_.length()) {
     diagnostics_->Warn(Fault::kLineFeedsBeyondPage, line_number,
-                       std::to_string(feeds) + " line feeds exceed the page of " +
-                           std::to_string(page_.length()) +
-                           " lines; what follows starts a new page");
+                       "@1 salts de l\xa1nia passen de la p\x85gina de @2 l\xa1nies; el que "
+                       "segueix comen\x87"
+                       "a una p\x85gina nova",
+                       {std::to_string(feeds), std::to_string(page_.length())});
   }
   if (feeds > 0) {
     row_ = std::min(row_ + feeds, kNumberLimit);

@@ -60,16 +60,23 @@ bool PdfSink::LoadFace(int weight) {
   FcPattern* match = FcFontMatch(nullptr, pattern, &result);
   FcPatternDestroy(pattern);
   if (match == nullptr) {
-    error_ = "no font found for the text (fontconfig)";
+    error_ = Localized("no s'ha trobat cap font per al text (fontconfig)");
     return false;
   }
   FcChar8* family = nullptr;
   if (FcPatternGetString(match, FC_FAMILY, 0, &family) != FcResultMatch ||
       std::string(reinterpret_cast<const char*>(family)) != kFamily) {
-    diagnostics_->Warn(Fault::kFontSubstituted, 0,
-                       std::string(kFamily) + " is not installed; " +
-                           (family ? reinterpret_cast<const char*>(family) : "another font") +
-                           " is used and the columns may not line up");
+    if (family != nullptr) {
+      diagnostics_->Warn(Fault::kFontSubstituted, 0,
+                         "la font @1 no hi \x82s; es fa servir @2 i les columnes poden no "
+                         "quedar alineades",
+                         {kFamily, reinterpret_cast<const char*>(family)});
+    } else {
+      diagnostics_->Warn(Fault::kFontSubstituted, 0,
+                         "la font @1 no hi \x82s; es fa servir una altra font i les columnes "
+                         "poden no quedar alineades",
+                         {kFamily});
+    }
   }
   faces_[weight] = cairo_ft_font_face_create_for_pattern(match);
   FcPatternDestroy(match);
@@ -102,14 +109,14 @@ bool PdfSink::LoadFace(int weight) {
     advance_[weight] = extents.x_advance > 0 ? extents.x_advance : 0.6;
   }
   cairo_scaled_font_destroy(scaled);
-  if (!ok) error_ = "cannot load the font " + std::string(kFamily);
+  if (!ok) error_ = Localized("no es pot carregar la font @1", {kFamily});
   return ok;
 }
 
 bool PdfSink::Open() {
   file_ = env_->OpenWritable(path_);
   if (file_ == nullptr) {
-    error_ = "cannot create " + path_;
+    error_ = Localized("no es pot crear @1", {path_});
     return false;
   }
   if (!LoadFace(0) || !LoadFace(1)) return false;
@@ -123,7 +130,10 @@ bool PdfSink::Open() {
   cairo_set_font_options(cr_, options);
   cairo_font_options_destroy(options);
   if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) {
-    error_ = "cannot start the PDF " + path_;
+    error_ = Localized(
+        "no es pot comen\x87"
+        "ar el PDF @1",
+        {path_});
     return false;
   }
   return true;
@@ -189,7 +199,7 @@ bool PdfSink::EmitPage(const Page& page) {
   cairo_show_page(cr_);
   if (write_failed_ || cairo_status(cr_) != CAIRO_STATUS_SUCCESS ||
       cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) {
-    error_ = "cannot write " + path_;
+    error_ = Localized("no es pot escriure @1", {path_});
     return false;
   }
   return true;
@@ -206,12 +216,13 @@ bool PdfSink::Close() {
     cairo_surface_finish(surface_);
     if ((write_failed_ || cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) &&
         error_.empty()) {
-      error_ = "cannot write " + path_;
+      error_ = Localized("no es pot escriure @1", {path_});
     }
     cairo_surface_destroy(surface_);
     surface_ = nullptr;
   }
-  if (file_ != nullptr && !file_->Close() && error_.empty()) error_ = "cannot write " + path_;
+  if (file_ != nullptr && !file_->Close() && error_.empty())
+    error_ = Localized("no es pot escriure @1", {path_});
   return error_.empty();
 }
 

@@ -20,17 +20,12 @@ namespace {
 
 constexpr char kPrefix[] = "ZIZAVEZU: ";
 
-std::string PageCount(int64_t pages) {
-  return std::to_string(pages) + (pages == 1 ? " page" : " pages");
-}
-
-// A message of the locale file, as UTF-8 for the terminal, with its "@1"
-// replaced by value (a path or a name, as the host has it).
-std::string Message(const std::string& catalan, const std::string& value) {
-  std::string text = platform::Cp850ToUtf8(config::Translate(catalan));
-  const size_t at = text.find("@1");
-  if (at != std::string::npos) text.replace(at, 2, value);
-  return text;
+// The locale file has one key for a single page and one for more, so that
+// each language can agree its words with the number.
+std::string Pages(int64_t pages, const char* one, const char* many,
+                  std::vector<std::string> values) {
+  values.insert(values.begin(), std::to_string(pages));
+  return Localized(pages == 1 ? one : many, values);
 }
 
 // Why the device may not be used, or empty when it may.
@@ -38,36 +33,35 @@ std::string RefusedDevice(platform::Env& env, const Device& device, const Instal
   // lp takes its queue after -d; one that looks like an option would be
   // read as one.
   if (device.kind == Device::Kind::kPrinter && !device.queue.empty() && device.queue[0] == '-') {
-    return Message(
+    return Localized(
         "la cua d'impressi\xa2 @1 no \x82s v\x85lida perqu\x8a comen\x87"
         "a amb \"-\"; "
         "no s'imprimeix res",
-        device.queue);
+        {device.queue});
   }
   const DestinationCheck check = CheckDestination(env, device.path, dirs);
   switch (check.verdict) {
     case DestinationVerdict::kAllowed:
       return std::string();
     case DestinationVerdict::kProtected:
-      return Message(
+      return Localized(
           "la sortida @1 \x82s un fitxer de dades, de definicions, de configuraci\xa2 "
           "o de treball; no s'hi escriu res",
-          check.resolved);
+          {check.resolved});
     case DestinationVerdict::kNotRegularFile:
       break;
   }
-  return Message(
+  return Localized(
       "la sortida @1 no \x82s un fitxer normal (\x82s una carpeta o un dispositiu); "
       "no s'hi escriu res",
-      check.resolved);
+      {check.resolved});
 }
 
 void PrintUsage(std::ostream& out) {
-  out << Message("\xa3s: ZIZAVEZU [--help | --version]", "") << "\n"
-      << Message(
+  out << Localized("\xa3s: ZIZAVEZU [--help | --version]") << "\n"
+      << Localized(
              "Sense arguments, imprimeix el fitxer d'impressi\xa2 de la carpeta temporal "
-             "(ZELTMP) al dispositiu que diu Sortida.",
-             "")
+             "(ZELTMP) al dispositiu que diu Sortida.")
       << "\n";
 }
 
@@ -93,14 +87,24 @@ class DeviceOutput {
 
 }  // namespace
 
+// What the program prints, for the module that starts it and shows it (it
+// may read both streams through one pipe): the warnings first, each flushed
+// as it goes, and then the outcome as the last line, one line each, in the
+// terminal's language and UTF-8 whatever the streams are. A run that did
+// what it was asked says so on out; any other outcome goes to err.
 PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, std::ostream& out,
                               std::ostream& err) {
   const std::string& temp_dir = dirs.temp_dir;
   PrintRunResult result;
   const std::string print_file = temp_dir + platform::kPrintFileName;
+  auto say = [](std::ostream& stream, const std::string& line) {
+    stream << kPrefix << line << "\n";
+    stream.flush();
+  };
   std::unique_ptr<platform::SequentialFile> in = env.OpenSequential(print_file);
   if (in == nullptr) {
-    err << kPrefix << "cannot read the print file " << platform::HostPath(print_file) << "\n";
+    say(err, Localized("no es pot llegir el fitxer d'impressi\xa2 @1",
+                       {platform::HostPath(print_file)}));
     result.exit_code = kExitNoPrintFile;
     return result;
   }
@@ -116,13 +120,14 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
     device_text = first.text;
   } else if (have_line) {
     diagnostics.Warn(Fault::kDeviceNotFirst, 1,
-                     "the first line is not the DEVICE line; the default device is used");
+                     "la primera l\xa1nia no \x82s la l\xa1nia DEVICE; es fa servir el "
+                     "dispositiu predeterminat");
   }
   result.device = SelectDevice(device_text, temp_dir);
   const std::string refused = RefusedDevice(env, result.device, dirs);
   if (!refused.empty()) {
-    for (const std::string& warning : diagnostics.Lines()) err << kPrefix << warning << "\n";
-    err << kPrefix << refused << "\n";
+    for (const std::string& warning : diagnostics.Lines()) say(err, warning);
+    say(err, refused);
     result.exit_code = kExitRefusedDevice;
     return result;
   }
@@ -140,50 +145,66 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
   result.pages = composer.pages();
   result.bytes = output.bytes();
 
-  for (const std::string& warning : diagnostics.Lines()) err << kPrefix << warning << "\n";
+  for (const std::string& warning : diagnostics.Lines()) say(err, warning);
   if (!ok) {
-    err << kPrefix << output.error() << "\n";
+    say(err, output.error());
     result.exit_code = kExitCannotWrite;
     return result;
   }
 
   const std::string shown = platform::HostPath(result.device.path);
   if (result.pages == 0) {
-    out << kPrefix << "the print file " << platform::HostPath(print_file)
-        << " holds no pages; nothing was produced\n";
+    say(out, Localized("el fitxer d'impressi\xa2 @1 no t\x82 cap p\x85gina; no s'ha produ\x8bt res",
+                       {platform::HostPath(print_file)}));
     return result;
   }
   if (result.device.kind == Device::Kind::kPrinter) {
     std::vector<std::string> args;
-    if (!result.device.queue.empty()) args = {"-d", result.device.queue};
+    const std::string& queue = result.device.queue;
+    if (!queue.empty()) args = {"-d", queue};
     // A temporary folder whose path starts with "-" stays a file name.
     args.push_back("--");
     args.push_back(shown);
     int code = env.RunProgram("lp", args);
-    const std::string queue =
-        result.device.queue.empty() ? "the default printer" : "printer " + result.device.queue;
     if (code != 0) {
-      err << kPrefix
-          << (code == platform::Env::kEndedBySignal ? "lp was ended by a signal"
-              : code < 0                            ? "lp could not be started"
-                                                    : "lp ended with code " + std::to_string(code))
-          << "; " << PageCount(result.pages) << " not sent to " << queue << " (the PDF is " << shown
-          << ")\n";
+      const std::string why =
+          code == platform::Env::kEndedBySignal ? Localized("lp ha estat aturat per un senyal")
+          : code < 0                            ? Localized("lp no s'ha pogut engegar")
+                     : Localized("lp ha acabat amb el codi @1", {std::to_string(code)});
+      say(err, queue.empty()
+                   ? Pages(result.pages,
+                           "@2; @1 p\x85gina no enviada a la impressora predeterminada "
+                           "(el PDF \x82s @3)",
+                           "@2; @1 p\x85gines no enviades a la impressora predeterminada "
+                           "(el PDF \x82s @3)",
+                           {why, shown})
+                   : Pages(result.pages,
+                           "@2; @1 p\x85gina no enviada a la impressora @3 (el PDF \x82s @4)",
+                           "@2; @1 p\x85gines no enviades a la impressora @3 (el PDF \x82s @4)",
+                           {why, queue, shown}));
       result.exit_code = kExitPrinterFailed;
       return result;
     }
-    out << kPrefix << PageCount(result.pages) << " sent to " << queue << " (the PDF is " << shown
-        << ")\n";
+    say(out,
+        queue.empty()
+            ? Pages(result.pages,
+                    "@1 p\x85gina enviada a la impressora predeterminada (el PDF \x82s @2)",
+                    "@1 p\x85gines enviades a la impressora predeterminada (el PDF \x82s @2)",
+                    {shown})
+            : Pages(result.pages, "@1 p\x85gina enviada a la impressora @2 (el PDF \x82s @3)",
+                    "@1 p\x85gines enviades a la impressora @2 (el PDF \x82s @3)", {queue, shown}));
     return result;
   }
-  out << kPrefix;
+  std::string written =
+      Pages(result.pages, "@1 p\x85gina escrita a @2", "@1 p\x85gines escrites a @2", {shown});
   if (result.device.defaulted) {
-    const std::string named(device_text.find_first_not_of(' ') == std::string::npos
-                                ? "no output device is configured"
-                                : "the output device \"" + device_text + "\" is unknown");
-    out << named << "; ";
+    // The device text comes from the print file, in CP850.
+    written = device_text.find_first_not_of(' ') == std::string::npos
+                  ? Localized("no hi ha cap dispositiu de sortida configurat; @1", {written})
+                  : Localized("el dispositiu de sortida \"@1\" \x82s desconegut; @2",
+                              {platform::Cp850ToUtf8(device_text), written});
   }
-  out << PageCount(result.pages) << " written to " << shown << "\n";
+  say(out, written);
   return result;
 }
 
@@ -207,7 +228,7 @@ int RunPrintProgram(const std::vector<std::string>& args, std::ostream& out, std
   }
   if (!args.empty()) {
     const bool first_known = args[0] == "--help" || args[0] == "--version";
-    err << kPrefix << Message("argument desconegut: @1", args[first_known ? 1 : 0]) << "\n";
+    err << kPrefix << Localized("argument desconegut: @1", {args[first_known ? 1 : 0]}) << "\n";
     PrintUsage(err);
     return kExitUsage;
   }

@@ -37,9 +37,13 @@ struct PrintRunResult {
 };
 
 // Renders dirs.temp_dir + "zizavezu.tmp" through env, refusing a device
-// that would write over a file of the installation in dirs. The summary
-// line goes to out, warnings and errors to err, each line starting with
-// "ZIZAVEZU: ". New messages pass through config::Translate.
+// that would write over a file of the installation in dirs. Every line
+// starts with "ZIZAVEZU: " and is in the terminal's language (the locale
+// file), UTF-8. The warnings about the print file come first, on err; the
+// outcome is the last line and one line: on out when the run did what it
+// was asked (pages written or sent, or a print file without pages), on err
+// when it failed. Each stream is flushed after each line, so that the
+// order holds when both go to one pipe.
 PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, std::ostream& out,
                               std::ostream& err);
 // The same with the root and terminal folders of config::ModuleSettings().

@@ -24,7 +24,7 @@ bool TextSink::EmitPage(const Page& page) {
   if (file_ == nullptr) {
     file_ = env_->OpenWritable(path_);
     if (file_ == nullptr) {
-      error_ = "cannot create " + path_;
+      error_ = Localized("no es pot crear @1", {path_});
       return false;
     }
   }
@@ -32,7 +32,7 @@ bool TextSink::EmitPage(const Page& page) {
   if (pages_ > 0) buffer_.push_back('\f');
   RenderPageText(page, &buffer_);
   if (!file_->Append(buffer_)) {
-    error_ = "cannot write " + path_;
+    error_ = Localized("no es pot escriure @1", {path_});
     return false;
   }
   bytes_ += static_cast<int64_t>(buffer_.size());
@@ -41,7 +41,8 @@ bool TextSink::EmitPage(const Page& page) {
 }
 
 bool TextSink::Close() {
-  if (file_ != nullptr && !file_->Close() && error_.empty()) error_ = "cannot write " + path_;
+  if (file_ != nullptr && !file_->Close() && error_.empty())
+    error_ = Localized("no es pot escriure @1", {path_});
   return error_.empty();
 }
 

@@ -9,9 +9,9 @@
 #include <sstream>
 
 #include "config/settings.h"
-
 #include "platform/fake_env.h"
 #include "testsupport/scratch_dir.h"
+#include "testsupport/settings_guard.h"
 #include "tools/zizavezu/tests/test_util.h"
 
 namespace zizavezu {
@@ -85,12 +85,13 @@ TEST(PrintProgramTest, DevicesAndTheirMessages) {
     const char* message;
   };
   const Case cases[] = {
-      {"PDF:run.pdf", "run.pdf", Device::Kind::kPdf, "2 pages written to @run.pdf\n"},
-      {"  TXT:run.txt  ", "run.txt", Device::Kind::kText, "2 pages written to @run.txt\n"},
+      {"PDF:run.pdf", "run.pdf", Device::Kind::kPdf, "2 p\u00e0gines escrites a @run.pdf\n"},
+      {"  TXT:run.txt  ", "run.txt", Device::Kind::kText, "2 p\u00e0gines escrites a @run.txt\n"},
       {"", "zizavezu.pdf", Device::Kind::kPdf,
-       "no output device is configured; 2 pages written to @zizavezu.pdf\n"},
+       "no hi ha cap dispositiu de sortida configurat; 2 p\u00e0gines escrites a @zizavezu.pdf\n"},
       {"LPT1", "zizavezu.pdf", Device::Kind::kPdf,
-       "the output device \"LPT1\" is unknown; 2 pages written to @zizavezu.pdf\n"},
+       "el dispositiu de sortida \"LPT1\" \u00e9s desconegut; 2 p\u00e0gines escrites a "
+       "@zizavezu.pdf\n"},
   };
   for (const Case& c : cases) {
     ScratchDir scratch("zizavezu");
@@ -123,7 +124,7 @@ TEST(PrintProgramTest, SystemPathsWithBackslashesAreMapped) {
   platform::FakeEnv env;
   RunOutcome run = RenderIn(env, system_dir);
   EXPECT_EQ(run.result.exit_code, kExitOk) << run.err;
-  EXPECT_EQ(run.out, "ZIZAVEZU: 2 pages written to " + dir + "abs.txt\n");
+  EXPECT_EQ(run.out, "ZIZAVEZU: 2 p\u00e0gines escrites a " + dir + "abs.txt\n");
   EXPECT_EQ(ReadFile(dir + "abs.txt"), "first page\n\fsecond page\n");
 }
 
@@ -140,27 +141,30 @@ TEST(PrintProgramTest, PrinterGetsThePdfThroughLp) {
        0,
        {"-d", "oficina", "--", "@"},
        kExitOk,
-       "ZIZAVEZU: 2 pages sent to printer oficina (the PDF is @)\n"},
+       "ZIZAVEZU: 2 p\u00e0gines enviades a la impressora oficina (el PDF \u00e9s @)\n"},
       {"LP:",
        0,
        {"--", "@"},
        kExitOk,
-       "ZIZAVEZU: 2 pages sent to the default printer (the PDF is @)\n"},
+       "ZIZAVEZU: 2 p\u00e0gines enviades a la impressora predeterminada (el PDF \u00e9s @)\n"},
       {"LP:oficina",
        1,
        {"-d", "oficina", "--", "@"},
        kExitPrinterFailed,
-       "ZIZAVEZU: lp ended with code 1; 2 pages not sent to printer oficina (the PDF is @)\n"},
+       "ZIZAVEZU: lp ha acabat amb el codi 1; 2 p\u00e0gines no enviades a la impressora oficina "
+       "(el PDF \u00e9s @)\n"},
       {"LP:oficina",
        -1,
        {"-d", "oficina", "--", "@"},
        kExitPrinterFailed,
-       "ZIZAVEZU: lp could not be started; 2 pages not sent to printer oficina (the PDF is @)\n"},
+       "ZIZAVEZU: lp no s'ha pogut engegar; 2 p\u00e0gines no enviades a la impressora oficina "
+       "(el PDF \u00e9s @)\n"},
       {"LP:oficina",
        platform::Env::kEndedBySignal,
        {"-d", "oficina", "--", "@"},
        kExitPrinterFailed,
-       "ZIZAVEZU: lp was ended by a signal; 2 pages not sent to printer oficina (the PDF is @)\n"},
+       "ZIZAVEZU: lp ha estat aturat per un senyal; 2 p\u00e0gines no enviades a la impressora "
+       "oficina (el PDF \u00e9s @)\n"},
   };
   for (const Case& c : cases) {
     ScratchDir scratch("zizavezu");
@@ -311,7 +315,8 @@ TEST(PrintProgramTest, UnreadablePrintFileFails) {
   platform::FakeEnv env;
   RunOutcome run = RenderIn(env, dir);
   EXPECT_EQ(run.result.exit_code, kExitNoPrintFile);
-  EXPECT_EQ(run.err, "ZIZAVEZU: cannot read the print file " + dir + "zizavezu.tmp\n");
+  EXPECT_EQ(run.err,
+            "ZIZAVEZU: no es pot llegir el fitxer d'impressi\u00f3 " + dir + "zizavezu.tmp\n");
   EXPECT_EQ(run.out, "");
 }
 
@@ -323,7 +328,7 @@ TEST(PrintProgramTest, DeviceThatCannotBeCreatedFails) {
     platform::FakeEnv env;
     RunOutcome run = RenderIn(env, dir);
     EXPECT_EQ(run.result.exit_code, kExitCannotWrite) << device;
-    EXPECT_NE(run.err.find("ZIZAVEZU: cannot create " + dir + "no/such/folder/x."),
+    EXPECT_NE(run.err.find("ZIZAVEZU: no es pot crear " + dir + "no/such/folder/x."),
               std::string::npos)
         << run.err;
     EXPECT_EQ(run.out, "");
@@ -352,7 +357,8 @@ TEST(PrintProgramTest, WriteFailureSweep) {
         continue;
       }
       EXPECT_EQ(run.result.exit_code, kExitCannotWrite) << device << " budget " << budget;
-      EXPECT_NE(run.err.find("ZIZAVEZU: cannot write " + attempt_dir + "x."), std::string::npos)
+      EXPECT_NE(run.err.find("ZIZAVEZU: no es pot escriure " + attempt_dir + "x."),
+                std::string::npos)
           << run.err;
       EXPECT_EQ(run.out, "");
     }
@@ -367,8 +373,8 @@ TEST(PrintProgramTest, PrintFileWithoutPagesProducesNothing) {
     platform::FakeEnv env;
     RunOutcome run = RenderIn(env, dir);
     EXPECT_EQ(run.result.exit_code, kExitOk);
-    EXPECT_EQ(run.out, "ZIZAVEZU: the print file " + dir +
-                           "zizavezu.tmp holds no pages; nothing was produced\n");
+    EXPECT_EQ(run.out, "ZIZAVEZU: el fitxer d'impressi\u00f3 " + dir +
+                           "zizavezu.tmp no t\u00e9 cap p\u00e0gina; no s'ha produ\u00eft res\n");
     EXPECT_EQ(ReadFile(dir + "x.pdf"), "");
   }
 }
@@ -383,8 +389,9 @@ TEST(PrintProgramTest, FirstLineThatIsNoDeviceIsStillPrinted) {
   EXPECT_EQ(run.result.pages, 1);
   EXPECT_TRUE(run.result.device.defaulted);
   EXPECT_EQ(run.err,
-            "ZIZAVEZU: warning: line 1: the first line is not the DEVICE line; the default "
-            "device is used\n");
+            "ZIZAVEZU: av\u00eds: l\u00ednia 1: la primera l\u00ednia no \u00e9s la l\u00ednia "
+            "DEVICE; es fa "
+            "servir el dispositiu predeterminat\n");
 }
 
 // The malformed sample: every fault once, in the order of the file, and a
@@ -399,20 +406,31 @@ TEST(PrintProgramTest, MalformedPrintFileRendersWithOneWarningPerFault) {
   EXPECT_EQ(run.result.pages, 4);
   std::vector<std::string> warnings = Split(run.err, '\n');
   const std::vector<std::string> want = {
-      "ZIZAVEZU: warning: line 2: not a directive (no keyword, no column and comma); ignored",
-      "ZIZAVEZU: warning: line 3: PAGE 0 is no page length (1 to 132); a page of 66 lines is "
-      "used (2 more like it)",
-      "ZIZAVEZU: warning: line 6: column -5 is before column 1; column 1 used",
-      "ZIZAVEZU: warning: line 7: column 5000 is past the last column 96; the text is not "
-      "printed (4 more like it)",
-      "ZIZAVEZU: warning: line 9: control bytes in a text are printed as blanks",
-      "ZIZAVEZU: warning: line 10: text item without a line-feed count after its last comma; 0 "
-      "used",
-      "ZIZAVEZU: warning: line 12: 100000 line feeds exceed the page of 66 lines; what follows "
-      "starts a new page",
-      "ZIZAVEZU: warning: line 14: negative line-feed count -3; 0 used",
-      "ZIZAVEZU: warning: line 15: JUS N without a fill between two \"\\\"; blanks are used",
-      "ZIZAVEZU: warning: line 19: DEVICE after the first line is ignored",
+      "ZIZAVEZU: av\u00eds: l\u00ednia 2: no \u00e9s una directiva (no t\u00e9 paraula clau ni "
+      "columna i coma); no es t\u00e9 en compte",
+      "ZIZAVEZU: av\u00eds: l\u00ednia 3: PAGE 0 no \u00e9s una llargada de p\u00e0gina (d'1 a "
+      "132); "
+      "es fa servir una p\u00e0gina de 66 l\u00ednies (2 vegades m\u00e9s)",
+      "ZIZAVEZU: av\u00eds: l\u00ednia 6: la columna -5 \u00e9s abans de la columna 1; es fa "
+      "servir "
+      "la columna 1",
+      "ZIZAVEZU: av\u00eds: l\u00ednia 7: la columna 5000 passa de l'\u00faltima columna, la 96; "
+      "el "
+      "text no s'imprimeix (4 vegades m\u00e9s)",
+      "ZIZAVEZU: av\u00eds: l\u00ednia 9: els bytes de control d'un text s'imprimeixen com a "
+      "espais",
+      "ZIZAVEZU: av\u00eds: l\u00ednia 10: element de text sense nombre de salts de l\u00ednia "
+      "despr\u00e9s de l'\u00faltima coma; es fa servir 0",
+      "ZIZAVEZU: av\u00eds: l\u00ednia 12: 100000 salts de l\u00ednia passen de la p\u00e0gina de "
+      "66 "
+      "l\u00ednies; el que segueix comen\u00e7a una p\u00e0gina nova",
+      "ZIZAVEZU: av\u00eds: l\u00ednia 14: nombre de salts de l\u00ednia negatiu -3; es fa servir "
+      "0",
+      "ZIZAVEZU: av\u00eds: l\u00ednia 15: JUS N sense farciment entre dues \"\\\"; es fan servir "
+      "espais",
+      "ZIZAVEZU: av\u00eds: l\u00ednia 19: DEVICE despr\u00e9s de la primera l\u00ednia no es "
+      "t\u00e9 "
+      "en compte",
   };
   EXPECT_EQ(warnings, want);
   std::vector<std::string> pages = Split(ReadFile(dir + "malformed.txt"), '\f');
@@ -426,6 +444,51 @@ TEST(PrintProgramTest, MalformedPrintFileRendersWithOneWarningPerFault) {
   EXPECT_EQ(Split(pages[1], '\n')[0], "after the huge feed");
   EXPECT_EQ(pages[2], "") << "PAGE without a number still starts a page";
   EXPECT_EQ(Split(pages[3], '\n')[0], std::string(80, 'x')) << "no \"@e\" on that page";
+}
+
+// The lines in each language of the locale file the suite ships, numbers
+// and paths in their places; a single page and a fault seen twice take the
+// keys for one.
+TEST(PrintProgramTest, MessagesInEachLanguage) {
+  const struct {
+    const char* language;
+    const char* warning;
+    const char* outcome;  // then the folder and "lang.txt"
+  } cases[] = {
+      {"CAT",
+       "ZIZAVEZU: av\u00eds: l\u00ednia 3: nombre de salts de l\u00ednia negatiu -3; es fa servir "
+       "0 "
+       "(1 vegada m\u00e9s)\n",
+       "ZIZAVEZU: 1 p\u00e0gina escrita a "},
+      {"GLG",
+       "ZIZAVEZU: aviso: li\u00f1a 3: n\u00famero de saltos de li\u00f1a negativo -3; \u00fasase 0 "
+       "(1 vez m\u00e1is)\n",
+       "ZIZAVEZU: 1 p\u00e1xina escrita en "},
+      {"OCI",
+       "ZIZAVEZU: av\u00eds: linha 3: nombre de sauts de linha negatiu -3; s'emplega 0 "
+       "(1 c\u00f2p m\u00e8s)\n",
+       "ZIZAVEZU: 1 pagina escrita en "},
+      {"SPA",
+       "ZIZAVEZU: aviso: l\u00ednea 3: n\u00famero de saltos de l\u00ednea negativo -3; se usa 0 "
+       "(1 vez m\u00e1s)\n",
+       "ZIZAVEZU: 1 p\u00e1gina escrita en "},
+  };
+  testsupport::SettingsGuard settings;
+  ScratchDir scratch("zizavezu");
+  const std::string& dir = scratch.path();
+  std::filesystem::create_directory(dir + "LOCALE");
+  ASSERT_TRUE(WriteFile(dir + "LOCALE/TELVORAN.LNG", ReadFile(ZIZAVEZU_LOCALE_FILE)));
+  ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp",
+                        "DEVICETXT:lang.txt\r\nPAGE 66 \r\n 1 ,a, -3 \r\n 1 ,b, -4 \r\n"));
+  config::ModuleSettings().root_dir = dir;
+  for (const auto& c : cases) {
+    config::ModuleSettings().language = c.language;
+    platform::FakeEnv env;
+    RunOutcome run = RenderIn(env, dir);
+    EXPECT_EQ(run.result.exit_code, kExitOk) << c.language;
+    EXPECT_EQ(run.err, c.warning) << c.language;
+    EXPECT_EQ(run.out, c.outcome + dir + "lang.txt\n") << c.language;
+  }
 }
 
 // The real program, started as the module starts it: no arguments, the
@@ -442,11 +505,48 @@ TEST(PrintProgramBinaryTest, RunsFromTheTemporaryFolder) {
   std::string out;
   int code = testing_util::RunCapture(ZIZAVEZU_BINARY, {}, &out);
   EXPECT_EQ(code, 0);
-  EXPECT_EQ(out, "ZIZAVEZU: 2 pages written to " + dir + "binary.txt\n");
+  EXPECT_EQ(out, "ZIZAVEZU: 2 p\u00e0gines escrites a " + dir + "binary.txt\n");
   EXPECT_EQ(Split(ReadFile(dir + "binary.txt"), '\f').size(), 2u);
 
   ::setenv("ZELTMP", (dir + "missing").c_str(), 1);
   EXPECT_EQ(testing_util::RunCapture(ZIZAVEZU_BINARY, {}, &out), kExitNoPrintFile);
+  if (old) {
+    ::setenv("ZELTMP", saved.c_str(), 1);
+  } else {
+    ::unsetenv("ZELTMP");
+  }
+}
+
+// The module reads standard output and standard error through one pipe:
+// the warnings come first and the outcome is the last line.
+TEST(PrintProgramBinaryTest, OutcomeIsTheLastLineOfBothStreams) {
+  ScratchDir scratch("zizavezu");
+  const std::string& dir = scratch.path();
+  ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", TwoPages("TXT:merged.txt") + "no commas here\r\n"));
+  ASSERT_TRUE(WriteFile(dir + "NuvaTerm.ini", "[Sistema]\r\nIdioma=CAT\r\n"));
+  const char* old = std::getenv("ZELTMP");
+  std::string saved = old ? old : "";
+  const struct {
+    std::string temp_dir;
+    int exit_code;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {dir,
+       kExitOk,
+       {"ZIZAVEZU: av\u00eds: l\u00ednia 8: no \u00e9s una directiva (no t\u00e9 paraula clau ni "
+        "columna i coma); no es t\u00e9 en compte",
+        "ZIZAVEZU: 2 p\u00e0gines escrites a " + dir + "merged.txt"}},
+      {dir + "missing/",
+       kExitNoPrintFile,
+       {"ZIZAVEZU: no es pot llegir el fitxer d'impressi\u00f3 " + dir + "missing/zizavezu.tmp"}},
+  };
+  for (const auto& c : cases) {
+    ::setenv("ZELTMP", c.temp_dir.c_str(), 1);
+    std::string both;
+    EXPECT_EQ(testing_util::RunCapture(ZIZAVEZU_BINARY, {}, &both, /*with_stderr=*/true),
+              c.exit_code);
+    EXPECT_EQ(Split(both, '\n'), c.lines) << both;
+  }
   if (old) {
     ::setenv("ZELTMP", saved.c_str(), 1);
   } else {

@@ -32,16 +32,18 @@ inline std::string WithDevice(const std::string& bytes, const std::string& devic
   return "DEVICE" + device + "\r\n" + (end == std::string::npos ? "" : bytes.substr(end + 1));
 }
 
-// Runs a program (no shell) and captures its standard output. Returns its
-// exit code, or -1 when it could not be run.
+// Runs a program (no shell) and captures its standard output, and its
+// standard error in the same pipe when with_stderr. Returns its exit code,
+// or -1 when it could not be run.
 inline int RunCapture(const std::string& program, const std::vector<std::string>& args,
-                      std::string* out) {
+                      std::string* out, bool with_stderr = false) {
   out->clear();
   int fds[2];
   if (::pipe(fds) != 0) return -1;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  if (with_stderr) posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
   posix_spawn_file_actions_addclose(&actions, fds[0]);
   std::vector<std::string> owned{program};
   owned.insert(owned.end(), args.begin(), args.end());

@@ -224,6 +224,12 @@ int main(int argc, char** argv) {
     };
   }
   std::string message;
+  // Everything is read once the print program starts: a snapshot held while
+  // it renders would hold back other programs' checkpoints.
+  ctx.print_program_starting = [] {
+    recmgr::ReleaseReadSnapshots();
+    recmgr::EndReadTransactions();
+  };
   driver::PrintRunResult r = driver::RunPrintRun(ctx, p, run_print_program, progress, &message);
   recmgr::ReleaseReadSnapshots();
   platform::Status status = 0;

@@ -96,7 +96,7 @@ for kind in sym hard; do
     plant "$kind" "${ZELTMP}${dev#*:}"
     if [ "$kind" = sym ]; then
       run 0 "$print" "${all[@]}"
-      said "5 pages written" "$dev"
+      said "5 pàgines escrites" "$dev"
       replaced "${ZELTMP}${dev#*:}" "$dev ($kind)"
     else
       run 1 "$print" "${all[@]}"

@@ -3,13 +3,50 @@
 // needs a terminal: the parameter form is filled in on screen.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "config/configuration.h"
+#include "config/locale.h"
 #include "driver/program.h"
 #include "platform/console.h"
+#include "platform/cp850.h"
 #include "platform/terminal_console.h"
+
+namespace {
+
+// The terminal's texts, as keys of the locale file.
+constexpr char kTooSmallText[] =
+    "Amplieu el terminal fins a 80 x 25 com a m\xa1nim (ara fa @1 x @2)";
+
+const char* OpenFailureText(platform::TerminalOpenFailure failure) {
+  using Failure = platform::TerminalOpenFailure;
+  switch (failure) {
+    case Failure::kNotATerminal:
+      return "L'entrada i la sortida est\x85ndard no s\xa2n un terminal";
+    case Failure::kUnknownType:
+      return "El tipus de terminal TERM=@1 \x82s desconegut";
+    case Failure::kNoCursorAddressing:
+      return "El terminal TERM=@1 no pot situar el cursor; cal un terminal de pantalla completa";
+    default:
+      return "No es pot fer servir el terminal";
+  }
+}
+
+// The refusal on stderr, in the interface language. TERM goes in after the
+// conversion: it is the host's text, not the console's code page.
+void ReportOpenFailure(platform::TerminalOpenFailure failure) {
+  std::string text = platform::Cp850ToUtf8(config::Translate(OpenFailureText(failure)));
+  const char* term = std::getenv("TERM");
+  if (const size_t at = text.find("@1"); at != std::string::npos) {
+    text.replace(at, 2, term != nullptr ? term : "");
+  }
+  std::fprintf(stderr, "TELVORAN: %s\n", text.c_str());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
@@ -27,10 +64,18 @@ int main(int argc, char** argv) {
   // middle of the print file. Ignored, the write fails instead, and the
   // print run reports it and removes the partial file.
   std::signal(SIGXFSZ, SIG_IGN);
-  std::string error;
-  std::unique_ptr<platform::Console> terminal = platform::OpenTerminalConsole(&error);
+  // The settings are read before the terminal is opened, so that its own
+  // texts (a refusal, the request to enlarge it) are in the interface
+  // language. StartUp reads them again, to the same result: the reading
+  // depends only on the environment, the current folder and the files, and
+  // what it sets (the settings, the currency, ZELROOT, ZELEXE and ZELTMP
+  // made absolute) comes out the same the second time.
+  config::LoadConfiguration();
+  platform::SetTerminalTooSmallText(config::Translate(kTooSmallText));
+  platform::TerminalOpenFailure failure = platform::TerminalOpenFailure::kNone;
+  std::unique_ptr<platform::Console> terminal = platform::OpenTerminalConsole(&failure);
   if (!terminal) {
-    std::fprintf(stderr, "TELVORAN: %s\n", error.empty() ? "no terminal" : error.c_str());
+    ReportOpenFailure(failure);
     return 1;
   }
   platform::ScopedConsoleOverride use(terminal.get());

@@ -4,10 +4,11 @@
 //   1. Glyphs and the reverse code page lookup
 //   2. Colours
 //   3. Key decoding (key table, CSI/SS3 sequences, Esc as Alt)
-//   4. Clipboard sequence
+//   4. The too-small request's text; the clipboard sequence
 //   5. Terminal restore on exit and on signals
 //   6. TerminalConsole: the cell model mirrored into ncurses
 //   7. OpenTerminalConsole
+//   8. The terminal description's check (term.h, last)
 
 #include <fcntl.h>
 #include <langinfo.h>
@@ -560,7 +561,51 @@ ConsoleEvent DecodeInput(const InputToken& first, InputSource& more, const KeyTa
   return FromCharacter(first.value);
 }
 
-// ---- 4. Clipboard ------------------------------------------------------
+// ---- 4. Too-small request and clipboard -------------------------------
+
+std::string TooSmallMessage(const std::string& cp850_template, int cols, int rows) {
+  // Both marks are looked for in the template itself, so the number put in
+  // for one mark is never taken for the other.
+  const size_t at1 = cp850_template.find("@1");
+  const size_t at2 = cp850_template.find("@2");
+  std::string out;
+  for (size_t pos = 0; pos < cp850_template.size();) {
+    if (pos == at1 || pos == at2) {
+      out += std::to_string(pos == at1 ? cols : rows);
+      pos += 2;
+    } else {
+      out.push_back(cp850_template[pos++]);
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> WrapText(const std::string& text, int width) {
+  std::vector<std::string> lines;
+  if (width <= 0) return lines;
+  const size_t w = static_cast<size_t>(width);
+  size_t pos = 0;
+  for (;;) {
+    while (pos < text.size() && text[pos] == ' ') ++pos;
+    if (pos >= text.size()) break;
+    if (text.size() - pos <= w) {
+      lines.push_back(text.substr(pos));
+      break;
+    }
+    // The last blank that leaves at most width bytes on the line.
+    size_t cut = text.rfind(' ', pos + w);
+    if (cut == std::string::npos || cut <= pos) {
+      cut = pos + w;  // one word longer than the line
+      lines.push_back(text.substr(pos, w));
+    } else {
+      size_t end = cut;
+      while (end > pos && text[end - 1] == ' ') --end;
+      lines.push_back(text.substr(pos, end - pos));
+    }
+    pos = cut;
+  }
+  return lines;
+}
 
 std::string Base64(std::string_view bytes) {
   static constexpr char kAlphabet[] =
@@ -729,7 +774,15 @@ class CursesInput : public InputSource {
 class TerminalConsole;
 TerminalConsole* g_open_console = nullptr;
 
+std::string& TooSmallTemplate() {
+  static std::string* const text =
+      new std::string("Enlarge the terminal to at least 80 x 25 (it is @1 x @2)");
+  return *text;
+}
+
 constexpr int kPollWaitMs = 10;
+// Ctrl+L: the terminal drawn again, as in most full-screen programs.
+constexpr uint8_t kCtrlL = 12;
 // OSC 52 texts beyond this are not handed to the terminal (terminals cap
 // the sequence's length; a huge one would stall the screen).
 constexpr size_t kMaxClipboardBytes = 65536;
@@ -740,9 +793,8 @@ class TerminalConsole : public Console {
       : screen_(screen), colours_(colours), pairs_(colour_pairs) {
     BuildGlyphs();
     BindExtendedKeys();
-    const int rows = std::clamp(LINES, 1, kMaxConsoleRows);
-    const int cols = std::clamp(COLS, 1, kMaxConsoleCols);
-    shadow_ = std::make_unique<MemoryConsole>(rows, cols);
+    shadow_ = std::make_unique<MemoryConsole>(kTerminalConsoleRows, kTerminalConsoleCols);
+    TakeTerminalSize();
     shapes_ =
         HasCapability("Ss") || TermStartsWith("xterm") || TermStartsWith("tmux") || InsideTmux();
     osc52_ =
@@ -769,8 +821,8 @@ class TerminalConsole : public Console {
     g_terminal_active = 0;
   }
 
-  int Rows() override { return shadow_->Rows(); }
-  int Cols() override { return shadow_->Cols(); }
+  int Rows() override { return kTerminalConsoleRows; }
+  int Cols() override { return kTerminalConsoleCols; }
   void SetAttribute(uint8_t attr) override { shadow_->SetAttribute(attr); }
   uint8_t Attribute() override { return shadow_->Attribute(); }
   void SetCursor(int row, int col) override { shadow_->SetCursor(row, col); }
@@ -819,10 +871,29 @@ class TerminalConsole : public Console {
     InputToken token;
     if (!input_.Next(kPollWaitMs, &token)) return ConsoleEvent{};
     if (token.is_key && token.value == KEY_RESIZE) return OnResize();
-    if (token.is_key && token.value == KEY_MOUSE) return OnCursesMouse();
-    ConsoleEvent e = terminal::DecodeInput(token, input_, keys_);
-    if (e.kind == ConsoleEvent::Kind::kMouse) return FilterMouse(e);
+    ConsoleEvent e;
+    if (token.is_key && token.value == KEY_MOUSE) {
+      e = OnCursesMouse();
+    } else {
+      e = terminal::DecodeInput(token, input_, keys_);
+      if (e.kind == ConsoleEvent::Kind::kMouse) e = FilterMouse(e);
+    }
+    if (e.kind == ConsoleEvent::Kind::kKeyPress && e.ch == kCtrlL && e.modifiers == kModLeftCtrl) {
+      Repaint();
+      return ConsoleEvent{};
+    }
+    // What the user cannot see the effect of is not done.
+    if (too_small_) return ConsoleEvent{};
     return e;
+  }
+
+  // The whole terminal drawn again from the cells (or the too-small
+  // request), whatever it shows now.
+  void Repaint() {
+    if (suspended_ || closed_) return;
+    clearok(curscr, TRUE);
+    RedrawAll();
+    Sync();
   }
 
   void DiscardInput() override {
@@ -877,7 +948,7 @@ class TerminalConsole : public Console {
         (ws.ws_row != LINES || ws.ws_col != COLS)) {
       resizeterm(ws.ws_row, ws.ws_col);
     }
-    if (ApplySize()) pending_.push_back(ResizeEvent());
+    if (TakeTerminalSize()) pending_.push_back(ResizeEvent());
     applied_shape_ = -1;
     clearok(curscr, TRUE);
     RedrawAll();
@@ -885,6 +956,11 @@ class TerminalConsole : public Console {
   }
 
   void Flush() override { Sync(); }
+
+  // A new too-small text shows at once if the request is on the screen.
+  void TooSmallTextChanged() {
+    if (too_small_) Repaint();
+  }
 
  private:
   void BuildGlyphs() {
@@ -976,20 +1052,20 @@ class TerminalConsole : public Console {
     return e;
   }
 
-  // The terminal's size (capped) into the cell model; true when it changed.
-  bool ApplySize() {
-    const int rows = std::clamp(LINES, 1, kMaxConsoleRows);
-    const int cols = std::clamp(COLS, 1, kMaxConsoleCols);
-    if (rows == Rows() && cols == Cols()) return false;
-    shadow_->Resize(rows, cols);
-    shadow_->DiscardInput();  // the memory console queued its own event
-    return true;
+  // The terminal's size as ncurses has it now; true when it changed. The
+  // cells stay as they are: the console's size never follows the terminal.
+  bool TakeTerminalSize() {
+    const bool changed = LINES != terminal_rows_ || COLS != terminal_cols_;
+    terminal_rows_ = LINES;
+    terminal_cols_ = COLS;
+    too_small_ = terminal_rows_ < kTerminalConsoleRows || terminal_cols_ < kTerminalConsoleCols;
+    return changed;
   }
 
   ConsoleEvent OnResize() {
     // ncurses has resized its screens already; the terminal's content after
     // a resize is anyone's guess, so everything is drawn again.
-    ApplySize();
+    TakeTerminalSize();
     clearok(curscr, TRUE);
     RedrawAll();
     return ResizeEvent();
@@ -997,12 +1073,33 @@ class TerminalConsole : public Console {
 
   void RedrawAll() {
     werase(stdscr);
+    if (too_small_) {
+      DrawTooSmall();
+      return;
+    }
     for (int r = 1; r <= Rows(); ++r) DrawRun(r, 1, Cols());
   }
 
-  // Copies the cells row, first..last of the model into ncurses' screen.
+  // The request to enlarge the terminal, centred, in the terminal's default
+  // colours.
+  void DrawTooSmall() {
+    const std::vector<std::string> lines = terminal::WrapText(
+        terminal::TooSmallMessage(TooSmallTemplate(), terminal_cols_, terminal_rows_),
+        terminal_cols_);
+    const int count = std::min(static_cast<int>(lines.size()), terminal_rows_);
+    const int top = std::max(0, (terminal_rows_ - count) / 2);
+    for (int i = 0; i < count; ++i) {
+      std::wstring text;
+      for (char c : lines[i]) text.push_back(glyphs_[static_cast<uint8_t>(c)]);
+      const int left = std::max(0, (terminal_cols_ - static_cast<int>(text.size())) / 2);
+      mvwaddnwstr(stdscr, top + i, left, text.c_str(), static_cast<int>(text.size()));
+    }
+  }
+
+  // Copies the cells row, first..last of the model into ncurses' screen
+  // (kept in the model only while the terminal is too small to show them).
   void DrawRun(int row, int first, int last) {
-    if (first > last) return;
+    if (first > last || too_small_) return;
     cchar_t cells[kMaxConsoleCols];
     int n = 0;
     for (int c = first; c <= last; ++c) {
@@ -1031,6 +1128,14 @@ class TerminalConsole : public Console {
   // Shows what was written: cursor shape, cursor position, changed cells.
   void Sync() {
     if (suspended_ || closed_) return;
+    if (too_small_) {
+      // No cursor over the request; the shape is set again once the screen
+      // is back.
+      curs_set(0);
+      applied_shape_ = -1;
+      wrefresh(stdscr);
+      return;
+    }
     const int shape = CursorShape();
     const bool shape_changed = shape != applied_shape_;
     if (shape_changed) {
@@ -1079,7 +1184,14 @@ class TerminalConsole : public Console {
   bool mouse_reporting_ = false;
   bool suspended_ = false;
   bool closed_ = false;
+  int terminal_rows_ = 0;
+  int terminal_cols_ = 0;
+  bool too_small_ = false;
 };
+
+// Whether TERM names a description ncurses has, with cursor addressing
+// (defined at the end of the file).
+TerminalOpenFailure CheckDescription();
 
 void ShutdownAtExit() {
   if (g_open_console != nullptr) g_open_console->Shutdown();
@@ -1098,23 +1210,33 @@ void UseUtf8CharacterType() {
 
 // ---- 7. OpenTerminalConsole ----------------------------------------------
 
-std::unique_ptr<Console> OpenTerminalConsole(std::string* error) {
-  auto fail = [&](const char* why) -> std::unique_ptr<Console> {
-    if (error != nullptr) *error = why;
+std::unique_ptr<Console> OpenTerminalConsole(TerminalOpenFailure* failure) {
+  auto fail = [&](TerminalOpenFailure why) -> std::unique_ptr<Console> {
+    if (failure != nullptr) *failure = why;
     return nullptr;
   };
-  if (g_open_console != nullptr) return fail("a terminal console is already open");
+  if (failure != nullptr) *failure = TerminalOpenFailure::kNone;
+  if (g_open_console != nullptr) return fail(TerminalOpenFailure::kAlreadyOpen);
   if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
-    return fail("standard input and output are not a terminal");
+    return fail(TerminalOpenFailure::kNotATerminal);
   }
-  if (tcgetattr(STDIN_FILENO, &g_saved_termios) != 0) return fail("cannot read the terminal modes");
+  if (tcgetattr(STDIN_FILENO, &g_saved_termios) != 0) {
+    return fail(TerminalOpenFailure::kModesUnreadable);
+  }
+  // The description is looked at before newterm, which already writes to
+  // the terminal (the alternate screen): a terminal that cannot place the
+  // cursor would get garbage where the program's message should go.
+  if (const TerminalOpenFailure unusable = CheckDescription();
+      unusable != TerminalOpenFailure::kNone) {
+    return fail(unusable);
+  }
   UseUtf8CharacterType();
   // Installed first, so ncurses leaves SIGINT and SIGTERM to them.
   InstallSignalHandlers();
   SCREEN* screen = newterm(nullptr, stdout, stdin);
   if (screen == nullptr) {
     RemoveSignalHandlers();
-    return fail("the terminal type is unknown to ncurses");
+    return fail(TerminalOpenFailure::kUnknownType);
   }
   set_term(screen);
   raw();
@@ -1144,4 +1266,30 @@ std::unique_ptr<Console> OpenTerminalConsole(std::string* error) {
   return console;
 }
 
+void SetTerminalTooSmallText(std::string cp850_template) {
+  TooSmallTemplate() = std::move(cp850_template);
+  if (g_open_console != nullptr) g_open_console->TooSmallTextChanged();
+}
+
+}  // namespace platform
+
+// ---- 8. The terminal description's check ---------------------------------
+//
+// Last in the file: term.h defines a macro for every capability name
+// (lines, columns, buttons, ...), which would rewrite ordinary names after
+// it.
+#include <ncursesw/term.h>
+
+namespace platform {
+namespace {
+
+TerminalOpenFailure CheckDescription() {
+  int status = 0;
+  if (setupterm(nullptr, STDOUT_FILENO, &status) != OK) return TerminalOpenFailure::kUnknownType;
+  const bool addressable = HasCapability("cup");
+  del_curterm(cur_term);
+  return addressable ? TerminalOpenFailure::kNone : TerminalOpenFailure::kNoCursorAddressing;
+}
+
+}  // namespace
 }  // namespace platform

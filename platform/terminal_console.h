@@ -19,6 +19,18 @@
 // nothing is waiting (an escape sequence still arriving may add up to 25 ms
 // per byte).
 //
+// Size: the console is always 25 rows x 80 columns, whatever the terminal's
+// size: the screens, forms, help texts and window stack of the programs are
+// laid out for it. It is shown at the top left of the terminal (so mouse
+// positions map one to one) with the rest of a larger terminal blank. Every
+// cell is kept in memory, so a resize repaints the whole screen from the
+// cells, and so does Ctrl+L (taken by the console, never passed on as a
+// key). A terminal smaller than 80 x 25 shows a request to enlarge it
+// instead of the screen; meanwhile the program goes on writing into the
+// cells, key presses and mouse events are dropped, and the screen comes
+// back whole once the terminal is large enough. A resize of the terminal is
+// reported as a kResize event (Rows() and Cols() stay 25 and 80).
+//
 // The pure parts (glyphs, colours, key decoding, the clipboard sequence) are
 // in namespace terminal below, so they are tested without a terminal.
 #ifndef TELVORAN_PLATFORM_TERMINAL_CONSOLE_H_
@@ -36,10 +48,29 @@
 
 namespace platform {
 
-// Opens the terminal on stdin/stdout. nullptr (with *error set when error is
-// not null) when they are not a terminal, the terminal type is unknown to
-// ncurses, or a terminal console is already open.
-std::unique_ptr<Console> OpenTerminalConsole(std::string* error);
+// The console's fixed size on a terminal.
+inline constexpr int kTerminalConsoleRows = 25;
+inline constexpr int kTerminalConsoleCols = 80;
+
+// Why OpenTerminalConsole gave no console; the caller words the message.
+enum class TerminalOpenFailure : uint8_t {
+  kNone,
+  kAlreadyOpen,         // a terminal console is open already
+  kNotATerminal,        // standard input or output is no terminal
+  kModesUnreadable,     // the terminal's modes cannot be read
+  kUnknownType,         // TERM names no terminal description ncurses has
+  kNoCursorAddressing,  // the description cannot place the cursor ("cup")
+};
+
+// Opens the terminal on stdin/stdout. nullptr (with *failure set when
+// failure is not null) when it cannot be used; nothing has been written to
+// the terminal then.
+std::unique_ptr<Console> OpenTerminalConsole(TerminalOpenFailure* failure);
+
+// The request shown on a terminal smaller than the console, in code page
+// 850, with "@1" for the terminal's columns and "@2" for its rows (the first
+// of each is replaced). Until it is set, an English text.
+void SetTerminalTooSmallText(std::string cp850_template);
 
 namespace terminal {
 
@@ -139,6 +170,15 @@ std::vector<std::pair<std::string, KeyBinding>> ExtendedKeyNames();
 // key (an unknown sequence, a character outside code page 850, a mouse
 // press).
 ConsoleEvent DecodeInput(const InputToken& first, InputSource& more, const KeyTable& table);
+
+// The too-small request for a terminal of cols x rows: the template with
+// "@1" and "@2" replaced.
+std::string TooSmallMessage(const std::string& cp850_template, int cols, int rows);
+
+// The text cut into lines of at most width bytes, at blanks where it can
+// (the blanks where a line breaks are dropped), inside a word that is
+// longer than a line.
+std::vector<std::string> WrapText(const std::string& text, int width);
 
 // Standard base64 (with padding).
 std::string Base64(std::string_view bytes);

@@ -111,10 +111,11 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  std::string error;
-  std::unique_ptr<platform::Console> console = platform::OpenTerminalConsole(&error);
+  platform::TerminalOpenFailure failure = platform::TerminalOpenFailure::kNone;
+  std::unique_ptr<platform::Console> console = platform::OpenTerminalConsole(&failure);
   if (!console) {
-    std::fprintf(stderr, "terminal_probe: %s\n", error.c_str());
+    std::fprintf(stderr, "terminal_probe: no terminal console (failure %d)\n",
+                 static_cast<int>(failure));
     return 1;
   }
   platform::ScopedConsoleOverride current(console.get());

@@ -52,7 +52,8 @@ struct ConsoleEvent {
     kKeyPress,    // ch and/or scan, with modifiers
     kKeyRelease,  // discarded by the kit
     kMouse,       // a movement or a button release at (row, col)
-    kResize,      // the console or the terminal showing it changed size; Rows()/Cols() tell the console's
+    kResize,      // the console, or the terminal showing it, changed size;
+                  // Rows()/Cols() tell the console's
   };
   Kind kind = Kind::kNone;
   // Key press: the character in code page 850 (0 for a key without one:

@@ -121,6 +121,15 @@ void HoldReadSnapshots();
 // Lets the snapshots follow other processes' writes again from the next read.
 void ReleaseReadSnapshots();
 
+// Keeps the data files under root_dir on the PostgreSQL server that the
+// libpq connection string conninfo names (passwords from libpq's own
+// password or service file), each under its path relative to root_dir with
+// "/" separators ("DADES/PagamH.dat"); files elsewhere stay SQLite files.
+// An empty root_dir puts every file on the server under the path as given.
+// An empty conninfo goes back to SQLite files only. Takes effect at the next
+// Open or Create; handles already open keep their store.
+void UseServer(const std::string& conninfo, const std::string& root_dir);
+
 // Administration calls outside the entry point, used by the data tool.
 
 // Gives the file open in position_block the owner name (empty: none).

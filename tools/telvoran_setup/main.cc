@@ -1,0 +1,423 @@
+// telvoran-setup: makes a new, empty installation in a folder of its own.
+//
+//   telvoran-setup DIR [--language CAT|SPA|GLG|OCI]
+//
+//   DIR/root/  the data root (ZELROOT): the forms, locale, help and file
+//              definitions of the shared folder, an empty data file for
+//              each definition, and Nuva.ini from the shared template with
+//              the language and its separators
+//   DIR/tmp/   the temporary folder (ZELTMP): Sessio.ini, NuvaTerm.ini
+//   DIR/term/  the terminal folder (the adding machine's tape)
+//   DIR/env    the environment to source; ZELEXE names the folder this
+//              program runs from, where ZIZAVEZU is installed beside it
+//
+// The shared folder is found from the program's own place, so a package in
+// /usr and a `cmake --install --prefix` anywhere work alike. Its locale file
+// also gives this program's messages, in the language chosen.
+//
+// Exit status: 0 done, 1 failed (with a message; whatever was made in DIR
+// is removed again), 2 usage error.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "config/locale.h"
+#include "config/settings.h"
+#include "platform/console.h"
+#include "platform/cp850.h"
+#include "platform/env.h"
+#include "platform/little_endian.h"
+#include "recmgr/file_definition.h"
+#include "recmgr/record_manager.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The separators Nuva.ini [Usuari] gets for each language. Every language
+// the module speaks is written where dates go day/month/year and amounts
+// 1.234,56, so the rows agree today; a language written elsewhere adds its
+// own row.
+struct LanguageDefaults {
+  const char* language;
+  const char* date_separator;
+  const char* date_order;
+  const char* decimal;
+  const char* thousands;
+};
+constexpr LanguageDefaults kLanguages[] = {
+    {"CAT", "/", "DMA", ",", "."},
+    {"SPA", "/", "DMA", ",", "."},
+    {"GLG", "/", "DMA", ",", "."},
+    {"OCI", "/", "DMA", ",", "."},
+};
+
+// The folders of the shared folder copied into the root as they are.
+constexpr const char* kCopiedFolders[] = {"FORMS", "LOCALE", "AJUDA", "ddf"};
+
+const LanguageDefaults* FindLanguage(const std::string& language) {
+  for (const LanguageDefaults& l : kLanguages) {
+    if (language == l.language) return &l;
+  }
+  return nullptr;
+}
+
+// A message in the installation's language, for the terminal. The values
+// (paths as the host spells them) go in after the conversion, so a path is
+// shown as it is whatever its letters.
+std::string Text(const std::string& catalan, const std::vector<std::string>& values = {}) {
+  std::string out = platform::Cp850ToUtf8(config::Translate(catalan));
+  for (size_t i = 0; i < values.size(); ++i) {
+    const std::string mark = "@" + std::to_string(i + 1);
+    const size_t at = out.find(mark);
+    if (at != std::string::npos) out.replace(at, mark.size(), values[i]);
+  }
+  return out;
+}
+
+void Say(std::FILE* to, const std::string& line) { std::fprintf(to, "%s\n", line.c_str()); }
+
+int Fail(const std::string& line) {
+  Say(stderr, "telvoran-setup: " + line);
+  return 1;
+}
+
+void Usage(std::FILE* to) {
+  Say(to, Text("\xe9s: telvoran-setup CARPETA [--language CAT|SPA|GLG|OCI]"));
+  Say(to, Text("Crea a CARPETA (nova o buida) una instal\xfalaci\xa2 nova i buida del m\x95"
+               "dul de liquidacions."));
+  Say(to, Text("  --language IDIOMA  idioma de la instal\xfalaci\xa2: CAT (per defecte), SPA, GLG "
+               "o OCI"));
+  Say(to, Text("  --help, --version  aquesta ajuda, la versi\xa2"));
+}
+
+int UsageError(const std::string& line) {
+  Say(stderr, "telvoran-setup: " + line);
+  Usage(stderr);
+  return 2;
+}
+
+// The text of a path for a shell's single quotes.
+std::string ShellQuoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+std::string WithSeparator(const fs::path& dir) {
+  std::string text = dir.string();
+  if (text.empty() || text.back() != '/') text += '/';
+  return text;
+}
+
+// The folder of this program as the host sees it, without links.
+fs::path ProgramFolder() {
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  return self.parent_path();
+}
+
+class Setup {
+ public:
+  Setup(platform::Env& env, const fs::path& share, const fs::path& program_dir,
+        const fs::path& dir, const LanguageDefaults& language)
+      : env_(env), share_(share), program_dir_(program_dir), dir_(dir), language_(language) {}
+
+  // Makes the installation; false after a message on stderr.
+  bool Run() {
+    const fs::path root = dir_ / "root";
+    for (const fs::path& folder : {root, root / "DADES", dir_ / "tmp", dir_ / "term"}) {
+      if (!MakeFolder(folder)) return false;
+    }
+    for (const char* name : kCopiedFolders) {
+      if (!MakeFolder(root / name) || !CopyFolder(share_ / name, root / name)) return false;
+    }
+    return WriteSettings(root) && CreateDataFiles(root) && WriteSession() && WriteTerminal() &&
+           WriteEnvironment();
+  }
+
+  void PrintNextSteps() const {
+    const std::string root = WithSeparator(dir_ / "root");
+    if (!fs::exists(program_dir_ / "ZIZAVEZU")) {
+      Say(stderr, Text("Av\xa1s: no hi ha el programa d'impressi\xa2 ZIZAVEZU a @1",
+                       {WithSeparator(program_dir_)}));
+    }
+    Say(stdout, Text("Instal\xfalaci\xa2 nova a @1 (idioma @2).",
+                     {dir_.string(), language_.language}));
+    Say(stdout, Text("Per continuar:"));
+    Say(stdout, Text("  1. Ompliu la secci\xa2 [Administrador] de @1 (nom, adreces, NIF, "
+                     "poblaci\xa2).",
+                     {root + "Nuva.ini"}));
+    Say(stdout, Text("  2. Carregueu les dades de cada fitxer en format seq\x81"
+                     "encial: recmgr load @1NOM.dat NOM.seq",
+                     {root + "DADES/"}));
+    Say(stdout, Text("  3. Carregueu l'entorn i obriu el m\x95"
+                     "dul: source @1 && TELVORAN",
+                     {(dir_ / "env").string()}));
+    Say(stdout, Text("La data de treball \x82s @1: canvieu-la a @2 (secci\xa2 [Sistema], clau Data).",
+                     {today_text_, (dir_ / "tmp" / "NuvaTerm.ini").string()}));
+  }
+
+ private:
+  bool MakeFolder(const fs::path& folder) {
+    std::error_code ec;
+    fs::create_directory(folder, ec);
+    if (ec) {
+      Fail(Text("No es pot crear la carpeta @1", {folder.string()}));
+      return false;
+    }
+    return true;
+  }
+
+  bool ReadFile(const fs::path& path, std::string* bytes) {
+    std::unique_ptr<platform::RandomAccessFile> file = env_.OpenForReading(path.string());
+    const int64_t size = file ? file->Size() : -1;
+    if (size < 0 || !file->Read(0, static_cast<size_t>(size), bytes) ||
+        bytes->size() != static_cast<size_t>(size)) {
+      Fail(Text("No es pot llegir @1", {path.string()}));
+      return false;
+    }
+    return true;
+  }
+
+  bool WriteFile(const fs::path& path, const std::string& bytes) {
+    std::unique_ptr<platform::WritableFile> file = env_.OpenWritable(path.string());
+    const bool appended = file && file->Append(bytes);
+    if (!file || !file->Close() || !appended) {
+      Fail(Text("No es pot escriure @1", {path.string()}));
+      return false;
+    }
+    return true;
+  }
+
+  bool WriteLines(const fs::path& path, const std::vector<std::string>& lines) {
+    if (env_.WriteLines(path.string(), lines)) return true;
+    Fail(Text("No es pot escriure @1", {path.string()}));
+    return false;
+  }
+
+  // The regular files of a folder by name, so that every run copies and
+  // reports in the same order.
+  bool FolderFiles(const fs::path& from, std::vector<fs::path>* files) {
+    std::error_code ec;
+    fs::directory_iterator it(from, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+      if (it->is_regular_file(ec)) files->push_back(it->path());
+    }
+    if (ec) {
+      Fail(Text("No es pot llegir @1", {from.string()}));
+      return false;
+    }
+    std::sort(files->begin(), files->end());
+    return true;
+  }
+
+  bool CopyFolder(const fs::path& from, const fs::path& to) {
+    std::vector<fs::path> files;
+    if (!FolderFiles(from, &files)) return false;
+    for (const fs::path& file : files) {
+      std::string bytes;
+      if (!ReadFile(file, &bytes) || !WriteFile(to / file.filename(), bytes)) return false;
+    }
+    return true;
+  }
+
+  // Nuva.ini: the shared template with the language and its separators in
+  // [Usuari]; everything else (the blank [Administrador], the fee rates, the
+  // comments) as the template has it.
+  bool WriteSettings(const fs::path& root) {
+    const fs::path template_path = share_ / "Nuva.ini";
+    std::vector<std::string> lines;
+    if (!env_.ReadLines(template_path.string(), &lines)) {
+      Fail(Text("No es pot llegir @1", {template_path.string()}));
+      return false;
+    }
+    const std::pair<std::string, std::string> values[] = {
+        {"Idioma", language_.language},        {"DatCaracter", language_.date_separator},
+        {"DatOrdre", language_.date_order},    {"DecCaracter", language_.decimal},
+        {"MilCaracter", language_.thousands}};
+    bool in_user_section = false;
+    for (std::string& line : lines) {
+      if (!line.empty() && line[0] == '[') {
+        in_user_section = line.rfind("[Usuari]", 0) == 0;
+        continue;
+      }
+      if (!in_user_section) continue;
+      for (const auto& [key, value] : values) {
+        if (line.rfind(key + "=", 0) == 0) line = key + "=" + value;
+      }
+    }
+    return WriteLines(root / "Nuva.ini", lines);
+  }
+
+  // An empty data file for each definition, as the module would create it
+  // when it first opens a missing one.
+  bool CreateDataFiles(const fs::path& root) {
+    std::vector<fs::path> definitions;
+    if (!FolderFiles(root / "ddf", &definitions)) return false;
+    for (const fs::path& definition : definitions) {
+      if (definition.extension() != ".xdf") continue;
+      std::string xdf;
+      if (!ReadFile(definition, &xdf)) return false;
+      const size_t count = xdf.size() >= 2 ? platform::LoadLe16(xdf, 0) : 0;
+      const fs::path data_file = root / "DADES" / definition.stem().concat(".dat");
+      std::string key = data_file.string();
+      recmgr::Status status = recmgr::kInvalidDefinition;
+      if (count > 0 && xdf.size() >= 2 + count && key.size() <= static_cast<size_t>(recmgr::kMaxKeyLength)) {
+        std::string spec = xdf.substr(2, count);
+        uint32_t length = static_cast<uint32_t>(spec.size());
+        status = recmgr::RecordManagerCall(recmgr::kOpCreate, nullptr, spec.data(), &length,
+                                           key.data(), static_cast<uint8_t>(key.size()),
+                                           recmgr::kCreateNoReplace);
+      }
+      if (status != 0) {
+        Fail(Text("No es pot crear el fitxer de dades @1 (estat @2)",
+                  {data_file.string(), std::to_string(status)}));
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool WriteSession() {
+    return WriteLines(dir_ / "tmp" / "Sessio.ini",
+                      {"[Menu]", "Titol=" + config::Translate("Administraci\xa2 de finques"),
+                       "NomMenu=TELVORAN", "[Terminal]",
+                       "Dir=" + WithSeparator(dir_ / "term")});
+  }
+
+  // The terminal starts on today's date and prints to a PDF in the
+  // temporary folder.
+  bool WriteTerminal() {
+    const platform::CivilDate today = env_.Today();
+    char packed[16];
+    std::snprintf(packed, sizeof packed, "%04d%02d%02d", today.year, today.month, today.day);
+    char shown[16];
+    std::snprintf(shown, sizeof shown, "%02d/%02d/%04d", today.day, today.month, today.year);
+    today_text_ = shown;
+    return WriteLines(dir_ / "tmp" / "NuvaTerm.ini",
+                      {"[Pantalla]", "Seleccio=0", "[Sistema]", std::string("Data=") + packed,
+                       "Sortida=PDF:statements.pdf",
+                       std::string("Idioma=") + language_.language});
+  }
+
+  bool WriteEnvironment() {
+    std::string text = "# The folders of this installation: source it before TELVORAN or\n"
+                       "# telvoran-print.\n";
+    text += "export ZELROOT=" + ShellQuoted(WithSeparator(dir_ / "root")) + "\n";
+    text += "export ZELTMP=" + ShellQuoted(WithSeparator(dir_ / "tmp")) + "\n";
+    text += "export ZELEXE=" + ShellQuoted(WithSeparator(program_dir_)) + "\n";
+    return WriteFile(dir_ / "env", text);
+  }
+
+  platform::Env& env_;
+  fs::path share_;
+  fs::path program_dir_;
+  fs::path dir_;
+  const LanguageDefaults& language_;
+  std::string today_text_;
+};
+
+// Whatever a failed run made in the folder, which was empty or missing
+// before: the folder is left as it was found, ready for another try.
+void Undo(const fs::path& dir, bool created) {
+  std::error_code ec;
+  if (created) {
+    fs::remove_all(dir, ec);
+    return;
+  }
+  for (const char* name : {"root", "tmp", "term", "env"}) fs::remove_all(dir / name, ec);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform::InstallSignalCleanupHandlers();
+  config::Settings& settings = config::ModuleSettings();
+  // Until the shared folder is found the messages stay Catalan, which reads
+  // no file.
+  settings.language = "CAT";
+  std::string language = "CAT";
+  std::vector<std::string> positional;
+  bool help = false;
+  std::string unknown_option;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--version") {
+      std::puts("telvoran-setup " TELVORAN_VERSION);
+      return 0;
+    } else if (arg == "--help" || arg == "-h") {
+      help = true;
+    } else if (arg == "--language" && i + 1 < argc) {
+      language = argv[++i];
+    } else if (arg.rfind("--language=", 0) == 0) {
+      language = arg.substr(11);
+    } else if (arg.size() > 1 && arg[0] == '-' && unknown_option.empty()) {
+      unknown_option = arg;
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  platform::UpperAnsi(&language);
+  const LanguageDefaults* defaults = FindLanguage(language);
+
+  const fs::path program_dir = ProgramFolder();
+  const fs::path share = (program_dir / TELVORAN_SHARE_FROM_BIN).lexically_normal();
+  std::error_code ec;
+  const bool share_found = !program_dir.empty() && fs::is_regular_file(share / "Nuva.ini", ec) &&
+                           fs::is_regular_file(share / "LOCALE" / "TELVORAN.LNG", ec);
+  settings.root_dir = WithSeparator(share);
+  if (share_found && defaults != nullptr) settings.language = defaults->language;
+
+  if (help) {
+    Usage(stdout);
+    return 0;
+  }
+  if (defaults == nullptr) {
+    return UsageError(Text("Idioma desconegut: @1 (ha de ser CAT, SPA, GLG o OCI)", {language}));
+  }
+  if (!unknown_option.empty()) {
+    return UsageError(Text("Opci\xa2 desconeguda: @1", {unknown_option}));
+  }
+  if (positional.empty()) return UsageError(Text("Falta la carpeta de la instal\xfalaci\xa2"));
+  if (positional.size() > 1) return UsageError(Text("Sobra l'argument @1", {positional[1]}));
+  if (!share_found) {
+    return Fail(Text("No es troba la carpeta compartida @1 (formularis, traducci\xa2, ajuda i "
+                     "definicions)",
+                     {share.string()}));
+  }
+
+  fs::path dir = fs::absolute(positional[0], ec).lexically_normal();
+  if (!dir.has_filename()) dir = dir.parent_path();
+  bool created = false;
+  if (fs::exists(fs::symlink_status(dir, ec))) {
+    if (!fs::is_directory(dir, ec) || !fs::is_empty(dir, ec) || ec) {
+      return Fail(Text("@1 ja existeix i no \x82s una carpeta buida; la instal\xfalaci\xa2 nova es "
+                       "fa en una carpeta nova o buida",
+                       {dir.string()}));
+    }
+  } else {
+    created = fs::create_directories(dir, ec);
+    if (ec || !created) return Fail(Text("No es pot crear la carpeta @1", {dir.string()}));
+  }
+
+  Setup setup(*platform::DefaultEnv(), share, program_dir, dir, *defaults);
+  if (!setup.Run()) {
+    Undo(dir, created);
+    return Fail(Text("La instal\xfalaci\xa2 no s'ha acabat; s'ha desfet el que s'havia fet a @1",
+                     {dir.string()}));
+  }
+  setup.PrintNextSteps();
+  return 0;
+}

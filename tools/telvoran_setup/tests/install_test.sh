@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# From an install into a scratch prefix, as an office would use it:
+#   install_test.sh SOURCE_DIR BUILD_DIR VERSION
+# telvoran-setup makes a new installation, the installed recmgr loads the
+# golden statement's data (golden_data/: the records of the report test's
+# basic statement, saved with `recmgr save`), the installed telvoran-print
+# and ZIZAVEZU print it, and the print file must equal the golden one.
+# Only the prefix's programs are on PATH; the build folder is on no path
+# and no installed file names it.
+set -euo pipefail
+src="$1"
+build="$2"
+version="$3"
+work="$(mktemp -d /tmp/telvoran-install-XXXXXX)"
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+prefix="$work/prefix"
+
+cmake --install "$build" --prefix "$prefix" --strip >/dev/null
+export PATH="$prefix/bin:/usr/bin:/bin"
+unset ZELROOT ZELTMP ZELEXE
+cd "$work"
+# No installed file names the build folder (stripped, the programs keep no
+# debug paths either).
+if grep -rlF "$build" "$prefix" >"$work/refs"; then fail "names the build folder: $(cat "$work/refs")"; fi
+
+programs=(TELVORAN ZIZAVEZU telvoran-print recmgr telvoran-setup)
+for p in "${programs[@]}"; do
+  [ "$(command -v "$p")" = "$prefix/bin/$p" ] || fail "$p is not the installed one"
+  [ "$("$p" --version)" = "$p $version" ] || fail "$p --version: $("$p" --version)"
+  [ -f "$prefix/share/man/man1/$p.1.gz" ] || fail "no manual page for $p"
+done
+[ -f "$prefix/share/man/man5/Nuva.ini.5.gz" ] || fail "no manual page for the settings"
+for page in "$prefix"/share/man/man*/*.gz; do
+  zcat "$page" | LC_ALL=C.UTF-8 groff -ww -man -z 2>"$work/warn" || fail "groff failed on $page"
+  [ ! -s "$work/warn" ] || fail "groff on $page: $(cat "$work/warn")"
+  LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" >/dev/null 2>"$work/warn" || fail "man -l $page"
+  [ ! -s "$work/warn" ] || fail "man -l $page: $(cat "$work/warn")"
+done
+
+# Refusals: a language it does not know, a folder with something in it.
+set +e
+telvoran-setup "$work/x" --language FRA >/dev/null 2>&1; rc=$?
+[ $rc -eq 2 ] || fail "unknown language gave $rc"
+[ ! -e "$work/x" ] || fail "unknown language made the folder"
+mkdir "$work/full" && touch "$work/full/keep"
+telvoran-setup "$work/full" >/dev/null 2>"$work/err"; rc=$?
+[ $rc -eq 1 ] || fail "non-empty folder gave $rc"
+grep -q "no és una carpeta buida" "$work/err" || fail "message for a non-empty folder: $(cat "$work/err")"
+[ "$(ls -A "$work/full")" = keep ] || fail "a refused folder was written"
+set -e
+
+# Another language: its separators and its messages.
+telvoran-setup "$work/glg" --language GLG >"$work/out"
+grep -q "Instalación nova en $work/glg" "$work/out" || fail "Galician messages: $(cat "$work/out")"
+grep -q $'^Idioma=GLG\r$' "$work/glg/root/Nuva.ini" || fail "Galician Nuva.ini"
+grep -q $'^Idioma=GLG\r$' "$work/glg/tmp/NuvaTerm.ini" || fail "Galician NuvaTerm.ini"
+
+# The new installation, in Catalan.
+inst="$work/finques"
+telvoran-setup "$inst" >"$work/out"
+grep -q "Ompliu la secció \[Administrador\] de $inst/root/Nuva.ini" "$work/out" ||
+  fail "next steps: $(cat "$work/out")"
+grep -qF "export ZELEXE='$prefix/bin/'" "$inst/env" || fail "ZELEXE: $(cat "$inst/env")"
+for key in Nom Adreca1 Adreca2 Adreca3 Adreca4 Linia6 NIF Poblacio; do
+  grep -q $'^'"$key"$'=\r$' "$inst/root/Nuva.ini" || fail "no blank $key in Nuva.ini"
+done
+for sep in 'DatCaracter=/' 'DatOrdre=DMA' 'DecCaracter=,' 'MilCaracter=.'; do
+  grep -qF "$sep"$'\r' "$inst/root/Nuva.ini" || fail "no $sep in Nuva.ini"
+done
+[ "$(ls "$inst/root/DADES" | wc -l)" -eq "$(ls "$inst/root/ddf" | wc -l)" ] || fail "data files"
+source "$inst/env"
+cd "$ZELROOT"
+
+# With no data there is nothing to print: exit 0 and no statements.
+telvoran-print 31/12/2026 1 0 999 999 1 >"$work/out" 2>&1 || fail "empty installation: $(cat "$work/out")"
+[ -s "$work/out" ] || fail "an empty run said nothing"
+[ ! -e "${ZELTMP}statements.pdf" ] || fail "an empty run printed"
+
+# The office's identity (the golden one's) and a terminal printing to text
+# on the golden date.
+for key in Nom Adreca1 Adreca2 Adreca3 Adreca4 Linia6 NIF Poblacio; do
+  line="$(LC_ALL=C grep -a "^$key=" "$src/sample/Nuva.ini")"
+  LC_ALL=C sed -i "s|^$key=\r\$|$line|" "$ZELROOT/Nuva.ini"
+done
+printf '[Sistema]\r\nData=20261208\r\nSortida=TXT:out.txt\r\nIdioma=CAT\r\n' >"${ZELTMP}NuvaTerm.ini"
+
+for seq in "$src"/tools/telvoran_setup/tests/golden_data/*.seq; do
+  recmgr load "${ZELROOT}DADES/$(basename "$seq" .seq).dat" "$seq" || fail "load $seq"
+done
+telvoran-print 30/11/2026 1 2 1 4 1 >/dev/null || fail "print run"
+cmp "${ZELTMP}zizavezu.tmp" "$src/driver/tests/golden/basic.tmp" || fail "print file differs"
+grep -q "RESUM DE DESPESES" "${ZELTMP}out.txt" || fail "ZIZAVEZU wrote no statement"
+echo "install: all checks passed"

@@ -1,10 +1,926 @@
+// The PostgreSQL back end of the record manager, through libpq's C API: one
+// server connection per handle (so record and file locks are per handle, as
+// with the SQLite files), every statement prepared with parameters in
+// binary form.
+//
+// Storage, in the schema the connection's search_path names:
+//   rm_files   the registry: one row per data file (name, format tag,
+//              definition in the Stat layout, owner, record count, distinct
+//              values per key as 8-byte big-endian counts, lock key)
+//   rm_t<id>   the records of the file with registry id <id>: id (the
+//              position, an identity that never goes back), data, and the
+//              comparable form of every key (k0, k1, ...) as bytea, which
+//              compares as unsigned bytes like the forms; an index per key,
+//              UNIQUE for a key without duplicates, (kN, id) otherwise.
+// Table names are made from the registry's id only, never from a path.
+//
+// Locks are advisory locks of the handle's session, so a killed workstation
+// frees them when its connection goes: a record lock is the two-key lock
+// (file lock key, position), the file lock of an exclusive open the
+// one-key lock on the file's lock key (a different lock space). The lock key
+// is the object id the file's first table got, unique in the database
+// across schemas.
+//
+// Writes are serialised per file by taking the registry row FOR UPDATE
+// first; lock waits end after lock_timeout (30 s unless the connection sets
+// another) with 85. A lost connection is an I/O error (2).
+//
+// Reads outside a held snapshot run one statement each (autocommit), so
+// each sees every write committed before it. Inside a held snapshot a
+// handle keeps one REPEATABLE READ READ ONLY transaction, and scans read
+// ahead in growing batches: the snapshot cannot change under them.
+#include <arpa/inet.h>
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "recmgr/file_definition.h"
+#include "recmgr/record_manager.h"
 #include "recmgr/store.h"
 
 namespace recmgr::store {
+namespace {
 
-Status PgOpen(const std::string&, const std::string&, Opened*) { return kIoError; }
-Status PgCreate(const std::string&, const std::string&, const FileDefinition&, int8_t) {
+constexpr char kFormatTag[] = "telvoran-recmgr-1";
+// Serialises the creation of the registry (an advisory lock key no table's
+// object id can take).
+constexpr int64_t kRegistryLockKey = -0x544C5652;
+// Read-ahead inside a held snapshot: the first batch of a scan, its growth
+// and its ceiling. Most scans of a print run read one row or a few; the long
+// ones reach the ceiling after a few round trips.
+constexpr int64_t kFirstBatch = 8;
+constexpr int64_t kBatchGrowth = 4;
+constexpr int64_t kMaxBatch = 1024;
+
+ServerTraffic g_traffic;
+
+void PutBe64(char* p, uint64_t v) {
+  for (int i = 7; i >= 0; --i) {
+    p[i] = static_cast<char>(v & 0xFF);
+    v >>= 8;
+  }
+}
+uint64_t GetBe64(const char* p) {
+  uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v = (v << 8) | static_cast<uint8_t>(p[i]);
+  return v;
+}
+void PutBe32(char* p, uint32_t v) {
+  for (int i = 3; i >= 0; --i) {
+    p[i] = static_cast<char>(v & 0xFF);
+    v >>= 8;
+  }
+}
+
+// Parameters of one statement, all binary.
+class Params {
+ public:
+  void Bytes(const void* p, size_t n) {
+    values_.push_back(n == 0 ? "" : static_cast<const char*>(p));
+    lengths_.push_back(static_cast<int>(n));
+  }
+  void Bytes(std::string_view s) { Bytes(s.data(), s.size()); }
+  void Int8(int64_t v) {
+    ints_.emplace_back();
+    PutBe64(ints_.back().b, static_cast<uint64_t>(v));
+    Bytes(ints_.back().b, 8);
+  }
+  void Int4(uint32_t v) {
+    ints_.emplace_back();
+    PutBe32(ints_.back().b, v);
+    Bytes(ints_.back().b, 4);
+  }
+  int count() const { return static_cast<int>(values_.size()); }
+  const char* const* values() const { return values_.data(); }
+  const int* lengths() const { return lengths_.data(); }
+  const int* formats() {
+    formats_.assign(values_.size(), 1);
+    return formats_.data();
+  }
+  void Reserve(size_t n) {
+    // Ints point into ints_: it must not move once filled.
+    ints_.reserve(n);
+    values_.reserve(n);
+    lengths_.reserve(n);
+  }
+
+ private:
+  struct Int {
+    char b[8];
+  };
+  std::vector<Int> ints_;
+  std::vector<const char*> values_;
+  std::vector<int> lengths_;
+  std::vector<int> formats_;
+};
+
+// A result, freed when it goes.
+struct Result {
+  PGresult* r = nullptr;
+  Result() = default;
+  explicit Result(PGresult* p) : r(p) {}
+  ~Result() { PQclear(r); }
+  Result(const Result&) = delete;
+  Result& operator=(const Result&) = delete;
+  Result(Result&& o) noexcept : r(o.r) { o.r = nullptr; }
+  Result& operator=(Result&& o) noexcept {
+    if (this != &o) {
+      PQclear(r);
+      r = o.r;
+      o.r = nullptr;
+    }
+    return *this;
+  }
+  int rows() const { return r ? PQntuples(r) : 0; }
+  std::string_view Bytes(int row, int col) const {
+    return std::string_view(PQgetvalue(r, row, col),
+                            static_cast<size_t>(PQgetlength(r, row, col)));
+  }
+  int64_t Int8(int row, int col) const {
+    return static_cast<int64_t>(GetBe64(PQgetvalue(r, row, col)));
+  }
+  bool Bool(int row, int col) const { return PQgetvalue(r, row, col)[0] != 0; }
+};
+
+// The status of a failed statement: from its SQLSTATE, or 2 when the server
+// is gone.
+Status FromPg(PGconn* conn, const PGresult* r) {
+  if (conn == nullptr || PQstatus(conn) == CONNECTION_BAD) return kIoError;
+  const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  if (state == nullptr) return kIoError;
+  const std::string_view s(state);
+  if (s == "23505") return kDuplicateKey;
+  if (s == "42P01" || s == "42703") return kNotADataFile;
+  if (s == "55P03" || s == "57014" || s == "40001" || s == "40P01") return kFileLocked;
   return kIoError;
 }
 
+// One server connection with its lazily prepared statements.
+class Connection {
+ public:
+  ~Connection() { PQfinish(conn_); }
+
+  Status Connect(const std::string& conninfo) {
+    // Defaults first, so that the connection string overrides them: TCP
+    // keepalives find a dead server (or a dead workstation, on its side)
+    // instead of waiting forever.
+    const char* keys[] = {"connect_timeout",  "keepalives", "keepalives_idle",
+                          "keepalives_interval", "keepalives_count",
+                          "fallback_application_name", "dbname", nullptr};
+    const char* values[] = {"10", "1", "30", "10", "3", "telvoran", conninfo.c_str(), nullptr};
+    conn_ = PQconnectdbParams(keys, values, 1);
+    ++g_traffic.connections;
+    if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) return kIoError;
+    // A lock wait never hangs a workstation: 30 s unless the connection
+    // string's options chose a limit.
+    Result r(Run("SELECT set_config('lock_timeout', '30s', false) "
+                 "WHERE current_setting('lock_timeout') = '0'"));
+    return Ok(r) ? kOk : FromPg(conn_, r.r);
+  }
+
+  PGconn* get() const { return conn_; }
+  bool broken() const { return conn_ == nullptr || PQstatus(conn_) == CONNECTION_BAD; }
+
+  // A statement without parameters, text results (control statements).
+  PGresult* Run(const char* sql) {
+    ++g_traffic.round_trips;
+    return PQexec(conn_, sql);
+  }
+
+  // Runs the statement of slot with params, preparing it first when it is
+  // the slot's first use on this connection; binary results.
+  PGresult* Exec(int slot, const std::string& sql, Params& p) {
+    if (static_cast<size_t>(slot) >= prepared_.size()) prepared_.resize(slot + 1, false);
+    const std::string name = "t" + std::to_string(slot);
+    if (!prepared_[static_cast<size_t>(slot)]) {
+      ++g_traffic.round_trips;
+      PGresult* r = PQprepare(conn_, name.c_str(), sql.c_str(), 0, nullptr);
+      if (PQresultStatus(r) != PGRES_COMMAND_OK) return r;
+      PQclear(r);
+      prepared_[static_cast<size_t>(slot)] = true;
+    }
+    ++g_traffic.round_trips;
+    PGresult* r = PQexecPrepared(conn_, name.c_str(), p.count(), p.values(), p.lengths(),
+                                 p.formats(), 1);
+    if (PQresultStatus(r) == PGRES_TUPLES_OK) {
+      g_traffic.rows += static_cast<uint64_t>(PQntuples(r));
+    }
+    return r;
+  }
+
+  static bool Ok(const Result& r) {
+    const ExecStatusType s = PQresultStatus(r.r);
+    return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
+  }
+
+ private:
+  PGconn* conn_ = nullptr;
+  std::vector<bool> prepared_;
+};
+
+// Statement slots of a file's connection. Scans: kScanBase + key * 6 + kind.
+enum Slot {
+  kSlotById,
+  kSlotCounts,
+  kSlotCountsForUpdate,
+  kSlotExists,
+  kSlotInsert,
+  kSlotUpdate,
+  kSlotDelete,
+  kSlotWriteCounts,
+  kSlotOwner,
+  kSlotLockRecord,
+  kSlotUnlockRecord,
+  kSlotLockFile,
+  kSlotFileFree,
+  kScanBase,
+};
+enum ScanKind { kAfter, kBefore, kAtOrAfter, kPast, kBelow, kAtOrBelow };
+
+std::string DistinctBytes(const std::vector<int64_t>& distinct) {
+  std::string out(distinct.size() * 8, '\0');
+  for (size_t k = 0; k < distinct.size(); ++k) {
+    PutBe64(out.data() + k * 8, static_cast<uint64_t>(distinct[k]));
+  }
+  return out;
+}
+
+class PgFile final : public FileStore {
+ public:
+  ~PgFile() override {
+    // The server frees a session's locks when its process ends, which may
+    // be a moment after the connection is closed: given back first, so the
+    // next open after a Close finds the file free.
+    if (took_file_lock_ && !c_.broken()) Result r(c_.Run("SELECT pg_advisory_unlock_all()"));
+  }
+  Status Load(const std::string& conninfo, const std::string& name, std::string* owner);
+
+  Status TryLockRecord(uint32_t position) override {
+    Params p;
+    p.Reserve(2);
+    p.Int4(static_cast<uint32_t>(lock_key_));
+    p.Int4(position);
+    Result r(c_.Exec(kSlotLockRecord, "SELECT pg_try_advisory_lock($1::int4, $2::int4)", p));
+    if (!Connection::Ok(r)) return Failed(r);
+    return r.Bool(0, 0) ? kOk : kRecordLocked;
+  }
+  void UnlockRecord(uint32_t position) override {
+    if (c_.broken()) return;
+    Params p;
+    p.Reserve(2);
+    p.Int4(static_cast<uint32_t>(lock_key_));
+    p.Int4(position);
+    Result r(c_.Exec(kSlotUnlockRecord, "SELECT pg_advisory_unlock($1::int4, $2::int4)", p));
+  }
+  Status TryLockFile() override {
+    Params p;
+    p.Reserve(1);
+    p.Int8(lock_key_);
+    Result r(c_.Exec(kSlotLockFile, "SELECT pg_try_advisory_lock($1::int8)", p));
+    if (!Connection::Ok(r)) return Failed(r);
+    took_file_lock_ = r.Bool(0, 0);
+    return took_file_lock_ ? kOk : kFileLocked;
+  }
+  Status CheckFileLock() override {
+    // A shared lock is granted unless another session holds the exclusive
+    // one (a session's own locks never conflict with it); given back at once.
+    Params p;
+    p.Reserve(1);
+    p.Int8(lock_key_);
+    Result r(c_.Exec(kSlotFileFree,
+                     "SELECT CASE WHEN pg_try_advisory_lock_shared($1::int8)"
+                     " THEN pg_advisory_unlock_shared($1::int8) ELSE false END",
+                     p));
+    if (!Connection::Ok(r)) return Failed(r);
+    return r.Bool(0, 0) ? kOk : kFileLocked;
+  }
+
+  Status BeginRead(bool hold) override {
+    if (c_.broken()) return kIoError;
+    if (in_read_ && !hold) EndRead();
+    if (hold && !in_read_) {
+      Result r(c_.Run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+      if (!Connection::Ok(r)) return Failed(r);
+      in_read_ = true;
+      snapshot_stamp_ = ++stamp_;
+    }
+    return kOk;
+  }
+  void EndRead() override {
+    StopScan();
+    if (in_read_) {
+      in_read_ = false;
+      Result r(c_.Run("COMMIT"));
+    }
+  }
+
+  void StartScan(std::string_view kf, int64_t id, int dir, int key) override {
+    StopScan();
+    scan_on_ = true;
+    scan_key_ = key;
+    scan_dir_ = dir;
+    scan_kf_.assign(kf);
+    scan_from_id_ = id;
+    scan_started_ = false;
+    scan_done_ = false;
+    batch_ = in_read_ ? kFirstBatch : 1;
+    row_ = 0;
+    last_id_ = 0;
+  }
+  Status Advance(RowView* out) override;
+  bool ScanContinues(int dir, int key, int64_t id) override {
+    return in_read_ && scan_on_ && scan_dir_ == dir && scan_key_ == key && last_id_ == id;
+  }
+  void StopScan() override {
+    scan_on_ = false;
+    batch_rows_ = Result();
+  }
+
+  Status FetchById(int64_t id, std::string* data) override {
+    Params p;
+    p.Reserve(1);
+    p.Int8(id);
+    Result r(c_.Exec(kSlotById, "SELECT data FROM " + table_ + " WHERE id = $1", p));
+    if (!Connection::Ok(r)) return Failed(r);
+    if (r.rows() == 0) return kInvalidRecordPosition;
+    data->assign(r.Bytes(0, 0));
+    return kOk;
+  }
+  Status ReadCounts(Counts* c) override { return Counted(kSlotCounts, c); }
+  uint64_t CurrentStamp() override { return in_read_ ? snapshot_stamp_ : ++stamp_; }
+  uint64_t ReadStamp() override { return in_read_ ? snapshot_stamp_ : 0; }
+
+  Status Insert(const uint8_t* record, int64_t* id) override;
+  Status Update(int64_t id, const uint8_t* record) override;
+  Status Delete(int64_t id) override;
+  Status SetOwner(const std::string& name) override;
+  Status InsertAll(const std::vector<std::string_view>& records, int64_t* failed_index) override;
+  bool wrote() const override { return wrote_; }
+
+ private:
+  // The status of a failed statement; a read transaction the failure
+  // aborted is given up (the next read takes a new one).
+  Status Failed(const Result& r) {
+    const Status s = FromPg(c_.get(), r.r);
+    if (in_read_) {
+      in_read_ = false;
+      scan_on_ = false;
+      batch_rows_ = Result();
+      if (!c_.broken()) Result rb(c_.Run("ROLLBACK"));
+    }
+    return s;
+  }
+  Status Counted(int slot, Counts* c) {
+    Params p;
+    p.Reserve(1);
+    p.Int8(file_id_);
+    Result r(c_.Exec(slot,
+                     slot == kSlotCounts
+                         ? "SELECT records, distinct_n FROM rm_files WHERE id = $1"
+                         : "SELECT records, distinct_n FROM rm_files WHERE id = $1 FOR UPDATE",
+                     p));
+    if (!Connection::Ok(r)) return Failed(r);
+    if (r.rows() != 1) return kNotADataFile;
+    c->records = r.Int8(0, 0);
+    const std::string_view d = r.Bytes(0, 1);
+    c->distinct.assign(def_.keys.size(), 0);
+    for (size_t k = 0; k < c->distinct.size() && (k + 1) * 8 <= d.size(); ++k) {
+      c->distinct[k] = static_cast<int64_t>(GetBe64(d.data() + k * 8));
+    }
+    return kOk;
+  }
+  Status WriteCounts(const Counts& c) {
+    Params p;
+    p.Reserve(3);
+    p.Int8(file_id_);
+    p.Int8(c.records);
+    const std::string d = DistinctBytes(c.distinct);
+    p.Bytes(d);
+    Result r(c_.Exec(kSlotWriteCounts,
+                     "UPDATE rm_files SET records = $2, distinct_n = $3 WHERE id = $1", p));
+    return Connection::Ok(r) ? kOk : FromPg(c_.get(), r.r);
+  }
+  // Whether each key value of forms is in the file (one statement).
+  Status Exists(const std::vector<std::string>& forms, std::vector<bool>* exists) {
+    std::string sql = "SELECT ";
+    Params p;
+    p.Reserve(forms.size());
+    for (size_t k = 0; k < forms.size(); ++k) {
+      if (k > 0) sql += ", ";
+      sql += "EXISTS(SELECT 1 FROM " + table_ + " WHERE k" + std::to_string(k) + " = $" +
+             std::to_string(k + 1) + ")";
+      p.Bytes(forms[k]);
+    }
+    Result r(c_.Exec(kSlotExists, sql, p));
+    if (!Connection::Ok(r)) return FromPg(c_.get(), r.r);
+    exists->resize(forms.size());
+    for (size_t k = 0; k < forms.size(); ++k) (*exists)[k] = r.Bool(0, static_cast<int>(k));
+    return kOk;
+  }
+  // Runs body inside a write transaction that holds the file's registry row
+  // (c: the counts read under it); any failure rolls back.
+  template <typename Body>
+  Status InWrite(Body body) {
+    EndRead();
+    if (c_.broken()) return kIoError;
+    {
+      Result r(c_.Run("BEGIN"));
+      if (!Connection::Ok(r)) return FromPg(c_.get(), r.r);
+    }
+    Counts c;
+    Status s = Counted(kSlotCountsForUpdate, &c);
+    if (s == kOk) s = body(&c);
+    if (s == kOk) s = WriteCounts(c);
+    if (s == kOk) {
+      Result r(c_.Run("COMMIT"));
+      if (!Connection::Ok(r)) s = FromPg(c_.get(), r.r);
+    }
+    if (s != kOk && !c_.broken()) Result r(c_.Run("ROLLBACK"));
+    if (s == kOk) wrote_ = true;
+    return s;
+  }
+  std::string ScanSql(int key, int kind) const;
+  Status LoadForChange(int64_t id);
+
+  Connection c_;
+  int64_t file_id_ = 0;
+  int64_t lock_key_ = 0;
+  std::string table_;
+  bool wrote_ = false;
+  bool took_file_lock_ = false;
+  bool in_read_ = false;
+  uint64_t stamp_ = 0;
+  uint64_t snapshot_stamp_ = 0;
+
+  // The open scan: along scan_key_ in scan_dir_ from (scan_kf_,
+  // scan_from_id_); batch_rows_ holds the rows read ahead, row_ the next one
+  // to hand out, last_id_ the position last handed out.
+  bool scan_on_ = false;
+  bool scan_started_ = false;
+  bool scan_done_ = false;
+  int scan_key_ = 0;
+  int scan_dir_ = 1;
+  std::string scan_kf_;
+  int64_t scan_from_id_ = 0;
+  int64_t batch_ = 1;
+  Result batch_rows_;
+  int row_ = 0;
+  int64_t last_id_ = 0;
+
+  std::string raw_key_, row_form_;
+  std::vector<std::string> old_kf_, new_kf_;
+};
+
+std::string PgFile::ScanSql(int key, int kind) const {
+  const std::string k = "k" + std::to_string(key);
+  const bool unique = !def_.keys[static_cast<size_t>(key)].duplicates;
+  // A key without duplicates orders by the key alone: its unique index then
+  // serves the order with no sort.
+  const std::string up = unique ? " ORDER BY " + k : " ORDER BY " + k + ", id";
+  const std::string down = unique ? " ORDER BY " + k + " DESC" : " ORDER BY " + k + " DESC, id DESC";
+  std::string where;
+  bool forward = true;
+  switch (kind) {
+    case kAfter:
+      where = unique ? k + " >= $1 AND (" + k + " > $1 OR id > $2)" : "(" + k + ", id) > ($1, $2)";
+      break;
+    case kBefore:
+      where = unique ? k + " <= $1 AND (" + k + " < $1 OR id < $2)" : "(" + k + ", id) < ($1, $2)";
+      forward = false;
+      break;
+    case kAtOrAfter:
+      where = k + " >= $1";
+      break;
+    case kPast:
+      where = k + " > $1";
+      break;
+    case kBelow:
+      where = k + " < $1";
+      forward = false;
+      break;
+    default:
+      where = k + " <= $1";
+      forward = false;
+      break;
+  }
+  const bool with_id = kind == kAfter || kind == kBefore;
+  return "SELECT id, data FROM " + table_ + " WHERE " + where + (forward ? up : down) +
+         " LIMIT $" + (with_id ? "3" : "2");
+}
+
+Status PgFile::Advance(RowView* out) {
+  if (row_ >= batch_rows_.rows()) {
+    if (scan_done_ || c_.broken()) {
+      const bool broken = c_.broken();
+      StopScan();
+      return broken ? kIoError : kEndOfFile;
+    }
+    int kind = 0;
+    Params p;
+    p.Reserve(3);
+    if (!scan_started_) {
+      if (scan_from_id_ == -1) {
+        kind = scan_dir_ > 0 ? kAtOrAfter : kBelow;
+      } else if (scan_from_id_ == INT64_MAX) {
+        kind = scan_dir_ > 0 ? kPast : kAtOrBelow;
+      } else {
+        kind = scan_dir_ > 0 ? kAfter : kBefore;
+      }
+      p.Bytes(scan_kf_);
+      if (kind == kAfter || kind == kBefore) p.Int8(scan_from_id_);
+    } else {
+      // On from the last row handed out.
+      kind = scan_dir_ > 0 ? kAfter : kBefore;
+      p.Bytes(row_form_);
+      p.Int8(last_id_);
+    }
+    p.Int8(batch_);
+    Result r(c_.Exec(kScanBase + scan_key_ * 6 + kind, ScanSql(scan_key_, kind), p));
+    if (!Connection::Ok(r)) {
+      scan_on_ = false;
+      return Failed(r);
+    }
+    scan_started_ = true;
+    scan_done_ = r.rows() < batch_;
+    batch_ = std::min(batch_ * kBatchGrowth, kMaxBatch);
+    if (!in_read_) batch_ = 1;
+    batch_rows_ = std::move(r);
+    row_ = 0;
+    if (batch_rows_.rows() == 0) {
+      StopScan();
+      return kEndOfFile;
+    }
+  }
+  out->id = batch_rows_.Int8(row_, 0);
+  out->data = batch_rows_.Bytes(row_, 1);
+  out->kf = std::string_view();
+  out->kf_known = false;
+  last_id_ = out->id;
+  ++row_;
+  // The place the next batch starts from.
+  if (row_ == batch_rows_.rows() && !scan_done_) {
+    FormOf(def_, scan_key_, out->data, &raw_key_, &row_form_);
+  }
+  return kOk;
+}
+
+Status PgFile::Load(const std::string& conninfo, const std::string& name, std::string* owner) {
+  if (Status s = c_.Connect(conninfo); s != kOk) return s;
+  Params p;
+  p.Reserve(1);
+  p.Bytes(name);
+  Result r(c_.Exec(kScanBase + kMaxKeys * 6,
+                   "SELECT id, lock_key, convert_to(magic, 'UTF8'), definition, owner FROM rm_files"
+                   " WHERE name = $1",
+                   p));
+  if (!Connection::Ok(r)) {
+    const Status s = FromPg(c_.get(), r.r);
+    // No registry at all: no file of this engine on the server yet.
+    return s == kNotADataFile ? kFileNotFound : s;
+  }
+  if (r.rows() != 1) return kFileNotFound;
+  file_id_ = r.Int8(0, 0);
+  lock_key_ = r.Int8(0, 1);
+  const std::string_view definition = r.Bytes(0, 3);
+  if (r.Bytes(0, 2) != kFormatTag ||
+      DecodeDefinition(reinterpret_cast<const uint8_t*>(definition.data()), definition.size(),
+                       &def_) != kOk) {
+    return kNotADataFile;
+  }
+  owner->assign(r.Bytes(0, 4));
+  table_ = "rm_t" + std::to_string(file_id_);
+  return kOk;
+}
+
+Status PgFile::Insert(const uint8_t* record, int64_t* id) {
+  return InWrite([&](Counts* c) -> Status {
+    FormsOf(def_, record, &raw_key_, &new_kf_);
+    std::vector<bool> exists;
+    if (Status s = Exists(new_kf_, &exists); s != kOk) return s;
+    for (size_t k = 0; k < def_.keys.size(); ++k) {
+      if (exists[k] && !def_.keys[k].duplicates) return kDuplicateKey;
+    }
+    std::string sql = "INSERT INTO " + table_ + "(data";
+    std::string values = ") VALUES($1";
+    Params p;
+    p.Reserve(def_.keys.size() + 1);
+    p.Bytes(record, def_.record_length);
+    for (size_t k = 0; k < def_.keys.size(); ++k) {
+      sql += ", k" + std::to_string(k);
+      values += ", $" + std::to_string(k + 2);
+      p.Bytes(new_kf_[k]);
+    }
+    Result r(c_.Exec(kSlotInsert, sql + values + ") RETURNING id", p));
+    if (!Connection::Ok(r)) return FromPg(c_.get(), r.r);
+    *id = r.Int8(0, 0);
+    for (size_t k = 0; k < def_.keys.size(); ++k) {
+      if (!exists[k]) ++c->distinct[k];
+    }
+    ++c->records;
+    return kOk;
+  });
+}
+
+// The record as stored (the caller's copy may be stale) and its key forms in
+// old_kf_.
+Status PgFile::LoadForChange(int64_t id) {
+  std::string old;
+  if (Status s = FetchById(id, &old); s != kOk) {
+    return s == kInvalidRecordPosition ? kNoCurrentRecord : s;
+  }
+  FormsOf(def_, reinterpret_cast<const uint8_t*>(old.data()), &raw_key_, &old_kf_);
+  return kOk;
+}
+
+Status PgFile::Update(int64_t id, const uint8_t* record) {
+  return InWrite([&](Counts* c) -> Status {
+    if (Status s = LoadForChange(id); s != kOk) return s;
+    FormsOf(def_, record, &raw_key_, &new_kf_);
+    bool changed = false;
+    for (size_t k = 0; k < def_.keys.size(); ++k) {
+      if (old_kf_[k] == new_kf_[k]) continue;
+      changed = true;
+      if (!def_.keys[k].modifiable) return kKeyNotModifiable;
+    }
+    std::vector<bool> exists(def_.keys.size(), true);
+    if (changed) {
+      if (Status s = Exists(new_kf_, &exists); s != kOk) return s;
+      for (size_t k = 0; k < def_.keys.size(); ++k) {
+        if (old_kf_[k] != new_kf_[k] && exists[k] && !def_.keys[k].duplicates) {
+          return kDuplicateKey;
+        }
+      }
+    }
+    std::string sql = "UPDATE " + table_ + " SET data = $2";
+    Params p;
+    p.Reserve(def_.keys.size() + 2);
+    p.Int8(id);
+    p.Bytes(record, def_.record_length);
+    for (size_t k = 0; k < def_.keys.size(); ++k) {
+      sql += ", k" + std::to_string(k) + " = $" + std::to_string(k + 3);
+      p.Bytes(new_kf_[k]);
+    }
+    Result r(c_.Exec(kSlotUpdate, sql + " WHERE id = $1", p));
+    if (!Connection::Ok(r)) return FromPg(c_.get(), r.r);
+    if (!changed) return kOk;
+    // A key value that moved: one more distinct value when the new one was
+    // not there, one fewer when no other record keeps the old one.
+    std::vector<bool> old_left;
+    if (Status s = Exists(old_kf_, &old_left); s != kOk) return s;
+    for (size_t k = 0; k < def_.keys.size(); ++k) {
+      if (old_kf_[k] == new_kf_[k]) continue;
+      if (!exists[k]) ++c->distinct[k];
+      if (!old_left[k]) --c->distinct[k];
+    }
+    return kOk;
+  });
+}
+
+Status PgFile::Delete(int64_t id) {
+  return InWrite([&](Counts* c) -> Status {
+    if (Status s = LoadForChange(id); s != kOk) return s;
+    Params p;
+    p.Reserve(1);
+    p.Int8(id);
+    Result r(c_.Exec(kSlotDelete, "DELETE FROM " + table_ + " WHERE id = $1", p));
+    if (!Connection::Ok(r)) return FromPg(c_.get(), r.r);
+    std::vector<bool> left;
+    if (Status s = Exists(old_kf_, &left); s != kOk) return s;
+    for (size_t k = 0; k < def_.keys.size(); ++k) {
+      if (!left[k]) --c->distinct[k];
+    }
+    --c->records;
+    return kOk;
+  });
+}
+
+Status PgFile::SetOwner(const std::string& name) {
+  return InWrite([&](Counts*) -> Status {
+    Params p;
+    p.Reserve(2);
+    p.Int8(file_id_);
+    p.Bytes(name);
+    Result r(c_.Exec(kSlotOwner, "UPDATE rm_files SET owner = $2 WHERE id = $1", p));
+    return Connection::Ok(r) ? kOk : FromPg(c_.get(), r.r);
+  });
+}
+
+// Binary COPY framing.
+void PutField(std::string* buf, std::string_view v) {
+  char len[4];
+  PutBe32(len, static_cast<uint32_t>(v.size()));
+  buf->append(len, 4);
+  buf->append(v);
+}
+
+Status PgFile::InsertAll(const std::vector<std::string_view>& records, int64_t* failed_index) {
+  return InWrite([&](Counts* c) -> Status {
+    const bool was_empty = c->records == 0;
+    const size_t n = records.size();
+    const size_t nk = def_.keys.size();
+    // Every record's key forms, then per key in sorted order: a unique key
+    // may appear once, and each new value is one more distinct value.
+    std::vector<std::vector<std::string>> forms(n);
+    for (size_t i = 0; i < n; ++i) {
+      FormsOf(def_, reinterpret_cast<const uint8_t*>(records[i].data()), &raw_key_, &forms[i]);
+    }
+    std::vector<uint32_t> order(n);
+    for (size_t k = 0; k < nk; ++k) {
+      for (size_t i = 0; i < n; ++i) order[i] = static_cast<uint32_t>(i);
+      std::stable_sort(order.begin(), order.end(),
+                       [&](uint32_t a, uint32_t b) { return forms[a][k] < forms[b][k]; });
+      for (size_t j = 0; j < n; ++j) {
+        const size_t i = order[j];
+        const bool first_of_value = j == 0 || forms[order[j - 1]][k] != forms[i][k];
+        if (!first_of_value && !def_.keys[k].duplicates) {
+          *failed_index = static_cast<int64_t>(i);
+          return kDuplicateKey;
+        }
+        if (!first_of_value) continue;
+        bool exists = false;
+        if (!was_empty) {
+          Params p;
+          p.Reserve(1);
+          p.Bytes(forms[i][k]);
+          Result r(c_.Exec(kScanBase + kMaxKeys * 6 + 1 + static_cast<int>(k),
+                           "SELECT EXISTS(SELECT 1 FROM " + table_ + " WHERE k" +
+                               std::to_string(k) + " = $1)",
+                           p));
+          if (!Connection::Ok(r)) return FromPg(c_.get(), r.r);
+          exists = r.Bool(0, 0);
+        }
+        if (exists && !def_.keys[k].duplicates) {
+          *failed_index = static_cast<int64_t>(i);
+          return kDuplicateKey;
+        }
+        if (!exists) ++c->distinct[k];
+      }
+    }
+    // Positions follow in input order from the identity, which never goes
+    // back; the file's registry row held keeps other writers out meanwhile.
+    std::string sql = "COPY " + table_ + "(data";
+    for (size_t k = 0; k < nk; ++k) sql += ", k" + std::to_string(k);
+    sql += ") FROM STDIN WITH (FORMAT binary)";
+    {
+      Result r(c_.Run(sql.c_str()));
+      if (PQresultStatus(r.r) != PGRES_COPY_IN) return FromPg(c_.get(), r.r);
+    }
+    std::string buf("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19);
+    bool sent = true;
+    for (size_t i = 0; i < n && sent; ++i) {
+      char fields[2] = {static_cast<char>((nk + 1) >> 8), static_cast<char>((nk + 1) & 0xFF)};
+      buf.append(fields, 2);
+      PutField(&buf, records[i]);
+      for (size_t k = 0; k < nk; ++k) PutField(&buf, forms[i][k]);
+      if (buf.size() >= (1 << 20)) {
+        sent = PQputCopyData(c_.get(), buf.data(), static_cast<int>(buf.size())) == 1;
+        buf.clear();
+      }
+    }
+    buf.append("\xff\xff", 2);
+    if (sent) sent = PQputCopyData(c_.get(), buf.data(), static_cast<int>(buf.size())) == 1;
+    PQputCopyEnd(c_.get(), sent ? nullptr : "aborted");
+    Status s = kOk;
+    while (PGresult* r = PQgetResult(c_.get())) {
+      Result res(r);
+      if (PQresultStatus(r) != PGRES_COMMAND_OK && s == kOk) s = FromPg(c_.get(), r);
+    }
+    if (s != kOk) return s;
+    if (!sent) return kIoError;
+    g_traffic.rows_sent += n;
+    c->records += static_cast<int64_t>(n);
+    return kOk;
+  });
+}
+
+// The server connection of Create: runs control and DDL statements.
+Status RunAll(Connection& c, const std::vector<std::string>& statements) {
+  for (const std::string& sql : statements) {
+    Result r(c.Run(sql.c_str()));
+    if (!Connection::Ok(r)) return FromPg(c.get(), r.r);
+  }
+  return kOk;
+}
+
+Status CreateIn(Connection& c, const std::string& name, const FileDefinition& def, int8_t mode) {
+  if (Status s = RunAll(c, {"BEGIN", "SELECT pg_advisory_xact_lock(" +
+                                         std::to_string(kRegistryLockKey) + ")",
+                            "CREATE TABLE IF NOT EXISTS rm_files("
+                            "id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
+                            " name bytea NOT NULL UNIQUE, magic text NOT NULL,"
+                            " definition bytea NOT NULL, owner bytea NOT NULL,"
+                            " records bigint NOT NULL, distinct_n bytea NOT NULL,"
+                            " lock_key bigint NOT NULL DEFAULT 0)"});
+      s != kOk) {
+    return s;
+  }
+  Params p;
+  p.Reserve(1);
+  p.Bytes(name);
+  Result r(c.Exec(0, "SELECT id, lock_key FROM rm_files WHERE name = $1 FOR UPDATE", p));
+  if (!Connection::Ok(r)) return FromPg(c.get(), r.r);
+  const std::string encoded = EncodeDefinition(def, 0, {});
+  const std::string distinct = DistinctBytes(std::vector<int64_t>(def.keys.size(), 0));
+  int64_t id = 0;
+  if (r.rows() == 1) {
+    if (mode == kCreateNoReplace) return kFileExists;
+    id = r.Int8(0, 0);
+    // The file being replaced is held with the file lock until the new one
+    // is in place: a handle holding it (an exclusive open) is never
+    // replaced under.
+    Params q;
+    q.Reserve(1);
+    q.Int8(r.Int8(0, 1));
+    Result l(c.Exec(1, "SELECT pg_try_advisory_lock($1::int8)", q));
+    if (!Connection::Ok(l)) return FromPg(c.get(), l.r);
+    if (!l.Bool(0, 0)) return kFileLocked;
+    if (Status s = RunAll(c, {"DROP TABLE IF EXISTS rm_t" + std::to_string(id)}); s != kOk) {
+      return s;
+    }
+    Params u;
+    u.Reserve(3);
+    u.Int8(id);
+    u.Bytes(encoded);
+    u.Bytes(distinct);
+    Result w(c.Exec(2,
+                    "UPDATE rm_files SET definition = $2, owner = ''::bytea, records = 0,"
+                    " distinct_n = $3 WHERE id = $1",
+                    u));
+    if (!Connection::Ok(w)) return FromPg(c.get(), w.r);
+  } else {
+    Params u;
+    u.Reserve(4);
+    u.Bytes(name);
+    u.Bytes(kFormatTag, std::strlen(kFormatTag));
+    u.Bytes(encoded);
+    u.Bytes(distinct);
+    Result w(c.Exec(3,
+                    "INSERT INTO rm_files(name, magic, definition, owner, records, distinct_n)"
+                    " VALUES($1, convert_from($2, 'UTF8'), $3, ''::bytea, 0, $4) RETURNING id",
+                    u));
+    if (!Connection::Ok(w)) return FromPg(c.get(), w.r);
+    id = w.Int8(0, 0);
+  }
+  const std::string t = "rm_t" + std::to_string(id);
+  std::string table = "CREATE TABLE " + t +
+                      "(id bigint GENERATED BY DEFAULT AS IDENTITY (MAXVALUE 4294967295)"
+                      " PRIMARY KEY, data bytea NOT NULL";
+  std::vector<std::string> statements;
+  for (size_t k = 0; k < def.keys.size(); ++k) {
+    const std::string col = "k" + std::to_string(k);
+    table += ", " + col + " bytea NOT NULL";
+    statements.push_back(def.keys[k].duplicates
+                             ? "CREATE INDEX ON " + t + "(" + col + ", id)"
+                             : "CREATE UNIQUE INDEX ON " + t + "(" + col + ")");
+  }
+  statements.insert(statements.begin(), table + ")");
+  if (Status s = RunAll(c, statements); s != kOk) return s;
+  // The lock key: the first table's object id, kept across replacements.
+  Params u;
+  u.Reserve(2);
+  u.Int8(id);
+  u.Bytes(t);
+  Result w(c.Exec(4,
+                  "UPDATE rm_files SET lock_key = to_regclass(convert_from($2, 'UTF8'))::oid::int8"
+                  " WHERE id = $1 AND lock_key = 0",
+                  u));
+  if (!Connection::Ok(w)) return FromPg(c.get(), w.r);
+  return RunAll(c, {"COMMIT"});
+}
+
+}  // namespace
+
+Status PgOpen(const std::string& conninfo, const std::string& name, Opened* out) {
+  auto f = std::make_unique<PgFile>();
+  if (Status s = f->Load(conninfo, name, &out->owner); s != kOk) return s;
+  out->store = std::move(f);
+  return kOk;
+}
+
+Status PgCreate(const std::string& conninfo, const std::string& name, const FileDefinition& def,
+                int8_t mode) {
+  Connection c;
+  if (Status s = c.Connect(conninfo); s != kOk) return s;
+  const Status s = CreateIn(c, name, def, mode);
+  if (!c.broken()) {
+    Result r(c.Run(s == kOk ? "SELECT pg_advisory_unlock_all()" : "ROLLBACK"));
+    if (s != kOk) Result u(c.Run("SELECT pg_advisory_unlock_all()"));
+  }
+  return s;
+}
+
 }  // namespace recmgr::store
+
+namespace recmgr {
+
+ServerTraffic ServerTrafficSoFar() { return store::g_traffic; }
+
+}  // namespace recmgr

@@ -130,6 +130,15 @@ void ReleaseReadSnapshots();
 // Open or Create; handles already open keep their store.
 void UseServer(const std::string& conninfo, const std::string& root_dir);
 
+// What the server store has cost this process so far.
+struct ServerTraffic {
+  uint64_t connections = 0;
+  uint64_t round_trips = 0;
+  uint64_t rows = 0;       // rows received
+  uint64_t rows_sent = 0;  // rows sent by bulk loads
+};
+ServerTraffic ServerTrafficSoFar();
+
 // Administration calls outside the entry point, used by the data tool.
 
 // Gives the file open in position_block the owner name (empty: none).

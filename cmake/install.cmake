@@ -50,10 +50,19 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/cmake/copyri
         DESTINATION ${TELVORAN_DOC_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/tools/zizavezu/README.md
         DESTINATION ${TELVORAN_DOC_DIR} RENAME printing.md)
-
-# The Debian package.
 set(TELVORAN_PACKAGE_MAINTAINER "TELVORAN maintainers <telvoran@example.org>"
     CACHE STRING "Maintainer field of the Debian package")
+# The package's changelog, as a native Debian package carries it: the
+# version from project() filled in, compressed without name or time stamp.
+configure_file(${PROJECT_SOURCE_DIR}/cmake/changelog.in ${PROJECT_BINARY_DIR}/changelog @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
+  COMMAND gzip -9 -n -c ${PROJECT_BINARY_DIR}/changelog > ${PROJECT_BINARY_DIR}/changelog.gz
+  DEPENDS ${PROJECT_BINARY_DIR}/changelog
+  VERBATIM)
+add_custom_target(telvoran_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${TELVORAN_DOC_DIR})
+
+# The Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME telvoran)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/configuration.h"
+#include "config/ini.h"
 #include "config/locale.h"
 #include "config/settings.h"
 #include "console/form_set.h"
@@ -48,6 +49,11 @@ bool StartUp(ReportContext& ctx, std::string* message) {
   ctx.identity = ReadAdministratorIdentity(SettingsFilePath(settings));
   // 3. The root becomes the current directory.
   if (!settings.root_dir.empty()) env.SetCurrentDirectory(settings.root_dir);
+  // The data files' store: a database server when the installation's
+  // Nuva.ini names one (every workstation reads the same file), otherwise
+  // the files under the root as they are.
+  recmgr::UseServer(config::IniRead(SettingsFilePath(settings), "Dades", "Servidor"),
+                    settings.root_dir);
   // 4. The module's forms, every label through the locale. Without both
   // forms and every field the module reads, a run would use defaults and
   // print what nobody asked for: nothing starts.

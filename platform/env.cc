@@ -427,14 +427,19 @@ class PosixEnv : public Env {
     return std::uniform_real_distribution<double>(0.0, 1.0)(rng_);
   }
 
-  int RunProgram(const std::string& program, const std::vector<std::string>& args) override {
-    std::string host = HostPath(program);
-    std::vector<std::string> owned;
-    owned.push_back(host);
-    for (const std::string& a : args) owned.push_back(a);
+  // The argv of a program start: pointers into owned, ending in null.
+  static std::vector<char*> ArgumentVector(std::vector<std::string>& owned) {
     std::vector<char*> argv;
     for (std::string& a : owned) argv.push_back(a.data());
     argv.push_back(nullptr);
+    return argv;
+  }
+
+  int RunProgram(const std::string& program, const std::vector<std::string>& args) override {
+    std::string host = HostPath(program);
+    std::vector<std::string> owned = {host};
+    owned.insert(owned.end(), args.begin(), args.end());
+    std::vector<char*> argv = ArgumentVector(owned);
     pid_t pid = 0;
     if (::posix_spawnp(&pid, host.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
       return kNotStarted;
@@ -454,12 +459,9 @@ class PosixEnv : public Env {
                          std::string* output, const std::function<bool()>& stop) override {
     output->clear();
     std::string host = HostPath(program);
-    std::vector<std::string> owned;
-    owned.push_back(host);
-    for (const std::string& a : args) owned.push_back(a);
-    std::vector<char*> argv;
-    for (std::string& a : owned) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<std::string> owned = {host};
+    owned.insert(owned.end(), args.begin(), args.end());
+    std::vector<char*> argv = ArgumentVector(owned);
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return kNotStarted;
     posix_spawn_file_actions_t actions;

@@ -275,9 +275,9 @@ class Setup {
       std::string key = data_file.string();
       recmgr::Status status = recmgr::kInvalidDefinition;
       if (count > 0 && xdf.size() >= 2 + count && key.size() <= static_cast<size_t>(recmgr::kMaxKeyLength)) {
-        std::string spec = xdf.substr(2, count);
-        uint32_t length = static_cast<uint32_t>(spec.size());
-        status = recmgr::RecordManagerCall(recmgr::kOpCreate, nullptr, spec.data(), &length,
+        std::string definition_bytes = xdf.substr(2, count);
+        uint32_t length = static_cast<uint32_t>(definition_bytes.size());
+        status = recmgr::RecordManagerCall(recmgr::kOpCreate, nullptr, definition_bytes.data(), &length,
                                            key.data(), static_cast<uint8_t>(key.size()),
                                            recmgr::kCreateNoReplace);
       }

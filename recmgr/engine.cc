@@ -635,29 +635,99 @@ Status SetOwnerName(uint8_t* position_block, const std::string& name) {
   return s;
 }
 
-Status InsertAll(uint8_t* position_block, const std::vector<std::string_view>& records,
-                 int64_t* failed_index) {
+namespace {
+
+// The caller's records as one batch.
+class VectorSource final : public RecordSource {
+ public:
+  explicit VectorSource(const std::vector<std::string_view>& records) : records_(records) {}
+  bool Next(std::vector<std::string_view>* batch) override {
+    if (given_) {
+      batch->clear();
+    } else {
+      *batch = records_;
+      given_ = true;
+    }
+    return true;
+  }
+
+ private:
+  const std::vector<std::string_view>& records_;
+  bool given_ = false;
+};
+
+// A source whose records are checked on their way to the store: each of the
+// file's record length, no more than positions can number.
+class CheckedSource final : public RecordSource {
+ public:
+  CheckedSource(RecordSource* in, size_t record_length) : in_(in), record_length_(record_length) {}
+  bool Next(std::vector<std::string_view>* batch) override {
+    if (!in_->Next(batch)) return false;
+    for (size_t i = 0; i < batch->size(); ++i) {
+      if ((*batch)[i].size() != record_length_) {
+        bad_length_at_ = seen_ + static_cast<int64_t>(i);
+        return false;
+      }
+    }
+    seen_ += static_cast<int64_t>(batch->size());
+    if (seen_ > static_cast<int64_t>(UINT32_MAX)) {
+      too_many_ = true;
+      return false;
+    }
+    return true;
+  }
+  int64_t bad_length_at() const { return bad_length_at_; }
+
+ private:
+  RecordSource* in_;
+  size_t record_length_;
+  int64_t seen_ = 0;
+  int64_t bad_length_at_ = -1;
+  bool too_many_ = false;
+};
+
+}  // namespace
+
+Status InsertAll(uint8_t* position_block, RecordSource* source, int64_t* failed_index) {
   *failed_index = -1;
   Handle* h = Lookup(position_block);
   if (h == nullptr) return kFileNotOpen;
-  const size_t record_length = h->def.record_length;
-  for (size_t i = 0; i < records.size(); ++i) {
-    if (records[i].size() != record_length) {
-      *failed_index = static_cast<int64_t>(i);
-      return kDataBufferShort;
-    }
-  }
-  if (records.size() > UINT32_MAX) return kIoError;
   if (Status s = MayWrite(h); s != kOk) return s;
-  Status s = h->store->InsertAll(records, failed_index);
+  CheckedSource checked(source, static_cast<size_t>(h->def.record_length));
+  Status s = h->store->InsertAll(&checked, failed_index);
   h->stat_valid = false;
+  if (checked.bad_length_at() >= 0) {
+    *failed_index = checked.bad_length_at();
+    return kDataBufferShort;
+  }
   return s;
+}
+
+Status InsertAll(uint8_t* position_block, const std::vector<std::string_view>& records,
+                 int64_t* failed_index) {
+  VectorSource source(records);
+  return InsertAll(position_block, &source, failed_index);
 }
 
 Status InsertAll(uint8_t* position_block, const std::vector<std::string>& records,
                  int64_t* failed_index) {
   std::vector<std::string_view> views(records.begin(), records.end());
   return InsertAll(position_block, views, failed_index);
+}
+
+Status CopyFileToServer(const std::string& host_path, const std::string& conninfo,
+                        const std::string& name, bool replace, int64_t* records) {
+  *records = 0;
+  store::Opened opened;
+  if (Status s = store::SqliteOpen(host_path, &opened); s != kOk) return s;
+  // An exclusive open elsewhere means the file is being changed as a whole.
+  if (Status s = opened.store->CheckFileLock(); s != kOk) return s;
+  int64_t highest = 0;
+  if (Status s = store::SqliteHighestPosition(opened.store.get(), &highest); s != kOk) return s;
+  const Status s = store::PgCopy(conninfo, name, opened.store.get(), opened.owner, highest,
+                                 replace ? 0 : kCreateNoReplace, records);
+  opened.store->EndRead();
+  return s;
 }
 
 }  // namespace recmgr

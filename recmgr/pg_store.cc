@@ -179,6 +179,9 @@ class Connection {
     conn_ = PQconnectdbParams(keys, values, 1);
     ++g_traffic.connections;
     if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) return kIoError;
+    // The server's notices ("already exists, skipping") are not for the
+    // user's terminal.
+    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
     // A lock wait never hangs a workstation: 30 s unless the connection
     // string's options chose a limit.
     Result r(Run("SELECT set_config('lock_timeout', '30s', false) "
@@ -362,7 +365,7 @@ class PgFile final : public FileStore {
   Status Update(int64_t id, const uint8_t* record) override;
   Status Delete(int64_t id) override;
   Status SetOwner(const std::string& name) override;
-  Status InsertAll(const std::vector<std::string_view>& records, int64_t* failed_index) override;
+  Status InsertAll(RecordSource* source, int64_t* failed_index) override;
   bool wrote() const override { return wrote_; }
 
  private:
@@ -721,82 +724,126 @@ void PutField(std::string* buf, std::string_view v) {
   buf->append(v);
 }
 
-Status PgFile::InsertAll(const std::vector<std::string_view>& records, int64_t* failed_index) {
-  return InWrite([&](Counts* c) -> Status {
-    const bool was_empty = c->records == 0;
-    const size_t n = records.size();
-    const size_t nk = def_.keys.size();
-    // Every record's key forms, then per key in sorted order: a unique key
-    // may appear once, and each new value is one more distinct value.
-    std::vector<std::vector<std::string>> forms(n);
-    for (size_t i = 0; i < n; ++i) {
-      FormsOf(def_, reinterpret_cast<const uint8_t*>(records[i].data()), &raw_key_, &forms[i]);
-    }
-    std::vector<uint32_t> order(n);
-    for (size_t k = 0; k < nk; ++k) {
-      for (size_t i = 0; i < n; ++i) order[i] = static_cast<uint32_t>(i);
-      std::stable_sort(order.begin(), order.end(),
-                       [&](uint32_t a, uint32_t b) { return forms[a][k] < forms[b][k]; });
-      for (size_t j = 0; j < n; ++j) {
-        const size_t i = order[j];
-        const bool first_of_value = j == 0 || forms[order[j - 1]][k] != forms[i][k];
-        if (!first_of_value && !def_.keys[k].duplicates) {
-          *failed_index = static_cast<int64_t>(i);
-          return kDuplicateKey;
-        }
-        if (!first_of_value) continue;
-        bool exists = false;
-        if (!was_empty) {
-          Params p;
-          p.Reserve(1);
-          p.Bytes(forms[i][k]);
-          Result r(c_.Exec(kScanBase + kMaxKeys * 6 + 1 + static_cast<int>(k),
-                           "SELECT EXISTS(SELECT 1 FROM " + table_ + " WHERE k" +
-                               std::to_string(k) + " = $1)",
-                           p));
-          if (!Connection::Ok(r)) return FromPg(c_.get(), r.r);
-          exists = r.Bool(0, 0);
-        }
-        if (exists && !def_.keys[k].duplicates) {
-          *failed_index = static_cast<int64_t>(i);
-          return kDuplicateKey;
-        }
-        if (!exists) ++c->distinct[k];
-      }
-    }
-    // Positions follow in input order from the identity, which never goes
-    // back; the file's registry row held keeps other writers out meanwhile.
-    std::string sql = "COPY " + table_ + "(data";
-    for (size_t k = 0; k < nk; ++k) sql += ", k" + std::to_string(k);
+// Streams rows to a server in binary COPY format: Row per row, Finish at
+// the end (or after a failure, which it then reports).
+class CopyIn {
+ public:
+  CopyIn(Connection& c, const std::string& table, size_t keys, bool with_ids)
+      : c_(c), fields_(static_cast<uint16_t>(keys + 1 + (with_ids ? 1 : 0))) {
+    std::string sql = "COPY " + table + (with_ids ? "(id, data" : "(data");
+    for (size_t k = 0; k < keys; ++k) sql += ", k" + std::to_string(k);
     sql += ") FROM STDIN WITH (FORMAT binary)";
-    {
-      Result r(c_.Run(sql.c_str()));
-      if (PQresultStatus(r.r) != PGRES_COPY_IN) return FromPg(c_.get(), r.r);
+    Result r(c_.Run(sql.c_str()));
+    if (PQresultStatus(r.r) != PGRES_COPY_IN) {
+      status_ = FromPg(c_.get(), r.r);
+      return;
     }
-    std::string buf("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19);
-    bool sent = true;
-    for (size_t i = 0; i < n && sent; ++i) {
-      char fields[2] = {static_cast<char>((nk + 1) >> 8), static_cast<char>((nk + 1) & 0xFF)};
-      buf.append(fields, 2);
-      PutField(&buf, records[i]);
-      for (size_t k = 0; k < nk; ++k) PutField(&buf, forms[i][k]);
-      if (buf.size() >= (1 << 20)) {
-        sent = PQputCopyData(c_.get(), buf.data(), static_cast<int>(buf.size())) == 1;
-        buf.clear();
-      }
+    open_ = true;
+    buf_.assign("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19);
+  }
+  bool ok() const { return open_ && sent_; }
+  // One row: its position (when the copy gives them), record and key forms.
+  void Row(int64_t id, std::string_view data, const std::vector<std::string>& forms) {
+    const char n[2] = {static_cast<char>(fields_ >> 8), static_cast<char>(fields_ & 0xFF)};
+    buf_.append(n, 2);
+    if (fields_ == forms.size() + 2) {
+      char v[8];
+      PutBe64(v, static_cast<uint64_t>(id));
+      PutField(&buf_, std::string_view(v, 8));
     }
-    buf.append("\xff\xff", 2);
-    if (sent) sent = PQputCopyData(c_.get(), buf.data(), static_cast<int>(buf.size())) == 1;
-    PQputCopyEnd(c_.get(), sent ? nullptr : "aborted");
+    PutField(&buf_, data);
+    for (const std::string& f : forms) PutField(&buf_, f);
+    ++rows_;
+    if (buf_.size() >= (1 << 20)) Flush();
+  }
+  // Ends the copy: abandoned (undone by the server) unless complete. The
+  // status of the copy; *failed_row, when a row caused the failure, its
+  // index (from the error's context, "COPY t, line N").
+  Status Finish(bool complete, int64_t* failed_row) {
+    if (!open_) return status_ == kOk ? kIoError : status_;
+    open_ = false;
+    if (complete) {
+      buf_.append("\xff\xff", 2);
+      Flush();
+    }
+    PQputCopyEnd(c_.get(), complete && sent_ ? nullptr : "abandoned");
     Status s = kOk;
     while (PGresult* r = PQgetResult(c_.get())) {
       Result res(r);
-      if (PQresultStatus(r) != PGRES_COMMAND_OK && s == kOk) s = FromPg(c_.get(), r);
+      if (PQresultStatus(r) == PGRES_COMMAND_OK || s != kOk) continue;
+      s = FromPg(c_.get(), r);
+      const char* context = PQresultErrorField(r, PG_DIAG_CONTEXT);
+      const char* line = context ? std::strstr(context, ", line ") : nullptr;
+      if (line != nullptr && failed_row != nullptr) {
+        const long long n = std::strtoll(line + 7, nullptr, 10);
+        if (n > 0) *failed_row = n - 1;
+      }
     }
-    if (s != kOk) return s;
-    if (!sent) return kIoError;
-    g_traffic.rows_sent += n;
-    c->records += static_cast<int64_t>(n);
+    if (s == kOk && !(complete && sent_)) s = kIoError;
+    if (s == kOk) g_traffic.rows_sent += static_cast<uint64_t>(rows_);
+    return s;
+  }
+
+ private:
+  void Flush() {
+    if (sent_ && !buf_.empty()) {
+      ++g_traffic.round_trips;
+      sent_ = PQputCopyData(c_.get(), buf_.data(), static_cast<int>(buf_.size())) == 1;
+    }
+    buf_.clear();
+  }
+  Connection& c_;
+  uint16_t fields_;
+  bool open_ = false;
+  bool sent_ = true;
+  Status status_ = kOk;
+  int64_t rows_ = 0;
+  std::string buf_;
+};
+
+// The distinct values of every key of table, counted by the server.
+Status CountDistinct(Connection& c, const std::string& table, size_t keys,
+                     std::vector<int64_t>* out) {
+  std::string sql = "SELECT ";
+  for (size_t k = 0; k < keys; ++k) {
+    sql += (k == 0 ? "count(DISTINCT k" : ", count(DISTINCT k") + std::to_string(k) + ")";
+  }
+  sql += " FROM " + table;
+  Result r(c.Run(sql.c_str()));
+  if (!Connection::Ok(r) || r.rows() != 1) return FromPg(c.get(), r.r);
+  out->resize(keys);
+  for (size_t k = 0; k < keys; ++k) {
+    (*out)[k] = std::strtoll(PQgetvalue(r.r, 0, static_cast<int>(k)), nullptr, 10);
+  }
+  return kOk;
+}
+
+// One COPY of every record of the source, positions from the identity in
+// input order; the unique indexes refuse a clashing key (the server names
+// the row), and the distinct counts are counted again afterwards.
+Status PgFile::InsertAll(RecordSource* source, int64_t* failed_index) {
+  return InWrite([&](Counts* c) -> Status {
+    const size_t nk = def_.keys.size();
+    CopyIn copy(c_, table_, nk, false);
+    std::vector<std::string_view> batch;
+    std::vector<std::string> forms;
+    int64_t n = 0;
+    bool complete = false;
+    while (copy.ok()) {
+      if (!source->Next(&batch)) break;
+      if (batch.empty()) {
+        complete = true;
+        break;
+      }
+      for (std::string_view record : batch) {
+        FormsOf(def_, reinterpret_cast<const uint8_t*>(record.data()), &raw_key_, &forms);
+        copy.Row(0, record, forms);
+      }
+      n += static_cast<int64_t>(batch.size());
+    }
+    if (Status s = copy.Finish(complete, failed_index); s != kOk) return s;
+    if (Status s = CountDistinct(c_, table_, nk, &c->distinct); s != kOk) return s;
+    c->records += n;
     return kOk;
   });
 }
@@ -810,7 +857,10 @@ Status RunAll(Connection& c, const std::vector<std::string>& statements) {
   return kOk;
 }
 
-Status CreateIn(Connection& c, const std::string& name, const FileDefinition& def, int8_t mode) {
+// Creates (or replaces) the file inside a transaction it begins and leaves
+// open; *file_id: its registry id.
+Status CreateIn(Connection& c, const std::string& name, const FileDefinition& def, int8_t mode,
+                int64_t* file_id) {
   if (Status s = RunAll(c, {"BEGIN", "SELECT pg_advisory_xact_lock(" +
                                          std::to_string(kRegistryLockKey) + ")",
                             "CREATE TABLE IF NOT EXISTS rm_files("
@@ -893,7 +943,19 @@ Status CreateIn(Connection& c, const std::string& name, const FileDefinition& de
                   " WHERE id = $1 AND lock_key = 0",
                   u));
   if (!Connection::Ok(w)) return FromPg(c.get(), w.r);
-  return RunAll(c, {"COMMIT"});
+  *file_id = id;
+  return kOk;
+}
+
+// Ends the connection's transaction (committed when s is kOk) and gives
+// back the locks it took.
+Status Finish(Connection& c, Status s) {
+  if (s == kOk) s = RunAll(c, {"COMMIT"});
+  if (!c.broken()) {
+    if (s != kOk) Result r(c.Run("ROLLBACK"));
+    Result u(c.Run("SELECT pg_advisory_unlock_all()"));
+  }
+  return s;
 }
 
 }  // namespace
@@ -909,12 +971,74 @@ Status PgCreate(const std::string& conninfo, const std::string& name, const File
                 int8_t mode) {
   Connection c;
   if (Status s = c.Connect(conninfo); s != kOk) return s;
-  const Status s = CreateIn(c, name, def, mode);
-  if (!c.broken()) {
-    Result r(c.Run(s == kOk ? "SELECT pg_advisory_unlock_all()" : "ROLLBACK"));
-    if (s != kOk) Result u(c.Run("SELECT pg_advisory_unlock_all()"));
+  int64_t id = 0;
+  return Finish(c, CreateIn(c, name, def, mode, &id));
+}
+
+Status PgCopy(const std::string& conninfo, const std::string& name, FileStore* from,
+              const std::string& owner, int64_t highest, int8_t mode, int64_t* records) {
+  *records = 0;
+  const FileDefinition& def = from->def();
+  if (def.keys.empty()) return kInvalidDefinition;
+  Counts counts;
+  if (Status s = from->BeginRead(true); s != kOk) return s;
+  if (Status s = from->ReadCounts(&counts); s != kOk) return s;
+  Connection c;
+  if (Status s = c.Connect(conninfo); s != kOk) return s;
+  int64_t id = 0;
+  Status s = CreateIn(c, name, def, mode, &id);
+  const std::string table = "rm_t" + std::to_string(id);
+  // Every record along the first key (each exactly once), at its position.
+  int64_t copied = 0;
+  if (s == kOk) {
+    CopyIn copy(c, table, def.keys.size(), true);
+    std::string scratch;
+    std::vector<std::string> forms;
+    from->StartScan("", -1, 1, 0);
+    RowView row;
+    Status step = kOk;
+    while (copy.ok() && (step = from->Advance(&row)) == kOk) {
+      FormsOf(def, reinterpret_cast<const uint8_t*>(row.data.data()), &scratch, &forms);
+      copy.Row(row.id, row.data, forms);
+      ++copied;
+    }
+    from->StopScan();
+    s = copy.Finish(step == kEndOfFile, nullptr);
+    if (s == kOk && step != kEndOfFile) s = step;
   }
-  return s;
+  // The owner and counts as the file kept them; new positions follow the
+  // highest it ever gave; what the server holds is counted again.
+  if (s == kOk) {
+    Params p;
+    p.Reserve(4);
+    p.Int8(id);
+    p.Bytes(owner);
+    p.Int8(counts.records);
+    const std::string distinct = DistinctBytes(counts.distinct);
+    p.Bytes(distinct);
+    Result r(c.Exec(5, "UPDATE rm_files SET owner = $2, records = $3, distinct_n = $4 WHERE id = $1",
+                    p));
+    if (!Connection::Ok(r)) s = FromPg(c.get(), r.r);
+  }
+  if (s == kOk && highest > 0) {
+    Params p;
+    p.Reserve(2);
+    p.Bytes(table);
+    p.Int8(highest);
+    Result r(c.Exec(6, "SELECT setval(pg_get_serial_sequence($1, 'id'), $2, true)", p));
+    if (!Connection::Ok(r)) s = FromPg(c.get(), r.r);
+  }
+  if (s == kOk) {
+    Result r(c.Run(("SELECT count(*) FROM " + table).c_str()));
+    if (!Connection::Ok(r) || r.rows() != 1) {
+      s = FromPg(c.get(), r.r);
+    } else if (std::strtoll(PQgetvalue(r.r, 0, 0), nullptr, 10) != counts.records ||
+               copied != counts.records) {
+      s = kIoError;
+    }
+  }
+  *records = copied;
+  return Finish(c, s);
 }
 
 }  // namespace recmgr::store

@@ -154,6 +154,30 @@ Status InsertAll(uint8_t* position_block, const std::vector<std::string>& record
 Status InsertAll(uint8_t* position_block, const std::vector<std::string_view>& records,
                  int64_t* failed_index);
 
+// Records handed to a bulk load in batches, so that a load of any size
+// needs memory for one batch only.
+class RecordSource {
+ public:
+  virtual ~RecordSource() = default;
+  // Replaces *batch with the next records (views that stay valid until the
+  // next call); an empty batch ends them. False when they cannot be read:
+  // the load is then undone and gives kIoError.
+  virtual bool Next(std::vector<std::string_view>* batch) = 0;
+};
+// The same from a source: all of its records or none; *failed_index counts
+// from the source's first record.
+Status InsertAll(uint8_t* position_block, RecordSource* source, int64_t* failed_index);
+
+// Copies the data file at host_path (always a file of this machine,
+// whatever UseServer chose) onto the server conninfo names, under name:
+// its definition, owner name, records with their positions and its counts,
+// in one transaction that also compares the server's record count with the
+// file's (*records: the records copied). A file of that name already on the
+// server gives kFileExists unless replace; one held by an exclusive open,
+// kFileLocked.
+Status CopyFileToServer(const std::string& host_path, const std::string& conninfo,
+                        const std::string& name, bool replace, int64_t* records);
+
 }  // namespace recmgr
 
 #endif  // TELVORAN_RECMGR_RECORD_MANAGER_H_

@@ -198,8 +198,9 @@ class SqliteFile final : public FileStore {
   Status Update(int64_t id, const uint8_t* record) override;
   Status Delete(int64_t id) override;
   Status SetOwner(const std::string& name) override;
-  Status InsertAll(const std::vector<std::string_view>& records, int64_t* failed_index) override;
+  Status InsertAll(RecordSource* source, int64_t* failed_index) override;
   bool wrote() const override { return wrote_; }
+  Status HighestPosition(int64_t* out);
 
   // Opening.
   Status VerifyAndLoad(const std::string& host, std::string* owner);
@@ -661,164 +662,141 @@ Status SqliteFile::SetOwner(const std::string& name) {
 // one AUTOINCREMENT bookkeeping step) per group instead of per row.
 constexpr size_t kLoadGroup = 64;
 
-// "INSERT INTO table(columns) VALUES(?,?),(?,?)...", rows groups of width
-// parameters each.
-std::string GroupInsertSql(const std::string& table, const std::string& columns, int width,
-                           size_t rows) {
-  std::string row = "(";
-  for (int i = 0; i < width; ++i) row += i == 0 ? "?" : ",?";
-  row += ")";
-  std::string sql = "INSERT INTO " + table + "(" + columns + ") VALUES";
-  for (size_t r = 0; r < rows; ++r) {
-    if (r > 0) sql += ',';
-    sql += row;
-  }
+// "INSERT INTO rec(id, data) VALUES(?,?),(?,?)...", rows pairs.
+std::string GroupInsertSql(size_t rows) {
+  std::string sql = "INSERT INTO rec(id, data) VALUES";
+  for (size_t r = 0; r < rows; ++r) sql += r == 0 ? "(?,?)" : ",(?,?)";
   return sql;
 }
 
-// One sort entry per record and key: the first 16 bytes of the comparable
-// form as two big-endian integers, the rest compared from the forms buffer,
-// then the record's index, so equal keys keep their input order.
-struct SortEntry {
-  uint64_t hi = 0;
-  uint64_t lo = 0;
-  uint32_t index = 0;
-};
-
-uint64_t BigEndian64(const uint8_t* p, size_t n) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < 8; ++i) v = (v << 8) | (i < n ? p[i] : 0);
-  return v;
+// rm_form(key, data): the comparable form of a key of the file's records,
+// for the statements of a bulk load.
+void FormFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const FileDefinition& def = *static_cast<const FileDefinition*>(sqlite3_user_data(ctx));
+  const int key = sqlite3_value_int(argv[0]);
+  const void* data = sqlite3_value_blob(argv[1]);
+  const int n = sqlite3_value_bytes(argv[1]);
+  if (key < 0 || static_cast<size_t>(key) >= def.keys.size() || n != def.record_length ||
+      data == nullptr) {
+    sqlite3_result_error(ctx, "rm_form: not a record of the file", -1);
+    return;
+  }
+  thread_local std::string raw, form;
+  FormOf(def, key, std::string_view(static_cast<const char*>(data), static_cast<size_t>(n)), &raw,
+         &form);
+  sqlite3_result_blob(ctx, form.data(), static_cast<int>(form.size()), SQLITE_TRANSIENT);
 }
 
-
-Status SqliteFile::InsertAll(const std::vector<std::string_view>& records,
-                             int64_t* failed_index) {
+// A bulk load in bounded memory: the records go into rec batch by batch in
+// input order (positions follow the highest ever given, so none is reused),
+// then each key table is filled from them by one INSERT ... SELECT sorted on
+// (form, position), which keeps every B-tree insert an append and lets
+// SQLite's sorter spill to temporary files instead of holding every form.
+// Unique keys and the distinct counts are checked on the filled tables.
+Status SqliteFile::InsertAll(RecordSource* source, int64_t* failed_index) {
   const size_t record_length = def_.record_length;
-  // A bulk load touches every page of every key table; a larger cache for
-  // the load alone keeps it from re-reading them.
-  Exec(db, "PRAGMA cache_size = -131072");
+  // A cache of 16 MiB for the load: the sorter's memory follows it too.
+  Exec(db, "PRAGMA cache_size = -16384");
   Status result = InTransaction([&]() -> Status {
     Counts c;
     if (int rc = ReadCountsRc(&c); rc != SQLITE_OK) return FromSqlite(rc);
-    const bool was_empty = c.records == 0;
-    const size_t n = records.size();
-
-    // Positions follow the highest ever given (AUTOINCREMENT's counter, or
-    // the highest present), so none is ever reused.
-    int64_t next_id = 1;
-    {
-      Stmt top;
-      int rc = top.Prepare(db,
-                           "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = "
-                           "'rec'), 0), coalesce((SELECT max(id) FROM rec), 0))");
-      if (rc == SQLITE_OK && (rc = top.Step()) == SQLITE_ROW) next_id = top.ColumnInt(0) + 1;
-      if (rc != SQLITE_ROW) return FromSqlite(rc);
-    }
-    if (next_id + static_cast<int64_t>(n) - 1 > static_cast<int64_t>(UINT32_MAX)) {
-      return kIoError;
-    }
-
-    // Runs groups of width-parameter rows through a multi-row INSERT; bind
-    // fills the parameters of row i from first. Statements are made for the
-    // full group and for the last, shorter one.
-    auto insert_rows = [&](const std::string& table, const std::string& columns, int width,
-                           auto bind) -> int {
-      Stmt full, tail;
-      const size_t tail_rows = n % kLoadGroup;
-      int rc = SQLITE_OK;
-      if (n >= kLoadGroup) {
-        rc = full.Prepare(db, GroupInsertSql(table, columns, width, kLoadGroup));
-      }
-      if (rc == SQLITE_OK && tail_rows > 0) {
-        rc = tail.Prepare(db, GroupInsertSql(table, columns, width, tail_rows));
-      }
-      for (size_t at = 0; rc == SQLITE_OK && at < n; at += kLoadGroup) {
-        const size_t rows = std::min(kLoadGroup, n - at);
-        Stmt& st = rows == kLoadGroup ? full : tail;
-        for (size_t r = 0; r < rows; ++r) bind(st, static_cast<int>(r) * width + 1, at + r);
-        rc = st.Run();
-      }
-      return rc;
-    };
-
-    int rc = insert_rows("rec", "id, data", 2, [&](Stmt& st, int p, size_t i) {
-      st.BindInt(p, next_id + static_cast<int64_t>(i));
-      st.BindBlob(p + 1, records[i].data(), record_length);
-    });
+    int64_t first_id = 0;
+    if (Status s = HighestPosition(&first_id); s != kOk) return s;
+    ++first_id;
+    Stmt group, single;
+    int rc = group.Prepare(db, GroupInsertSql(kLoadGroup));
+    if (rc == SQLITE_OK) rc = single.Prepare(db, GroupInsertSql(1));
     if (rc != SQLITE_OK) return FromSqlite(rc);
-
-    // Key entries go in sorted, which keeps every B-tree insert an append.
-    std::vector<uint8_t> forms;
-    std::vector<SortEntry> entries(n);
-    std::string form;
-    for (size_t k = 0; k < def_.keys.size(); ++k) {
-      const Key& key = def_.keys[k];
-      const size_t kl = static_cast<size_t>(key.length);
-      KeyStatements& ks = *keys[k];
-      forms.resize(n * kl);
-      raw_key.resize(kl);
-      for (size_t i = 0; i < n; ++i) {
-        ExtractKey(key, reinterpret_cast<const uint8_t*>(records[i].data()),
-                   reinterpret_cast<uint8_t*>(raw_key.data()));
-        ComparableForm(def_, key, reinterpret_cast<const uint8_t*>(raw_key.data()), &form);
-        uint8_t* f = forms.data() + i * kl;
-        std::memcpy(f, form.data(), kl);
-        SortEntry& e = entries[i];
-        e.hi = BigEndian64(f, kl);
-        e.lo = kl > 8 ? BigEndian64(f + 8, kl - 8) : 0;
-        e.index = static_cast<uint32_t>(i);
+    int64_t n = 0;
+    std::vector<std::string_view> batch;
+    for (;;) {
+      if (!source->Next(&batch)) return kIoError;
+      if (batch.empty()) break;
+      if (first_id + n + static_cast<int64_t>(batch.size()) - 1 > static_cast<int64_t>(UINT32_MAX)) {
+        return kIoError;
       }
-      const uint8_t* fb = forms.data();
-      std::sort(entries.begin(), entries.end(), [kl, fb](const SortEntry& a, const SortEntry& b) {
-        if (a.hi != b.hi) return a.hi < b.hi;
-        if (a.lo != b.lo) return a.lo < b.lo;
-        if (kl > 16) {
-          if (int d = std::memcmp(fb + a.index * kl + 16, fb + b.index * kl + 16, kl - 16)) {
-            return d < 0;
-          }
+      size_t at = 0;
+      for (; rc == SQLITE_OK && at + kLoadGroup <= batch.size(); at += kLoadGroup) {
+        for (size_t r = 0; r < kLoadGroup; ++r) {
+          group.BindInt(static_cast<int>(2 * r + 1), first_id + n + static_cast<int64_t>(at + r));
+          group.BindBlob(static_cast<int>(2 * r + 2), batch[at + r].data(), record_length);
         }
-        return a.index < b.index;
-      });
-      for (size_t j = 0; j < n; ++j) {
-        const size_t i = entries[j].index;
-        const uint8_t* f = fb + i * kl;
-        const bool first_of_value =
-            j == 0 || std::memcmp(fb + entries[j - 1].index * kl, f, kl) != 0;
-        if (!first_of_value && !key.duplicates) {
-          *failed_index = static_cast<int64_t>(i);
-          return kDuplicateKey;
-        }
-        if (!first_of_value) continue;
-        bool exists = false;
-        if (!was_empty) {
-          form.assign(reinterpret_cast<const char*>(f), kl);
-          if ((rc = KeyExists(ks, form, &exists)) != SQLITE_OK) return FromSqlite(rc);
-        }
-        if (exists && !key.duplicates) {
-          *failed_index = static_cast<int64_t>(i);
-          return kDuplicateKey;
-        }
-        if (!exists) ++c.distinct[k];
+        rc = group.Run();
       }
-      rc = insert_rows("k" + std::to_string(k), "kf, id, data", 3, [&](Stmt& st, int p, size_t j) {
-        const size_t i = entries[j].index;
-        st.BindBlob(p, fb + i * kl, kl);
-        st.BindInt(p + 1, next_id + static_cast<int64_t>(i));
-        st.BindBlob(p + 2, records[i].data(), record_length);
-      });
+      for (; rc == SQLITE_OK && at < batch.size(); ++at) {
+        single.BindInt(1, first_id + n + static_cast<int64_t>(at));
+        single.BindBlob(2, batch[at].data(), record_length);
+        rc = single.Run();
+      }
       if (rc != SQLITE_OK) return FromSqlite(rc);
+      n += static_cast<int64_t>(batch.size());
     }
-    c.records += static_cast<int64_t>(n);
+    if (n == 0) return kOk;
+    rc = sqlite3_create_function_v2(db, "rm_form", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                    const_cast<FileDefinition*>(&def_), FormFunction, nullptr,
+                                    nullptr, nullptr);
+    if (rc != SQLITE_OK) return FromSqlite(rc);
+    for (size_t k = 0; k < def_.keys.size(); ++k) {
+      const std::string t = "k" + std::to_string(k);
+      const std::string kn = std::to_string(k);
+      Stmt fill, distinct;
+      rc = fill.Prepare(db, "INSERT INTO " + t + "(kf, id, data) SELECT rm_form(" + kn +
+                                ", data), id, data FROM rec WHERE id >= ?1 ORDER BY 1, 2");
+      if (rc == SQLITE_OK) {
+        fill.BindInt(1, first_id);
+        rc = fill.Run();
+      }
+      if (rc == SQLITE_OK) {
+        rc = distinct.Prepare(db, "SELECT count(*) FROM (SELECT 1 FROM " + t + " GROUP BY kf)");
+      }
+      if (rc == SQLITE_OK && (rc = distinct.Step()) == SQLITE_ROW) rc = SQLITE_OK;
+      if (rc != SQLITE_OK) return FromSqlite(rc);
+      const int64_t values = distinct.ColumnInt(0);
+      if (!def_.keys[k].duplicates && values != c.records + n) {
+        // The first record in key order whose value came before it.
+        Stmt first_clash;
+        rc = first_clash.Prepare(
+            db, "SELECT id FROM (SELECT id, kf, lag(kf) OVER (ORDER BY kf, id) AS prev FROM " + t +
+                    ") WHERE kf = prev AND id >= ?1 ORDER BY kf, id LIMIT 1");
+        if (rc == SQLITE_OK) {
+          first_clash.BindInt(1, first_id);
+          rc = first_clash.Step();
+        }
+        if (rc == SQLITE_ROW) *failed_index = first_clash.ColumnInt(0) - first_id;
+        return kDuplicateKey;
+      }
+      c.distinct[k] = values;
+    }
+    c.records += n;
     return FromSqlite(WriteCounts(c));
   });
+  sqlite3_create_function_v2(db, "rm_form", 2, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr,
+                             nullptr);
   Exec(db, "PRAGMA cache_size = -2000");
   Exec(db, "PRAGMA shrink_memory");
   return result;
 }
 
+Status SqliteFile::HighestPosition(int64_t* out) {
+  Stmt top;
+  int rc = top.Prepare(db,
+                       "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = "
+                       "'rec'), 0), coalesce((SELECT max(id) FROM rec), 0))");
+  if (rc == SQLITE_OK && (rc = top.Step()) == SQLITE_ROW) {
+    *out = top.ColumnInt(0);
+    return kOk;
+  }
+  return FromSqlite(rc);
+}
 
 }  // namespace
+
+Status SqliteHighestPosition(FileStore* store, int64_t* out) {
+  auto* f = dynamic_cast<SqliteFile*>(store);
+  if (f == nullptr) return kInvalidOperation;
+  if (Status s = f->BeginRead(true); s != kOk) return s;
+  return f->HighestPosition(out);
+}
 
 Status SqliteOpen(const std::string& host, Opened* out) {
   struct stat st;

@@ -94,9 +94,9 @@ class FileStore {
   virtual Status Update(int64_t id, const uint8_t* record) = 0;
   virtual Status Delete(int64_t id) = 0;
   virtual Status SetOwner(const std::string& name) = 0;
-  // Every record (each of the record length, checked) in one transaction.
-  virtual Status InsertAll(const std::vector<std::string_view>& records,
-                           int64_t* failed_index) = 0;
+  // Every record of the source (each of the record length, checked) in one
+  // transaction, holding one batch at a time.
+  virtual Status InsertAll(RecordSource* source, int64_t* failed_index) = 0;
   // Whether a committed write went through this handle.
   virtual bool wrote() const = 0;
 
@@ -115,10 +115,19 @@ struct Opened {
 Status SqliteOpen(const std::string& host_path, Opened* out);
 Status SqliteCreate(const std::string& host_path, const FileDefinition& def, int8_t mode);
 
+// The highest position the SQLite file at store ever gave (kept although
+// that record is gone).
+Status SqliteHighestPosition(FileStore* store, int64_t* out);
+
 // The PostgreSQL back end: name is the file's name on the server.
 Status PgOpen(const std::string& conninfo, const std::string& name, Opened* out);
 Status PgCreate(const std::string& conninfo, const std::string& name, const FileDefinition& def,
                 int8_t mode);
+// Creates the file name on the server as a copy of from (owner name,
+// records at their positions, counts; new positions follow highest) in one
+// transaction; *records is what was copied.
+Status PgCopy(const std::string& conninfo, const std::string& name, FileStore* from,
+              const std::string& owner, int64_t highest, int8_t mode, int64_t* records);
 
 // Shared key-form helpers.
 // The comparable form of key in a record. scratch holds the raw key.

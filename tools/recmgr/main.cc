@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -34,7 +36,8 @@ using recmgr::RecordManagerCall;
 using recmgr::Status;
 
 constexpr char kUsage[] =
-    "usage: recmgr [--owner NAME] COMMAND ...\n"
+    "usage: recmgr [--owner NAME] [--server CONNINFO] COMMAND ...\n"
+    "       recmgr migrate ROOT --server CONNINFO [--replace]\n"
     "       recmgr --help | --version\n"
     "  create FILE XDF [--replace]      create FILE from a definition file\n"
     "  load FILE SEQ                    add the records of SEQ ('-': stdin), all or none\n"
@@ -44,6 +47,10 @@ constexpr char kUsage[] =
     "  lock FILE (--record POS | --file) --seconds S\n"
     "                                   hold a lock, printing 'locked' once held\n"
     "  owner FILE NAME                  set the owner name (empty: none)\n"
+    "  migrate ROOT                     copy every data file under ROOT to the server,\n"
+    "                                   one transaction per file, counts checked\n"
+    "--server CONNINFO: the files are on the PostgreSQL server of that libpq\n"
+    "connection string, FILE is the name there (DADES/PagamH.dat).\n"
     "Options may follow the arguments; '--' ends the options.\n"
     "Sequential format: per record its length in decimal, ',', the bytes, CR LF;\n"
     "the file ends with Ctrl-Z.\n";
@@ -182,9 +189,12 @@ int NumberOption(const std::string& command, const Args& args, const std::string
   return 0;
 }
 
+// Set by --server: FILE arguments are names on that server.
+bool g_on_server = false;
+
 // A data file argument that is a folder is refused before the engine sees it.
 bool CheckDataFileArgument(const std::string& path, int* code) {
-  if (!IsFolder(path)) return true;
+  if (g_on_server || !IsFolder(path)) return true;
   *code = Fail(path + " is a folder, not a data file");
   return false;
 }
@@ -302,6 +312,7 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // True when writing the output out ("-": standard output) would land on the
 // data file at data or one of its side files.
 bool OutputIsTheDataFile(const std::string& data, const std::string& out) {
+  if (g_on_server) return false;
   struct stat target;
   const bool target_exists = out == "-" ? ::fstat(1, &target) == 0 && S_ISREG(target.st_mode)
                                         : ::stat(out.c_str(), &target) == 0;
@@ -346,22 +357,46 @@ int Create(const std::vector<std::string>& in) {
   return s == 0 ? 0 : FailStatus("create " + file, s);
 }
 
+// The records of a sequential file for the engine, one buffer at a time.
+class SequentialSource final : public recmgr::RecordSource {
+ public:
+  explicit SequentialSource(int fd) : reader_(fd) {}
+  bool Next(std::vector<std::string_view>* batch) override { return reader_.Next(batch); }
+  const std::string& error() const { return reader_.error(); }
+
+ private:
+  recmgr_tool::SequentialReader reader_;
+};
+
 int Load(const std::string& owner, const std::vector<std::string>& in) {
   Args args;
   if (int code = ParseArgs("load", in, 2, {}, {}, &args)) return code;
   const std::string& file = args.pos[0];
+  const std::string& seq = args.pos[1];
   if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
-  std::string text, error;
-  if (!ReadAll(args.pos[1], &text, &error)) return Fail(error);
-  // Views into the text: no copy of each record.
-  std::vector<std::string_view> records;
-  if (!recmgr_tool::ParseSequentialRecords(text, &records, &error)) {
-    return Fail(args.pos[1] + ": " + error + "; nothing loaded");
+  int fd = 0;
+  if (seq != "-") {
+    fd = ::open(seq.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail("cannot read " + seq + ": " + std::strerror(errno));
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      return Fail(seq + " is a folder, not a file");
+    }
   }
   File f;
-  if (Status s = f.Open(file, owner); s != 0) return FailStatus("open " + file, s);
+  Status s = f.Open(file, owner);
+  if (s != 0) {
+    if (fd != 0) ::close(fd);
+    return FailStatus("open " + file, s);
+  }
+  // Read as it is loaded: memory stays flat however large the file; a
+  // fault anywhere in it undoes the whole load.
+  SequentialSource source(fd);
   int64_t failed = -1;
-  Status s = recmgr::InsertAll(f.block(), records, &failed);
+  s = recmgr::InsertAll(f.block(), &source, &failed);
+  if (fd != 0) ::close(fd);
+  if (!source.error().empty()) return Fail(seq + ": " + source.error() + "; nothing loaded");
   if (s != 0) {
     return FailStatus(failed >= 0 ? "record " + std::to_string(failed + 1) : "load", s);
   }
@@ -509,15 +544,88 @@ int Owner(const std::string& owner, const std::vector<std::string>& in) {
   return s == 0 ? 0 : FailStatus("owner", s);
 }
 
+// The data files of an installation: the regular files named *.dat under
+// root that are record manager files (SQLite databases), as paths relative
+// to root with "/" separators, sorted. Links are not followed: the layer
+// names each file by its own path.
+bool FindDataFiles(const std::string& root, std::vector<std::string>* out, std::string* error) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::recursive_directory_iterator it(root, ec), end;
+  if (ec) {
+    *error = "cannot read " + root + ": " + ec.message();
+    return false;
+  }
+  for (; it != end; it.increment(ec)) {
+    if (ec) {
+      *error = "cannot read " + root + ": " + ec.message();
+      return false;
+    }
+    const fs::directory_entry& e = *it;
+    if (!e.is_regular_file(ec) || e.is_symlink(ec) || e.path().extension() != ".dat") continue;
+    char magic[16] = {};
+    const int fd = ::open(e.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    const bool ours = ::read(fd, magic, sizeof(magic)) == sizeof(magic) &&
+                      std::memcmp(magic, "SQLite format 3", 16) == 0;
+    ::close(fd);
+    if (ours) out->push_back(e.path().lexically_relative(root).generic_string());
+  }
+  std::sort(out->begin(), out->end());
+  return true;
+}
+
+int Migrate(const std::string& server, const std::vector<std::string>& in) {
+  Args args;
+  if (int code = ParseArgs("migrate", in, 1, {"--replace"}, {"--server"}, &args)) return code;
+  const std::string conninfo = args.Has("--server") ? args.opts.at("--server") : server;
+  if (conninfo.empty()) return Usage("migrate needs --server CONNINFO");
+  const std::string& root = args.pos[0];
+  if (!IsFolder(root)) return Fail(root + " is not a folder");
+  std::vector<std::string> names;
+  std::string error;
+  if (!FindDataFiles(root, &names, &error)) return Fail(error);
+  if (names.empty()) return Fail("no data files under " + root);
+  int failures = 0;
+  int64_t total = 0;
+  for (const std::string& name : names) {
+    int64_t records = 0;
+    const Status s = recmgr::CopyFileToServer((std::filesystem::path(root) / name).string(),
+                                              conninfo, name, args.Has("--replace"), &records);
+    if (s != 0) {
+      ++failures;
+      std::fprintf(stderr, "recmgr: migrate %s: %s%s\n", name.c_str(), StatusText(s).c_str(),
+                   s == recmgr::kFileExists ? "; --replace copies it again" : "");
+      continue;
+    }
+    total += records;
+    std::printf("%s: %lld records\n", name.c_str(), static_cast<long long>(records));
+  }
+  std::printf("migrate: %zu of %zu files, %lld records copied\n", names.size() - failures,
+              names.size(), static_cast<long long>(total));
+  if (int code = CheckStdout()) return code;
+  return failures == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string owner = datafiles::RecordFileOwnerName();
-  if (!args.empty() && args[0] == "--owner") {
-    if (args.size() < 2) return Usage("--owner needs a value");
-    owner = args[1];
+  std::string server;
+  std::set<std::string> given;
+  while (!args.empty() && (args[0] == "--owner" || args[0] == "--server")) {
+    const std::string option = args[0];
+    if (args.size() < 2) return Usage(option + " needs a value");
+    if (!given.insert(option).second) return Usage(option + " given twice");
+    (option == "--owner" ? owner : server) = args[1];
     args.erase(args.begin(), args.begin() + 2);
+  }
+  if (given.count("--server") && server.empty()) return Usage("--server needs a value");
+  if (!server.empty()) {
+    // Every file is then the server's, under the name as given.
+    recmgr::UseServer(server, "");
+    g_on_server = true;
   }
   if (args.empty()) return Usage("no command given");
   if (args[0] == "--help" || args[0] == "-h") {
@@ -539,5 +647,6 @@ int main(int argc, char** argv) {
   if (command == "dump") return Dump(owner, args);
   if (command == "lock") return Lock(owner, args);
   if (command == "owner") return Owner(owner, args);
+  if (command == "migrate") return Migrate(server, args);
   return Usage("unknown command '" + command + "'");
 }

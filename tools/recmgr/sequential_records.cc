@@ -1,38 +1,133 @@
 #include "tools/recmgr/sequential_records.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 namespace recmgr_tool {
+
+namespace {
+
+// Bytes read at a time; a batch is what one buffer holds.
+constexpr size_t kChunk = 1 << 20;
+// The longest record: six digits of length, the comma, the bytes, CR LF.
+constexpr size_t kLongestRecord = 6 + 1 + 999999 + 2;
+
+std::string RecordError(int64_t n, Step step) {
+  return "record " + std::to_string(n) + ": " +
+         (step == Step::kBadLength ? "bad length" : "bad record ending");
+}
+
+constexpr char kNoEndMark[] = "no Ctrl-Z at the end: the file may be cut short";
+
+}  // namespace
+
+Step NextSequentialRecord(std::string_view text, size_t at, std::string_view* record,
+                          size_t* next) {
+  if (at >= text.size()) return Step::kNeedMore;
+  if (text[at] == '\x1A') return Step::kEnd;
+  size_t length = 0;
+  size_t i = at;
+  for (; i < text.size() && text[i] != ','; ++i) {
+    if (text[i] < '0' || text[i] > '9' || i - at >= 6) return Step::kBadLength;
+    length = length * 10 + static_cast<size_t>(text[i] - '0');
+  }
+  if (i == text.size()) return Step::kNeedMore;
+  if (i == at) return Step::kBadLength;
+  const size_t body = i + 1;
+  if (body + length + 2 > text.size()) {
+    // What is there must still be able to become a record ending.
+    if (body + length < text.size() && text[body + length] != '\r') return Step::kBadEnding;
+    return Step::kNeedMore;
+  }
+  if (text[body + length] != '\r' || text[body + length + 1] != '\n') return Step::kBadEnding;
+  *record = text.substr(body, length);
+  *next = body + length + 2;
+  return Step::kRecord;
+}
 
 bool ParseSequentialRecords(std::string_view text, std::vector<std::string_view>* records,
                             std::string* error) {
   records->clear();
   records->reserve(text.size() / 32);
-  auto fail = [&](const char* what) {
-    *error = "record " + std::to_string(records->size() + 1) + ": " + what;
-    return false;
-  };
   size_t at = 0;
-  while (at < text.size() && text[at] != '\x1A') {
-    const size_t comma = text.find(',', at);
-    if (comma == std::string_view::npos || comma == at || comma - at > 6) return fail("bad length");
-    size_t length = 0;
-    for (size_t i = at; i < comma; ++i) {
-      if (text[i] < '0' || text[i] > '9') return fail("bad length");
-      length = length * 10 + static_cast<size_t>(text[i] - '0');
+  for (;;) {
+    std::string_view record;
+    const Step step = NextSequentialRecord(text, at, &record, &at);
+    switch (step) {
+      case Step::kRecord:
+        records->push_back(record);
+        break;
+      case Step::kEnd:
+        return true;
+      case Step::kNeedMore:
+        // Without its end mark a file cut at a record boundary would pass
+        // for a whole one.
+        *error = kNoEndMark;
+        return false;
+      default:
+        *error = RecordError(static_cast<int64_t>(records->size()) + 1, step);
+        return false;
     }
-    if (comma + 1 + length + 2 > text.size() || text[comma + 1 + length] != '\r' ||
-        text[comma + 2 + length] != '\n') {
-      return fail("bad record ending");
+  }
+}
+
+bool SequentialReader::Fill() {
+  buf_.erase(0, at_);
+  at_ = 0;
+  const size_t had = buf_.size();
+  buf_.resize(had + kChunk);
+  for (;;) {
+    const ssize_t n = ::read(fd_, buf_.data() + had, kChunk);
+    if (n >= 0) {
+      buf_.resize(had + static_cast<size_t>(n));
+      eof_ = n == 0;
+      return true;
     }
-    records->push_back(text.substr(comma + 1, length));
-    at = comma + 3 + length;
+    if (errno != EINTR) {
+      buf_.resize(had);
+      error_ = std::string("cannot read: ") + std::strerror(errno);
+      return false;
+    }
   }
-  // Without its end mark a file cut at a record boundary would pass for a
-  // whole one.
-  if (at >= text.size()) {
-    *error = "no Ctrl-Z at the end: the file may be cut short";
-    return false;
+}
+
+bool SequentialReader::Next(std::vector<std::string_view>* batch) {
+  batch->clear();
+  if (!error_.empty()) return false;
+  if (ended_) return true;
+  for (;;) {
+    std::string_view record;
+    size_t next = 0;
+    const Step step = NextSequentialRecord(buf_, at_, &record, &next);
+    if (step == Step::kRecord) {
+      batch->push_back(record);
+      ++records_;
+      at_ = next;
+      continue;
+    }
+    if (step == Step::kEnd) {
+      ended_ = true;
+      return true;
+    }
+    if (step != Step::kNeedMore) {
+      error_ = RecordError(records_ + 1, step);
+      return false;
+    }
+    // A batch is whatever whole records the buffer held; the next call
+    // reads on. Only an empty batch needs more bytes now.
+    if (!batch->empty()) return true;
+    if (eof_) {
+      error_ = kNoEndMark;
+      return false;
+    }
+    if (buf_.size() - at_ > kLongestRecord) {
+      error_ = RecordError(records_ + 1, Step::kBadEnding);
+      return false;
+    }
+    if (!Fill()) return false;
   }
-  return true;
 }
 
 }  // namespace recmgr_tool

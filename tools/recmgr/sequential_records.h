@@ -1,15 +1,24 @@
 // The reader of the sequential format that "recmgr load" takes: per record
 // its length in decimal (1 to 6 digits), ",", the bytes, CR LF; the file
-// ends with Ctrl-Z (what follows it is ignored). Pure: no file or engine is
-// touched.
+// ends with Ctrl-Z (what follows it is ignored).
 #ifndef TELVORAN_TOOLS_RECMGR_SEQUENTIAL_RECORDS_H_
 #define TELVORAN_TOOLS_RECMGR_SEQUENTIAL_RECORDS_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace recmgr_tool {
+
+// What one step over the text at a place found.
+enum class Step { kRecord, kEnd, kNeedMore, kBadLength, kBadEnding };
+
+// Reads the record that starts at text[at]: kRecord with *record (a view
+// into text) and *next, kEnd at the Ctrl-Z, kNeedMore when the text stops
+// before either is whole (more text may complete it), or the fault.
+Step NextSequentialRecord(std::string_view text, size_t at, std::string_view* record,
+                          size_t* next);
 
 // Splits text into its records, views into text (which must outlive them).
 // Returns false at the first malformed record, with *error naming it
@@ -17,6 +26,28 @@ namespace recmgr_tool {
 // text ends without its Ctrl-Z; the records before are in *records then.
 bool ParseSequentialRecords(std::string_view text, std::vector<std::string_view>* records,
                             std::string* error);
+
+// The records of a sequential file read from a descriptor in batches, so
+// that memory stays flat whatever the file's size.
+class SequentialReader {
+ public:
+  explicit SequentialReader(int fd) : fd_(fd) {}
+  // Replaces *batch with the next records (views valid until the next
+  // call); an empty batch after the Ctrl-Z. False on a malformed record, a
+  // read error or a file without its Ctrl-Z, with error() saying which.
+  bool Next(std::vector<std::string_view>* batch);
+  const std::string& error() const { return error_; }
+
+ private:
+  bool Fill();
+  int fd_;
+  std::string buf_;
+  size_t at_ = 0;
+  bool eof_ = false;
+  bool ended_ = false;
+  int64_t records_ = 0;
+  std::string error_;
+};
 
 }  // namespace recmgr_tool
 

@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -619,6 +621,20 @@ void ReleaseReadSnapshots() {
 }
 
 void UseServer(const std::string& conninfo, const std::string& root_dir) {
+  // TELVORAN_SERVER_TRAFFIC=1: what the server cost this process goes to
+  // standard error at its end, as counts for benchmarks and tuning.
+  static bool reporting = false;
+  if (!conninfo.empty() && !reporting && std::getenv("TELVORAN_SERVER_TRAFFIC") != nullptr) {
+    reporting = true;
+    std::atexit([] {
+      const ServerTraffic t = ServerTrafficSoFar();
+      std::fprintf(stderr, "server-traffic connections=%llu round-trips=%llu rows=%llu rows-sent=%llu\n",
+                   static_cast<unsigned long long>(t.connections),
+                   static_cast<unsigned long long>(t.round_trips),
+                   static_cast<unsigned long long>(t.rows),
+                   static_cast<unsigned long long>(t.rows_sent));
+    });
+  }
   ServerConninfo() = conninfo;
   ServerRoot() = root_dir.empty() ? std::string()
                                   : std::filesystem::path(platform::HostPath(root_dir))

@@ -51,11 +51,33 @@ void WriteAll(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// With TELVORAN_REPORT_SERVER (a test server's connection string) the data
+// files live on that server, in a schema of each test's own, named in the
+// root Nuva.ini as an installation would: the same print files must come
+// out.
+std::string ServerForTest() {
+  const char* c = std::getenv("TELVORAN_REPORT_SERVER");
+  if (c == nullptr || *c == '\0') return "";
+  static int n = 0;
+  const std::string schema = "r" + std::to_string(::getpid()) + "_" + std::to_string(++n);
+  const std::string cmd =
+      "psql -qAtX -d \"" + std::string(c) + "\" -c 'CREATE SCHEMA " + schema + "' >/dev/null";
+  if (std::system(cmd.c_str()) != 0) return "";
+  return std::string(c) + " options='-c search_path=" + schema + "'";
+}
+
 class ReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = scratch_.path();
     std::filesystem::copy(TELVORAN_SAMPLE_DIR, root_, std::filesystem::copy_options::recursive);
+    if (std::getenv("TELVORAN_REPORT_SERVER") != nullptr) {
+      const std::string server = ServerForTest();
+      ASSERT_FALSE(server.empty()) << "no schema on the test server";
+      std::ofstream(root_ + "Nuva.ini", std::ios::binary | std::ios::app)
+          << "\r\n[Dades]\r\nServidor=" << server << "\r\n";
+      recmgr::UseServer(server, root_);
+    }
     ::mkdir((root_ + "tmp").c_str(), 0777);
     ::mkdir((root_ + "bin").c_str(), 0777);
     std::ofstream(root_ + "bin/ZIZAVEZU");  // runs are faked; it must be there
@@ -78,6 +100,7 @@ class ReportTest : public ::testing::Test {
   void TearDown() override {
     datafiles::Status st = 0;
     datafiles::RecordFilesReset(st);
+    recmgr::UseServer("", "");
     format::SetCurrency("");
     EXPECT_EQ(::chdir(cwd_.c_str()), 0);
   }

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The batch printer on a PostgreSQL server against the same runs on the
+# data files, on the demo installation, with a throwaway server of its own:
+#   server_test.sh SOURCE_DIR BUILD_DIR
+# recmgr migrate copies the installation; the print files must be byte for
+# byte the ones from the files. Then save and load both ways, and the server
+# stopped during a run: a message, no hang, no print file handed on.
+set -euo pipefail
+src="$1"
+build="$2"
+work="$(mktemp -d /tmp/telvoran-server-XXXXXX)"
+chmod 755 "$work"
+pg="$work/pg"
+cleanup() {
+  "$src/scripts/pg-test-server" stop "$pg" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+set +e
+conninfo="$("$src/scripts/pg-test-server" start "$pg")"
+rc=$?
+set -e
+if [ $rc -eq 3 ]; then echo "no PostgreSQL server installed: skipped"; exit 0; fi
+[ $rc -eq 0 ] || fail "the test server did not start"
+recmgr="$build/tools/recmgr/recmgr"
+bin="$build/tools/telvoran_print/telvoran-print"
+
+"$src/scripts/demo-prepare" "$work/demo" "$build" >/dev/null
+source "$work/demo/env"
+cd "$ZELROOT"
+sums() { md5sum "$ZELROOT"/DADES/*.dat; }
+before="$(sums)"
+
+# The runs compared: everything, a range of communities and flats, copies 0
+# (one per owner), another language.
+runs=("31/12/2026 1 0 999 999 1" "31/12/2026 2 3 4 12 2" "30/11/2026 1 0 999 999 0")
+print_all() {  # OUT_PREFIX
+  local i=0
+  for r in "${runs[@]}"; do
+    # shellcheck disable=SC2086
+    "$bin" $r --no-print-program || fail "run '$r' on $1"
+    cp "${ZELTMP}zizavezu.tmp" "$work/$1-$i.tmp"
+    i=$((i + 1))
+  done
+  sed -i 's/^Idioma=CAT/Idioma=CAS/' "${ZELTMP}NuvaTerm.ini"
+  "$bin" 31/12/2026 1 0 999 999 1 --no-print-program || fail "run in Spanish on $1"
+  cp "${ZELTMP}zizavezu.tmp" "$work/$1-es.tmp"
+  sed -i 's/^Idioma=CAS/Idioma=CAT/' "${ZELTMP}NuvaTerm.ini"
+}
+print_all files
+
+# migrate: every data file once, counted; again only with --replace.
+"$recmgr" migrate "$ZELROOT" --server "$conninfo" >"$work/migrate" || fail "migrate"
+grep -q "^DADES/PagamH.dat: 258 records$" "$work/migrate" || fail "migrate: $(cat "$work/migrate")"
+grep -q "^migrate: 7 of 7 files, 887 records copied$" "$work/migrate" ||
+  fail "migrate total: $(cat "$work/migrate")"
+set +e
+"$recmgr" migrate "$ZELROOT" --server "$conninfo" >/dev/null 2>"$work/err"; rc=$?
+set -e
+[ $rc -eq 1 ] || fail "a second migrate gave $rc"
+grep -q "DADES/PagamH.dat: status 59" "$work/err" || fail "second migrate: $(cat "$work/err")"
+"$recmgr" migrate "$ZELROOT" --server "$conninfo" --replace >/dev/null || fail "migrate --replace"
+[ "$(sums)" = "$before" ] || fail "migrate changed a data file"
+
+# save both ways: the server's records are the file's, in every key order.
+for key in 0 1 2; do
+  "$recmgr" save DADES/PagamH.dat "$work/file.seq" --key $key
+  "$recmgr" --server "$conninfo" save DADES/PagamH.dat "$work/server.seq" --key $key
+  cmp -s "$work/file.seq" "$work/server.seq" || fail "save --key $key differs"
+done
+# load: from the server's save into a new file, and into a new server file.
+"$recmgr" create "$work/copy.dat" "$ZELROOT/ddf/PagamH.xdf"
+"$recmgr" load "$work/copy.dat" "$work/server.seq"
+"$recmgr" --server "$conninfo" create COPY/PagamH.dat "$ZELROOT/ddf/PagamH.xdf"
+"$recmgr" --server "$conninfo" load COPY/PagamH.dat "$work/file.seq"
+"$recmgr" stat "$work/copy.dat" >"$work/stat-file"
+"$recmgr" --server "$conninfo" stat COPY/PagamH.dat >"$work/stat-server"
+"$recmgr" stat DADES/PagamH.dat >"$work/stat-orig"
+cmp -s "$work/stat-file" "$work/stat-orig" || fail "stat of the loaded file"
+cmp -s "$work/stat-server" "$work/stat-orig" || fail "stat of the loaded server file"
+
+# The installation on the server: the files moved away, so nothing can be
+# read from them.
+printf '\r\n[Dades]\r\nServidor=%s\r\n' "$conninfo" >>Nuva.ini
+mv DADES "$work/DADES.files"
+print_all server
+for f in "$work"/files-*.tmp; do
+  cmp "$f" "${f/files-/server-}" || fail "$(basename "$f") differs on the server"
+done
+
+# A larger portfolio, and the server stopped in the middle of its run.
+# (the same names on the server: the demo installation now reads it).
+cp -r "$src/sample" "$work/big"
+"$build/tools/demodata/demodata" scale "$work/big" --communities 200 --owners 8000 \
+  --payments 400000 --collections 80000 --seed 3 >/dev/null
+"$recmgr" migrate "$work/big" --server "$conninfo" --replace >/dev/null || fail "migrate big"
+rm -f "${ZELTMP}zizavezu.tmp"
+"$bin" 31/12/2026 1 0 9999 9999 1 --no-print-program >/dev/null 2>"$work/err" &
+printer=$!
+# Stopped once the run is under way (its print file in progress exists).
+for _ in $(seq 100); do
+  ls "${ZELTMP}"zizavezu.tmp.new-* >/dev/null 2>&1 && break
+  sleep 0.05
+done
+"$src/scripts/pg-test-server" stop "$pg" >/dev/null
+set +e
+timeout 60 tail --pid=$printer -f /dev/null; waited=$?
+wait $printer; rc=$?
+set -e
+[ $waited -eq 0 ] || { kill $printer; fail "the printer hung after the server stopped"; }
+[ $rc -ne 0 ] || fail "the printer reported success without its server"
+[ -s "$work/err" ] || fail "no message when the server stopped"
+[ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "a print file was handed on"
+ls "${ZELTMP}"zizavezu.tmp.new-* >/dev/null 2>&1 && fail "the print file in progress was left"
+echo "server: $(head -1 "$work/err")"
+echo "batch printer on the server: all checks passed"

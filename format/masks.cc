@@ -283,34 +283,62 @@ std::string FormatMask(const std::string& mask, double v) {
   return FormatMask(mask, v, LoadedNumberChars());
 }
 
-std::string FormatMask(const std::string& mask, double v, const NumberChars& chars) {
-  const long len = static_cast<long>(mask.size());
-  if (len == 0) return std::string();
-  if (!std::isfinite(v)) return std::string(mask.size(), '!');
+namespace {
 
-  const bool has_sign = mask.find_first_of("-+") != std::string::npos;
-
-  // Decimal layout: dec_span counts the digit and sign positions after the
-  // first ".", decimals the digit positions right after it.
+// What the passes below read of a mask before its digits: whether it has a
+// sign position, the digit and sign positions after the first "."
+// (dec_span) and the digit positions right after it (decimals).
+struct MaskLayout {
+  bool has_sign = false;
   long dec_span = 0;
   long decimals = 0;
+};
+
+MaskLayout LayoutOf(const std::string& mask) {
+  MaskLayout layout;
+  layout.has_sign = mask.find_first_of("-+") != std::string::npos;
   const size_t point = mask.find('.');
   if (point != std::string::npos && point + 1 < mask.size()) {
     for (size_t k = point + 1; k < mask.size(); ++k) {
-      if (std::string_view("9Zz*-+").find(mask[k]) != std::string_view::npos) ++dec_span;
+      if (std::string_view("9Zz*-+").find(mask[k]) != std::string_view::npos) ++layout.dec_span;
     }
-    if (dec_span > 0) {
+    if (layout.dec_span > 0) {
       for (size_t k = point + 1;
            k < mask.size() && std::string_view("9Zz*").find(mask[k]) != std::string_view::npos;
            ++k) {
-        ++decimals;
+        ++layout.decimals;
       }
     }
   }
+  return layout;
+}
 
+// Writes the digits r of |v| x 10^decimals (as ScaledDigits gives them)
+// through a mask that is not empty; negative and zero tell v's sign.
+std::string FillMask(const std::string& mask, const MaskLayout& layout, std::string_view r,
+                     bool negative, bool zero, const NumberChars& chars);
+
+}  // namespace
+
+std::string FormatMask(const std::string& mask, double v, const NumberChars& chars) {
+  if (mask.empty()) return std::string();
+  if (!std::isfinite(v)) return std::string(mask.size(), '!');
+  const MaskLayout layout = LayoutOf(mask);
   std::string r;
-  if (!ScaledDigits(v, static_cast<int>(decimals), &r)) return std::string(mask.size(), '!');
-  bool negative = v < 0;
+  if (!ScaledDigits(v, static_cast<int>(layout.decimals), &r)) {
+    return std::string(mask.size(), '!');
+  }
+  return FillMask(mask, layout, r, v < 0, v == 0, chars);
+}
+
+namespace {
+
+std::string FillMask(const std::string& mask, const MaskLayout& layout, std::string_view r,
+                     bool negative, bool zero, const NumberChars& chars) {
+  const long len = static_cast<long>(mask.size());
+  const bool has_sign = layout.has_sign;
+  long dec_span = layout.dec_span;
+  const long decimals = layout.decimals;
   const long r_len = static_cast<long>(r.size());
   long last_nonzero = 0;  // 1-based index of the last digit other than 0
   for (long k = r_len; k >= 1; --k) {
@@ -424,7 +452,7 @@ std::string FormatMask(const std::string& mask, double v, const NumberChars& cha
         if (place_minus) {
           o = '-';
           negative = false;
-        } else if (in_integer || v == 0) {
+        } else if (in_integer || zero) {
           o = ' ';
           filler = ' ';
           exhausted = true;
@@ -469,6 +497,8 @@ std::string FormatMask(const std::string& mask, double v, const NumberChars& cha
   }
   return out;
 }
+
+}  // namespace
 
 std::string DeriveAmountMask(const std::string& mask, double cents, bool pesetas) {
   const size_t len = mask.size();
@@ -534,12 +564,61 @@ std::string DeriveAmountMask(const std::string& mask, double cents, bool pesetas
   return out;
 }
 
+namespace {
+
+// The masks FormatAmount derived last, for one mask in one currency: a
+// statement formats every amount through the same mask, so the derivation
+// and the mask's layout are worked out once and not on every call. The
+// derived mask depends on the amount only through whether it is zero.
+struct DerivedAmountMasks {
+  bool valid = false;
+  std::string mask;
+  bool pesetas = false;
+  std::array<std::string, 2> derived;  // [0] for a zero amount, [1] for any other
+  std::array<MaskLayout, 2> layout;
+};
+
+DerivedAmountMasks& AmountMasksFor(const std::string& mask, bool pesetas) {
+  static DerivedAmountMasks masks;
+  if (!masks.valid || masks.pesetas != pesetas || masks.mask != mask) {
+    masks.mask = mask;
+    masks.pesetas = pesetas;
+    for (int nonzero = 0; nonzero < 2; ++nonzero) {
+      masks.derived[nonzero] = DeriveAmountMask(mask, nonzero, pesetas);
+      masks.layout[nonzero] = LayoutOf(masks.derived[nonzero]);
+    }
+    masks.valid = true;
+  }
+  return masks;
+}
+
+// Whole cents below 2^52 in magnitude: for these, cents / 100 rounded to a
+// double and scaled back by 100 (exactly, as ScaledDigits does with so few
+// bits) lies within |cents| x 2^-53 < 1/2 of cents, so the digit step gives
+// the digits of cents itself, which are written here without it.
+constexpr double kExactCentsLimit = 4503599627370496.0;  // 2^52
+
+}  // namespace
+
 std::string FormatAmount(const std::string& mask, double cents) {
   // 166.386 as the single-precision constant the conversion has always used.
   constexpr double kPesetasPerEuro = 166.3860015869140625;
   static_assert(kPesetasPerEuro == static_cast<double>(166.386f));
   const bool pesetas = Currency().current == "P";
-  const std::string derived = DeriveAmountMask(mask, cents, pesetas);
+  const DerivedAmountMasks& masks = AmountMasksFor(mask, pesetas);
+  const size_t which = cents != 0 ? 1 : 0;
+  const std::string& derived = masks.derived[which];
+  const MaskLayout& layout = masks.layout[which];
+  if (!pesetas && !derived.empty() && layout.decimals == 2 && std::fabs(cents) < kExactCentsLimit &&
+      cents == std::trunc(cents)) {
+    char digits[20];
+    size_t n = 0;
+    for (uint64_t c = static_cast<uint64_t>(std::fabs(cents)); c != 0; c /= 10) {
+      digits[sizeof digits - ++n] = static_cast<char>('0' + c % 10);
+    }
+    return FillMask(derived, layout, std::string_view(digits + sizeof digits - n, n), cents < 0,
+                    cents == 0, LoadedNumberChars());
+  }
   const double value = pesetas ? cents / 100 * kPesetasPerEuro : cents / 100;
   return FormatMask(derived, value);
 }

@@ -300,6 +300,35 @@ TEST_F(NumberSettingsTest, FormatAmountTable) {
   }
 }
 
+// Amounts in whole cents are written without the digit step; up to the
+// widest (2^53, past which a double is no longer whole cents) and across
+// masks and currencies taken in turn, each must read as the digit step
+// writes it through the derived mask, and the largest as worked out here.
+TEST_F(NumberSettingsTest, FormatAmountOfWholeCentsAsTheDigitStepWritesThem) {
+  const double p52 = 4503599627370496.0;
+  const double values[] = {0, -0.0, 1, -1, 5, -99, 100, 123456, -123456, 2147483647, -2147483648.0,
+                           p52 - 1, -p52 + 1, p52, -p52, p52 + 2, 2 * p52,
+                           // cents / 100 scaled back by 100 is not these
+                           7370726438445143.0, -7370726438445143.0, 12.5, -0.5};
+  const char* masks[] = {"ZZZ,ZZZ,ZZ9", "ZZZ,ZZZ,ZZZ,ZZZ,ZZZ,ZZ9", "***,***,**9+", "-ZZZ9", "ZZ9.9",
+                         "ZZZZ"};
+  for (const char* currency : {"E", "P"}) {
+    for (const char* mask : masks) {
+      for (double cents : values) {
+        Currency().current = currency;
+        const bool pesetas = currency[0] == 'P';
+        const double value = pesetas ? cents / 100 * 166.3860015869140625 : cents / 100;
+        EXPECT_EQ(FormatAmount(mask, cents),
+                  FormatMask(DeriveAmountMask(mask, cents, pesetas), value))
+            << mask << " with " << cents << " in " << currency;
+      }
+    }
+  }
+  Currency().current = "E";
+  EXPECT_EQ(FormatAmount("ZZZ,ZZZ,ZZZ,ZZZ,ZZZ,ZZ9", p52 - 1), "  45.035.996.273.704'95");
+  EXPECT_EQ(FormatAmount("ZZZ,ZZZ,ZZZ,ZZZ,ZZZ,ZZ9", -(p52 - 1)), " -45.035.996.273.704'95");
+}
+
 TEST_F(NumberSettingsTest, FormatAmountOfNonFiniteIsTheOverflowRow) {
   Currency().current = "E";
   EXPECT_EQ(FormatAmount("ZZZ,ZZZ,ZZ9", std::numeric_limits<double>::quiet_NaN()),

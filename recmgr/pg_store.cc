@@ -337,6 +337,7 @@ class PgFile final : public FileStore {
     batch_ = in_read_ ? kFirstBatch : 1;
     row_ = 0;
     last_id_ = 0;
+    if (in_read_) StartFromBatch();
   }
   Status Advance(RowView* out) override;
   bool ScanContinues(int dir, int key, int64_t id) override {
@@ -344,7 +345,7 @@ class PgFile final : public FileStore {
   }
   void StopScan() override {
     scan_on_ = false;
-    batch_rows_ = Result();
+    batch_rows_.reset();
   }
 
   Status FetchById(int64_t id, std::string* data) override {
@@ -376,7 +377,8 @@ class PgFile final : public FileStore {
     if (in_read_) {
       in_read_ = false;
       scan_on_ = false;
-      batch_rows_ = Result();
+      batch_rows_.reset();
+      batches_.clear();
       if (!c_.broken()) Result rb(c_.Run("ROLLBACK"));
     }
     return s;
@@ -474,7 +476,22 @@ class PgFile final : public FileStore {
   std::string scan_kf_;
   int64_t scan_from_id_ = 0;
   int64_t batch_ = 1;
-  Result batch_rows_;
+  std::shared_ptr<Result> batch_rows_;
+  int BatchRows() const { return batch_rows_ ? batch_rows_->rows() : 0; }
+  // Inside a held snapshot, the last batch read along each key in each
+  // direction (index key * 2 + (dir > 0)): the rows that follow the place
+  // (from_kf, from_id) in that direction, all of them when complete. A new
+  // scan that starts inside one goes on from it without asking the server:
+  // the snapshot cannot change under it.
+  struct Batch {
+    std::shared_ptr<Result> rows;
+    std::string from_kf;
+    int64_t from_id = 0;
+    bool complete = false;
+    int64_t next_size = 0;
+  };
+  std::vector<Batch> batches_;
+  bool StartFromBatch();
   int row_ = 0;
   int64_t last_id_ = 0;
 
@@ -519,8 +536,51 @@ std::string PgFile::ScanSql(int key, int kind) const {
          " LIMIT $" + (with_id ? "3" : "2");
 }
 
+// (a, ai) before (b, bi) in key order.
+bool Before(std::string_view a, int64_t ai, std::string_view b, int64_t bi) {
+  const int c = a.compare(b);
+  return c < 0 || (c == 0 && ai < bi);
+}
+
+bool PgFile::StartFromBatch() {
+  const size_t at = static_cast<size_t>(scan_key_ * 2 + (scan_dir_ > 0));
+  if (at >= batches_.size() || !batches_[at].rows) return false;
+  const Batch& b = batches_[at];
+  const int n = b.rows->rows();
+  // (x, xi) comes first along the scan's direction.
+  const bool up = scan_dir_ > 0;
+  auto first = [up](std::string_view x, int64_t xi, std::string_view y, int64_t yi) {
+    return up ? Before(x, xi, y, yi) : Before(y, yi, x, xi);
+  };
+  // The batch must start at or before the new place...
+  if (first(scan_kf_, scan_from_id_, b.from_kf, b.from_id)) return false;
+  // ...and the row after the new place must be in it: the first of its rows
+  // past the place.
+  std::string raw, form;
+  auto past = [&](int i) {
+    FormOf(def_, scan_key_, b.rows->Bytes(i, 1), &raw, &form);
+    return first(scan_kf_, scan_from_id_, form, b.rows->Int8(i, 0));
+  };
+  int lo = 0, hi = n;
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    if (past(mid)) {
+      hi = mid;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  if (lo == n && !b.complete) return false;
+  batch_rows_ = b.rows;
+  row_ = lo;
+  scan_started_ = true;
+  scan_done_ = b.complete;
+  batch_ = b.next_size;
+  return true;
+}
+
 Status PgFile::Advance(RowView* out) {
-  if (row_ >= batch_rows_.rows()) {
+  if (row_ >= BatchRows()) {
     if (scan_done_ || c_.broken()) {
       const bool broken = c_.broken();
       StopScan();
@@ -529,6 +589,8 @@ Status PgFile::Advance(RowView* out) {
     int kind = 0;
     Params p;
     p.Reserve(3);
+    std::string_view from_kf;
+    int64_t from_id = 0;
     if (!scan_started_) {
       if (scan_from_id_ == -1) {
         kind = scan_dir_ > 0 ? kAtOrAfter : kBelow;
@@ -539,11 +601,15 @@ Status PgFile::Advance(RowView* out) {
       }
       p.Bytes(scan_kf_);
       if (kind == kAfter || kind == kBefore) p.Int8(scan_from_id_);
+      from_kf = scan_kf_;
+      from_id = scan_from_id_;
     } else {
       // On from the last row handed out.
       kind = scan_dir_ > 0 ? kAfter : kBefore;
       p.Bytes(row_form_);
       p.Int8(last_id_);
+      from_kf = row_form_;
+      from_id = last_id_;
     }
     p.Int8(batch_);
     Result r(c_.Exec(kScanBase + scan_key_ * 6 + kind, ScanSql(scan_key_, kind), p));
@@ -555,21 +621,30 @@ Status PgFile::Advance(RowView* out) {
     scan_done_ = r.rows() < batch_;
     batch_ = std::min(batch_ * kBatchGrowth, kMaxBatch);
     if (!in_read_) batch_ = 1;
-    batch_rows_ = std::move(r);
+    batch_rows_ = std::make_shared<Result>(std::move(r));
     row_ = 0;
-    if (batch_rows_.rows() == 0) {
+    if (in_read_) {
+      if (batches_.size() < def_.keys.size() * 2) batches_.resize(def_.keys.size() * 2);
+      Batch& b = batches_[static_cast<size_t>(scan_key_ * 2 + (scan_dir_ > 0))];
+      b.rows = batch_rows_;
+      b.from_kf.assign(from_kf);
+      b.from_id = from_id;
+      b.complete = scan_done_;
+      b.next_size = batch_;
+    }
+    if (BatchRows() == 0) {
       StopScan();
       return kEndOfFile;
     }
   }
-  out->id = batch_rows_.Int8(row_, 0);
-  out->data = batch_rows_.Bytes(row_, 1);
+  out->id = batch_rows_->Int8(row_, 0);
+  out->data = batch_rows_->Bytes(row_, 1);
   out->kf = std::string_view();
   out->kf_known = false;
   last_id_ = out->id;
   ++row_;
   // The place the next batch starts from.
-  if (row_ == batch_rows_.rows() && !scan_done_) {
+  if (row_ == BatchRows() && !scan_done_) {
     FormOf(def_, scan_key_, out->data, &raw_key_, &row_form_);
   }
   return kOk;

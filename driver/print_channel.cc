@@ -1,8 +1,10 @@
 #include "driver/print_channel.h"
 
+#include <array>
 #include <cassert>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "config/settings.h"
@@ -18,15 +20,31 @@ namespace {
 // this size: a statement line is a few dozen bytes.
 constexpr size_t kWriteChunk = 64 * 1024;
 
-void AppendFramedNumber(std::string& out, long value) {
-  char digits[24];
+// Writes value framed as the print file has it (its sign or a blank, the
+// digits, a blank) at to, which has room for 22 bytes; returns the end.
+char* PutFramedNumber(char* to, long value) {
   const unsigned long magnitude =
       value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
-  const auto end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
-  out += value < 0 ? '-' : ' ';
-  out.append(digits, end);
-  out += ' ';
+  *to++ = value < 0 ? '-' : ' ';
+  to = std::to_chars(to, to + 20, magnitude).ptr;
+  *to++ = ' ';
+  return to;
 }
+
+void AppendFramedNumber(std::string& out, long value) {
+  char framed[24];
+  out.append(framed, PutFramedNumber(framed, value));
+}
+
+// The byte a text item shows for each byte: control characters, DEL and
+// 255 become blanks, which the print file's lines cannot carry.
+constexpr std::array<char, 256> kShownByte = [] {
+  std::array<char, 256> shown{};
+  for (int u = 0; u < 256; ++u) {
+    shown[static_cast<size_t>(u)] = u < 32 || u == 127 || u == 255 ? ' ' : static_cast<char>(u);
+  }
+  return shown;
+}();
 
 }  // namespace
 
@@ -42,10 +60,7 @@ std::string FrameNumber(long value) {
 
 std::string BlankControlCharacters(const std::string& text) {
   std::string out = text;
-  for (char& c : out) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u < 32 || u == 127 || u == 255) c = ' ';
-  }
+  for (char& c : out) c = kShownByte[static_cast<unsigned char>(c)];
   return out;
 }
 
@@ -89,12 +104,17 @@ void PrintChannel::Flush() {
 // Ends the directive appended to pending_. Without a file nothing is kept
 // and the run is marked failed.
 void PrintChannel::EndDirective() {
+  pending_ += platform::kPrintLineEnd;
+  DirectiveEnded();
+}
+
+// After a directive and its line end were appended to pending_.
+void PrintChannel::DirectiveEnded() {
   if (!file_) {
     ok_ = false;
     pending_.clear();
     return;
   }
-  pending_ += platform::kPrintLineEnd;
   if (pending_.size() >= kWriteChunk) Flush();
 }
 
@@ -159,18 +179,26 @@ void PrintChannel::Justify(std::string_view code) {
 
 void PrintChannel::Text(int16_t column, std::string_view text, int16_t line_feeds) {
   if (line_counter_ >= page_length_) Page(page_length_);
-  std::string& out = pending_;
-  AppendFramedNumber(out, column);
-  out += platform::kItemSeparator;
-  const size_t at = out.size();
-  out += text;
-  for (size_t i = at; i < out.size(); ++i) {
-    const unsigned char u = static_cast<unsigned char>(out[i]);
-    if (u < 32 || u == 127 || u == 255) out[i] = ' ';
-  }
-  out += platform::kItemSeparator;
-  AppendFramedNumber(out, line_feeds);
-  EndDirective();
+  // The whole directive is written in place at the end of pending_: the
+  // statements are made of these.
+  char head[24];
+  char* const head_end = PutFramedNumber(head, column);
+  char tail[24];
+  char* const tail_end = PutFramedNumber(tail, line_feeds);
+  const size_t head_size = static_cast<size_t>(head_end - head);
+  const size_t tail_size = static_cast<size_t>(tail_end - tail);
+  const size_t at = pending_.size();
+  pending_.resize(at + head_size + text.size() + tail_size + 2 + platform::kPrintLineEnd.size());
+  char* to = pending_.data() + at;
+  std::memcpy(to, head, head_size);
+  to += head_size;
+  *to++ = platform::kItemSeparator;
+  for (const char c : text) *to++ = kShownByte[static_cast<unsigned char>(c)];
+  *to++ = platform::kItemSeparator;
+  std::memcpy(to, tail, tail_size);
+  to += tail_size;
+  std::memcpy(to, platform::kPrintLineEnd.data(), platform::kPrintLineEnd.size());
+  DirectiveEnded();
   line_counter_ += line_feeds;
 }
 

@@ -73,6 +73,7 @@ class PrintChannel final : public DirectiveSink {
  private:
   void Flush();
   void EndDirective();
+  void DirectiveEnded();
 
   std::unique_ptr<platform::WritableFile> file_;
   bool ok_ = false;

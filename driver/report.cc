@@ -9,6 +9,8 @@
 #include <limits>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "config/locale.h"
@@ -178,6 +180,20 @@ class ReceiptFlags {
   std::vector<std::pair<int16_t, std::string>> extra_keys_;
 };
 
+// What a print run has already looked up, so that the lines of every
+// statement do not look it up again: the description of each expense type
+// (for the whole run) and, for the community being printed, the flat
+// designation and name of each owner its figures read. A line whose key is
+// not here is looked up in its file as before; what that lookup gives is
+// then kept (the owners only for the community's own flats, which its owner
+// scan reads in full, so one not kept there does not exist).
+struct RunLookups {
+  std::unordered_map<std::string, std::string> expense_descriptions;
+  // Keyed by the flat code (the owner key after the community code), the
+  // first owner read under it: the one a lookup of its key finds.
+  std::unordered_map<std::string, std::pair<std::string, std::string>> owners;
+};
+
 // Subtracts the owner's amounts of the receipt types whose settlement flag
 // is 1.
 int64_t CarriedBalanceOf(ReportBuffers& b, ReceiptFlags& flags) {
@@ -192,23 +208,62 @@ int64_t CarriedBalanceOf(ReportBuffers& b, ReceiptFlags& flags) {
   return carried;
 }
 
-int64_t CollectionsOf(ReportContext& ctx, const std::string& owner_key,
-                      const std::string& report_date) {
-  const ReportBuffers& b = ctx.buffers;
-  CollectionView c{b.collection};
-  const std::string limit = owner_key + report_date;
-  // Owner key and date, as the views give them: 4 bytes each.
-  auto owner_and_date = [&b]() { return Bytes(b.collection, kCollectionKeyAt, 8); };
-  int64_t total = 0;
-  for (platform::Status st = Seek(ctx, kCollectionFile, 0, owner_key, 1);
-       st == 0 && owner_and_date() <= limit; st = Next(ctx, kCollectionFile)) {
-    if (c.Type() == 'C' || c.Type() == 'I') total += int64_t{c.Collected()} - c.Deducted();
+// The collections of a community's owners, asked for owner by owner in key
+// order: one pass along the collection file's key, which orders them by
+// owner key first. After an owner's collections up to the report date the
+// scan stands on the first record past them, which is where a search for
+// the next owner's key would land unless records of keys between the two
+// (the previous owner's later collections, those of owners not on file)
+// lie in between: those are stepped over, and after a few of them the key
+// is searched instead. An owner key that does not come after the last one
+// is searched as well.
+class CollectionScan {
+ public:
+  CollectionScan(ReportContext& ctx, const std::string& report_date)
+      : ctx_(ctx), report_date_(report_date) {}
+
+  // The owner's collected amounts less deductions, of types "C" and "I",
+  // dated up to the report date.
+  int64_t Of(const std::string& owner_key) {
+    const std::string& rec = ctx_.buffers.collection;
+    // Owner key and date, as the views give them: 4 bytes each.
+    auto owner_of = [&rec]() { return Bytes(rec, kCollectionKeyAt, 4); };
+    if (!positioned_ || owner_key <= last_owner_) {
+      status_ = Seek(ctx_, kCollectionFile, 0, owner_key, 1);
+    } else {
+      for (int stepped = 0; status_ == 0 && owner_of() < owner_key; ++stepped) {
+        if (stepped == kStepsBeforeSearch) {
+          status_ = Seek(ctx_, kCollectionFile, 0, owner_key, 1);
+          break;
+        }
+        status_ = Next(ctx_, kCollectionFile);
+      }
+    }
+    positioned_ = true;
+    last_owner_ = owner_key;
+    const std::string limit = owner_key + report_date_;
+    CollectionView c{rec};
+    int64_t total = 0;
+    for (; status_ == 0 && Bytes(rec, kCollectionKeyAt, 8) <= limit;
+         status_ = Next(ctx_, kCollectionFile)) {
+      if (c.Type() == 'C' || c.Type() == 'I') total += int64_t{c.Collected()} - c.Deducted();
+    }
+    return total;
   }
-  return total;
-}
+
+ private:
+  static constexpr int kStepsBeforeSearch = 8;
+
+  ReportContext& ctx_;
+  const std::string& report_date_;
+  bool positioned_ = false;
+  platform::Status status_ = 0;
+  std::string last_owner_;
+};
 
 // The figures of the community in the community buffer.
-CommunityFigures ComputeFigures(ReportContext& ctx, const ReportParameters& p) {
+CommunityFigures ComputeFigures(ReportContext& ctx, const ReportParameters& p,
+                                RunLookups& lookups) {
   ReportBuffers& b = ctx.buffers;
   CommunityView community{b.community};
   CommunityFigures f;
@@ -230,11 +285,14 @@ CommunityFigures ComputeFigures(ReportContext& ctx, const ReportParameters& p) {
 
   OwnerView owner{b.owner};
   ReceiptFlags flags(ctx);
+  lookups.owners.clear();
+  CollectionScan collections(ctx, p.report_date);
   for (platform::Status st = Seek(ctx, kOwnerFile, 0, code, 1);
        st == 0 && owner.Key().starts_with(code); st = Next(ctx, kOwnerFile)) {
+    lookups.owners.try_emplace(owner.Key().substr(code.size()), owner.Flat(), owner.Name());
     ++f.owner_count;
     f.carried_balance += CarriedBalanceOf(b, flags);
-    f.collections += CollectionsOf(ctx, owner.Key(), p.report_date);
+    f.collections += collections.Of(owner.Key());
   }
 
   const int64_t base = FeeBase(f.owner_count, community.MonthlyFee(), f.month_count);
@@ -257,9 +315,10 @@ CommunityFigures ComputeFigures(ReportContext& ctx, const ReportParameters& p) {
 class StatementPrinter {
  public:
   StatementPrinter(ReportContext& ctx, const ReportParameters& p, const CommunityFigures& f,
-                   const StatementCommunity& community)
+                   const StatementCommunity& community, RunLookups& lookups)
       : ctx_(ctx),
         b_(ctx.buffers),
+        lookups_(lookups),
         p_(p),
         f_(f),
         code_(community.code),
@@ -354,13 +413,21 @@ class StatementPrinter {
   }
 
   void ExpenseTypeLine(const std::string& type, int64_t amount) {
-    ExpenseTypeView t{b_.expense_type};
-    t.SetDescription(T("*** despesa no defin. ***"));
-    Seek(ctx_, kExpenseTypeFile, 0, type, 0);
-    layout_.PrintLine(t.Description(), amount);
+    auto known = lookups_.expense_descriptions.find(type);
+    if (known == lookups_.expense_descriptions.end()) {
+      ExpenseTypeView t{b_.expense_type};
+      t.SetDescription(T("*** despesa no defin. ***"));
+      Seek(ctx_, kExpenseTypeFile, 0, type, 0);
+      known = lookups_.expense_descriptions.emplace(type, t.Description()).first;
+    }
+    layout_.PrintLine(known->second, amount);
   }
 
   void FlatLine(const std::string& flat, int64_t amount) {
+    if (auto known = lookups_.owners.find(flat); known != lookups_.owners.end()) {
+      layout_.PrintParticularLine(known->second.first, known->second.second, amount);
+      return;
+    }
     OwnerView o{b_.owner};
     o.SetFlat("");
     o.SetName(T("*** pis inexistent ***"));
@@ -370,6 +437,7 @@ class StatementPrinter {
 
   ReportContext& ctx_;
   ReportBuffers& b_;
+  RunLookups& lookups_;
   const ReportParameters& p_;
   const CommunityFigures& f_;
   const std::string code_;
@@ -412,10 +480,11 @@ bool PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
   CommunityView community{ctx.buffers.community};
   const std::string upper = p.range_to_key.substr(0, 2);
   int index = 0;
+  RunLookups lookups;
   for (platform::Status st = Seek(ctx, kCommunityFile, 0, p.range_from_key.substr(0, 2), 1);
        st == 0 && community.Code() <= upper; st = Next(ctx, kCommunityFile)) {
     if (progress) progress(++index, community.Code());
-    CommunityFigures f = ComputeFigures(ctx, p);
+    CommunityFigures f = ComputeFigures(ctx, p, lookups);
     StatementCommunity header;
     header.code = community.Code();
     header.name = community.Name();
@@ -424,7 +493,7 @@ bool PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
     int64_t copies = p.copies_per_community == 0 ? f.owner_count : p.copies_per_community;
     for (int64_t c = 0; c < copies; ++c) {
       if (ctx.stop_requested && ctx.stop_requested()) return false;
-      StatementPrinter printer(ctx, p, f, header);
+      StatementPrinter printer(ctx, p, f, header, lookups);
       printer.Print();
     }
   }

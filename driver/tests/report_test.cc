@@ -516,6 +516,57 @@ TEST_F(ReportTest, CarriedBalanceCountsTheLastFixedReceiptType) {
   EXPECT_NE(out.find(" 85 ,     -43,00, 1 "), std::string::npos);
 }
 
+// Two copies of two communities whose owners share flat codes: each
+// statement names its own community's owners, a flat without owner and an
+// unknown expense type read as such on every copy, and the collections of
+// each owner are its own whatever lies between owners in the collection file
+// (later collections, collections of flats without owner, a run of them
+// longer than a few, the end of the file).
+TEST_F(ReportTest, LookupsAndCollectionsOverCopiesAndCommunities) {
+  data_.communities.push_back(demodata::Community(Community(10, "DEU")));
+  data_.communities.push_back(demodata::Community(Community(11, "ONZE")));
+  AddOwner(10, 1, "PRIMER*DEU", "1r");
+  AddOwner(10, 4, "QUART*DEU", "4t");
+  AddOwner(11, 1, "PRIMER*ONZE", "1r");
+  AddOwner(11, 2, "SEGON*ONZE", "2n");
+  AddOwner(11, 3, "TERCER*ONZE", "3r");
+  for (int c : {10, 11}) {
+    Pay(c, Date(2026, 11, 2), "ZZ", "x", 100, 'N', 1);
+    Pay(c, Date(2026, 11, 2), "RE", "x", 200, 'S', 1);
+  }
+  Pay(10, Date(2026, 11, 2), "RE", "x", 300, 'S', 3);  // no owner
+  Pay(10, Date(2026, 11, 2), "RE", "x", 400, 'S', 4);
+  data_.collections = {demodata::Collection(10, 1, Date(2026, 11, 1), 1000, 0, 'C'),
+                       demodata::Collection(10, 1, Date(2026, 12, 2), 2000, 0, 'C'),
+                       demodata::Collection(10, 2, Date(2026, 11, 1), 4000, 0, 'C'),
+                       demodata::Collection(10, 4, Date(2026, 11, 1), 300, 50, 'I'),
+                       demodata::Collection(11, 1, Date(2026, 11, 1), 700, 0, 'C'),
+                       demodata::Collection(11, 1, Date(2026, 12, 5), 8000, 0, 'C'),
+                       demodata::Collection(11, 2, Date(2026, 11, 3), 500, 0, 'C')};
+  for (int d = 1; d <= 9; ++d) {
+    data_.collections.push_back(demodata::Collection(10, 3, Date(2026, 11, d), 90000, 0, 'C'));
+  }
+  const std::string out = Run("30/11/2026", "1", "0", "999", "999", "2");
+  auto count = [&out](const std::string& text) {
+    size_t n = 0;
+    for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("*** despesa no defin. ***"), 4u);
+  EXPECT_EQ(count(" 6 ,          , 0 \r\n 20 ,*** pis inexistent ***, 0 "), 2u);
+  EXPECT_EQ(count(" 6 ,4t        , 0 \r\n 20 ,DEU QUART, 0 "), 2u);
+  EXPECT_EQ(count(" 6 ,1r        , 0 \r\n 20 ,DEU PRIMER, 0 "), 2u);
+  EXPECT_EQ(count(" 6 ,1r        , 0 \r\n 20 ,ONZE PRIMER, 0 "), 2u);
+  const std::string collected = " 20 ,TOTAL COBRAMENTS , 0 \r\nJUSD\r\n 85 ,";
+  const size_t eleven = out.find("(11) ONZE");
+  ASSERT_NE(eleven, std::string::npos);
+  // 10,00 + 3,00 - 0,50 in community 10; 7,00 + 5,00 in community 11.
+  EXPECT_EQ(count(collected + "      12,50, 1 "), 2u);
+  EXPECT_EQ(count(collected + "      12,00, 1 "), 2u);
+  EXPECT_LT(out.find(collected + "      12,50, 1 "), eleven);
+  EXPECT_GT(out.find(collected + "      12,00, 1 "), eleven);
+}
+
 TEST(ReportArithmeticTest, RoundedPercentTiesToEven) {
   struct {
     float rate;

@@ -89,6 +89,23 @@ for f in "$work"/files-*.tmp; do
   cmp "$f" "${f/files-/server-}" || fail "$(basename "$f") differs on the server"
 done
 
+# A role that may only read prints the same statements; a write through it
+# is refused (status 2) and changes nothing.
+psql -qAtX -d "$conninfo" -c "CREATE ROLE telvoran_lectura LOGIN" \
+  -c "GRANT SELECT ON ALL TABLES IN SCHEMA public TO telvoran_lectura" >/dev/null
+reader="$conninfo user=telvoran_lectura"
+sed -i "s|^Servidor=.*|Servidor=$reader\r|" Nuva.ini
+"$bin" 31/12/2026 1 0 999 999 1 --no-print-program || fail "run as the reading role"
+cmp "${ZELTMP}zizavezu.tmp" "$work/files-0.tmp" || fail "the reading role's print file differs"
+set +e
+"$recmgr" --server "$reader" save DADES/TDespesa.dat "$work/types.seq"
+"$recmgr" --server "$reader" load DADES/TDespesa.dat "$work/types.seq" 2>"$work/err"; rc=$?
+set -e
+[ $rc -eq 1 ] && grep -q "status 2" "$work/err" || fail "a write as the reading role: $rc $(cat "$work/err")"
+"$recmgr" --server "$conninfo" stat DADES/TDespesa.dat | grep -q "^records 10$" ||
+  fail "the refused write changed the file"
+sed -i "s|^Servidor=.*|Servidor=$conninfo\r|" Nuva.ini
+
 # A larger portfolio, and the server stopped in the middle of its run.
 # (the same names on the server: the demo installation now reads it).
 cp -r "$src/sample" "$work/big"
@@ -98,12 +115,15 @@ cp -r "$src/sample" "$work/big"
 rm -f "${ZELTMP}zizavezu.tmp"
 "$bin" 31/12/2026 1 0 9999 9999 1 --no-print-program >/dev/null 2>"$work/err" &
 printer=$!
-# Stopped once the run is under way (its print file in progress exists).
-for _ in $(seq 100); do
+# Once the run is under way (its print file in progress exists) it is
+# paused while the server stops, so the stop always falls in its middle.
+for _ in $(seq 200); do
   ls "${ZELTMP}"zizavezu.tmp.new-* >/dev/null 2>&1 && break
-  sleep 0.05
+  sleep 0.01
 done
+kill -STOP $printer
 "$src/scripts/pg-test-server" stop "$pg" >/dev/null
+kill -CONT $printer
 set +e
 timeout 60 tail --pid=$printer -f /dev/null; waited=$?
 wait $printer; rc=$?

@@ -87,9 +87,14 @@ struct Layer {
   int last_slot = 0;
 };
 
-Layer& State() {
-  static Layer* layer = new Layer();
-  return *layer;
+// Made on first use and never destroyed: the slots outlive every static
+// object that may still close a file. A plain pointer rather than a local
+// static, as every record read asks for it several times.
+Layer* g_layer = nullptr;
+
+inline Layer& State() {
+  if (g_layer == nullptr) g_layer = new Layer();
+  return *g_layer;
 }
 
 void EnsureTable() {

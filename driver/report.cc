@@ -47,6 +47,7 @@ std::string_view Bytes(const std::string& buffer, size_t offset, size_t width) {
 }
 
 constexpr size_t kPaymentDateAt = 2;      // 4 bytes, packed
+constexpr size_t kPaymentDescriptionAt = 10;  // 25 bytes
 constexpr size_t kPaymentTypeAt = 8;      // 2 bytes, expense type code
 constexpr size_t kPaymentSectionAt = 39;  // section letter, then group or flat
 constexpr size_t kPaymentGroupAt = 40;    // 2 bytes, group or flat
@@ -344,7 +345,7 @@ class StatementPrinter {
     const std::string& rec = b_.payment;
     for (platform::Status st = Seek(ctx_, kPaymentFile, 2, key, 1); st == 0 && InSection(rec, key);
          st = Next(ctx_, kPaymentFile)) {
-      if (Bytes(rec, kPaymentDateAt, 4) > p_.report_date) continue;
+      if (LaterThanReportDate(rec)) continue;
       if (particulars) {
         // Community code and flat: the owner's key.
         char owner[4];
@@ -360,7 +361,7 @@ class StatementPrinter {
       const std::string_view pending =
           Bytes(rec, particulars ? kPaymentGroupAt : kPaymentTypeAt, 2);
       if (!particulars && pending.find_first_not_of(' ') == std::string_view::npos) {
-        layout_.PrintLine(pay.Description(), pay.Amount());
+        layout_.PrintLine(Bytes(rec, kPaymentDescriptionAt, 25), pay.Amount());
         continue;
       }
       if (pending != pending_key_) {
@@ -384,13 +385,33 @@ class StatementPrinter {
   }
 
   // Whether the payment in rec lies in the section of key: its community
-  // code, section letter and group or flat begin with key.
+  // code, section letter and group or flat begin with key. The two keys a
+  // section has (code and letter; code, letter and group) are compared at
+  // their fixed sizes.
   static bool InSection(const std::string& rec, const std::string& key) {
     assert(rec.size() >= kPaymentSectionAt + 3);
-    char head[5];
-    std::memcpy(head, rec.data(), 2);
-    std::memcpy(head + 2, rec.data() + kPaymentSectionAt, 3);
-    return key.size() <= sizeof head && std::memcmp(head, key.data(), key.size()) == 0;
+    const char* section = rec.data() + kPaymentSectionAt;
+    switch (key.size()) {
+      case 3:
+        return std::memcmp(rec.data(), key.data(), 2) == 0 && section[0] == key[2];
+      case 5:
+        return std::memcmp(rec.data(), key.data(), 2) == 0 &&
+               std::memcmp(section, key.data() + 2, 3) == 0;
+      default: {
+        char head[5];
+        std::memcpy(head, rec.data(), 2);
+        std::memcpy(head + 2, section, 3);
+        return key.size() <= sizeof head && std::memcmp(head, key.data(), key.size()) == 0;
+      }
+    }
+  }
+
+  // Whether the payment in rec is dated after the report date (packed
+  // dates compare as their bytes).
+  bool LaterThanReportDate(const std::string& rec) const {
+    const std::string& date = p_.report_date;
+    if (date.size() == 4) return std::memcmp(rec.data() + kPaymentDateAt, date.data(), 4) > 0;
+    return Bytes(rec, kPaymentDateAt, 4) > date;
   }
 
   // Totals by expense type in the order the types first appear.

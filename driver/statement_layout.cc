@@ -133,7 +133,7 @@ void StatementLayout::BeforeLine() {
   if (!section_started_) SectionHeading();
 }
 
-void StatementLayout::PrintLine(const std::string& description, int64_t amount) {
+void StatementLayout::PrintLine(std::string_view description, int64_t amount) {
   BeforeLine();
   out_.Text(kDescriptionColumn, description, 0);
   Amount(kLineAmountColumn, amount, 1);

@@ -50,7 +50,7 @@ class StatementLayout {
   // Starts section s (1..8) with its title; nothing is printed yet.
   void BeginSection(int s, const std::string& title);
   // An expense line of sections 1..7 (and of section 8 by expense type).
-  void PrintLine(const std::string& description, int64_t amount);
+  void PrintLine(std::string_view description, int64_t amount);
   // A particular line of section 8: flat designation and owner name.
   void PrintParticularLine(const std::string& flat, const std::string& owner_name, int64_t amount);
   void SectionTotal();

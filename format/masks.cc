@@ -269,6 +269,11 @@ bool ScaledDigits(double v, int decimals, std::string* digits) {
 }
 
 NumberChars LoadedNumberChars() {
+  // Every amount of a statement asks for them: once loaded they are taken
+  // from the cells without asking the loader.
+  if (g_decimal_cell[0] != '\0' && g_thousands_cell[0] != '\0') {
+    return NumberChars{g_decimal_cell[0], g_thousands_cell[0]};
+  }
   LoadUserCell(g_decimal_cell, "DecCaracter", "'");
   LoadUserCell(g_thousands_cell, "MilCaracter", ".");
   return NumberChars{g_decimal_cell[0], g_thousands_cell[0]};

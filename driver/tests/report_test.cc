@@ -33,6 +33,7 @@
 #include "recmgr/record_manager.h"
 #include "testsupport/record_manager_faults.h"
 #include "testsupport/scratch_dir.h"
+#include "testsupport/test_server.h"
 #include "testsupport/write_faults.h"
 #include "tools/demodata/data_writer.h"
 
@@ -51,28 +52,17 @@ void WriteAll(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// With TELVORAN_REPORT_SERVER (a test server's connection string) the data
-// files live on that server, in a schema of each test's own, named in the
-// root Nuva.ini as an installation would: the same print files must come
-// out.
-std::string ServerForTest() {
-  const char* c = std::getenv("TELVORAN_REPORT_SERVER");
-  if (c == nullptr || *c == '\0') return "";
-  static int n = 0;
-  const std::string schema = "r" + std::to_string(::getpid()) + "_" + std::to_string(++n);
-  const std::string cmd =
-      "psql -qAtX -d \"" + std::string(c) + "\" -c 'CREATE SCHEMA " + schema + "' >/dev/null";
-  if (std::system(cmd.c_str()) != 0) return "";
-  return std::string(c) + " options='-c search_path=" + schema + "'";
-}
-
 class ReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = scratch_.path();
     std::filesystem::copy(TELVORAN_SAMPLE_DIR, root_, std::filesystem::copy_options::recursive);
-    if (std::getenv("TELVORAN_REPORT_SERVER") != nullptr) {
-      const std::string server = ServerForTest();
+    // With TELVORAN_REPORT_SERVER (a test server's connection string) the
+    // data files live on that server, in a schema of each test's own, named
+    // in the root Nuva.ini as an installation would: the same print files
+    // must come out.
+    if (const std::string on = testsupport::TestServer("TELVORAN_REPORT_SERVER"); !on.empty()) {
+      const std::string server = testsupport::FreshServerSchema(on);
       ASSERT_FALSE(server.empty()) << "no schema on the test server";
       std::ofstream(root_ + "Nuva.ini", std::ios::binary | std::ios::app)
           << "\r\n[Dades]\r\nServidor=" << server << "\r\n";

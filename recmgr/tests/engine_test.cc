@@ -22,6 +22,7 @@
 #include "recmgr/record_manager.h"
 #include "recmgr/testing/engine_test_util.h"
 #include "testsupport/scratch_dir.h"
+#include "testsupport/test_server.h"
 
 namespace recmgr {
 namespace {
@@ -58,32 +59,14 @@ std::string Rec(uint32_t id, uint16_t counter, char letter, uint8_t desc) {
   return r;
 }
 
-// The server the PostgreSQL runs use (set by the test fixture that starts
-// one); without it they are skipped.
-std::string TestServer() {
-  const char* c = std::getenv("TELVORAN_TEST_PG");
-  return c ? c : "";
-}
-
-// Each PostgreSQL test in a schema of its own, made through the server's
-// command-line client so the test needs no client library of its own.
-std::string FreshSchema(const std::string& conninfo) {
-  static int n = 0;
-  const std::string schema = "t" + std::to_string(::getpid()) + "_" + std::to_string(++n);
-  const std::string cmd = "psql -qAtX -d \"" + conninfo + "\" -c 'CREATE SCHEMA " + schema +
-                          "' >/dev/null";
-  if (std::system(cmd.c_str()) != 0) return "";
-  return conninfo + " options='-c search_path=" + schema + "'";
-}
-
 enum class Backend { kSqlite, kPostgres };
 
 class EngineTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
     if (GetParam() == Backend::kPostgres) {
-      if (TestServer().empty()) GTEST_SKIP() << "no test server (TELVORAN_TEST_PG)";
-      const std::string conninfo = FreshSchema(TestServer());
+      if (testsupport::TestServer().empty()) GTEST_SKIP() << "no test server (TELVORAN_TEST_PG)";
+      const std::string conninfo = testsupport::FreshServerSchema(testsupport::TestServer());
       ASSERT_FALSE(conninfo.empty());
       UseServer(conninfo, dir_.path());
     }

@@ -27,6 +27,7 @@
 #include "recmgr/record_manager.h"
 #include "recmgr/testing/engine_test_util.h"
 #include "testsupport/scratch_dir.h"
+#include "testsupport/test_server.h"
 
 extern char** environ;
 
@@ -172,23 +173,6 @@ class Tool {
   std::string out_text_, err_text_;
 };
 
-std::string TestServer() {
-  const char* c = std::getenv("TELVORAN_TEST_PG");
-  return c ? c : "";
-}
-
-// A schema of this test's own on the test server, made through the
-// server's command-line client (under a deadline too); the conninfo that
-// selects it.
-std::string FreshSchema(const std::string& conninfo) {
-  static int n = 0;
-  const std::string schema = "w" + std::to_string(::getpid()) + "_" + std::to_string(++n);
-  const std::string cmd =
-      "timeout 30 psql -qAtX -d \"" + conninfo + "\" -c 'CREATE SCHEMA " + schema + "' >/dev/null";
-  if (std::system(cmd.c_str()) != 0) return "";
-  return conninfo + " options='-c search_path=" + schema + "'";
-}
-
 // A 16-byte record whose unique key is the number's 6 digits; tag fills the
 // rest, so that records of the same key can be told apart.
 std::string Rec(int key, int tag = 0) {
@@ -230,11 +214,11 @@ int CountFromFirst(EngineFile& f) {
 class WorkstationsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (TestServer().empty()) GTEST_SKIP() << "no test server (TELVORAN_TEST_PG)";
+    if (testsupport::TestServer().empty()) GTEST_SKIP() << "no test server (TELVORAN_TEST_PG)";
     // A child that ends early must fail its check, not end this process
     // when its standard input is written.
     ::signal(SIGPIPE, SIG_IGN);
-    conninfo_ = FreshSchema(TestServer());
+    conninfo_ = testsupport::FreshServerSchema(testsupport::TestServer());
     ASSERT_FALSE(conninfo_.empty());
     recmgr::UseServer(conninfo_, dir_.path());
     path_ = dir_.File(kName);

@@ -38,6 +38,14 @@ namespace store {
 void FormOf(const FileDefinition& def, int key, std::string_view record, std::string* scratch,
             std::string* out) {
   const Key& k = def.keys[static_cast<size_t>(key)];
+  // A record of another length (damage) is read as if cut or padded with
+  // zeros to the record length, never past its end.
+  thread_local std::string padded;
+  if (record.size() != static_cast<size_t>(def.record_length)) {
+    padded.assign(static_cast<size_t>(def.record_length), '\0');
+    padded.replace(0, std::min(record.size(), padded.size()), record.substr(0, padded.size()));
+    record = padded;
+  }
   scratch->resize(static_cast<size_t>(k.length));
   ExtractKey(k, reinterpret_cast<const uint8_t*>(record.data()),
              reinterpret_cast<uint8_t*>(scratch->data()));
@@ -146,11 +154,25 @@ Handle* Lookup(const uint8_t* block) {
 
 void EndRead(Handle* h) { h->store->EndRead(); }
 Status BeginRead(Handle* h) { return h->store->BeginRead(g_hold_snapshots); }
-Status FetchById(Handle* h, int64_t id, std::string* data) { return h->store->FetchById(id, data); }
+// Every record stored is of the file's record length (writes refuse any
+// other); one that is not was damaged outside the engine, and its keys
+// cannot be read from it: an I/O error, never a read past its end.
+Status FetchById(Handle* h, int64_t id, std::string* data) {
+  const Status s = h->store->FetchById(id, data);
+  if (s == kOk && data->size() != static_cast<size_t>(h->def.record_length)) return kIoError;
+  return s;
+}
 void StartScan(Handle* h, std::string_view kf, int64_t id, int dir, int key) {
   h->store->StartScan(kf, id, dir, key);
 }
-Status Advance(Handle* h, RowView* out) { return h->store->Advance(out); }
+Status Advance(Handle* h, RowView* out) {
+  const Status s = h->store->Advance(out);
+  if (s == kOk && out->data.size() != static_cast<size_t>(h->def.record_length)) {
+    h->store->StopScan();
+    return kIoError;
+  }
+  return s;
+}
 
 std::string TextFromBuffer(const void* buffer, size_t n) {
   if (buffer == nullptr) return std::string();

@@ -556,9 +556,14 @@ bool PgFile::StartFromBatch() {
   if (first(scan_kf_, scan_from_id_, b.from_kf, b.from_id)) return false;
   // ...and the row after the new place must be in it: the first of its rows
   // past the place.
+  // A damaged row (of another length) has no form to place it by: then the
+  // server is asked, which orders by the stored form.
   std::string raw, form;
+  bool damaged = false;
   auto past = [&](int i) {
-    FormOf(def_, scan_key_, b.rows->Bytes(i, 1), &raw, &form);
+    const std::string_view data = b.rows->Bytes(i, 1);
+    damaged = damaged || data.size() != static_cast<size_t>(def_.record_length);
+    FormOf(def_, scan_key_, data, &raw, &form);
     return first(scan_kf_, scan_from_id_, form, b.rows->Int8(i, 0));
   };
   int lo = 0, hi = n;
@@ -570,7 +575,7 @@ bool PgFile::StartFromBatch() {
       lo = mid + 1;
     }
   }
-  if (lo == n && !b.complete) return false;
+  if (damaged || (lo == n && !b.complete)) return false;
   batch_rows_ = b.rows;
   row_ = lo;
   scan_started_ = true;
@@ -714,6 +719,8 @@ Status PgFile::LoadForChange(int64_t id) {
   if (Status s = FetchById(id, &old); s != kOk) {
     return s == kInvalidRecordPosition ? kNoCurrentRecord : s;
   }
+  // A record of another length is damage, not something to take keys from.
+  if (old.size() != static_cast<size_t>(def_.record_length)) return kIoError;
   FormsOf(def_, reinterpret_cast<const uint8_t*>(old.data()), &raw_key_, &old_kf_);
   return kOk;
 }
@@ -1080,6 +1087,12 @@ Status PgCopy(const std::string& conninfo, const std::string& name, FileStore* f
     RowView row;
     Status step = kOk;
     while (copy.ok() && (step = from->Advance(&row)) == kOk) {
+      // A damaged record (of another length) stops the copy: the file is
+      // not moved as it is.
+      if (row.data.size() != static_cast<size_t>(def.record_length)) {
+        step = kIoError;
+        break;
+      }
       FormsOf(def, reinterpret_cast<const uint8_t*>(row.data.data()), &scratch, &forms);
       copy.Row(row.id, row.data, forms);
       ++copied;

@@ -579,6 +579,8 @@ Status SqliteFile::LoadForChange(int64_t id, Counts* c) {
     return st == kInvalidRecordPosition ? kNoCurrentRecord : st;
   }
   if (int rc = ReadCountsRc(c); rc != SQLITE_OK) return FromSqlite(rc);
+  // A record of another length is damage, not something to take keys from.
+  if (old.size() != static_cast<size_t>(def_.record_length)) return kIoError;
   FormsOf(def_, reinterpret_cast<const uint8_t*>(old.data()), &raw_key, &old_kf);
   return kOk;
 }

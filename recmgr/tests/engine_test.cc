@@ -66,9 +66,9 @@ class EngineTest : public ::testing::TestWithParam<Backend> {
   void SetUp() override {
     if (GetParam() == Backend::kPostgres) {
       if (testsupport::TestServer().empty()) GTEST_SKIP() << "no test server (TELVORAN_TEST_PG)";
-      const std::string conninfo = testsupport::FreshServerSchema(testsupport::TestServer());
-      ASSERT_FALSE(conninfo.empty());
-      UseServer(conninfo, dir_.path());
+      conninfo_ = testsupport::FreshServerSchema(testsupport::TestServer());
+      ASSERT_FALSE(conninfo_.empty());
+      UseServer(conninfo_, dir_.path());
     }
     path_ = dir_.File("f.dat");
     ASSERT_EQ(EngineFile::Create(path_, fx_.Def()), kOk);
@@ -79,6 +79,14 @@ class EngineTest : public ::testing::TestWithParam<Backend> {
     UseServer("", "");
   }
   bool OnServer() const { return GetParam() == Backend::kPostgres; }
+  // Runs SQL on the store behind the file, through its command-line client.
+  bool StoreSql(const std::string& sql) {
+    const std::string cmd =
+        OnServer() ? "timeout 30 psql -qAtX -d \"" + conninfo_ + "\" -c \"" + sql + "\" >/dev/null"
+                   : "timeout 30 sqlite3 '" + path_ + "' \"" + sql + "\"";
+    return std::system(cmd.c_str()) == 0;
+  }
+  std::string conninfo_;
   ScratchDir dir_;
   Fixture fx_;
   std::string path_;
@@ -407,6 +415,32 @@ TEST_P(EngineTest, HeldSeeksGiveTheSameRowsAsSingleSteps) {
   const std::vector<uint64_t> held = run();
   ReleaseReadSnapshots();
   EXPECT_EQ(held, single);
+}
+
+// A record of another length than the file's can only be damage done
+// outside the engine: reading it is an I/O error, never a read past its end
+// or a scan that stands still; the records around it still read.
+TEST_P(EngineTest, ADamagedRecordIsAnIoError) {
+  for (uint32_t i = 1; i <= 3; ++i) ASSERT_EQ(file_.Insert(Rec(i, 0, 'a', 0)), kOk);
+  ASSERT_EQ(file_.Get(kOpGetFirst, 0), kOk);
+  const uint32_t first = file_.Position();
+  file_.Close();
+  const std::string at = std::to_string(first + 1);
+  ASSERT_TRUE(OnServer() ? StoreSql("UPDATE rm_t1 SET data = '\\x0102' WHERE id = " + at)
+                         : StoreSql("UPDATE rec SET data = x'0102' WHERE id = " + at +
+                                    "; UPDATE k0 SET data = x'0102' WHERE id = " + at +
+                                    "; UPDATE k1 SET data = x'0102' WHERE id = " + at +
+                                    "; UPDATE k2 SET data = x'0102' WHERE id = " + at));
+  ASSERT_EQ(file_.Open(path_), kOk);
+  for (bool held : {false, true}) {
+    if (held) HoldReadSnapshots();
+    EXPECT_EQ(file_.Get(kOpGetFirst, 0), kOk);
+    EXPECT_EQ(file_.Get(kOpGetNext, 0), kIoError);
+    EXPECT_EQ(file_.Direct(first + 1, 0), kIoError);
+    EXPECT_EQ(file_.Get(kOpGetEqual, 0, Rec(3, 0, 'a', 0).substr(0, 4)), kOk);
+    EXPECT_EQ(file_.Get(kOpGetPrevious, 0), kIoError);
+    if (held) ReleaseReadSnapshots();
+  }
 }
 
 TEST_P(EngineTest, InterleavedScansOfTwoHandles) {

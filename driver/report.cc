@@ -3,6 +3,7 @@
 // collections, fee), and the statement copies with their eight sections.
 #include "driver/report.h"
 
+#include <array>
 #include <cassert>
 #include <cmath>
 #include <cstring>
@@ -165,6 +166,14 @@ class ReceiptFlags {
     return settles;
   }
 
+  // Whether fixed receipt type k (1..8, keyed by the byte k) settles; every
+  // owner asks for all eight, so their answers are kept by number.
+  bool SettlesFixed(int k) {
+    int8_t& known = fixed_[static_cast<size_t>(k)];
+    if (known < 0) known = Settles(std::string(1, static_cast<char>(k))) ? 1 : 0;
+    return known == 1;
+  }
+
   // The receipt type key of an additional entry's type code (two digits,
   // packed); the few codes of a community recur on every owner.
   const std::string& ExtraTypeKey(int16_t code) {
@@ -179,6 +188,7 @@ class ReceiptFlags {
   ReportContext& ctx_;
   std::vector<std::pair<std::string, bool>> known_;
   std::vector<std::pair<int16_t, std::string>> extra_keys_;
+  std::array<int8_t, 9> fixed_ = {-1, -1, -1, -1, -1, -1, -1, -1, -1};  // -1: not asked yet
 };
 
 // What a print run has already looked up, so that the lines of every
@@ -201,7 +211,7 @@ int64_t CarriedBalanceOf(ReportBuffers& b, ReceiptFlags& flags) {
   OwnerView owner{b.owner};
   int64_t carried = 0;
   for (int k = 1; k <= 8; ++k) {
-    if (flags.Settles(std::string(1, static_cast<char>(k)))) carried -= owner.FixedAmount(k);
+    if (flags.SettlesFixed(k)) carried -= owner.FixedAmount(k);
   }
   for (int e = 1; e <= 2; ++e) {
     if (flags.Settles(flags.ExtraTypeKey(owner.ExtraTypeCode(e)))) carried -= owner.ExtraAmount(e);

@@ -697,8 +697,11 @@ void FormFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
 // Unique keys and the distinct counts are checked on the filled tables.
 Status SqliteFile::InsertAll(RecordSource* source, int64_t* failed_index) {
   const size_t record_length = def_.record_length;
-  // A cache of 16 MiB for the load: the sorter's memory follows it too.
-  Exec(db, "PRAGMA cache_size = -16384");
+  // A cache of 4 MiB for the load, which the sorter's memory follows too:
+  // larger ones were no faster here (more memory to touch, same merges).
+  Exec(db, "PRAGMA cache_size = -4096");
+  // One helper thread sorts the sorter's runs while the load goes on.
+  Exec(db, "PRAGMA threads = 1");
   Status result = InTransaction([&]() -> Status {
     Counts c;
     if (int rc = ReadCountsRc(&c); rc != SQLITE_OK) return FromSqlite(rc);
@@ -774,6 +777,7 @@ Status SqliteFile::InsertAll(RecordSource* source, int64_t* failed_index) {
   });
   sqlite3_create_function_v2(db, "rm_form", 2, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr,
                              nullptr);
+  Exec(db, "PRAGMA threads = 0");
   Exec(db, "PRAGMA cache_size = -2000");
   Exec(db, "PRAGMA shrink_memory");
   return result;

@@ -9,8 +9,6 @@ namespace recmgr_tool {
 
 namespace {
 
-// Bytes read at a time; a batch is what one buffer holds.
-constexpr size_t kChunk = 1 << 20;
 // The longest record: six digits of length, the comma, the bytes, CR LF.
 constexpr size_t kLongestRecord = 6 + 1 + 999999 + 2;
 
@@ -77,9 +75,9 @@ bool SequentialReader::Fill() {
   buf_.erase(0, at_);
   at_ = 0;
   const size_t had = buf_.size();
-  buf_.resize(had + kChunk);
+  buf_.resize(had + chunk_);
   for (;;) {
-    const ssize_t n = ::read(fd_, buf_.data() + had, kChunk);
+    const ssize_t n = ::read(fd_, buf_.data() + had, chunk_);
     if (n >= 0) {
       buf_.resize(had + static_cast<size_t>(n));
       eof_ = n == 0;

@@ -31,7 +31,9 @@ bool ParseSequentialRecords(std::string_view text, std::vector<std::string_view>
 // that memory stays flat whatever the file's size.
 class SequentialReader {
  public:
-  explicit SequentialReader(int fd) : fd_(fd) {}
+  // chunk: the bytes read at a time (small ones for tests of records that
+  // straddle reads).
+  explicit SequentialReader(int fd, size_t chunk = 1 << 20) : fd_(fd), chunk_(chunk) {}
   // Replaces *batch with the next records (views valid until the next
   // call); an empty batch after the Ctrl-Z. False on a malformed record, a
   // read error or a file without its Ctrl-Z, with error() saying which.
@@ -41,6 +43,7 @@ class SequentialReader {
  private:
   bool Fill();
   int fd_;
+  size_t chunk_;
   std::string buf_;
   size_t at_ = 0;
   bool eof_ = false;

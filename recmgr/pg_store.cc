@@ -861,7 +861,9 @@ class CopyIn {
         if (n > 0) *failed_row = n - 1;
       }
     }
-    if (s == kOk && !(complete && sent_)) s = kIoError;
+    // An abandoned copy is the caller's failure, whatever the server says of
+    // it (it cancels the statement).
+    if (!(complete && sent_)) s = kIoError;
     if (s == kOk) g_traffic.rows_sent += static_cast<uint64_t>(rows_);
     return s;
   }

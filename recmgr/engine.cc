@@ -708,11 +708,7 @@ class CheckedSource final : public RecordSource {
       }
     }
     seen_ += static_cast<int64_t>(batch->size());
-    if (seen_ > static_cast<int64_t>(UINT32_MAX)) {
-      too_many_ = true;
-      return false;
-    }
-    return true;
+    return seen_ <= static_cast<int64_t>(UINT32_MAX);
   }
   int64_t bad_length_at() const { return bad_length_at_; }
 
@@ -721,7 +717,6 @@ class CheckedSource final : public RecordSource {
   size_t record_length_;
   int64_t seen_ = 0;
   int64_t bad_length_at_ = -1;
-  bool too_many_ = false;
 };
 
 }  // namespace

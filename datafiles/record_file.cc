@@ -231,23 +231,35 @@ void RecordFileOperate(Slot& s, uint16_t op, Status& status) {
   uint8_t fill = ' ';
   if (op == kOpGetGreater || op == kOpGetGreaterOrEqual) fill = 0x00;
   if (op == kOpGetLess || op == kOpGetLessOrEqual) fill = 0xFF;
+  // The engine reads neither the data buffer of a read nor the key buffer
+  // past the key, and writes no more of a record than it is offered (nothing
+  // when the read fails): its reads go straight into the caller's record,
+  // without the blanks and the fill. A record manager put in its place
+  // (SetRecordManager) is offered the buffers described above.
+  const bool engine = !l.manager;
   int attempts = 0;
   bool shown = false;
   for (;;) {
-    // The record manager sees the caller's record followed by blanks.
-    std::memcpy(l.data.data(), s.record, record_length);
-    if (l.data_blank_from > record_length) {
-      std::memset(l.data.data() + record_length, ' ', l.data_blank_from - record_length);
-    }
     uint32_t length = static_cast<uint32_t>(record_length);
     std::memcpy(l.key.data(), s.key_value.data(), key_length);
-    std::memset(l.key.data() + key_length, fill, kKeyBufferSize - key_length);
-    status = Call(op, s.position_block.data(), l.data.data(), &length, l.key.data(),
-                  static_cast<uint8_t>(key_length), static_cast<int8_t>(s.key_number));
-    // It was offered record_length bytes; a length past them says it may
-    // have written further.
-    l.data_blank_from = length <= record_length ? record_length : kDataBufferSize;
-    std::memcpy(s.record, l.data.data(), std::min<size_t>(length, record_length));
+    if (engine) {
+      status = recmgr::RecordManagerCall(op, s.position_block.data(), s.record, &length,
+                                         l.key.data(), static_cast<uint8_t>(key_length),
+                                         static_cast<int8_t>(s.key_number));
+    } else {
+      // The record manager sees the caller's record followed by blanks.
+      std::memcpy(l.data.data(), s.record, record_length);
+      if (l.data_blank_from > record_length) {
+        std::memset(l.data.data() + record_length, ' ', l.data_blank_from - record_length);
+      }
+      std::memset(l.key.data() + key_length, fill, kKeyBufferSize - key_length);
+      status = Call(op, s.position_block.data(), l.data.data(), &length, l.key.data(),
+                    static_cast<uint8_t>(key_length), static_cast<int8_t>(s.key_number));
+      // It was offered record_length bytes; a length past them says it may
+      // have written further.
+      l.data_blank_from = length <= record_length ? record_length : kDataBufferSize;
+      std::memcpy(s.record, l.data.data(), std::min<size_t>(length, record_length));
+    }
     std::memcpy(s.key_value.data(), l.key.data(), key_length);  // the same length
     if ((status == kStatusRecordLocked || status == kStatusFileLocked) &&
         s.lock_mode == kLockWait) {

@@ -660,6 +660,11 @@ Status SqliteFile::SetOwner(const std::string& name) {
   });
 }
 
+// A small page cache per handle (512 KiB): reads go along keys, so beyond
+// the B-tree's upper pages (and the system's file cache) a larger one only
+// grows with the file; a print run then needs the same memory at any size.
+constexpr char kHandleCacheSize[] = "PRAGMA cache_size = -512";
+
 // Rows per multi-row INSERT of a bulk load: one statement execution (and
 // one AUTOINCREMENT bookkeeping step) per group instead of per row.
 constexpr size_t kLoadGroup = 64;
@@ -778,7 +783,7 @@ Status SqliteFile::InsertAll(RecordSource* source, int64_t* failed_index) {
   sqlite3_create_function_v2(db, "rm_form", 2, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr,
                              nullptr);
   Exec(db, "PRAGMA threads = 0");
-  Exec(db, "PRAGMA cache_size = -2000");
+  Exec(db, kHandleCacheSize);
   Exec(db, "PRAGMA shrink_memory");
   return result;
 }
@@ -814,6 +819,7 @@ Status SqliteOpen(const std::string& host, Opened* out) {
   std::unique_ptr<SqliteFile> h;
   if (Status s = OpenDatabaseChain(&h, host, &out->owner); s != kOk) return s;
   Exec(h->db, "PRAGMA synchronous = NORMAL");
+  Exec(h->db, kHandleCacheSize);
 
   h->locks = LockFile::Open(host);
   if (!h->locks) return kIoError;

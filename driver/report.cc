@@ -33,9 +33,7 @@ namespace driver {
 
 namespace {
 
-std::string T(const std::string& text) {
-  return config::Translate(text);
-}
+const std::string& T(const std::string& text) { return RunText(text); }
 
 // The scans below test every payment and collection read, so they look at
 // the fields in the record buffers in place rather than through the views'
@@ -533,6 +531,7 @@ bool PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
 
 PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool run_print_program,
                            const ReportProgress& progress, std::string* message) {
+  NewRunTexts();
   const config::Settings& settings = ctx.settings;
   const std::string print_file = PrintFilePath(settings);
   platform::Env& env = platform::CurrentEnv();

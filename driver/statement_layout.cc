@@ -3,6 +3,9 @@
 // statement.
 #include "driver/statement_layout.h"
 
+#include <string>
+#include <unordered_map>
+
 #include "config/locale.h"
 #include "console/upper_text.h"
 #include "format/codes.h"
@@ -15,15 +18,27 @@ namespace driver {
 
 namespace {
 
-std::string T(const std::string& text) {
-  return config::Translate(text);
+std::unordered_map<std::string, std::string>& RunTexts() {
+  static auto* texts = new std::unordered_map<std::string, std::string>();
+  return *texts;
 }
+
+const std::string& T(const std::string& text) { return RunText(text); }
 
 int16_t Centred(const std::string& text) {
   return static_cast<int16_t>((kPageWidth - static_cast<int>(text.size())) / 2);
 }
 
 }  // namespace
+
+const std::string& RunText(const std::string& catalan) {
+  auto& texts = RunTexts();
+  auto it = texts.find(catalan);
+  if (it == texts.end()) it = texts.emplace(catalan, config::Translate(catalan)).first;
+  return it->second;
+}
+
+void NewRunTexts() { RunTexts().clear(); }
 
 std::string StatementAmount(int64_t cents) {
   static const std::string mask = kAmountMask;

@@ -4,7 +4,7 @@
 // closing summary. Everything goes out to a directive sink (the print
 // channel in a print run) as text items at fixed columns; page breaks follow
 // fixed thresholds of the sink's line counter. Every fixed text passes
-// through the locale translation at the moment it is printed.
+// through the locale translation, once per print run (RunText).
 //
 // One object per printed copy; it reads the community, the settings and the
 // identity it was given and writes to the sink it was given, all of which
@@ -30,6 +30,14 @@ inline constexpr int16_t kLineAmountColumn = 73;
 inline constexpr int16_t kSummaryAmountColumn = 85;
 inline constexpr char kAmountMask[] = "ZZZ,ZZZ,ZZ9";
 inline constexpr char kPageNumberMask[] = "ZZZ9";
+
+// The translation of one of the report's fixed texts for this print run:
+// the locale file is read for a text the first time the run needs it, not
+// for every page and line (a run prints the same few dozen texts tens of
+// thousands of times). NewRunTexts starts a run: an edited locale file
+// counts from the next run on.
+const std::string& RunText(const std::string& catalan);
+void NewRunTexts();
 
 // What the header of every page shows of the community.
 struct StatementCommunity {

@@ -309,6 +309,17 @@ TEST_F(ReportTest, CopiesZeroPrintsOncePerOwnerAndLanguageTranslates) {
   EXPECT_EQ(n, 3u);
   EXPECT_NE(out.find("SEG\xe9N COEFICIENTE GENERAL"), std::string::npos);
   EXPECT_NE(out.find("DESDE EL 1 DE NOVIEMBRE DE 2026"), std::string::npos);
+  // A run reads each text's translation once; an edited locale file counts
+  // from the next run.
+  const std::string lng = root_ + "LOCALE/TELVORAN.LNG";
+  std::string text = ReadAll(lng);
+  const size_t at = text.find("RESUMEN DE GASTOS");
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, 7, "SUMARIO");
+  WriteAll(lng, text);
+  out = Run("30/11/2026", "1", "0", "999", "999", "0");
+  EXPECT_EQ(out.find("RESUMEN DE GASTOS"), std::string::npos);
+  EXPECT_NE(out.find("SUMARIO DE GASTOS"), std::string::npos);
 }
 
 TEST_F(ReportTest, SumsBeyondThirtyTwoBitsAreNotWrapped) {

@@ -43,10 +43,11 @@ print_all() {  # OUT_PREFIX
     cp "${ZELTMP}zizavezu.tmp" "$work/$1-$i.tmp"
     i=$((i + 1))
   done
-  sed -i 's/^Idioma=CAT/Idioma=CAS/' "${ZELTMP}NuvaTerm.ini"
+  sed -i 's/^Idioma=CAT/Idioma=SPA/' "${ZELTMP}NuvaTerm.ini"
   "$bin" 31/12/2026 1 0 999 999 1 --no-print-program || fail "run in Spanish on $1"
+  grep -q "RESUMEN DE GASTOS" "${ZELTMP}zizavezu.tmp" || fail "the Spanish run on $1 is not Spanish"
   cp "${ZELTMP}zizavezu.tmp" "$work/$1-es.tmp"
-  sed -i 's/^Idioma=CAS/Idioma=CAT/' "${ZELTMP}NuvaTerm.ini"
+  sed -i 's/^Idioma=SPA/Idioma=CAT/' "${ZELTMP}NuvaTerm.ini"
 }
 print_all files
 

@@ -2,7 +2,9 @@
 // entry point, RecordManagerCall. Each data file is one SQLite database at the
 // path the caller names; other processes share it through SQLite's WAL
 // journal and through POSIX advisory locks on a side file next to it
-// ("<path>-lck"), so a killed process never leaves a lock behind.
+// ("<path>-lck"), so a killed process never leaves a lock behind. After
+// UseServer the files under a root folder live on a PostgreSQL server
+// instead, with the same calls and statuses.
 //
 // The engine is single-threaded: call it from one thread only. Handles live
 // in a process-wide table; a 128-byte position block names one of them and

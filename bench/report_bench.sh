@@ -15,21 +15,8 @@ cd "$(dirname "$0")/.."
 factor="${1:-1}"
 runs="${RUNS:-5}"
 build="$(realpath -m "${BUILD:-build/release}")"
-if [ -n "${BUILD:-}" ]; then
-  dir="$build/bench-report-$factor"
-else
-  dir="$(realpath -m build/bench-report-$factor)"
-fi
-if [ ! -f "$dir/scaled" ]; then
-  scripts/demo-prepare "$dir" "$build" >/dev/null
-  # Community codes have four digits: at most 9,999 communities.
-  communities=$((1000 * factor > 9999 ? 9999 : 1000 * factor))
-  "$build/tools/demodata/demodata" scale "$dir/root" --communities $communities \
-    --owners $((40000 * factor)) --payments $((2000000 * factor)) \
-    --collections $((400000 * factor)) --seed 7
-  touch "$dir/scaled"
-fi
-source "$dir/env"
+source bench/scaled_portfolio.sh
+scaled_portfolio "$factor" "$build"
 cd "$ZELROOT"
 times="$(mktemp)"
 trap 'rm -f "$times"' EXIT

@@ -12,16 +12,9 @@ src="$PWD"
 factor="${1:-1}"
 runs="${RUNS:-5}"
 build="$(realpath -m "${BUILD:-build/release}")"
-dir="$build/bench-server-$factor"
-if [ ! -f "$dir/scaled" ]; then
-  scripts/demo-prepare "$dir" "$build" >/dev/null
-  communities=$((1000 * factor > 9999 ? 9999 : 1000 * factor))
-  "$build/tools/demodata/demodata" scale "$dir/root" --communities $communities \
-    --owners $((40000 * factor)) --payments $((2000000 * factor)) \
-    --collections $((400000 * factor)) --seed 7
-  touch "$dir/scaled"
-fi
-source "$dir/env"
+# The same portfolio as bench/report_bench.sh.
+source bench/scaled_portfolio.sh
+scaled_portfolio "$factor" "$build"
 pg="$dir/pg"
 times="$(mktemp)"
 trap 'rm -f "$times"; "$src/scripts/pg-test-server" stop "$pg" >/dev/null 2>&1 || true' EXIT

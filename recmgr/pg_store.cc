@@ -495,7 +495,7 @@ class PgFile final : public FileStore {
   int row_ = 0;
   int64_t last_id_ = 0;
 
-  std::string raw_key_, row_form_;
+  std::string raw_key_, row_form_, seek_form_;
   std::vector<std::string> old_kf_, new_kf_;
 };
 
@@ -558,13 +558,12 @@ bool PgFile::StartFromBatch() {
   // past the place.
   // A damaged row (of another length) has no form to place it by: then the
   // server is asked, which orders by the stored form.
-  std::string raw, form;
   bool damaged = false;
   auto past = [&](int i) {
     const std::string_view data = b.rows->Bytes(i, 1);
     damaged = damaged || data.size() != static_cast<size_t>(def_.record_length);
-    FormOf(def_, scan_key_, data, &raw, &form);
-    return first(scan_kf_, scan_from_id_, form, b.rows->Int8(i, 0));
+    FormOf(def_, scan_key_, data, &raw_key_, &seek_form_);
+    return first(scan_kf_, scan_from_id_, seek_form_, b.rows->Int8(i, 0));
   };
   int lo = 0, hi = n;
   while (lo < hi) {

@@ -114,6 +114,9 @@ struct Handle {
 
   int64_t locked_id = 0;
 
+  // Each key's bytes in the record, for the key buffer of every read.
+  std::vector<std::vector<KeySpan>> key_spans;
+
   // Scratch buffers of one call.
   std::string raw_key, target_kf, row_raw_key;
 
@@ -226,6 +229,7 @@ Status DoOpen(uint8_t* block, const void* data, const uint32_t* data_length, con
   auto h = std::make_unique<Handle>();
   h->store = std::move(opened.store);
   h->def = h->store->def();
+  for (const Key& k : h->def.keys) h->key_spans.push_back(KeySpans(k));
   if (Status s = mode == kOpenExclusive ? h->store->TryLockFile() : h->store->CheckFileLock();
       s != kOk) {
     return s;
@@ -370,8 +374,8 @@ Status Deliver(Handle* h, int key, const std::string_view* kf, int64_t id, std::
   if (n > 0) std::memcpy(buffer, data.data(), n);
   *data_length = n;
   if (key_buffer != nullptr) {
-    ExtractKey(h->def.keys[static_cast<size_t>(key)], reinterpret_cast<const uint8_t*>(data.data()),
-               key_buffer);
+    ExtractSpans(h->key_spans[static_cast<size_t>(key)],
+                 reinterpret_cast<const uint8_t*>(data.data()), key_buffer);
   }
   return n < data.size() ? kDataBufferShort : kOk;
 }
@@ -422,18 +426,22 @@ Status Read(Handle* h, uint16_t op, bool lock, uint8_t* buffer, uint32_t* data_l
     return Deliver(h, key_number, &form, id, data, buffer, data_length, key_buffer);
   }
 
-  const int key = (op == kOpGetNext || op == kOpGetPrevious) ? h->cur_key : key_number;
+  const bool step = op == kOpGetNext || op == kOpGetPrevious;
+  const int key = step ? h->cur_key : key_number;
   // The key value of a positioning read; the caller's buffer is read before
-  // it is overwritten with the key found.
-  const Key& k = h->def.keys[static_cast<size_t>(key)];
-  h->raw_key.assign(static_cast<size_t>(k.length), '\0');
-  if (key_buffer != nullptr) std::memcpy(h->raw_key.data(), key_buffer, h->raw_key.size());
-  const uint8_t* raw = reinterpret_cast<const uint8_t*>(h->raw_key.data());
+  // it is overwritten with the key found. A step goes from the currency and
+  // reads no key value.
+  const uint8_t* raw = nullptr;
+  if (!step) {
+    const Key& k = h->def.keys[static_cast<size_t>(key)];
+    h->raw_key.assign(static_cast<size_t>(k.length), '\0');
+    if (key_buffer != nullptr) std::memcpy(h->raw_key.data(), key_buffer, h->raw_key.size());
+    raw = reinterpret_cast<const uint8_t*>(h->raw_key.data());
+  }
 
   RowView row;
   for (int attempt = 0;; ++attempt) {
-    Status s = (op == kOpGetNext || op == kOpGetPrevious)
-                   ? Step(h, op == kOpGetNext ? 1 : -1, lock, &row)
+    Status s = step ? Step(h, op == kOpGetNext ? 1 : -1, lock, &row)
                    : Position(h, op, key, raw, &row);
     if (s != kOk) return s;
     if (!lock) break;

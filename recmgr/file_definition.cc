@@ -113,10 +113,54 @@ std::string EncodeDefinition(const FileDefinition& def, uint32_t record_count,
   return s;
 }
 
+namespace {
+
+// Copies n bytes. A key's spans are short: fixed-size copies of the two
+// overlapping ends compile to plain moves, where a memcpy call of a
+// variable length costs more than the copy itself.
+inline void CopyShort(uint8_t* out, const uint8_t* from, size_t n) {
+  if (n <= 3) {
+    if (n == 0) return;
+    out[0] = from[0];
+    out[n - 1] = from[n - 1];
+    out[n / 2] = from[n / 2];
+  } else if (n <= 8) {
+    std::memcpy(out, from, 4);
+    std::memcpy(out + n - 4, from + n - 4, 4);
+  } else if (n <= 16) {
+    std::memcpy(out, from, 8);
+    std::memcpy(out + n - 8, from + n - 8, 8);
+  } else {
+    std::memcpy(out, from, n);
+  }
+}
+
+}  // namespace
+
 void ExtractKey(const Key& key, const uint8_t* record, uint8_t* out) {
   for (const Segment& seg : key.segments) {
-    std::memcpy(out, record + seg.position - 1, seg.length);
+    CopyShort(out, record + seg.position - 1, seg.length);
     out += seg.length;
+  }
+}
+
+std::vector<KeySpan> KeySpans(const Key& key) {
+  std::vector<KeySpan> spans;
+  for (const Segment& seg : key.segments) {
+    const uint16_t offset = static_cast<uint16_t>(seg.position - 1);
+    if (!spans.empty() && spans.back().offset + spans.back().length == offset) {
+      spans.back().length = static_cast<uint16_t>(spans.back().length + seg.length);
+    } else {
+      spans.push_back(KeySpan{offset, seg.length});
+    }
+  }
+  return spans;
+}
+
+void ExtractSpans(const std::vector<KeySpan>& spans, const uint8_t* record, uint8_t* out) {
+  for (const KeySpan& span : spans) {
+    CopyShort(out, record + span.offset, span.length);
+    out += span.length;
   }
 }
 

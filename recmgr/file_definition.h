@@ -105,6 +105,17 @@ std::string EncodeDefinition(const FileDefinition& def, uint32_t record_count,
 // REQUIRES: record holds def.record_length bytes; out has key.length bytes.
 void ExtractKey(const Key& key, const uint8_t* record, uint8_t* out);
 
+// A key's bytes in the record as runs of segments that follow each other
+// there, worked out once for a key that is extracted from many records.
+struct KeySpan {
+  uint16_t offset = 0;  // 0-based
+  uint16_t length = 0;
+};
+std::vector<KeySpan> KeySpans(const Key& key);
+
+// ExtractKey by the key's spans.
+void ExtractSpans(const std::vector<KeySpan>& spans, const uint8_t* record, uint8_t* out);
+
 // The comparable form of a raw key of key.length bytes: binary segments
 // reversed, alternate segments translated, descending segments inverted.
 void ComparableForm(const FileDefinition& def, const Key& key, const uint8_t* raw,

@@ -99,5 +99,36 @@ TEST(FileDefinitionTest, ComparableFormPerSegmentKind) {
                               8));
 }
 
+TEST(FileDefinitionTest, KeyBytesCopiedExactlyWhateverTheSegments) {
+  // Segments of every short length, adjacent ones (copied as one span),
+  // out of order, repeated, and longer than a short copy.
+  const std::vector<std::vector<testing::SegmentSpec>> keys = {
+      {{1, 1}}, {{2, 2}}, {{3, 3}}, {{4, 4}}, {{5, 5}}, {{6, 7}}, {{7, 8}}, {{8, 9}},
+      {{9, 16}}, {{10, 17}}, {{1, 40}},
+      {{1, 2}, {3, 4}},                                 // one span of 6
+      {{1, 2}, {40, 1}, {41, 2}, {9, 2}, {3, 4}},       // four spans
+      {{30, 3}, {1, 1}, {2, 1}, {3, 1}, {30, 3}}};
+  const std::string bytes = Definition(44, keys);
+  FileDefinition def;
+  ASSERT_EQ(DecodeDefinition(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &def),
+            kOk);
+  uint8_t record[44];
+  for (int i = 0; i < 44; ++i) record[i] = static_cast<uint8_t>(0xA0 + i);
+  for (size_t k = 0; k < def.keys.size(); ++k) {
+    std::string expected;
+    for (const Segment& seg : def.keys[k].segments) {
+      expected.append(reinterpret_cast<const char*>(record) + seg.position - 1, seg.length);
+    }
+    const size_t n = expected.size();
+    std::string by_key(n + 8, '#'), by_spans(n + 8, '#');
+    ExtractKey(def.keys[k], record, reinterpret_cast<uint8_t*>(by_key.data()));
+    ExtractSpans(KeySpans(def.keys[k]), record, reinterpret_cast<uint8_t*>(by_spans.data()));
+    EXPECT_EQ(by_key, expected + "########") << "key " << k;
+    EXPECT_EQ(by_spans, expected + "########") << "key " << k;
+  }
+  EXPECT_EQ(KeySpans(def.keys[11]).size(), 1u);
+  EXPECT_EQ(KeySpans(def.keys[12]).size(), 4u);
+}
+
 }  // namespace
 }  // namespace recmgr

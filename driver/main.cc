@@ -46,6 +46,15 @@ void ReportOpenFailure(platform::TerminalOpenFailure failure) {
   std::fprintf(stderr, "TELVORAN: %s\n", text.c_str());
 }
 
+// The usage, one locale entry per line.
+constexpr const char* kUsageLines[] = {
+    "\xa3s: TELVORAN",
+    "El m\x95"
+    "dul de l'estat de liquidaci\xa2: ompliu el formulari de par\x85metres al terminal.",
+    "Entorn: ZELROOT (arrel de les dades), ZELEXE (carpeta de programes), ZELTMP (carpeta "
+    "temporal).",
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -54,10 +63,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::puts(
-        "usage: TELVORAN\n"
-        "The settlement-statement module: fill in the parameter form on the terminal.\n"
-        "Environment: ZELROOT (data root), ZELEXE (program folder), ZELTMP (temporary folder).");
+    // In the installation's language; without one, in Catalan.
+    config::LoadConfiguration();
+    for (const char* line : kUsageLines) {
+      std::puts(platform::Cp850ToUtf8(config::Translate(line)).c_str());
+    }
     return 0;
   }
   // Under a file-size limit the default SIGXFSZ would end the module in the

@@ -441,8 +441,8 @@ Status Read(Handle* h, uint16_t op, bool lock, uint8_t* buffer, uint32_t* data_l
 
   RowView row;
   for (int attempt = 0;; ++attempt) {
-    Status s = step ? Step(h, op == kOpGetNext ? 1 : -1, lock, &row)
-                   : Position(h, op, key, raw, &row);
+    Status s =
+        step ? Step(h, op == kOpGetNext ? 1 : -1, lock, &row) : Position(h, op, key, raw, &row);
     if (s != kOk) return s;
     if (!lock) break;
     if (s = LockRecord(h, row.id); s != kOk) {

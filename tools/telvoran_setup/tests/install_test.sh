@@ -38,6 +38,9 @@ for page in "$prefix"/share/man/man*/*.gz; do
   [ ! -s "$work/warn" ] || fail "man -l $page: $(cat "$work/warn")"
 done
 
+# The module's usage through the locale: Catalan without an installation.
+TELVORAN --help | grep -q '^ús: TELVORAN$' || fail "TELVORAN --help: $(TELVORAN --help)"
+
 # Refusals: a language it does not know, a folder with something in it.
 set +e
 telvoran-setup "$work/x" --language FRA >/dev/null 2>&1; rc=$?
@@ -55,6 +58,8 @@ telvoran-setup "$work/glg" --language GLG >"$work/out"
 grep -q "Instalación nova en $work/glg" "$work/out" || fail "Galician messages: $(cat "$work/out")"
 grep -q $'^Idioma=GLG\r$' "$work/glg/root/Nuva.ini" || fail "Galician Nuva.ini"
 grep -q $'^Idioma=GLG\r$' "$work/glg/tmp/NuvaTerm.ini" || fail "Galician NuvaTerm.ini"
+(source "$work/glg/env" && TELVORAN --help) >"$work/out"
+grep -q "^O módulo do estado de liquidación" "$work/out" || fail "Galician usage: $(cat "$work/out")"
 
 # The new installation, in Catalan.
 inst="$work/finques"

@@ -2,7 +2,11 @@
 // from definition files, loads and saves them in the sequential format,
 // shows their statistics and records, holds locks and sets owner names.
 // Paths are host paths. Exit code 0 on success; 2 for a usage error (the
-// usage goes to stderr); otherwise 1, with one line on stderr.
+// usage goes to stderr); otherwise 1, with one line on stderr. The usage and
+// the messages come through the locale file, in the language of the
+// installation the environment names (Catalan without one); what scripts
+// read as data (stat, dump, "locked", --version) is the same in every
+// language.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,8 +26,11 @@
 #include <string_view>
 #include <vector>
 
+#include "config/configuration.h"
+#include "config/locale.h"
 #include "datafiles/record_file.h"
 #include "platform/console.h"
+#include "platform/cp850.h"
 #include "platform/env.h"
 #include "platform/little_endian.h"
 #include "recmgr/file_definition.h"
@@ -35,53 +42,94 @@ namespace {
 using recmgr::RecordManagerCall;
 using recmgr::Status;
 
-constexpr char kUsage[] =
-    "usage: recmgr [--owner NAME] [--server CONNINFO] COMMAND ...\n"
-    "       recmgr migrate ROOT --server CONNINFO [--replace]\n"
-    "       recmgr --help | --version\n"
-    "  create FILE XDF [--replace]      create FILE from a definition file\n"
-    "  load FILE SEQ                    add the records of SEQ ('-': stdin), all or none\n"
-    "  save FILE SEQ [--key N]          write the records in key order ('-': stdout)\n"
-    "  stat FILE                        record length, keys, counts\n"
-    "  dump FILE [--key N] [--limit K]  position, hex and text of each record\n"
-    "  lock FILE (--record POS | --file) --seconds S\n"
-    "                                   hold a lock, printing 'locked' once held\n"
-    "  owner FILE NAME                  set the owner name (empty: none)\n"
-    "  migrate ROOT                     copy every data file under ROOT to the server,\n"
-    "                                   one transaction per file, counts checked\n"
-    "--server CONNINFO: the files are on the PostgreSQL server of that libpq\n"
-    "connection string, FILE is the name there (DADES/PagamH.dat).\n"
-    "Options may follow the arguments; '--' ends the options.\n"
-    "Sequential format: per record its length in decimal, ',', the bytes, CR LF;\n"
-    "the file ends with Ctrl-Z.\n";
+// The usage, one locale entry per line (the locale file is line based).
+constexpr const char* kUsageLines[] = {
+    "\xa3s: recmgr [--owner NOM] [--server CONNEXI\xe0] ORDRE ...",
+    "    recmgr migrate ARREL --server CONNEXI\xe0 [--replace]",
+    "    recmgr --help | --version",
+    "  create FITXER XDF [--replace]      crea FITXER a partir d'un fitxer de definici\xa2",
+    "  load FITXER SEQ                    afegeix els registres de SEQ ('-': entrada "
+    "est\x85ndard), tots o cap",
+    "  save FITXER SEQ [--key N]          escriu els registres en l'ordre de la clau ('-': sortida "
+    "est\x85ndard)",
+    "  stat FITXER                        longitud de registre, claus, recomptes",
+    "  dump FITXER [--key N] [--limit K]  posici\xa2, hexadecimal i text de cada registre",
+    "  lock FITXER (--record POS | --file) --seconds S",
+    "                                     ret\x82 un bloqueig i escriu 'locked' quan el t\x82",
+    "  owner FITXER NOM                   posa el nom de propietari (buit: cap)",
+    "  migrate ARREL                      copia al servidor cada fitxer de dades de dins d'ARREL,",
+    "                                     una transacci\xa2 per fitxer, amb els recomptes "
+    "comprovats",
+    "--server CONNEXI\xe0: els fitxers s\xa2n al servidor PostgreSQL d'aquesta cadena de "
+    "connexi\xa2",
+    "de libpq, i FITXER n'\x82s el nom al servidor (DADES/PagamH.dat).",
+    "Les opcions poden anar despr\x82s dels arguments; '--' acaba les opcions.",
+    "Format seq\x81"
+    "encial: per registre, la longitud en decimal, ',', els bytes, CR LF;",
+    "el fitxer acaba amb Ctrl-Z.",
+};
 
+// Stands for a value inside a translated message, followed by the value's
+// number: the values go in after the message became UTF-8, byte for byte
+// as given, so that a path is shown as the host spells it.
+constexpr char kValueMark = '\x1f';
+
+// The message for the code page 850 Catalan text in the installation's
+// language, as UTF-8, with "@1", "@2", ... replaced by values (UTF-8 or
+// host bytes: paths, numbers, other messages).
+std::string Text(const std::string& catalan, const std::vector<std::string>& values = {}) {
+  std::vector<std::string> marks;
+  for (size_t i = 0; i < values.size() && i < 9; ++i) {
+    marks.push_back(std::string(1, kValueMark) + static_cast<char>('1' + i));
+  }
+  const std::string utf8 = platform::Cp850ToUtf8(config::TranslateWith(catalan, marks));
+  // One pass, so that a value holding a mark is not itself replaced.
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const size_t n = i + 1 < utf8.size() ? static_cast<size_t>(utf8[i + 1] - '1') : marks.size();
+    if (utf8[i] == kValueMark && n < marks.size()) {
+      out += values[n];
+      ++i;
+    } else {
+      out += utf8[i];
+    }
+  }
+  return out;
+}
+
+void PrintUsage(FILE* out) {
+  for (const char* line : kUsageLines) std::fprintf(out, "%s\n", Text(line).c_str());
+}
+
+// A failure: the message (UTF-8) on stderr after the program's name.
 int Fail(const std::string& message) {
   std::fprintf(stderr, "recmgr: %s\n", message.c_str());
   return 1;
 }
 
 int Usage(const std::string& message) {
-  std::fprintf(stderr, "recmgr: %s\n%s", message.c_str(), kUsage);
+  std::fprintf(stderr, "recmgr: %s\n", message.c_str());
+  PrintUsage(stderr);
   return 2;
 }
 
 std::string StatusText(Status s) {
   static const std::map<Status, const char*> kTexts = {
-      {recmgr::kIoError, "I/O error"},
-      {recmgr::kDuplicateKey, "duplicate key"},
-      {recmgr::kInvalidKeyNumber, "invalid key number"},
-      {recmgr::kFileNotFound, "file not found"},
-      {recmgr::kDataBufferShort, "record length does not match"},
-      {recmgr::kInvalidDefinition, "invalid definition"},
-      {recmgr::kNotADataFile, "not a data file"},
-      {recmgr::kInvalidOwner, "wrong owner name"},
-      {recmgr::kFileExists, "file already exists"},
-      {recmgr::kRecordLocked, "record locked by another program"},
-      {recmgr::kFileLocked, "file locked by another program"},
+      {recmgr::kIoError, "error d'entrada/sortida"},
+      {recmgr::kDuplicateKey, "clau duplicada"},
+      {recmgr::kInvalidKeyNumber, "n\xa3mero de clau no v\x85lid"},
+      {recmgr::kFileNotFound, "no s'ha trobat el fitxer"},
+      {recmgr::kDataBufferShort, "la longitud del registre no coincideix"},
+      {recmgr::kInvalidDefinition, "definici\xa2 no v\x85lida"},
+      {recmgr::kNotADataFile, "no \x82s un fitxer de dades"},
+      {recmgr::kInvalidOwner, "nom de propietari incorrecte"},
+      {recmgr::kFileExists, "el fitxer ja existeix"},
+      {recmgr::kRecordLocked, "registre bloquejat per un altre programa"},
+      {recmgr::kFileLocked, "fitxer bloquejat per un altre programa"},
   };
   const auto it = kTexts.find(s);
-  return "status " + std::to_string(s) +
-         (it == kTexts.end() ? "" : std::string(" (") + it->second + ")");
+  if (it == kTexts.end()) return Text("estat @1", {std::to_string(s)});
+  return Text("estat @1 (@2)", {std::to_string(s), Text(it->second)});
 }
 
 int FailStatus(const std::string& what, Status s) {
@@ -100,13 +148,13 @@ bool ReadAll(const std::string& path, std::string* out, std::string* error) {
   if (path != "-") {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-      *error = "cannot read " + path + ": " + std::strerror(errno);
+      *error = Text("no es pot llegir @1: @2", {path, std::strerror(errno)});
       return false;
     }
     struct stat st;
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
       ::close(fd);
-      *error = path + " is a folder, not a file";
+      *error = Text("@1 \x82s una carpeta, no un fitxer", {path});
       return false;
     }
   }
@@ -118,7 +166,7 @@ bool ReadAll(const std::string& path, std::string* out, std::string* error) {
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
-      *error = "cannot read " + path + ": " + std::strerror(errno);
+      *error = Text("no es pot llegir @1: @2", {path, std::strerror(errno)});
       if (fd != 0) ::close(fd);
       return false;
     }
@@ -155,22 +203,22 @@ int ParseArgs(const std::string& command, const std::vector<std::string>& in, si
     if (options && a == "--") {
       options = false;
     } else if (options && a.size() > 1 && a[0] == '-') {
-      if (out->Has(a)) return Usage(command + ": " + a + " given twice");
+      if (out->Has(a)) return Usage(command + ": " + Text("@1 s'ha donat dues vegades", {a}));
       if (flags.count(a)) {
         out->opts[a] = "";
       } else if (valued.count(a)) {
-        if (i + 1 >= in.size()) return Usage(command + ": " + a + " needs a value");
+        if (i + 1 >= in.size()) return Usage(command + ": " + Text("@1 necessita un valor", {a}));
         out->opts[a] = in[++i];
       } else {
-        return Usage(command + ": unknown option " + a);
+        return Usage(command + ": " + Text("opci\xa2 desconeguda @1", {a}));
       }
     } else {
       out->pos.push_back(a);
     }
   }
-  if (out->pos.size() < positionals) return Usage(command + ": missing arguments");
+  if (out->pos.size() < positionals) return Usage(command + ": " + Text("falten arguments"));
   if (out->pos.size() > positionals)
-    return Usage(command + ": extra argument " + out->pos[positionals]);
+    return Usage(command + ": " + Text("argument de m\x82s @1", {out->pos[positionals]}));
   return 0;
 }
 
@@ -180,11 +228,12 @@ int NumberOption(const std::string& command, const Args& args, const std::string
   const auto it = args.opts.find(name);
   if (it == args.opts.end()) return 0;
   if (!ParseNumber(it->second, min, max, value)) {
-    const std::string range = max == LLONG_MAX
-                                  ? std::to_string(min) + " or more"
-                                  : "from " + std::to_string(min) + " to " + std::to_string(max);
-    return Usage(command + ": " + name + " takes a whole number " + range + ", not '" + it->second +
-                 "'");
+    return Usage(command + ": " +
+                 (max == LLONG_MAX
+                      ? Text("@1 vol un nombre enter de @2 o m\x82s, no '@3'",
+                             {name, std::to_string(min), it->second})
+                      : Text("@1 vol un nombre enter de @2 a @3, no '@4'",
+                             {name, std::to_string(min), std::to_string(max), it->second})));
   }
   return 0;
 }
@@ -195,7 +244,7 @@ bool g_on_server = false;
 // A data file argument that is a folder is refused before the engine sees it.
 bool CheckDataFileArgument(const std::string& path, int* code) {
   if (g_on_server || !IsFolder(path)) return true;
-  *code = Fail(path + " is a folder, not a data file");
+  *code = Fail(Text("@1 \x82s una carpeta, no un fitxer de dades", {path}));
   return false;
 }
 
@@ -328,7 +377,7 @@ bool OutputIsTheDataFile(const std::string& data, const std::string& out) {
 // A write to standard output that failed (a full disk, a closed pipe).
 int CheckStdout() {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    return Fail(std::string("cannot write to standard output: ") + std::strerror(errno));
+    return Fail(Text("no es pot escriure a la sortida est\x85ndard: @1", {std::strerror(errno)}));
   }
   return 0;
 }
@@ -341,18 +390,21 @@ int Create(const std::vector<std::string>& in) {
   if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
   std::string xdf, error;
   if (!ReadAll(args.pos[1], &xdf, &error)) return Fail(error);
-  if (xdf.size() < 2) return Fail(args.pos[1] + ": not a definition file");
+  if (xdf.size() < 2) return Fail(Text("@1: no \x82s un fitxer de definici\xa2", {args.pos[1]}));
   const size_t count = platform::LoadLe16(xdf, 0);
-  if (xdf.size() < 2 + count) return Fail(args.pos[1] + ": shorter than its count says");
+  if (xdf.size() < 2 + count) {
+    return Fail(Text("@1: \x82s m\x82s curt del que diu el seu recompte", {args.pos[1]}));
+  }
   std::string data = xdf.substr(2, count);
   uint32_t n = static_cast<uint32_t>(data.size());
   std::string key = file;
-  if (key.size() > static_cast<size_t>(recmgr::kMaxKeyLength)) return Fail("path too long");
+  if (key.size() > static_cast<size_t>(recmgr::kMaxKeyLength))
+    return Fail(Text("cam\xa1 massa llarg"));
   Status s =
       RecordManagerCall(recmgr::kOpCreate, nullptr, data.data(), &n, key.data(),
                         static_cast<uint8_t>(key.size()), replace ? 0 : recmgr::kCreateNoReplace);
   if (s == recmgr::kFileLocked) {
-    return Fail("create " + file + ": " + StatusText(s) + "; the file was not replaced");
+    return Fail(Text("create @1: @2; el fitxer no s'ha substitu\x8bt", {file, StatusText(s)}));
   }
   return s == 0 ? 0 : FailStatus("create " + file, s);
 }
@@ -377,18 +429,18 @@ int Load(const std::string& owner, const std::vector<std::string>& in) {
   int fd = 0;
   if (seq != "-") {
     fd = ::open(seq.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Fail("cannot read " + seq + ": " + std::strerror(errno));
+    if (fd < 0) return Fail(Text("no es pot llegir @1: @2", {seq, std::strerror(errno)}));
     struct stat st;
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
       ::close(fd);
-      return Fail(seq + " is a folder, not a file");
+      return Fail(Text("@1 \x82s una carpeta, no un fitxer", {seq}));
     }
   }
   File f;
   Status s = f.Open(file, owner);
   if (s != 0) {
     if (fd != 0) ::close(fd);
-    return FailStatus("open " + file, s);
+    return FailStatus(Text("en obrir @1", {file}), s);
   }
   // Read as it is loaded: memory stays flat however large the file; a
   // fault anywhere in it undoes the whole load.
@@ -396,9 +448,12 @@ int Load(const std::string& owner, const std::vector<std::string>& in) {
   int64_t failed = -1;
   s = recmgr::InsertAll(f.block(), &source, &failed);
   if (fd != 0) ::close(fd);
-  if (!source.error().empty()) return Fail(seq + ": " + source.error() + "; nothing loaded");
+  if (!source.error().empty()) {
+    // The reader's message is code page 850 in the installation's language.
+    return Fail(Text("@1: @2; no s'ha carregat res", {seq, platform::Cp850ToUtf8(source.error())}));
+  }
   if (s != 0) {
-    return FailStatus(failed >= 0 ? "record " + std::to_string(failed + 1) : "load", s);
+    return FailStatus(failed >= 0 ? Text("registre @1", {std::to_string(failed + 1)}) : "load", s);
   }
   return 0;
 }
@@ -411,14 +466,19 @@ int Save(const std::string& owner, const std::vector<std::string>& in) {
   const std::string& file = args.pos[0];
   const std::string& dest = args.pos[1];
   if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
-  if (dest != "-" && IsFolder(dest)) return Fail(dest + " is a folder, not a file");
+  if (dest != "-" && IsFolder(dest))
+    return Fail(Text("@1 \x82s una carpeta, no un fitxer", {dest}));
   if (OutputIsTheDataFile(platform::HostPath(file),
                           dest == "-" ? dest : platform::HostPath(dest))) {
-    return Fail("save: " + (dest == "-" ? std::string("standard output") : dest) +
-                " is the data file " + file + " or one of its side files; nothing written");
+    return Fail(dest == "-" ? Text("save: la sortida est\x85ndard \x82s el fitxer de dades @1 o un "
+                                   "dels seus fitxers auxiliars; no s'ha escrit res",
+                                   {file})
+                            : Text("save: @1 \x82s el fitxer de dades @2 o un dels seus fitxers "
+                                   "auxiliars; no s'ha escrit res",
+                                   {dest, file}));
   }
   File f;
-  if (Status s = f.Open(file, owner); s != 0) return FailStatus("open " + file, s);
+  if (Status s = f.Open(file, owner); s != 0) return FailStatus(Text("en obrir @1", {file}), s);
   // Records are written as they are read, so memory stays flat however
   // large the file. A named output is a new file beside its place, renamed
   // over it at the end (never written through a link, removed if the save
@@ -427,7 +487,7 @@ int Save(const std::string& owner, const std::vector<std::string>& in) {
   if (dest != "-") {
     platform::InstallSignalCleanupHandlers();
     named = platform::DefaultEnv()->OpenWritable(dest);
-    if (!named) return Fail("cannot write " + dest + ": " + std::strerror(errno));
+    if (!named) return Fail(Text("no es pot escriure @1: @2", {dest, std::strerror(errno)}));
   }
   auto emit = [&named](const std::string& bytes) {
     if (named) return named->Append(bytes);
@@ -440,10 +500,10 @@ int Save(const std::string& owner, const std::vector<std::string>& in) {
     chunk.assign(std::to_string(record.size())).append(",").append(record).append("\r\n");
     written = emit(chunk);
   }
-  if (s != 0 && s != recmgr::kEndOfFile) return FailStatus("read", s);
+  if (s != 0 && s != recmgr::kEndOfFile) return FailStatus(Text("en llegir"), s);
   written = written && emit("\x1A");
   if (!named) return CheckStdout();
-  if (!named->Close() || !written) return Fail("cannot write " + dest);
+  if (!named->Close() || !written) return Fail(Text("no es pot escriure @1", {dest}));
   return 0;
 }
 
@@ -453,7 +513,7 @@ int StatCommand(const std::string& owner, const std::vector<std::string>& in) {
   const std::string& file = args.pos[0];
   if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
   File f;
-  if (Status s = f.Open(file, owner); s != 0) return FailStatus("open " + file, s);
+  if (Status s = f.Open(file, owner); s != 0) return FailStatus(Text("en obrir @1", {file}), s);
   recmgr::FileDefinition def;
   std::string raw;
   if (Status s = f.Stat(&def, &raw); s != 0) return FailStatus("stat", s);
@@ -481,10 +541,11 @@ int Dump(const std::string& owner, const std::vector<std::string>& in) {
   const std::string& file = args.pos[0];
   if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
   if (OutputIsTheDataFile(platform::HostPath(file), "-")) {
-    return Fail("dump: standard output is the data file " + file + "; nothing written");
+    return Fail(Text(
+        "dump: la sortida est\x85ndard \x82s el fitxer de dades @1; no s'ha escrit res", {file}));
   }
   File f;
-  if (Status s = f.Open(file, owner); s != 0) return FailStatus("open " + file, s);
+  if (Status s = f.Open(file, owner); s != 0) return FailStatus(Text("en obrir @1", {file}), s);
   std::string record;
   Status s = f.Read(recmgr::kOpGetFirst, static_cast<int8_t>(key), &record);
   for (long long n = 0; s == 0 && (limit < 0 || n < limit) && !std::ferror(stdout); ++n) {
@@ -497,7 +558,7 @@ int Dump(const std::string& owner, const std::vector<std::string>& in) {
     std::printf("%u %s %s\n", f.Position(), hex.c_str(), Cp850ToUtf8(record).c_str());
     s = f.Read(recmgr::kOpGetNext, static_cast<int8_t>(key), &record);
   }
-  if (s != 0 && s != recmgr::kEndOfFile) return FailStatus("read", s);
+  if (s != 0 && s != recmgr::kEndOfFile) return FailStatus(Text("en llegir"), s);
   return CheckStdout();
 }
 
@@ -511,13 +572,13 @@ int Lock(const std::string& owner, const std::vector<std::string>& in) {
   if (int code = NumberOption("lock", args, "--seconds", 0, INT_MAX, &seconds)) return code;
   const bool whole = args.Has("--file");
   if (seconds < 0 || whole == (record >= 0)) {
-    return Usage("lock needs --record POS or --file, and --seconds S");
+    return Usage(Text("lock necessita --record POS o --file, i --seconds S"));
   }
   const std::string& file = args.pos[0];
   if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
   File f;
   Status s = f.Open(file, owner, whole ? recmgr::kOpenExclusive : recmgr::kOpenNormal);
-  if (s != 0) return FailStatus("open " + file, s);
+  if (s != 0) return FailStatus(Text("en obrir @1", {file}), s);
   if (!whole) {
     std::string data(recmgr::kMaxRecordLength, ' ');
     platform::StoreLe32(data.data(), static_cast<uint32_t>(record));
@@ -525,7 +586,8 @@ int Lock(const std::string& owner, const std::vector<std::string>& in) {
     char k[256] = {};
     s = RecordManagerCall(recmgr::kOpGetDirect + recmgr::kLockNoWaitBias, f.block(), data.data(),
                           &n, k, 0, 0);
-    if (s != 0 && s != recmgr::kDataBufferShort) return FailStatus("lock record", s);
+    if (s != 0 && s != recmgr::kDataBufferShort)
+      return FailStatus(Text("en bloquejar el registre"), s);
   }
   std::printf("locked\n");
   if (int code = CheckStdout()) return code;
@@ -539,7 +601,7 @@ int Owner(const std::string& owner, const std::vector<std::string>& in) {
   const std::string& file = args.pos[0];
   if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
   File f;
-  if (Status s = f.Open(file, owner); s != 0) return FailStatus("open " + file, s);
+  if (Status s = f.Open(file, owner); s != 0) return FailStatus(Text("en obrir @1", {file}), s);
   Status s = recmgr::SetOwnerName(f.block(), args.pos[1]);
   return s == 0 ? 0 : FailStatus("owner", s);
 }
@@ -553,12 +615,12 @@ bool FindDataFiles(const std::string& root, std::vector<std::string>* out, std::
   std::error_code ec;
   fs::recursive_directory_iterator it(root, ec), end;
   if (ec) {
-    *error = "cannot read " + root + ": " + ec.message();
+    *error = Text("no es pot llegir @1: @2", {root, ec.message()});
     return false;
   }
   for (; it != end; it.increment(ec)) {
     if (ec) {
-      *error = "cannot read " + root + ": " + ec.message();
+      *error = Text("no es pot llegir @1: @2", {root, ec.message()});
       return false;
     }
     const fs::directory_entry& e = *it;
@@ -579,13 +641,13 @@ int Migrate(const std::string& server, const std::vector<std::string>& in) {
   Args args;
   if (int code = ParseArgs("migrate", in, 1, {"--replace"}, {"--server"}, &args)) return code;
   const std::string conninfo = args.Has("--server") ? args.opts.at("--server") : server;
-  if (conninfo.empty()) return Usage("migrate needs --server CONNINFO");
+  if (conninfo.empty()) return Usage(Text("migrate necessita --server CONNEXI\xe0"));
   const std::string& root = args.pos[0];
-  if (!IsFolder(root)) return Fail(root + " is not a folder");
+  if (!IsFolder(root)) return Fail(Text("@1 no \x82s una carpeta", {root}));
   std::vector<std::string> names;
   std::string error;
   if (!FindDataFiles(root, &names, &error)) return Fail(error);
-  if (names.empty()) return Fail("no data files under " + root);
+  if (names.empty()) return Fail(Text("no hi ha cap fitxer de dades dins de @1", {root}));
   int failures = 0;
   int64_t total = 0;
   for (const std::string& name : names) {
@@ -594,15 +656,18 @@ int Migrate(const std::string& server, const std::vector<std::string>& in) {
                                               conninfo, name, args.Has("--replace"), &records);
     if (s != 0) {
       ++failures;
-      std::fprintf(stderr, "recmgr: migrate %s: %s%s\n", name.c_str(), StatusText(s).c_str(),
-                   s == recmgr::kFileExists ? "; --replace copies it again" : "");
+      Fail(s == recmgr::kFileExists
+               ? Text("migrate @1: @2; --replace el torna a copiar", {name, StatusText(s)})
+               : "migrate " + name + ": " + StatusText(s));
       continue;
     }
     total += records;
-    std::printf("%s: %lld records\n", name.c_str(), static_cast<long long>(records));
+    std::printf("%s\n", Text("@1: @2 registres", {name, std::to_string(records)}).c_str());
   }
-  std::printf("migrate: %zu of %zu files, %lld records copied\n", names.size() - failures,
-              names.size(), static_cast<long long>(total));
+  std::printf("%s\n", Text("migrate: @1 de @2 fitxers, @3 registres copiats",
+                           {std::to_string(names.size() - failures), std::to_string(names.size()),
+                            std::to_string(total)})
+                          .c_str());
   if (int code = CheckStdout()) return code;
   return failures == 0 ? 0 : 1;
 }
@@ -610,31 +675,35 @@ int Migrate(const std::string& server, const std::vector<std::string>& in) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The language of the installation the environment names, for the usage
+  // and the messages; without one everything stays Catalan.
+  config::LoadConfiguration();
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string owner = datafiles::RecordFileOwnerName();
   std::string server;
   std::set<std::string> given;
   while (!args.empty() && (args[0] == "--owner" || args[0] == "--server")) {
     const std::string option = args[0];
-    if (args.size() < 2) return Usage(option + " needs a value");
-    if (!given.insert(option).second) return Usage(option + " given twice");
+    if (args.size() < 2) return Usage(Text("@1 necessita un valor", {option}));
+    if (!given.insert(option).second) return Usage(Text("@1 s'ha donat dues vegades", {option}));
     (option == "--owner" ? owner : server) = args[1];
     args.erase(args.begin(), args.begin() + 2);
   }
-  if (given.count("--server") && server.empty()) return Usage("--server needs a value");
+  if (given.count("--server") && server.empty())
+    return Usage(Text("@1 necessita un valor", {"--server"}));
   if (!server.empty()) {
     // Every file is then the server's, under the name as given.
     recmgr::UseServer(server, "");
     g_on_server = true;
   }
-  if (args.empty()) return Usage("no command given");
+  if (args.empty()) return Usage(Text("no s'ha donat cap ordre"));
   if (args[0] == "--help" || args[0] == "-h") {
-    if (args.size() > 1) return Usage("extra argument " + args[1]);
-    std::fputs(kUsage, stdout);
+    if (args.size() > 1) return Usage(Text("argument de m\x82s @1", {args[1]}));
+    PrintUsage(stdout);
     return CheckStdout();
   }
   if (args[0] == "--version") {
-    if (args.size() > 1) return Usage("extra argument " + args[1]);
+    if (args.size() > 1) return Usage(Text("argument de m\x82s @1", {args[1]}));
     std::printf("recmgr %s\n", TELVORAN_VERSION);
     return CheckStdout();
   }
@@ -648,5 +717,5 @@ int main(int argc, char** argv) {
   if (command == "lock") return Lock(owner, args);
   if (command == "owner") return Owner(owner, args);
   if (command == "migrate") return Migrate(server, args);
-  return Usage("unknown command '" + command + "'");
+  return Usage(Text("ordre desconeguda '@1'", {command}));
 }

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "config/locale.h"
+
 namespace recmgr_tool {
 
 namespace {
@@ -12,12 +14,19 @@ namespace {
 // The longest record: six digits of length, the comma, the bytes, CR LF.
 constexpr size_t kLongestRecord = 6 + 1 + 999999 + 2;
 
+// The messages are code page 850 in the installation's language (the
+// Catalan text is the locale file's key); the tool converts them for the
+// terminal.
 std::string RecordError(int64_t n, Step step) {
-  return "record " + std::to_string(n) + ": " +
-         (step == Step::kBadLength ? "bad length" : "bad record ending");
+  return config::TranslateWith(step == Step::kBadLength
+                                   ? "registre @1: longitud incorrecta"
+                                   : "registre @1: final de registre incorrecte",
+                               {std::to_string(n)});
 }
 
-constexpr char kNoEndMark[] = "no Ctrl-Z at the end: the file may be cut short";
+std::string NoEndMark() {
+  return config::Translate("no hi ha Ctrl-Z al final: el fitxer pot estar tallat");
+}
 
 }  // namespace
 
@@ -62,7 +71,7 @@ bool ParseSequentialRecords(std::string_view text, std::vector<std::string_view>
       case Step::kNeedMore:
         // Without its end mark a file cut at a record boundary would pass
         // for a whole one.
-        *error = kNoEndMark;
+        *error = NoEndMark();
         return false;
       default:
         *error = RecordError(static_cast<int64_t>(records->size()) + 1, step);
@@ -85,7 +94,7 @@ bool SequentialReader::Fill() {
     }
     if (errno != EINTR) {
       buf_.resize(had);
-      error_ = std::string("cannot read: ") + std::strerror(errno);
+      error_ = config::TranslateWith("no es pot llegir: @1", {std::strerror(errno)});
       return false;
     }
   }
@@ -117,7 +126,7 @@ bool SequentialReader::Next(std::vector<std::string_view>* batch) {
     // reads on. Only an empty batch needs more bytes now.
     if (!batch->empty()) return true;
     if (eof_) {
-      error_ = kNoEndMark;
+      error_ = NoEndMark();
       return false;
     }
     if (buf_.size() - at_ > kLongestRecord) {

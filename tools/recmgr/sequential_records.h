@@ -21,9 +21,10 @@ Step NextSequentialRecord(std::string_view text, size_t at, std::string_view* re
                           size_t* next);
 
 // Splits text into its records, views into text (which must outlive them).
-// Returns false at the first malformed record, with *error naming it
-// ("record N: bad length" or "record N: bad record ending"), or when the
-// text ends without its Ctrl-Z; the records before are in *records then.
+// Returns false at the first malformed record, with *error naming it (a
+// bad length or a bad record ending), or when the text ends without its
+// Ctrl-Z; the records before are in *records then. The messages are code
+// page 850 in the installation's language, through the locale file.
 bool ParseSequentialRecords(std::string_view text, std::vector<std::string_view>* records,
                             std::string* error);
 

@@ -326,12 +326,12 @@ TEST_F(WorkstationsTest, LocksOfAnotherProcessRefuseAndGoWithIt) {
       // Now this process holds it, and the tool is the one refused.
       std::string out;
       EXPECT_EQ(Run({"lock", kName, "--record", position, "--seconds", "0"}, &out), 1);
-      EXPECT_NE(out.find("status 84 ("), std::string::npos) << out;
+      EXPECT_NE(out.find("estat 84 ("), std::string::npos) << out;
       EXPECT_EQ(file_.Update(Rec(20, 7)), recmgr::kOk);
     } else {
       std::string out;
       EXPECT_EQ(Run({"stat", kName}, &out), 1);
-      EXPECT_NE(out.find("status 85 ("), std::string::npos) << out;
+      EXPECT_NE(out.find("estat 85 ("), std::string::npos) << out;
       ASSERT_EQ(other.Close(), recmgr::kOk);
     }
   }
@@ -391,7 +391,7 @@ TEST_F(WorkstationsTest, ConcurrentInsertsOfUniqueKeys) {
         winners.push_back(i);
       } else {
         EXPECT_EQ(code, 1) << tools[i]->err();
-        EXPECT_NE(tools[i]->err().find("status 5 ("), std::string::npos) << tools[i]->err();
+        EXPECT_NE(tools[i]->err().find("estat 5 ("), std::string::npos) << tools[i]->err();
       }
     }
     const std::map<uint32_t, std::string> dump = Dump();

@@ -53,14 +53,14 @@ print_all files
 
 # migrate: every data file once, counted; again only with --replace.
 "$recmgr" migrate "$ZELROOT" --server "$conninfo" >"$work/migrate" || fail "migrate"
-grep -q "^DADES/PagamH.dat: 258 records$" "$work/migrate" || fail "migrate: $(cat "$work/migrate")"
-grep -q "^migrate: 7 of 7 files, 887 records copied$" "$work/migrate" ||
+grep -q "^DADES/PagamH.dat: 258 registres$" "$work/migrate" || fail "migrate: $(cat "$work/migrate")"
+grep -q "^migrate: 7 de 7 fitxers, 887 registres copiats$" "$work/migrate" ||
   fail "migrate total: $(cat "$work/migrate")"
 set +e
 "$recmgr" migrate "$ZELROOT" --server "$conninfo" >/dev/null 2>"$work/err"; rc=$?
 set -e
 [ $rc -eq 1 ] || fail "a second migrate gave $rc"
-grep -q "DADES/PagamH.dat: status 59" "$work/err" || fail "second migrate: $(cat "$work/err")"
+grep -q "DADES/PagamH.dat: estat 59 (el fitxer ja existeix); --replace el torna a copiar" "$work/err" || fail "second migrate: $(cat "$work/err")"
 "$recmgr" migrate "$ZELROOT" --server "$conninfo" --replace >/dev/null || fail "migrate --replace"
 [ "$(sums)" = "$before" ] || fail "migrate changed a data file"
 
@@ -102,7 +102,7 @@ set +e
 "$recmgr" --server "$reader" save DADES/TDespesa.dat "$work/types.seq"
 "$recmgr" --server "$reader" load DADES/TDespesa.dat "$work/types.seq" 2>"$work/err"; rc=$?
 set -e
-[ $rc -eq 1 ] && grep -q "status 2" "$work/err" || fail "a write as the reading role: $rc $(cat "$work/err")"
+[ $rc -eq 1 ] && grep -q "estat 2" "$work/err" || fail "a write as the reading role: $rc $(cat "$work/err")"
 "$recmgr" --server "$conninfo" stat DADES/TDespesa.dat | grep -q "^records 10$" ||
   fail "the refused write changed the file"
 sed -i "s|^Servidor=.*|Servidor=$conninfo\r|" Nuva.ini

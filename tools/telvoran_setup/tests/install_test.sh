@@ -60,6 +60,9 @@ grep -q $'^Idioma=GLG\r$' "$work/glg/root/Nuva.ini" || fail "Galician Nuva.ini"
 grep -q $'^Idioma=GLG\r$' "$work/glg/tmp/NuvaTerm.ini" || fail "Galician NuvaTerm.ini"
 (source "$work/glg/env" && TELVORAN --help) >"$work/out"
 grep -q "^O módulo do estado de liquidación" "$work/out" || fail "Galician usage: $(cat "$work/out")"
+(source "$work/glg/env" && recmgr stat "$work/glg" 2>"$work/err") && fail "recmgr stat of a folder"
+grep -qF "recmgr: $work/glg é un cartafol, non un ficheiro de datos" "$work/err" ||
+  fail "Galician recmgr message: $(cat "$work/err")"
 
 # The new installation, in Catalan.
 inst="$work/finques"

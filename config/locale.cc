@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "config/settings.h"
+#include "platform/cp850.h"
 #include "platform/env.h"
 
 namespace config {
@@ -62,6 +63,24 @@ std::string TranslateWith(const std::string& text, const std::vector<std::string
     const std::string mark = "@" + std::to_string(i + 1);
     const size_t at = out.find(mark);
     if (at != std::string::npos) out.replace(at, mark.size(), values[i]);
+  }
+  return out;
+}
+
+std::string TranslateForTerminal(const std::string& text, const std::vector<std::string>& values) {
+  const std::string utf8 = platform::Cp850ToUtf8(Translate(text));
+  std::vector<bool> used(values.size(), false);
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const size_t n = i + 1 < utf8.size() ? static_cast<size_t>(utf8[i + 1] - '0') : 0;
+    if (utf8[i] == '@' && n >= 1 && n <= 9 && n <= values.size() && !used[n - 1]) {
+      used[n - 1] = true;
+      out += values[n - 1];
+      ++i;
+    } else {
+      out += utf8[i];
+    }
   }
   return out;
 }

@@ -37,6 +37,13 @@ std::string Translate(const std::string& text);
 // grammar wants them.
 std::string TranslateWith(const std::string& text, const std::vector<std::string>& values);
 
+// TranslateWith for the terminal: the translation is made UTF-8 first and
+// the values go in after, as they are (UTF-8, or a path as the host spells
+// it), so a value is never converted a second time. One pass: a value that
+// holds a mark is not itself filled.
+std::string TranslateForTerminal(const std::string& text,
+                                 const std::vector<std::string>& values = {});
+
 }  // namespace config
 
 #endif  // TELVORAN_CONFIG_LOCALE_H_

@@ -74,6 +74,16 @@ TEST_F(TranslateTest, PicksTheLineOfTheLanguage) {
   }
 }
 
+TEST_F(TranslateTest, ForTheTerminalValuesGoInAfterTheConversion) {
+  WriteLocale("@1 a @2\r\n@1 a @2\r\n@1 a @2\r\n@2 en \xa3s @1\r\n");
+  ModuleSettings().language = "SPA";
+  // The translation is converted (0xA3 is u acute), the values are not, and
+  // a value holding a mark is not filled again.
+  EXPECT_EQ(TranslateForTerminal("@1 a @2", {"carpeta/a\xc3\xb1o", "@1"}),
+            "@1 en \xc3\xbas carpeta/a\xc3\xb1o");
+  EXPECT_EQ(TranslateForTerminal("@1 a @2", {"x"}), "@2 en \xc3\xbas x");
+}
+
 TEST_F(TranslateTest, CatalanOpensNothing) {
   ModuleSettings().language = "CAT";
   EXPECT_EQ(Translate("DATA"), "DATA");

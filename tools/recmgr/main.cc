@@ -69,32 +69,10 @@ constexpr const char* kUsageLines[] = {
     "el fitxer acaba amb Ctrl-Z.",
 };
 
-// Stands for a value inside a translated message, followed by the value's
-// number: the values go in after the message became UTF-8, byte for byte
-// as given, so that a path is shown as the host spells it.
-constexpr char kValueMark = '\x1f';
-
-// The message for the code page 850 Catalan text in the installation's
-// language, as UTF-8, with "@1", "@2", ... replaced by values (UTF-8 or
-// host bytes: paths, numbers, other messages).
+// A message in the installation's language, for the terminal; the values
+// (paths as the host spells them, numbers, other messages) go in as given.
 std::string Text(const std::string& catalan, const std::vector<std::string>& values = {}) {
-  std::vector<std::string> marks;
-  for (size_t i = 0; i < values.size() && i < 9; ++i) {
-    marks.push_back(std::string(1, kValueMark) + static_cast<char>('1' + i));
-  }
-  const std::string utf8 = platform::Cp850ToUtf8(config::TranslateWith(catalan, marks));
-  // One pass, so that a value holding a mark is not itself replaced.
-  std::string out;
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    const size_t n = i + 1 < utf8.size() ? static_cast<size_t>(utf8[i + 1] - '1') : marks.size();
-    if (utf8[i] == kValueMark && n < marks.size()) {
-      out += values[n];
-      ++i;
-    } else {
-      out += utf8[i];
-    }
-  }
-  return out;
+  return config::TranslateForTerminal(catalan, values);
 }
 
 void PrintUsage(FILE* out) {
@@ -297,22 +275,14 @@ class File {
   uint8_t block_[recmgr::kPositionBlockSize];
 };
 
-// Code page 850 to UTF-8 for the printable text column of a dump.
-std::string Cp850ToUtf8(const std::string& bytes) {
-  static const char* const kHigh[128] = {
-      "Ç",        "ü", "é", "â", "ä", "à", "å", "ç", "ê", "ë", "è", "ï", "î", "ì", "Ä", "Å",
-      "É",        "æ", "Æ", "ô", "ö", "ò", "û", "ù", "ÿ", "Ö", "Ü", "ø", "£", "Ø", "×", "ƒ",
-      "á",        "í", "ó", "ú", "ñ", "Ñ", "ª", "º", "¿", "®", "¬", "½", "¼", "¡", "«", "»",
-      "░",        "▒", "▓", "│", "┤", "Á", "Â", "À", "©", "╣", "║", "╗", "╝", "¢", "¥", "┐",
-      "└",        "┴", "┬", "├", "─", "┼", "ã", "Ã", "╚", "╔", "╩", "╦", "╠", "═", "╬", "¤",
-      "ð",        "Ð", "Ê", "Ë", "È", "ı", "Í", "Î", "Ï", "┘", "┌", "█", "▄", "¦", "Ì", "▀",
-      "Ó",        "ß", "Ô", "Ò", "õ", "Õ", "µ", "þ", "Þ", "Ú", "Û", "Ù", "ý", "Ý", "¯", "´",
-      "\xC2\xAD", "±", "‗", "¾", "¶", "§", "÷", "¸", "°", "¨", "·", "¹", "³", "²", "■", " "};
+// The printable text column of a dump: the code page's letters as UTF-8,
+// control bytes as dots.
+std::string DumpText(const std::string& bytes) {
   std::string out;
   for (char c : bytes) {
     const uint8_t u = static_cast<uint8_t>(c);
     if (u >= 0x80) {
-      out += kHigh[u - 0x80];
+      out += platform::Cp850ByteToUtf8(u);
     } else if (u >= 0x20 && u < 0x7F) {
       out += c;
     } else {
@@ -555,7 +525,7 @@ int Dump(const std::string& owner, const std::vector<std::string>& in) {
       std::snprintf(b, sizeof(b), "%02x", static_cast<uint8_t>(c));
       hex += b;
     }
-    std::printf("%u %s %s\n", f.Position(), hex.c_str(), Cp850ToUtf8(record).c_str());
+    std::printf("%u %s %s\n", f.Position(), hex.c_str(), DumpText(record).c_str());
     s = f.Read(recmgr::kOpGetNext, static_cast<int8_t>(key), &record);
   }
   if (s != 0 && s != recmgr::kEndOfFile) return FailStatus(Text("en llegir"), s);

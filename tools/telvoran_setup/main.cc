@@ -66,17 +66,11 @@ const LanguageDefaults* FindLanguage(const std::string& language) {
   return nullptr;
 }
 
-// A message in the installation's language, for the terminal. The values
-// (paths as the host spells them) go in after the conversion, so a path is
-// shown as it is whatever its letters.
+// A message in the installation's language, for the terminal; the values
+// (paths as the host spells them) go in as given, so a path is shown as it
+// is whatever its letters.
 std::string Text(const std::string& catalan, const std::vector<std::string>& values = {}) {
-  std::string out = platform::Cp850ToUtf8(config::Translate(catalan));
-  for (size_t i = 0; i < values.size(); ++i) {
-    const std::string mark = "@" + std::to_string(i + 1);
-    const size_t at = out.find(mark);
-    if (at != std::string::npos) out.replace(at, mark.size(), values[i]);
-  }
-  return out;
+  return config::TranslateForTerminal(catalan, values);
 }
 
 void Say(std::FILE* to, const std::string& line) { std::fprintf(to, "%s\n", line.c_str()); }

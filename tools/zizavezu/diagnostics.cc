@@ -4,29 +4,17 @@
 #include <utility>
 
 #include "config/locale.h"
-#include "platform/cp850.h"
 
 namespace zizavezu {
 
 std::string Localized(const std::string& catalan, const std::vector<std::string>& values) {
-  // The marks are replaced after the conversion: the values are already
-  // what the terminal shows, and converting them again would garble a path
-  // that is not ASCII.
-  const std::string text = platform::Cp850ToUtf8(config::Translate(catalan));
-  std::vector<bool> used(values.size(), false);
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const size_t n = i + 1 < text.size() ? static_cast<size_t>(text[i + 1] - '0') : 0;
-    if (text[i] == '@' && n >= 1 && n <= 9 && n <= values.size() && !used[n - 1]) {
-      used[n - 1] = true;
-      for (char c : values[n - 1]) out.push_back(c == '\n' || c == '\r' ? '?' : c);
-      ++i;
-    } else {
-      out.push_back(text[i]);
-    }
+  // Each message stays one line whatever its values hold.
+  std::vector<std::string> one_line = values;
+  for (std::string& v : one_line) {
+    std::replace(v.begin(), v.end(), '\n', '?');
+    std::replace(v.begin(), v.end(), '\r', '?');
   }
-  return out;
+  return config::TranslateForTerminal(catalan, one_line);
 }
 
 void Diagnostics::Warn(Fault fault, int64_t line, const std::string& catalan,

@@ -1,0 +1,262 @@
+#include "recmgr/load_sort.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+namespace recmgr::store {
+
+namespace {
+
+
+// An unnamed file in the temporary folder (TMPDIR, else /var/tmp, else
+// /tmp): nothing can be planted at a name that does not exist, and it goes
+// when closed. Where the file system has no unnamed files, a fresh name
+// made exclusively and removed at once.
+int OpenTemporary() {
+  std::vector<std::string> dirs;
+  if (const char* t = std::getenv("TMPDIR"); t != nullptr && *t != '\0') dirs.emplace_back(t);
+  dirs.emplace_back("/var/tmp");
+  dirs.emplace_back("/tmp");
+  for (const std::string& dir : dirs) {
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    std::string name = dir + "/telvoran-load-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) {
+      ::unlink(name.c_str());
+      return fd;
+    }
+  }
+  return -1;
+}
+
+bool WriteAll(int fd, const uint8_t* p, size_t n, uint64_t offset) {
+  while (n > 0) {
+    const ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(offset));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<size_t>(w);
+    offset += static_cast<uint64_t>(w);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, uint8_t* p, size_t n, uint64_t offset) {
+  while (n > 0) {
+    const ssize_t r = ::pread(fd, p, n, static_cast<off_t>(offset));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    p += r;
+    n -= static_cast<size_t>(r);
+    offset += static_cast<uint64_t>(r);
+  }
+  return true;
+}
+
+}  // namespace
+
+// A row: form, record, position (8 bytes, host order).
+LoadSorter::LoadSorter(size_t form_length, size_t record_length, size_t buffer_bytes)
+    : form_length_(form_length),
+      record_length_(record_length),
+      row_bytes_(form_length + record_length + sizeof(int64_t)),
+      capacity_(std::max<size_t>(1, buffer_bytes / row_bytes_)),
+      filling_(&buffers_[0]) {
+  filling_->rows.resize(capacity_ * row_bytes_);
+}
+
+LoadSorter::~LoadSorter() {
+  if (pending_.valid()) pending_.wait();
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int64_t LoadSorter::id() const {
+  int64_t v;
+  std::memcpy(&v, current_ + form_length_ + record_length_, sizeof v);
+  return v;
+}
+
+bool LoadSorter::Add(const uint8_t* form, int64_t id, const uint8_t* record) {
+  if (failed_) return false;
+  if (filling_->count == capacity_ && !Spill()) return false;
+  uint8_t* row = filling_->rows.data() + filling_->count * row_bytes_;
+  std::memcpy(row, form, form_length_);
+  std::memcpy(row + form_length_, record, record_length_);
+  std::memcpy(row + form_length_ + record_length_, &id, sizeof id);
+  ++filling_->count;
+  return true;
+}
+
+// Big-endian, padded with zeros: numbers order as the bytes do, and every
+// form of the sorter has the same length.
+uint64_t LoadSorter::Prefix(const uint8_t* form) const {
+  uint64_t v = 0;
+  const size_t n = std::min<size_t>(form_length_, 8);
+  for (size_t i = 0; i < n; ++i) v = v << 8 | form[i];
+  return n == 0 ? 0 : v << (8 * (8 - n));
+}
+
+int LoadSorter::CompareRest(const uint8_t* a, const uint8_t* b) const {
+  return form_length_ > 8 ? std::memcmp(a + 8, b + 8, form_length_ - 8) : 0;
+}
+
+// Rows of one buffer came in position order, so equal forms keep their
+// order by index.
+void LoadSorter::SortBuffer(Buffer* b) const {
+  b->order.resize(b->count);
+  const uint8_t* base = b->rows.data();
+  const size_t width = row_bytes_;
+  for (uint32_t i = 0; i < b->count; ++i) b->order[i] = Slot{Prefix(base + i * width), i};
+  std::sort(b->order.begin(), b->order.end(), [this, base, width](const Slot& x, const Slot& y) {
+    if (x.prefix != y.prefix) return x.prefix < y.prefix;
+    const int c = CompareRest(base + x.index * width, base + y.index * width);
+    return c != 0 ? c < 0 : x.index < y.index;
+  });
+}
+
+bool LoadSorter::WriteRun(Buffer* b, uint64_t offset) {
+  SortBuffer(b);
+  // Gathered into blocks so a run goes out in few large writes.
+  std::vector<uint8_t> out;
+  out.reserve(std::min<size_t>(b->count, 1 + (256 * 1024) / row_bytes_) * row_bytes_);
+  for (const Slot& slot : b->order) {
+    const uint8_t* row = b->rows.data() + slot.index * row_bytes_;
+    out.insert(out.end(), row, row + row_bytes_);
+    if (out.size() + row_bytes_ > out.capacity()) {
+      if (!WriteAll(fd_, out.data(), out.size(), offset)) return false;
+      offset += out.size();
+      out.clear();
+    }
+  }
+  return WriteAll(fd_, out.data(), out.size(), offset);
+}
+
+// The full buffer goes to a worker; the other one (its earlier run written
+// by now) takes the next rows.
+bool LoadSorter::Spill() {
+  if (pending_.valid() && !pending_.get()) failed_ = true;
+  if (!failed_ && fd_ < 0 && (fd_ = OpenTemporary()) < 0) failed_ = true;
+  if (failed_) return false;
+  Buffer* full = filling_;
+  Run run;
+  run.offset = file_end_;
+  run.rows = full->count;
+  runs_.push_back(std::move(run));
+  const uint64_t offset = file_end_;
+  file_end_ += full->count * row_bytes_;
+  auto write = [this, full, offset] {
+    const bool ok = WriteRun(full, offset);
+    full->count = 0;
+    return ok;
+  };
+  try {
+    pending_ = std::async(std::launch::async, write);
+  } catch (const std::system_error&) {
+    // No thread to be had: written here.
+    if (!write()) failed_ = true;
+  }
+  filling_ = full == &buffers_[0] ? &buffers_[1] : &buffers_[0];
+  if (filling_->rows.empty()) filling_->rows.resize(capacity_ * row_bytes_);
+  return true;
+}
+
+bool LoadSorter::StartMerge() {
+  if (pending_.valid() && !pending_.get()) failed_ = true;
+  if (failed_) return false;
+  // The spare buffer is not needed any more.
+  Buffer* spare = filling_ == &buffers_[0] ? &buffers_[1] : &buffers_[0];
+  spare->rows = {};
+  spare->order = {};
+  if (filling_->count > 0) {
+    SortBuffer(filling_);
+    Run run;
+    run.rows = filling_->count;
+    run.memory = filling_;
+    runs_.push_back(std::move(run));
+  }
+  // The runs read through windows sharing one buffer's worth of memory (the
+  // spare buffer's, freed above), so the merge needs no more memory however
+  // many runs there are.
+  window_rows_ = std::max<size_t>(1, capacity_ / std::max<size_t>(1, runs_.size()));
+  heap_.clear();
+  for (size_t i = 0; i < runs_.size(); ++i) {
+    if (!Advance(&runs_[i])) return false;
+    heap_.push_back(i);
+  }
+  for (size_t i = heap_.size() / 2; i-- > 0;) SiftDown(i);
+  current_ = heap_.empty() ? nullptr : runs_[heap_[0]].row;
+  return true;
+}
+
+// Makes the run's next row its current one (row = nullptr at its end).
+bool LoadSorter::Advance(Run* r) {
+  if (r->next == r->rows) {
+    r->row = nullptr;
+    return true;
+  }
+  if (r->memory != nullptr) {
+    r->row = r->memory->rows.data() + r->memory->order[r->next].index * row_bytes_;
+  } else {
+    if (r->window_at == r->window_rows) {
+      const size_t per = window_rows_;
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(per, r->rows - r->next));
+      r->window.resize(take * row_bytes_);
+      if (!ReadAll(fd_, r->window.data(), r->window.size(), r->offset + r->next * row_bytes_)) {
+        failed_ = true;
+        return false;
+      }
+      r->window_at = 0;
+      r->window_rows = take;
+    }
+    r->row = r->window.data() + r->window_at * row_bytes_;
+    ++r->window_at;
+  }
+  r->prefix = Prefix(r->row);
+  ++r->next;
+  return true;
+}
+
+// Runs hold increasing positions, so between equal forms the earlier run
+// comes first.
+bool LoadSorter::Less(size_t a, size_t b) const {
+  const Run& x = runs_[a];
+  const Run& y = runs_[b];
+  if (x.prefix != y.prefix) return x.prefix < y.prefix;
+  const int c = CompareRest(x.row, y.row);
+  return c != 0 ? c < 0 : a < b;
+}
+
+void LoadSorter::SiftDown(size_t at) {
+  const size_t n = heap_.size();
+  for (;;) {
+    size_t least = at;
+    const size_t l = 2 * at + 1, r = l + 1;
+    if (l < n && Less(heap_[l], heap_[least])) least = l;
+    if (r < n && Less(heap_[r], heap_[least])) least = r;
+    if (least == at) return;
+    std::swap(heap_[at], heap_[least]);
+    at = least;
+  }
+}
+
+bool LoadSorter::Next() {
+  if (heap_.empty()) return true;
+  Run& top = runs_[heap_[0]];
+  if (!Advance(&top)) return false;
+  if (top.row == nullptr) {
+    heap_[0] = heap_.back();
+    heap_.pop_back();
+  }
+  if (!heap_.empty()) SiftDown(0);
+  current_ = heap_.empty() ? nullptr : runs_[heap_[0]].row;
+  return true;
+}
+
+}  // namespace recmgr::store

@@ -74,6 +74,7 @@ LoadSorter::LoadSorter(size_t form_length, size_t record_length, size_t buffer_b
 
 LoadSorter::~LoadSorter() {
   if (pending_.valid()) pending_.wait();
+  if (ahead_.valid()) ahead_.wait();
   if (fd_ >= 0) ::close(fd_);
 }
 
@@ -191,7 +192,56 @@ bool LoadSorter::StartMerge() {
     heap_.push_back(i);
   }
   for (size_t i = heap_.size() / 2; i-- > 0;) SiftDown(i);
-  current_ = heap_.empty() ? nullptr : runs_[heap_[0]].row;
+  for (Block& b : blocks_) b.rows.resize(kBlockRows * row_bytes_);
+  reading_ = &blocks_[0];
+  Produce(reading_);
+  if (!reading_->ok) return false;
+  read_at_ = 0;
+  current_ = reading_->count > 0 ? reading_->rows.data() : nullptr;
+  ProduceAhead();
+  return true;
+}
+
+// Merges the next rows into the block.
+void LoadSorter::Produce(Block* b) {
+  b->count = 0;
+  b->ok = true;
+  for (; b->count < kBlockRows && !heap_.empty(); ++b->count) {
+    std::memcpy(b->rows.data() + b->count * row_bytes_, runs_[heap_[0]].row, row_bytes_);
+    if (!PopHeap()) {
+      b->ok = false;
+      break;
+    }
+  }
+  b->more = !heap_.empty();
+}
+
+// The block not being read is filled on a worker thread while the caller
+// takes the rows of the other.
+void LoadSorter::ProduceAhead() {
+  if (!reading_->more) return;
+  Block* other = reading_ == &blocks_[0] ? &blocks_[1] : &blocks_[0];
+  try {
+    ahead_ = std::async(std::launch::async, [this, other] { Produce(other); });
+  } catch (const std::system_error&) {
+    Produce(other);
+  }
+}
+
+bool LoadSorter::Next() {
+  if (current_ == nullptr) return true;
+  if (++read_at_ < reading_->count) {
+    current_ += row_bytes_;
+    return true;
+  }
+  current_ = nullptr;
+  if (!reading_->more) return true;
+  if (ahead_.valid()) ahead_.get();
+  reading_ = reading_ == &blocks_[0] ? &blocks_[1] : &blocks_[0];
+  if (!reading_->ok) return false;
+  read_at_ = 0;
+  if (reading_->count > 0) current_ = reading_->rows.data();
+  ProduceAhead();
   return true;
 }
 
@@ -246,8 +296,8 @@ void LoadSorter::SiftDown(size_t at) {
   }
 }
 
-bool LoadSorter::Next() {
-  if (heap_.empty()) return true;
+// Takes the smallest row off its run.
+bool LoadSorter::PopHeap() {
   Run& top = runs_[heap_[0]];
   if (!Advance(&top)) return false;
   if (top.row == nullptr) {
@@ -255,7 +305,6 @@ bool LoadSorter::Next() {
     heap_.pop_back();
   }
   if (!heap_.empty()) SiftDown(0);
-  current_ = heap_.empty() ? nullptr : runs_[heap_[0]].row;
   return true;
 }
 

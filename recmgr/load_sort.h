@@ -3,7 +3,8 @@
 // order. Rows are collected in a fixed-size buffer; a full buffer is sorted
 // and written to an unnamed temporary file by a worker thread while the
 // next one fills, so the sorting runs beside the caller's own work. The last
-// buffer stays in memory as one more run.
+// buffer stays in memory as one more run. The merge too runs a block of rows
+// ahead of the caller on a worker thread.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +32,7 @@ class LoadSorter {
   bool StartMerge();
   // The next row in (form, position) order; false on a read error.
   bool Next();
-  bool AtEnd() const { return heap_.empty(); }
+  bool AtEnd() const { return current_ == nullptr; }
   const uint8_t* form() const { return current_; }
   const uint8_t* record() const { return current_ + form_length_; }
   int64_t id() const;
@@ -69,7 +70,20 @@ class LoadSorter {
   uint64_t Prefix(const uint8_t* form) const;
   // Orders rows with equal prefixes by the rest of their forms: <0, 0, >0.
   int CompareRest(const uint8_t* a, const uint8_t* b) const;
+  // Merged rows, handed out a block at a time: one is read while the next
+  // is merged on a worker thread.
+  struct Block {
+    std::vector<uint8_t> rows;
+    size_t count = 0;
+    bool ok = true;     // false: a run could not be read
+    bool more = false;  // rows left to merge after this block
+  };
+  static constexpr size_t kBlockRows = 8192;
+
   void SortBuffer(Buffer* b) const;
+  void Produce(Block* b);
+  void ProduceAhead();
+  bool PopHeap();
   bool WriteRun(Buffer* b, uint64_t offset);
   bool Spill();
   bool Advance(Run* r);
@@ -86,6 +100,10 @@ class LoadSorter {
   std::vector<Run> runs_;
   size_t window_rows_ = 1;    // rows read from the file at a time per run
   std::vector<size_t> heap_;  // run indices, smallest current row first
+  Block blocks_[2];
+  Block* reading_ = nullptr;
+  size_t read_at_ = 0;
+  std::future<void> ahead_;
   const uint8_t* current_ = nullptr;
 };
 

@@ -899,6 +899,7 @@ Status SqliteCreate(const std::string& host, const FileDefinition& def, int8_t m
   const std::string tmp = host + ".new-" + std::to_string(::getpid());
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((tmp + suffix).c_str());
   sqlite3* db = nullptr;
+  ConfigureSqlite();
   int rc = sqlite3_open_v2(
       tmp.c_str(), &db,
       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,

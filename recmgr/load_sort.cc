@@ -108,18 +108,42 @@ int LoadSorter::CompareRest(const uint8_t* a, const uint8_t* b) const {
   return form_length_ > 8 ? std::memcmp(a + 8, b + 8, form_length_ - 8) : 0;
 }
 
-// Rows of one buffer came in position order, so equal forms keep their
-// order by index.
+// Rows of one buffer came in position order, and equal forms must keep it:
+// a stable radix sort on the prefix, one pass per byte of it that varies
+// (least significant first), then, for forms longer than the prefix, a
+// stable sort on the rest within each run of equal prefixes. Hand-written:
+// a few passes over small fixed-size entries where a comparison sort
+// needs ~log2(rows) of them.
 void LoadSorter::SortBuffer(Buffer* b) const {
-  b->order.resize(b->count);
+  const size_t n = b->count;
+  b->order.resize(n);
   const uint8_t* base = b->rows.data();
   const size_t width = row_bytes_;
-  for (uint32_t i = 0; i < b->count; ++i) b->order[i] = Slot{Prefix(base + i * width), i};
-  std::sort(b->order.begin(), b->order.end(), [this, base, width](const Slot& x, const Slot& y) {
-    if (x.prefix != y.prefix) return x.prefix < y.prefix;
-    const int c = CompareRest(base + x.index * width, base + y.index * width);
-    return c != 0 ? c < 0 : x.index < y.index;
-  });
+  for (uint32_t i = 0; i < n; ++i) b->order[i] = Slot{Prefix(base + i * width), i};
+  std::vector<Slot> other(n);
+  Slot* from = b->order.data();
+  Slot* to = other.data();
+  const size_t bytes = std::min<size_t>(form_length_, 8);
+  for (size_t j = bytes; j-- > 0;) {
+    const unsigned shift = static_cast<unsigned>(8 * (7 - j));
+    size_t count[257] = {};
+    for (size_t i = 0; i < n; ++i) ++count[((from[i].prefix >> shift) & 0xFF) + 1];
+    if (n == 0 || count[((from[0].prefix >> shift) & 0xFF) + 1] == n) continue;  // all alike
+    for (size_t v = 1; v < 257; ++v) count[v] += count[v - 1];
+    for (size_t i = 0; i < n; ++i) to[count[(from[i].prefix >> shift) & 0xFF]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != b->order.data()) std::copy(from, from + n, b->order.data());
+  if (form_length_ <= 8) return;
+  auto rest_less = [this, base, width](const Slot& x, const Slot& y) {
+    return CompareRest(base + x.index * width, base + y.index * width) < 0;
+  };
+  for (size_t i = 0; i < n;) {
+    size_t e = i + 1;
+    while (e < n && b->order[e].prefix == b->order[i].prefix) ++e;
+    if (e - i > 1) std::stable_sort(b->order.begin() + i, b->order.begin() + e, rest_less);
+    i = e;
+  }
 }
 
 bool LoadSorter::WriteRun(Buffer* b, uint64_t offset) {

@@ -17,16 +17,20 @@ namespace {
 // bytes differing only after their 8th, buffers smaller than a row.
 TEST(LoadSorterTest, MergesInFormThenPositionOrder) {
   struct Case {
-    size_t form_length, record_length, buffer_bytes, rows, values;
+    size_t form_length, record_length, buffer_bytes, rows;
+    int symbols;         // each form byte one of these many values
+    bool shared_prefix;  // the first 8 bytes the same in every form
   };
   const Case cases[] = {
-      {6, 44, 1 << 20, 500, 1000},  // one run, in memory
-      {2, 4, 64, 1000, 7},          // many runs, many equal forms
-      {12, 3, 100, 300, 50},        // the prefix ties: the rest decides
-      {8, 2, 300, 400, 256},        // exactly the prefix
-      {1, 1, 1, 50, 3},             // one row per run
-      {4, 4, 64, 0, 1},             // nothing
+      {6, 44, 1 << 20, 500, 4, false},  // one run, in memory
+      {2, 4, 64, 1000, 3, false},       // many runs, many equal forms
+      {12, 3, 100, 300, 4, true},       // one prefix: the rest decides
+      {10, 2, 200, 300, 2, false},      // small groups of equal prefixes
+      {8, 2, 300, 400, 3, false},       // exactly the prefix
+      {1, 1, 1, 50, 3, false},          // one row per run
+      {4, 4, 64, 0, 2, false},          // nothing
   };
+  const char alphabet[] = {'\x00', '\x7f', '\x80', '\xff'};
   for (const Case& c : cases) {
     SCOPED_TRACE("form " + std::to_string(c.form_length) + " rows " + std::to_string(c.rows) +
                  " buffer " + std::to_string(c.buffer_bytes));
@@ -35,11 +39,9 @@ TEST(LoadSorterTest, MergesInFormThenPositionOrder) {
     std::vector<Row> rows;
     LoadSorter sorter(c.form_length, c.record_length, c.buffer_bytes);
     for (size_t i = 0; i < c.rows; ++i) {
-      const uint32_t v = rng() % c.values;
       std::string form(c.form_length, '\x7f');
-      // Longer forms share their first 8 bytes and differ after them.
-      for (size_t b = 0; b < c.form_length; ++b) {
-        if (c.form_length <= 8 || b >= 8) form[b] = static_cast<char>((v >> (8 * (b % 4))) & 0xFF);
+      for (size_t b = c.shared_prefix ? 8 : 0; b < c.form_length; ++b) {
+        form[b] = alphabet[rng() % static_cast<unsigned>(c.symbols)];
       }
       std::string record(c.record_length, '\0');
       for (char& ch : record) ch = static_cast<char>(rng());

@@ -61,11 +61,15 @@ void LoadFeed::Clear() {
 // until then): false when it could not be.
 bool LoadFeed::Fed() {
   if (!fed_.valid()) return true;
-  if (!fed_.get()) {
-    failure_ = kIoError;
-    return false;
+  bool ok = false;
+  try {
+    ok = fed_.get();
+  } catch (...) {
+    // Out of memory on the feeding thread: the load's failure, never an
+    // exception through SQLite's frames.
   }
-  return true;
+  if (!ok) failure_ = kIoError;
+  return ok;
 }
 
 bool LoadFeed::NextBatch() {

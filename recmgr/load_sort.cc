@@ -163,10 +163,22 @@ bool LoadSorter::WriteRun(Buffer* b, uint64_t offset) {
   return WriteAll(fd_, out.data(), out.size(), offset);
 }
 
+// Waits for the run being written: false when it could not be (a failure
+// of the worker, memory included, is the load's failure, never an exception
+// through SQLite's frames).
+bool LoadSorter::RunWritten() {
+  if (!pending_.valid()) return true;
+  try {
+    return pending_.get();
+  } catch (...) {
+    return false;
+  }
+}
+
 // The full buffer goes to a worker; the other one (its earlier run written
 // by now) takes the next rows.
 bool LoadSorter::Spill() {
-  if (pending_.valid() && !pending_.get()) failed_ = true;
+  if (!RunWritten()) failed_ = true;
   if (!failed_ && fd_ < 0 && (fd_ = OpenTemporary()) < 0) failed_ = true;
   if (failed_) return false;
   Buffer* full = filling_;
@@ -193,7 +205,7 @@ bool LoadSorter::Spill() {
 }
 
 bool LoadSorter::StartMerge() {
-  if (pending_.valid() && !pending_.get()) failed_ = true;
+  if (!RunWritten()) failed_ = true;
   if (failed_) return false;
   // The spare buffer is not needed any more.
   Buffer* spare = filling_ == &buffers_[0] ? &buffers_[1] : &buffers_[0];
@@ -260,7 +272,7 @@ bool LoadSorter::Next() {
   }
   current_ = nullptr;
   if (!reading_->more) return true;
-  if (ahead_.valid()) ahead_.get();
+  if (ahead_.valid()) ahead_.wait();
   reading_ = reading_ == &blocks_[0] ? &blocks_[1] : &blocks_[0];
   if (!reading_->ok) return false;
   read_at_ = 0;

@@ -86,6 +86,7 @@ class LoadSorter {
   bool PopHeap();
   bool WriteRun(Buffer* b, uint64_t offset);
   bool Spill();
+  bool RunWritten();
   bool Advance(Run* r);
   bool Less(size_t a, size_t b) const;
   void SiftDown(size_t at);

@@ -92,7 +92,12 @@ bool LoadFeed::NextBatch() {
                         next_id_, std::ref(*sorters_));
     } catch (const std::system_error&) {
       // No thread to be had: fed here, before the batch's rows go out.
-      if (!FeedSorters(*def_, batch_, next_id_, *sorters_)) {
+      bool ok = false;
+      try {
+        ok = FeedSorters(*def_, batch_, next_id_, *sorters_);
+      } catch (...) {
+      }
+      if (!ok) {
         failure_ = kIoError;
         return false;
       }

@@ -41,7 +41,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -727,12 +726,13 @@ Status SqliteFile::FillFromSorter(size_t k, LoadSorter* sorter, Counts* c, int64
   return kOk;
 }
 
-// A bulk load in bounded memory: the records go into rec batch by batch in
-// input order (positions follow the highest ever given, so none is reused).
-// Into a file without records, each record's key forms go to one sorter per
-// key as it comes (worker threads sort and write the sorters' full buffers
-// meanwhile), and each key table is then filled from its sorter's merge,
-// in key order. Into a file with records, each key table is filled by one
+// A bulk load in bounded memory: the records go into rec in input order by
+// one INSERT ... SELECT from the load's virtual table, which takes them from
+// the source batch by batch (positions follow the highest ever given, so
+// none is reused). Into a file without records, each record's key forms go
+// to one sorter per key as it comes (worker threads sort and write the
+// sorters' full buffers meanwhile), and each key table is then filled from
+// its sorter's merge, in key order. Into a file with records, each key table is filled by one
 // INSERT ... SELECT sorted on (form, position), SQLite's sorter spilling to
 // temporary files, and the unique keys and the distinct counts are checked
 // on the filled tables.
@@ -741,7 +741,7 @@ Status SqliteFile::InsertAll(RecordSource* source, int64_t* failed_index) {
   // A cache of 4 MiB for the load, which the sorter's memory follows too:
   // larger ones were no faster here (more memory to touch, same merges).
   Exec(db, "PRAGMA cache_size = -4096");
-  // One helper thread sorts the sorter's runs while the load goes on.
+  // One helper thread sorts SQLite's sorter runs (a file with records).
   Exec(db, "PRAGMA threads = 1");
   Status result = InTransaction([&]() -> Status {
     Counts c;

@@ -87,10 +87,13 @@ namespace {
 // Esc during a print run: the keys typed are looked at every fifth of a
 // second at most (a terminal's poll waits a little when nothing is there),
 // and an Esc asks whether to stop. Other keys typed meanwhile are dropped:
-// the form is not there to take them.
+// the form is not there to take them. Once the user said yes it stays
+// true: the run ends wherever it is (a wait for the database server too)
+// and is then known as stopped, not failed.
 class StopOnEsc {
  public:
   bool operator()() {
+    if (confirmed_) return true;
     const auto now = std::chrono::steady_clock::now();
     if (now < next_look_) return false;
     next_look_ = now + std::chrono::milliseconds(200);
@@ -103,10 +106,12 @@ class StopOnEsc {
         esc = true;
       }
     }
-    return esc && ConfirmStopOfPrintRun();
+    confirmed_ = esc && ConfirmStopOfPrintRun();
+    return confirmed_;
   }
 
  private:
+  bool confirmed_ = false;
   std::chrono::steady_clock::time_point next_look_{};  // the first look at once
 };
 
@@ -175,12 +180,15 @@ int RunSettlementReport(ReportContext& ctx) {
       // The run sees each data file as it was at one moment (see
       // recmgr::HoldReadSnapshots), released before the form is shown again.
       recmgr::HoldReadSnapshots();
+      // Esc is seen while a read waits for the database server too.
+      StopOnEsc stop;
+      recmgr::SetServerWaitHook([&stop] { return stop(); });
       const int total = CountCommunities(ctx, parameters);
       ProgressRow progress_row;
       ReportProgress progress = [total, &progress_row](int index, const std::string&) {
         progress_row.Show(index, total);
       };
-      ctx.stop_requested = StopOnEsc();
+      ctx.stop_requested = [&stop] { return stop(); };
       ctx.print_program_starting = [&progress_row] {
         // Everything is read: the print program may take long, and a held
         // snapshot would hold back other programs' checkpoints meanwhile.
@@ -191,6 +199,7 @@ int RunSettlementReport(ReportContext& ctx) {
       ctx.capture_print_program = true;
       r = RunPrintRun(ctx, parameters, true, progress, &message);
       ctx.stop_requested = nullptr;
+      recmgr::SetServerWaitHook(nullptr);
       ctx.print_program_starting = nullptr;
       recmgr::ReleaseReadSnapshots();
     }

@@ -566,8 +566,13 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
   }
   format::SetCurrency("p");
   ctx.read_failure = ReadFailure{};
-  const bool complete = PrintAllCommunities(ctx, p, progress);
+  bool complete = PrintAllCommunities(ctx, p, progress);
   format::SetCurrency("");
+  // A read given up because the user stopped the run while it waited (for
+  // the database server) is the stop, not a failure.
+  if (complete && ctx.read_failure.status != 0 && ctx.stop_requested) {
+    complete = !ctx.stop_requested();
+  }
   if (!complete) {
     ctx.channel.Abandon();
     env.DeleteFile(print_file);

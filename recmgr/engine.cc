@@ -191,6 +191,13 @@ std::string TextFromBuffer(const void* buffer, size_t n) {
 // the root folder with "/" separators, or, without a root folder, the path
 // itself. False when no server is in use or the file lies outside the root
 // folder (a temporary or private file stays local).
+//
+// The root and the file may be named through different links (a root
+// given as /x/root where /x is a link, while the current directory, which
+// the module makes the root, reads as the resolved path): the file is the
+// root's when it lies under it in the form as written or with the links of
+// both resolved. A file of the root must never be read from a local file
+// left behind while the server holds the data.
 bool ServerName(const std::string& host, std::string* name) {
   if (ServerConninfo().empty()) return false;
   namespace fs = std::filesystem;
@@ -203,11 +210,24 @@ bool ServerName(const std::string& host, std::string* name) {
   fs::path p(host);
   if (p.is_relative()) p = fs::current_path(ec) / p;
   if (ec) return false;
-  const fs::path rel = p.lexically_normal().lexically_relative(fs::path(root).lexically_normal());
-  const std::string r = rel.generic_string();
-  if (r.empty() || r == "." || r.starts_with("..")) return false;
-  *name = r;
-  return true;
+  p = p.lexically_normal();
+  auto under = [name](const fs::path& file, const fs::path& folder) {
+    const std::string r = file.lexically_relative(folder).generic_string();
+    if (r.empty() || r == "." || r.starts_with("..")) return false;
+    *name = r;
+    return true;
+  };
+  const fs::path given_root = fs::path(root).lexically_normal();
+  if (under(p, given_root)) return true;
+  // The resolved forms: the root's own links resolved; the file's folder
+  // resolved with its name kept (a link at the name itself is the store's
+  // to refuse, not a way out of the root).
+  const fs::path real_root = fs::weakly_canonical(given_root, ec);
+  if (ec) return false;
+  if (under(p, real_root)) return true;
+  const fs::path real_folder = fs::weakly_canonical(p.parent_path(), ec);
+  if (ec) return false;
+  return under(real_folder / p.filename(), real_root);
 }
 
 Status OpenStore(const std::string& host, store::Opened* out) {
@@ -639,6 +659,7 @@ void EndReadTransactions() {
   for (auto& h : Handles()) {
     if (h) EndRead(h.get());
   }
+  store::ResumeAfterLostServer();
 }
 
 void HoldReadSnapshots() {

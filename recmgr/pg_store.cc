@@ -23,7 +23,11 @@
 //
 // Writes are serialised per file by taking the registry row FOR UPDATE
 // first; lock waits end after lock_timeout (30 s unless the connection sets
-// another) with 85. A lost connection is an I/O error (2).
+// another) with 85. A lost connection is an I/O error (2), and so is a
+// server that does not answer in time (lock_timeout + 15 s, or
+// statement_timeout + 5 s when the session sets one): every connection of
+// the process is then closed. A handle whose connection went connects again
+// at its next call, unless a held snapshot or a lock of its went with it.
 //
 // Reads outside a held snapshot run one statement each (autocommit), so
 // each sees every write committed before it. Inside a held snapshot a
@@ -31,12 +35,16 @@
 // ahead in growing batches: the snapshot cannot change under them.
 #include <arpa/inet.h>
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -163,19 +171,69 @@ Status FromPg(PGconn* conn, const PGresult* r) {
   return kIoError;
 }
 
-// One server connection with its lazily prepared statements.
+// Every server connection of the process, so that a server found not to
+// answer drops all of them at once: the calls under way fail with an I/O
+// error, and the next run connects again.
+class Connection;
+std::vector<Connection*>& OpenConnections() {
+  static auto* all = new std::vector<Connection*>();
+  return *all;
+}
+// Closes every connection: one was lost, or its server gave no answer in
+// time, or the wait hook gave the wait up. Held snapshots cannot be taken
+// up again: reads inside them fail until the reads are ended
+// (ResumeAfterLostServer).
+void AbandonAllConnections();
+bool g_server_given_up = false;
+
+// Asked while a statement waits for the server (SetServerWaitHook).
+std::function<bool()>& WaitHook() {
+  static auto* hook = new std::function<bool()>();
+  return *hook;
+}
+
+// How often a wait looks at the hook, and how long past the session's own
+// limits an answer may take before the server is given up: past
+// lock_timeout a statement that waits for a lock has been refused by the
+// server, past statement_timeout any statement has.
+constexpr int kWaitTickMs = 200;
+constexpr int64_t kAnswerGraceMs = 15000;
+constexpr int64_t kStatementGraceMs = 5000;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// One server connection with its lazily prepared statements. Every
+// statement is sent without waiting and its answer waited for on the
+// socket, bounded: a server that stops answering (a frozen process, a
+// network gone without a reset) ends the call with an I/O error instead of
+// hanging the program, and the wait hook is asked meanwhile.
 class Connection {
  public:
-  ~Connection() { PQfinish(conn_); }
+  Connection() { OpenConnections().push_back(this); }
+  ~Connection() {
+    Close();
+    auto& all = OpenConnections();
+    all.erase(std::remove(all.begin(), all.end(), this), all.end());
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
 
   Status Connect(const std::string& conninfo) {
+    Close();
     // Defaults first, so that the connection string overrides them: TCP
     // keepalives find a dead server (or a dead workstation, on its side)
-    // instead of waiting forever.
-    const char* keys[] = {"connect_timeout",  "keepalives", "keepalives_idle",
-                          "keepalives_interval", "keepalives_count",
+    // instead of waiting forever, and data the server does not acknowledge
+    // within 30 s ends the connection (a network gone while a statement is
+    // under way, where keepalives do not apply).
+    const char* keys[] = {"connect_timeout",     "keepalives",       "keepalives_idle",
+                          "keepalives_interval", "keepalives_count", "tcp_user_timeout",
                           "fallback_application_name", "dbname", nullptr};
-    const char* values[] = {"10", "1", "30", "10", "3", "telvoran", conninfo.c_str(), nullptr};
+    const char* values[] = {"10", "1", "30", "10", "3", "30000", "telvoran", conninfo.c_str(),
+                            nullptr};
     conn_ = PQconnectdbParams(keys, values, 1);
     ++g_traffic.connections;
     if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) return kIoError;
@@ -183,41 +241,84 @@ class Connection {
     // user's terminal.
     PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
     // A lock wait never hangs a workstation: 30 s unless the connection
-    // string's options chose a limit.
+    // string's options chose a limit. The limits then in force bound how
+    // long an answer may take.
     Result r(Run("SELECT set_config('lock_timeout', '30s', false) "
-                 "WHERE current_setting('lock_timeout') = '0'"));
-    return Ok(r) ? kOk : FromPg(conn_, r.r);
+                 "WHERE current_setting('lock_timeout') = '0'; "
+                 "SELECT (extract(epoch FROM current_setting('lock_timeout')::interval) * 1000)"
+                 "::bigint, (extract(epoch FROM current_setting('statement_timeout')::interval)"
+                 " * 1000)::bigint"));
+    if (!Ok(r) || r.rows() != 1) return FromPg(conn_, r.r);
+    const int64_t lock_ms = std::strtoll(PQgetvalue(r.r, 0, 0), nullptr, 10);
+    statement_timeout_ms_ = std::strtoll(PQgetvalue(r.r, 0, 1), nullptr, 10);
+    answer_bound_ms_ = statement_timeout_ms_ > 0 ? statement_timeout_ms_ + kStatementGraceMs
+                                                 : lock_ms + kAnswerGraceMs;
+    return kOk;
+  }
+
+  // Ends the connection (the server frees its session's locks); a later
+  // Connect starts afresh.
+  void Close() {
+    if (conn_ != nullptr) PQfinish(conn_);
+    conn_ = nullptr;
+    prepared_.clear();
   }
 
   PGconn* get() const { return conn_; }
   bool broken() const { return conn_ == nullptr || PQstatus(conn_) == CONNECTION_BAD; }
 
+  // While one lives, the connection's statements are the long ones of bulk
+  // loads and copies (COPY, index builds, counts over a whole table): their
+  // answers are waited for without a bound unless the session has a
+  // statement_timeout, the hook still asked.
+  class Bulk {
+   public:
+    explicit Bulk(Connection& c) : c_(c) { c_.bulk_ = true; }
+    ~Bulk() { c_.bulk_ = false; }
+    Bulk(const Bulk&) = delete;
+    Bulk& operator=(const Bulk&) = delete;
+
+   private:
+    Connection& c_;
+  };
+
   // A statement without parameters, text results (control statements).
   PGresult* Run(const char* sql) {
     ++g_traffic.round_trips;
-    return PQexec(conn_, sql);
+    if (conn_ == nullptr || PQsendQuery(conn_, sql) != 1) return nullptr;
+    return Collect();
   }
 
   // Runs the statement of slot with params, preparing it first when it is
   // the slot's first use on this connection; binary results.
   PGresult* Exec(int slot, const std::string& sql, Params& p) {
+    if (conn_ == nullptr) return nullptr;
     if (static_cast<size_t>(slot) >= prepared_.size()) prepared_.resize(slot + 1, false);
     const std::string name = "t" + std::to_string(slot);
     if (!prepared_[static_cast<size_t>(slot)]) {
       ++g_traffic.round_trips;
-      PGresult* r = PQprepare(conn_, name.c_str(), sql.c_str(), 0, nullptr);
+      if (PQsendPrepare(conn_, name.c_str(), sql.c_str(), 0, nullptr) != 1) return nullptr;
+      PGresult* r = Collect();
       if (PQresultStatus(r) != PGRES_COMMAND_OK) return r;
       PQclear(r);
+      if (conn_ == nullptr) return nullptr;
       prepared_[static_cast<size_t>(slot)] = true;
     }
     ++g_traffic.round_trips;
-    PGresult* r = PQexecPrepared(conn_, name.c_str(), p.count(), p.values(), p.lengths(),
-                                 p.formats(), 1);
+    if (PQsendQueryPrepared(conn_, name.c_str(), p.count(), p.values(), p.lengths(), p.formats(),
+                            1) != 1) {
+      return nullptr;
+    }
+    PGresult* r = Collect();
     if (PQresultStatus(r) == PGRES_TUPLES_OK) {
       g_traffic.rows += static_cast<uint64_t>(PQntuples(r));
     }
     return r;
   }
+
+  // The next result of what was sent, or null when there is none: nothing
+  // more to come, or no answer in time (the connection is then closed).
+  PGresult* NextResult() { return AwaitReady() ? PQgetResult(conn_) : nullptr; }
 
   static bool Ok(const Result& r) {
     const ExecStatusType s = PQresultStatus(r.r);
@@ -225,9 +326,72 @@ class Connection {
   }
 
  private:
+  // Waits until a result can be taken without blocking. False when the wait
+  // ended without one: the bound passed or the hook gave the wait up (every
+  // connection is then closed), or the connection is gone.
+  bool AwaitReady() {
+    if (conn_ == nullptr) return false;
+    const int64_t bound = bulk_ ? (statement_timeout_ms_ > 0
+                                       ? statement_timeout_ms_ + kStatementGraceMs
+                                       : 0)
+                                : answer_bound_ms_;
+    int64_t deadline = NowMs() + bound;
+    while (PQisBusy(conn_) != 0) {
+      struct pollfd ready = {PQsocket(conn_), POLLIN, 0};
+      if (ready.fd < 0) return true;  // gone: PQgetResult reports it at once
+      const int n = ::poll(&ready, 1, kWaitTickMs);
+      if (n < 0 && errno != EINTR) return true;
+      if (n > 0 && PQconsumeInput(conn_) != 1) return true;
+      if (const std::function<bool()>& hook = WaitHook(); hook) {
+        const int64_t asked = NowMs();
+        const bool give_up = hook();
+        // Time spent answering the hook (a question on the screen) is not
+        // the server's.
+        deadline += NowMs() - asked;
+        if (give_up) {
+          AbandonAllConnections();
+          return false;
+        }
+      }
+      if (bound > 0 && NowMs() >= deadline) {
+        AbandonAllConnections();
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Every result of what was sent, as PQexec gives them: the last one (a
+  // COPY's start ends them); null when the wait ended without an answer. A
+  // connection found lost takes the others with it: they lead to the same
+  // server, and a run must not wait for each of them in turn.
+  PGresult* Collect() {
+    PGresult* last = nullptr;
+    while (PGresult* r = NextResult()) {
+      PQclear(last);
+      last = r;
+      const ExecStatusType s = PQresultStatus(r);
+      if (s == PGRES_COPY_IN || s == PGRES_COPY_OUT || s == PGRES_COPY_BOTH) break;
+    }
+    if (conn_ != nullptr && PQstatus(conn_) == CONNECTION_BAD) AbandonAllConnections();
+    if (conn_ == nullptr) {
+      PQclear(last);
+      return nullptr;
+    }
+    return last;
+  }
+
   PGconn* conn_ = nullptr;
   std::vector<bool> prepared_;
+  int64_t answer_bound_ms_ = 30000 + kAnswerGraceMs;
+  int64_t statement_timeout_ms_ = 0;
+  bool bulk_ = false;
 };
+
+void AbandonAllConnections() {
+  for (Connection* c : OpenConnections()) c->Close();
+  g_server_given_up = true;
+}
 
 // Statement slots of a file's connection. Scans: kScanBase + key * 6 + kind.
 enum Slot {
@@ -267,15 +431,19 @@ class PgFile final : public FileStore {
   Status Load(const std::string& conninfo, const std::string& name, std::string* owner);
 
   Status TryLockRecord(uint32_t position) override {
+    if (Status s = Connected(); s != kOk) return s;
     Params p;
     p.Reserve(2);
     p.Int4(static_cast<uint32_t>(lock_key_));
     p.Int4(position);
     Result r(c_.Exec(kSlotLockRecord, "SELECT pg_try_advisory_lock($1::int4, $2::int4)", p));
     if (!Connection::Ok(r)) return Failed(r);
-    return r.Bool(0, 0) ? kOk : kRecordLocked;
+    if (!r.Bool(0, 0)) return kRecordLocked;
+    ++record_locks_;
+    return kOk;
   }
   void UnlockRecord(uint32_t position) override {
+    if (record_locks_ > 0) --record_locks_;
     if (c_.broken()) return;
     Params p;
     p.Reserve(2);
@@ -284,6 +452,7 @@ class PgFile final : public FileStore {
     Result r(c_.Exec(kSlotUnlockRecord, "SELECT pg_advisory_unlock($1::int4, $2::int4)", p));
   }
   Status TryLockFile() override {
+    if (Status s = Connected(); s != kOk) return s;
     Params p;
     p.Reserve(1);
     p.Int8(lock_key_);
@@ -295,6 +464,7 @@ class PgFile final : public FileStore {
   Status CheckFileLock() override {
     // A shared lock is granted unless another session holds the exclusive
     // one (a session's own locks never conflict with it); given back at once.
+    if (Status s = Connected(); s != kOk) return s;
     Params p;
     p.Reserve(1);
     p.Int8(lock_key_);
@@ -307,7 +477,9 @@ class PgFile final : public FileStore {
   }
 
   Status BeginRead(bool hold) override {
-    if (c_.broken()) return kIoError;
+    // Inside a hold, a connection given up stays so until the reads end: the
+    // rest of the run must not read from a snapshot of a later moment.
+    if (Status s = Connected(!hold || !g_server_given_up); s != kOk) return s;
     if (in_read_ && !hold) EndRead();
     if (hold && !in_read_) {
       Result r(c_.Run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
@@ -375,14 +547,26 @@ class PgFile final : public FileStore {
   Status Failed(const Result& r) {
     const Status s = FromPg(c_.get(), r.r);
     if (in_read_) {
-      in_read_ = false;
-      scan_on_ = false;
-      batch_rows_.reset();
-      batches_.clear();
+      GiveUpRead();
       if (!c_.broken()) Result rb(c_.Run("ROLLBACK"));
     }
     return s;
   }
+  void GiveUpRead() {
+    in_read_ = false;
+    scan_on_ = false;
+    batch_rows_.reset();
+    batches_.clear();
+  }
+  // The connection, made again when it was lost and may_reconnect, unless a
+  // lock of this handle went with it: kIoError then.
+  Status Connected(bool may_reconnect = true) {
+    if (!c_.broken()) return kOk;
+    GiveUpRead();
+    if (!may_reconnect || took_file_lock_ || record_locks_ > 0) return kIoError;
+    return Reconnect();
+  }
+  Status Reconnect();
   Status Counted(int slot, Counts* c) {
     Params p;
     p.Reserve(1);
@@ -435,7 +619,7 @@ class PgFile final : public FileStore {
   template <typename Body>
   Status InWrite(Body body) {
     EndRead();
-    if (c_.broken()) return kIoError;
+    if (Status s = Connected(); s != kOk) return s;
     {
       Result r(c_.Run("BEGIN"));
       if (!Connection::Ok(r)) return FromPg(c_.get(), r.r);
@@ -456,11 +640,14 @@ class PgFile final : public FileStore {
   Status LoadForChange(int64_t id);
 
   Connection c_;
+  // What Load found, to find the same file again after a lost connection.
+  std::string conninfo_, name_, definition_;
   int64_t file_id_ = 0;
   int64_t lock_key_ = 0;
   std::string table_;
   bool wrote_ = false;
   bool took_file_lock_ = false;
+  int record_locks_ = 0;
   bool in_read_ = false;
   uint64_t stamp_ = 0;
   uint64_t snapshot_stamp_ = 0;
@@ -669,9 +856,16 @@ Status PgFile::Load(const std::string& conninfo, const std::string& name, std::s
     return s == kNotADataFile ? kFileNotFound : s;
   }
   if (r.rows() != 1) return kFileNotFound;
-  file_id_ = r.Int8(0, 0);
-  lock_key_ = r.Int8(0, 1);
+  const int64_t file_id = r.Int8(0, 0);
   const std::string_view definition = r.Bytes(0, 3);
+  // Found again after a lost connection: it must still be the file this
+  // handle opened.
+  if (!name_.empty() && (file_id != file_id_ || definition != definition_)) return kIoError;
+  conninfo_ = conninfo;
+  name_ = name;
+  definition_.assign(definition);
+  file_id_ = file_id;
+  lock_key_ = r.Int8(0, 1);
   if (r.Bytes(0, 2) != kFormatTag ||
       DecodeDefinition(reinterpret_cast<const uint8_t*>(definition.data()), definition.size(),
                        &def_) != kOk) {
@@ -680,6 +874,15 @@ Status PgFile::Load(const std::string& conninfo, const std::string& name, std::s
   owner->assign(r.Bytes(0, 4));
   table_ = "rm_t" + std::to_string(file_id_);
   return kOk;
+}
+
+Status PgFile::Reconnect() {
+  batches_.clear();
+  StopScan();
+  std::string owner;
+  const Status s = Load(conninfo_, name_, &owner);
+  if (s != kOk) c_.Close();
+  return s;
 }
 
 Status PgFile::Insert(const uint8_t* record, int64_t* id) {
@@ -849,7 +1052,7 @@ class CopyIn {
     }
     PQputCopyEnd(c_.get(), complete && sent_ ? nullptr : "abandoned");
     Status s = kOk;
-    while (PGresult* r = PQgetResult(c_.get())) {
+    while (PGresult* r = c_.NextResult()) {
       Result res(r);
       if (PQresultStatus(r) == PGRES_COMMAND_OK || s != kOk) continue;
       s = FromPg(c_.get(), r);
@@ -905,6 +1108,7 @@ Status CountDistinct(Connection& c, const std::string& table, size_t keys,
 // input order; the unique indexes refuse a clashing key (the server names
 // the row), and the distinct counts are counted again afterwards.
 Status PgFile::InsertAll(RecordSource* source, int64_t* failed_index) {
+  Connection::Bulk bulk(c_);
   return InWrite([&](Counts* c) -> Status {
     const size_t nk = def_.keys.size();
     CopyIn copy(c_, table_, nk, false);
@@ -1073,6 +1277,7 @@ Status PgCopy(const std::string& conninfo, const std::string& name, FileStore* f
   if (Status s = from->BeginRead(true); s != kOk) return s;
   if (Status s = from->ReadCounts(&counts); s != kOk) return s;
   Connection c;
+  Connection::Bulk bulk(c);
   if (Status s = c.Connect(conninfo); s != kOk) return s;
   int64_t id = 0;
   std::vector<std::string> indexes;
@@ -1144,5 +1349,11 @@ Status PgCopy(const std::string& conninfo, const std::string& name, FileStore* f
 namespace recmgr {
 
 ServerTraffic ServerTrafficSoFar() { return store::g_traffic; }
+
+void SetServerWaitHook(std::function<bool()> hook) { store::WaitHook() = std::move(hook); }
+
+namespace store {
+void ResumeAfterLostServer() { g_server_given_up = false; }
+}  // namespace store
 
 }  // namespace recmgr

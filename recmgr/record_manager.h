@@ -13,6 +13,7 @@
 #define TELVORAN_RECMGR_RECORD_MANAGER_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -131,6 +132,13 @@ void ReleaseReadSnapshots();
 // An empty conninfo goes back to SQLite files only. Takes effect at the next
 // Open or Create; handles already open keep their store.
 void UseServer(const std::string& conninfo, const std::string& root_dir);
+
+// Asked about every fifth of a second while a call waits for the server's
+// answer (empty: never). True gives the wait up: every server connection
+// is closed and the call fails with kIoError; later calls connect again.
+// For a program that must see its user's keys meanwhile (Esc during a
+// print run).
+void SetServerWaitHook(std::function<bool()> hook);
 
 // What the server store has cost this process so far.
 struct ServerTraffic {

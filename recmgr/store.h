@@ -123,6 +123,10 @@ Status SqliteHighestPosition(FileStore* store, int64_t* out);
 Status PgOpen(const std::string& conninfo, const std::string& name, Opened* out);
 Status PgCreate(const std::string& conninfo, const std::string& name, const FileDefinition& def,
                 int8_t mode);
+// After a server connection was lost or given up, reads inside a held
+// snapshot fail without connecting again until this is called (when the
+// reads end): the next read then connects again.
+void ResumeAfterLostServer();
 // Creates the file name on the server as a copy of from (owner name,
 // records at their positions, counts; new positions follow highest) in one
 // transaction; *records is what was copied.

@@ -107,29 +107,119 @@ set -e
   fail "the refused write changed the file"
 sed -i "s|^Servidor=.*|Servidor=$conninfo\r|" Nuva.ini
 
+# The root reached through a link, with stale local files left under it
+# (collections missing): the server's statements, read over connections.
+ln -s "$work/demo" "$work/link"
+cp -r "$work/DADES.files" DADES
+"$recmgr" create "$work/empty.dat" "$ZELROOT/ddf/CobramH.xdf"
+cp "$work/empty.dat" DADES/CobramH.dat
+(cd "$work/link/root" && ZELROOT="$work/link/root/" TELVORAN_SERVER_TRAFFIC=1 \
+  "$bin" 31/12/2026 1 0 999 999 1 --no-print-program 2>"$work/err") || fail "run through a link"
+cmp -s "${ZELTMP}zizavezu.tmp" "$work/files-0.tmp" || fail "a root through a link read local files"
+grep -q "connections=[1-9]" "$work/err" || fail "a root through a link: $(cat "$work/err")"
+rm -rf DADES
+
 # A larger portfolio, and the server stopped in the middle of its run.
 # (the same names on the server: the demo installation now reads it).
 cp -r "$src/sample" "$work/big"
 "$build/tools/demodata/demodata" scale "$work/big" --communities 200 --owners 8000 \
   --payments 400000 --collections 80000 --seed 3 >/dev/null
 "$recmgr" migrate "$work/big" --server "$conninfo" --replace >/dev/null || fail "migrate big"
+# The backends serving the programs frozen (SIGSTOP): no answer ever comes,
+# the connections stay up. With statement_timeout 3 s a wait ends after 8 s.
+backends() {
+  psql -qAtX -d "$conninfo" -c "SELECT pid FROM pg_stat_activity WHERE application_name = 'telvoran'"
+}
+frozen=""
+freeze() { frozen="$(backends)"; [ -n "$frozen" ] || fail "no backend to freeze"; kill -STOP $frozen; }
+thaw() { [ -z "$frozen" ] || kill -CONT $frozen; frozen=""; }
+trap 'thaw; cleanup' EXIT
+sed -i "s|^Servidor=.*|Servidor=$conninfo options=-cstatement_timeout=3s\r|" Nuva.ini
+# Waits for the batch printer in the background to be writing its print
+# file, then pauses it while what it meets is set up.
+paused_midway() {
+  for _ in $(seq 300); do
+    ls "${ZELTMP}"zizavezu.tmp.new-* >/dev/null 2>&1 && break
+    sleep 0.01
+  done
+  kill -STOP "$1"
+}
+# ends_by SECONDS PID: it ends in time (its status in $rc) or the test fails.
+ends_by() {
+  set +e
+  timeout "$1" tail --pid="$2" -f /dev/null; local waited=$?
+  wait "$2"; rc=$?
+  set -e
+  [ $waited -eq 0 ] || { kill -9 "$2"; fail "${3:-a run} hung"; }
+}
+"$bin" 31/12/2026 1 0 9999 9999 1 --no-print-program >/dev/null 2>"$work/err" &
+printer=$!
+paused_midway $printer
+freeze
+kill -CONT $printer
+ends_by 40 $printer "the batch printer with a frozen server"
+thaw
+[ $rc -eq 1 ] && grep -q "estat 2" "$work/err" || fail "frozen server: $rc $(cat "$work/err")"
+[ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "frozen server: a print file was left"
+sed -i "s|^Servidor=.*|Servidor=$conninfo\r|" Nuva.ini
+
+# The module: Esc is seen while a read waits for a frozen server (long
+# before the 45 s a wait may last without statement_timeout), and the
+# stopped run's connections are made again by the next run; a server
+# stopped and started again serves the next run of the module left open.
+if command -v tmux >/dev/null; then
+  source "$src/scripts/tmux-test-lib.sh"
+  tmux_test_name=telvoran-server-module
+  sock="$tmux_test_name-$$-0"
+  trap 'thaw; tm kill-server 2>/dev/null || true; cleanup' EXIT
+  tm -f /dev/null new-session -d -s t -x 80 -y 25 \
+    "cd '$ZELROOT' && LANG=C.UTF-8 TERM=xterm-256color '$build/driver/TELVORAN'; sleep 60"
+  on_screen() { tm capture-pane -p -t t | grep -qF -- "$1"; }
+  not_on_screen() { ! on_screen "$1"; }
+  wait_for() { poll 300 on_screen "$1" || fail "timed out waiting for: $1"; }
+  wait_gone() { poll 300 not_on_screen "$1" || fail "still on the screen: $1"; }
+  keys() { tm send-keys -t t "$@"; sleep 0.3; }
+  print_from_form() {
+    keys Enter Enter Enter Enter Enter Enter
+    wait_for "Confirmeu"
+    keys -l "S"; keys Enter
+  }
+  wait_for "Data de l'informe"
+  freeze
+  print_from_form
+  keys Escape
+  wait_for "Voleu aturar la impressi"
+  keys -l "S"
+  wait_gone "Voleu aturar"
+  wait_for "Data de l'informe"
+  thaw
+  [ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "a stopped run left its print file"
+  rm -f "${ZELTMP}statements.pdf"
+  print_from_form
+  wait_for "statements.pdf"
+  keys Enter
+  wait_gone "statements.pdf"
+  "$src/scripts/pg-test-server" down "$pg"
+  print_from_form
+  wait_for "no s'ha impr"
+  keys Enter
+  "$src/scripts/pg-test-server" up "$pg"
+  rm -f "${ZELTMP}statements.pdf"
+  print_from_form
+  wait_for "statements.pdf"
+  [ -s "${ZELTMP}statements.pdf" ] || fail "no PDF after the server came back"
+  tm kill-server 2>/dev/null || true
+fi
+
 rm -f "${ZELTMP}zizavezu.tmp"
 "$bin" 31/12/2026 1 0 9999 9999 1 --no-print-program >/dev/null 2>"$work/err" &
 printer=$!
 # Once the run is under way (its print file in progress exists) it is
 # paused while the server stops, so the stop always falls in its middle.
-for _ in $(seq 200); do
-  ls "${ZELTMP}"zizavezu.tmp.new-* >/dev/null 2>&1 && break
-  sleep 0.01
-done
-kill -STOP $printer
+paused_midway $printer
 "$src/scripts/pg-test-server" stop "$pg" >/dev/null
 kill -CONT $printer
-set +e
-timeout 60 tail --pid=$printer -f /dev/null; waited=$?
-wait $printer; rc=$?
-set -e
-[ $waited -eq 0 ] || { kill $printer; fail "the printer hung after the server stopped"; }
+ends_by 60 $printer "the printer after the server stopped"
 [ $rc -ne 0 ] || fail "the printer reported success without its server"
 [ -s "$work/err" ] || fail "no message when the server stopped"
 [ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "a print file was handed on"

@@ -47,7 +47,7 @@ Settings ReadConfiguration(platform::Env& env) {
   const std::string session = s.temp_dir + "Sessio.ini";
   s.screen_title = " " + IniRead(env, session, "Menu", "Titol") + " ";
   s.menu_name = IniRead(env, session, "Menu", "NomMenu");
-  std::string term = IniRead(env, session, "Terminal", "Dir");
+  std::string term = IniReadBytes(env, session, "Terminal", "Dir");
   if (term.empty()) term = env.GetVar("TERM");
   s.terminal_dir = CompleteDirectory(term);
   // 4. Without ZELTMP the terminal directory holds the work files.
@@ -63,7 +63,7 @@ Settings ReadConfiguration(platform::Env& env) {
   s.colours = ParseColourTable(colours);
   // 7. Working date, output device, language.
   s.working_date = format::PackDigits(IniRead(env, terminal, "Sistema", "Data"));
-  s.output_device = IniRead(env, terminal, "Sistema", "Sortida");
+  s.output_device = IniReadBytes(env, terminal, "Sistema", "Sortida");
   std::string language = IniRead(env, terminal, "Sistema", "Idioma");
   // 8. The user file decides when the terminal names no language.
   if (platform::IsBlank(language)) {

@@ -52,7 +52,8 @@ bool StartUp(ReportContext& ctx, std::string* message) {
   // The data files' store: a database server when the installation's
   // Nuva.ini names one (every workstation reads the same file), otherwise
   // the files under the root as they are.
-  recmgr::UseServer(config::IniRead(SettingsFilePath(settings), "Dades", "Servidor"),
+  recmgr::UseServer(config::IniReadBytes(platform::CurrentEnv(), SettingsFilePath(settings),
+                                         "Dades", "Servidor"),
                     settings.root_dir);
   // 4. The module's forms, every label through the locale. Without both
   // forms and every field the module reads, a run would use defaults and

@@ -82,6 +82,45 @@ std::string Cp850ToUtf8(std::string_view text) {
   return out;
 }
 
+bool IsUtf8Text(std::string_view text) {
+  bool beyond_ascii = false;
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<uint8_t>(text[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    beyond_ascii = true;
+    size_t length = 0;
+    char32_t cp = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      cp = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      cp = lead & 0x07;
+    } else {
+      return false;  // a continuation byte, an overlong lead, past U+10FFFF
+    }
+    if (i + length > text.size()) return false;
+    for (size_t n = 1; n < length; ++n) {
+      const auto b = static_cast<uint8_t>(text[i + n]);
+      if ((b & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (b & 0x3F);
+    }
+    if ((length == 3 && cp < 0x800) || (length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return false;
+    }
+    i += length;
+  }
+  return beyond_ascii;
+}
+
 std::string Utf8ToCp850(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -29,6 +29,12 @@ std::string Cp850ToUtf8(std::string_view text);
 // "?". Cp850ToUtf8's output comes back byte for byte.
 std::string Utf8ToCp850(std::string_view text);
 
+// True when the text holds at least one character beyond ASCII and every
+// byte belongs to a well-formed UTF-8 sequence (shortest form, no
+// surrogates, up to U+10FFFF). A code page 850 text with accents almost
+// never is one: its accented letters are single bytes 0x80-0xFF.
+bool IsUtf8Text(std::string_view text);
+
 // True for the bytes that print nothing and are not a blank either: the
 // control bytes 0x00-0x1F, 0x7F and the no-break space 0xFF, which the print
 // channel never writes inside a text.

@@ -50,10 +50,24 @@ TEST(IniLookupTest, Table) {
       {"empty value", "[A]\nK=\n", "A", "K", ""},
       {"nul bytes in value", std::string("[A]\nK=a\0b\n", 10), "A", "K", std::string("a\0b", 3)},
       {"line without equals skipped", "[A]\njunk\nK=1\n", "A", "K", "1"},
+      // The file's encoding: UTF-8 values come back as code page 850.
+      {"utf-8 value", "[A]\nK=PUIGDOM\xc3\x88NECH\n", "A", "K", "PUIGDOM\xd4NECH"},
+      {"utf-8 elsewhere in the file", "[A]\nK=Pla\n[B]\nJ=\xc3\xa8\n", "A", "K", "Pla"},
+      {"utf-8 character the code page lacks", "[A]\nK=a\xe2\x82\xac" "b\xe2\x80\x9c\n", "A", "K",
+       "a\xd5" "b?"},
+      {"byte order mark before the header", "\xef\xbb\xbf[A]\r\nK=1\r\n", "A", "K", "1"},
+      {"cp850 accents kept", "[A]\nK=PUIGDOM\xd4NECH \x82s\n", "A", "K", "PUIGDOM\xd4NECH \x82s"},
+      {"cp850 pair that looks like utf-8, another line not", "[A]\nK=\xc3\xa8\nJ=\x82\n", "A", "K",
+       "\xc3\xa8"},
+      {"overlong sequence is not utf-8", "[A]\nK=\xc0\xafx\n", "A", "K", "\xc0\xafx"},
+      {"surrogate is not utf-8", "[A]\nK=\xed\xa0\x80\n", "A", "K", "\xed\xa0\x80"},
+      {"cut sequence is not utf-8", "[A]\nK=x\xc3\n", "A", "K", "x\xc3"},
   };
   for (const IniCase& c : cases) {
     EXPECT_EQ(IniLookup(c.text, c.section, c.key), c.want) << c.name;
   }
+  // Paths and connection strings go to the host as their bytes stand.
+  EXPECT_EQ(IniLookup("[A]\nK=/srv/t\xc3\xa8rm/\n", "A", "K", false), "/srv/t\xc3\xa8rm/");
 }
 
 class IniReadTest : public ::testing::Test {

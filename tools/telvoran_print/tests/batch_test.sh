@@ -56,5 +56,13 @@ set -e
 "$bin" 31/12/2026 1 0 999 999 0 --no-print-program
 [ "$(grep -c 'RESUM DE DESPESES' "${ZELTMP}zizavezu.tmp")" -eq 47 ] || fail "copies 0"
 
+# Settings written in UTF-8 by a modern editor print as the same letters
+# (code page 850 in the print file), whatever else the file holds.
+cp Nuva.ini "$work/Nuva.ini"
+iconv -f CP850 -t UTF-8 "$work/Nuva.ini" | sed 's/^Nom=.*/Nom=PUIGDOMÈNECH I ARAGÓ\r/' >Nuva.ini
+"$bin" 31/12/2026 1 0 999 999 1 --no-print-program || fail "run with a UTF-8 Nuva.ini"
+grep -q "$(printf 'PUIGDOM\xd4NECH I ARAG\xe0')" "${ZELTMP}zizavezu.tmp" || fail "UTF-8 letterhead"
+cp "$work/Nuva.ini" Nuva.ini
+
 [ "$(sums)" = "$before" ] || fail "a data file changed"
 echo "batch printer: all checks passed"

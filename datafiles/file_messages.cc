@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#include "config/locale.h"
+#include "platform/cp850.h"
+#include "recmgr/record_manager.h"
+
 namespace datafiles {
 namespace {
 
@@ -60,6 +64,18 @@ std::string LockWaitText(const std::string& language) {
 std::string OpenFailureMessage(const std::string& language, const std::string& logical_name,
                                platform::Status status) {
   return OpenFailureText(language) + logical_name + " (" + std::to_string(status) + ")";
+}
+
+std::string ServerFailureText() {
+  const recmgr::ServerFailure f = recmgr::ServerFailureOfLastCall();
+  switch (f.kind) {
+    case recmgr::ServerFailure::kWords:
+      return platform::Utf8ToCp850(f.words);
+    case recmgr::ServerFailure::kNoAnswer:
+      return config::TranslateWith("el servidor no ha respost en @1 s", {std::to_string(f.seconds)});
+    default:
+      return std::string();
+  }
 }
 
 void SetDataFileUi(DataFileUi ui) {

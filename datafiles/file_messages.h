@@ -27,6 +27,12 @@ std::string LockWaitText(const std::string& language);
 std::string OpenFailureMessage(const std::string& language, const std::string& logical_name,
                                platform::Status status);
 
+// Why the last record manager call failed on the database server, for the
+// user beside its status (code page 850, the installation's language):
+// the server's own words, or that it gave no answer in time. Empty when
+// that call did not fail on a server.
+std::string ServerFailureText();
+
 struct DataFileUi {
   // Shows the open failure message at kOpenFailureRow, beeps, discards
   // waiting keys, waits for one key and removes the window.

@@ -274,7 +274,10 @@ void RecordFileOperate(Slot& s, uint16_t op, Status& status) {
 // The open failure path: message, reset, end of the program.
 void OpenFailure(const std::string& logical_name, Status status) {
   const DataFileUi& ui = CurrentDataFileUi();
-  ui.open_failure(OpenFailureMessage(config::ModuleSettings().language, logical_name, status));
+  // The server's reason, when the file lives there, follows the status.
+  const std::string reason = ServerFailureText();
+  ui.open_failure(OpenFailureMessage(config::ModuleSettings().language, logical_name, status) +
+                  (reason.empty() ? "" : ": " + reason));
   Status reset = 0;
   RecordFilesReset(reset);
   ui.end_program();

@@ -16,6 +16,7 @@
 
 #include "config/locale.h"
 #include "config/settings.h"
+#include "datafiles/file_messages.h"
 #include "datafiles/record_file.h"
 #include "driver/print_channel.h"
 #include "driver/records.h"
@@ -127,7 +128,7 @@ namespace {
 platform::Status Checked(ReportContext& ctx, int16_t file, platform::Status status) {
   if (status != 0 && status != recmgr::kKeyNotFound && status != recmgr::kEndOfFile &&
       ctx.read_failure.status == 0) {
-    ctx.read_failure = ReadFailure{file, status};
+    ctx.read_failure = ReadFailure{file, status, datafiles::ServerFailureText()};
   }
   return status;
 }
@@ -584,9 +585,13 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
     // print file is not left there to be taken for this run's.
     ctx.channel.Abandon();
     env.DeleteFile(print_file);
-    *message = config::TranslateWith("No es pot llegir @1 (estat @2); no s'ha impr\x8as res",
-                                     {ReportFileName(ctx.read_failure.file),
-                                      std::to_string(ctx.read_failure.status)});
+    const ReadFailure& f = ctx.read_failure;
+    *message = f.reason.empty()
+                   ? config::TranslateWith("No es pot llegir @1 (estat @2); no s'ha impr\x8as res",
+                                           {ReportFileName(f.file), std::to_string(f.status)})
+                   : config::TranslateWith(
+                         "No es pot llegir @1 (estat @2: @3); no s'ha impr\x8as res",
+                         {ReportFileName(f.file), std::to_string(f.status), f.reason});
     return PrintRunResult::kDataReadFailed;
   }
   if (!ctx.channel.Close()) {

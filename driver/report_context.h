@@ -32,6 +32,7 @@ namespace driver {
 struct ReadFailure {
   int16_t file = 0;  // 0: none
   platform::Status status = 0;
+  std::string reason;  // the database server's, when it failed there
 };
 
 struct ReportContext {

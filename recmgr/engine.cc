@@ -608,6 +608,7 @@ Status DoDelete(Handle* h) {
 Status RecordManagerCall(uint16_t operation, uint8_t* position_block, void* data_buffer,
                          uint32_t* data_length, void* key_buffer, uint8_t key_length,
                          int8_t key_number) {
+  ++store::g_calls;
   uint32_t no_length = 0;
   if (data_length == nullptr) data_length = &no_length;
   uint8_t* data = static_cast<uint8_t*>(data_buffer);
@@ -694,6 +695,7 @@ void UseServer(const std::string& conninfo, const std::string& root_dir) {
 }
 
 Status SetOwnerName(uint8_t* position_block, const std::string& name) {
+  ++store::g_calls;
   Handle* h = Lookup(position_block);
   if (h == nullptr) return kFileNotOpen;
   if (Status s = MayWrite(h); s != kOk) return s;
@@ -751,6 +753,7 @@ class CheckedSource final : public RecordSource {
 }  // namespace
 
 Status InsertAll(uint8_t* position_block, RecordSource* source, int64_t* failed_index) {
+  ++store::g_calls;
   *failed_index = -1;
   Handle* h = Lookup(position_block);
   if (h == nullptr) return kFileNotOpen;
@@ -779,6 +782,7 @@ Status InsertAll(uint8_t* position_block, const std::vector<std::string>& record
 
 Status CopyFileToServer(const std::string& host_path, const std::string& conninfo,
                         const std::string& name, bool replace, int64_t* records) {
+  ++store::g_calls;
   *records = 0;
   store::Opened opened;
   if (Status s = store::SqliteOpen(host_path, &opened); s != kOk) return s;

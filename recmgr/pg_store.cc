@@ -158,9 +158,38 @@ struct Result {
   bool Bool(int row, int col) const { return PQgetvalue(r, row, col)[0] != 0; }
 };
 
+// Why the last failing call failed (ServerFailureOfLastCall), and the call.
+ServerFailure g_failure;
+uint64_t g_failure_call = 0;
+
+// The first line of a message, its runs of blanks made one.
+std::string OneLine(std::string_view words) {
+  std::string out;
+  for (char c : words.substr(0, words.find('\n'))) {
+    const bool blank = c == ' ' || c == '\t' || c == '\r';
+    if (blank && (out.empty() || out.back() == ' ')) continue;
+    out.push_back(blank ? ' ' : c);
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+// Notes why the current call failed: the result's words, else the
+// connection's. Without words (the connection is gone already) the reason
+// noted when it went stands for this call too.
+void NoteFailure(const PGresult* r, PGconn* conn) {
+  const char* words = r != nullptr ? PQresultErrorMessage(r) : nullptr;
+  if ((words == nullptr || *words == '\0') && conn != nullptr) words = PQerrorMessage(conn);
+  if (words != nullptr && *words != '\0') {
+    g_failure = ServerFailure{ServerFailure::kWords, OneLine(words), 0};
+  }
+  g_failure_call = g_calls;
+}
+
 // The status of a failed statement: from its SQLSTATE, or 2 when the server
 // is gone.
 Status FromPg(PGconn* conn, const PGresult* r) {
+  NoteFailure(r, conn);
   if (conn == nullptr || PQstatus(conn) == CONNECTION_BAD) return kIoError;
   const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
   if (state == nullptr) return kIoError;
@@ -236,7 +265,11 @@ class Connection {
                             nullptr};
     conn_ = PQconnectdbParams(keys, values, 1);
     ++g_traffic.connections;
-    if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) return kIoError;
+    if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
+      NoteFailure(nullptr, conn_);
+      return kIoError;
+    }
+    g_failure = ServerFailure{};
     // The server's notices ("already exists, skipping") are not for the
     // user's terminal.
     PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
@@ -354,6 +387,8 @@ class Connection {
         }
       }
       if (bound > 0 && NowMs() >= deadline) {
+        g_failure = ServerFailure{ServerFailure::kNoAnswer, "", static_cast<int>(bound / 1000)};
+        g_failure_call = g_calls;
         AbandonAllConnections();
         return false;
       }
@@ -373,7 +408,10 @@ class Connection {
       const ExecStatusType s = PQresultStatus(r);
       if (s == PGRES_COPY_IN || s == PGRES_COPY_OUT || s == PGRES_COPY_BOTH) break;
     }
-    if (conn_ != nullptr && PQstatus(conn_) == CONNECTION_BAD) AbandonAllConnections();
+    if (conn_ != nullptr && PQstatus(conn_) == CONNECTION_BAD) {
+      NoteFailure(last, conn_);
+      AbandonAllConnections();
+    }
     if (conn_ == nullptr) {
       PQclear(last);
       return nullptr;
@@ -1352,8 +1390,15 @@ ServerTraffic ServerTrafficSoFar() { return store::g_traffic; }
 
 void SetServerWaitHook(std::function<bool()> hook) { store::WaitHook() = std::move(hook); }
 
+ServerFailure ServerFailureOfLastCall() {
+  return store::g_failure_call == store::g_calls ? store::g_failure : ServerFailure{};
+}
+
 namespace store {
-void ResumeAfterLostServer() { g_server_given_up = false; }
+void ResumeAfterLostServer() {
+  g_server_given_up = false;
+  g_failure = ServerFailure{};
+}
 }  // namespace store
 
 }  // namespace recmgr

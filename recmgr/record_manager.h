@@ -140,6 +140,19 @@ void UseServer(const std::string& conninfo, const std::string& root_dir);
 // print run).
 void SetServerWaitHook(std::function<bool()> hook);
 
+// Why the last call failed on the server, for the user to read beside the
+// status: the server's or the client library's own words (authentication
+// failed, the database does not exist, could not connect, permission
+// denied), or that no answer came in time. kNone when the last call did not
+// fail there.
+struct ServerFailure {
+  enum Kind { kNone, kWords, kNoAnswer };
+  Kind kind = kNone;
+  std::string words;  // kWords: one line, UTF-8 as the server gives it
+  int seconds = 0;    // kNoAnswer: how long the answer was waited for
+};
+ServerFailure ServerFailureOfLastCall();
+
 // What the server store has cost this process so far.
 struct ServerTraffic {
   uint64_t connections = 0;

@@ -123,6 +123,10 @@ Status SqliteHighestPosition(FileStore* store, int64_t* out);
 Status PgOpen(const std::string& conninfo, const std::string& name, Opened* out);
 Status PgCreate(const std::string& conninfo, const std::string& name, const FileDefinition& def,
                 int8_t mode);
+// Counts the calls of the record manager's interface, so that a failure
+// noted on the server belongs to the call that met it.
+inline uint64_t g_calls = 0;
+
 // After a server connection was lost or given up, reads inside a held
 // snapshot fail without connecting again until this is called (when the
 // reads end): the next read then connects again.

@@ -105,6 +105,18 @@ set -e
 [ $rc -eq 1 ] && grep -q "estat 2" "$work/err" || fail "a write as the reading role: $rc $(cat "$work/err")"
 "$recmgr" --server "$conninfo" stat DADES/TDespesa.dat | grep -q "^records 10$" ||
   fail "the refused write changed the file"
+# A server that cannot be used: the status and the server's own reason.
+while IFS='|' read -r server reason; do
+  sed -i "s|^Servidor=.*|Servidor=$server\r|" Nuva.ini
+  set +e
+  "$bin" 31/12/2026 1 0 999 999 1 --no-print-program 2>"$work/err"; rc=$?
+  set -e
+  [ $rc -eq 1 ] && grep -q "(2): .*$reason" "$work/err" || fail "Servidor=$server: $rc $(cat "$work/err")"
+done <<ROWS
+$conninfo dbname=no_such_db|database "no_such_db" does not exist
+host=127.0.0.1 port=1 dbname=telvoran_test|Connection refused
+service=no_such_service|definition of service "no_such_service" not found
+ROWS
 sed -i "s|^Servidor=.*|Servidor=$conninfo\r|" Nuva.ini
 
 # The root reached through a link, with stale local files left under it
@@ -159,7 +171,8 @@ freeze
 kill -CONT $printer
 ends_by 40 $printer "the batch printer with a frozen server"
 thaw
-[ $rc -eq 1 ] && grep -q "estat 2" "$work/err" || fail "frozen server: $rc $(cat "$work/err")"
+[ $rc -eq 1 ] && grep -q "estat 2: el servidor no ha respost en 8 s" "$work/err" ||
+  fail "frozen server: $rc $(cat "$work/err")"
 [ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "frozen server: a print file was left"
 sed -i "s|^Servidor=.*|Servidor=$conninfo\r|" Nuva.ini
 

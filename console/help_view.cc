@@ -171,6 +171,13 @@ bool IsSafeHelpTopic(const std::string& topic) {
   });
 }
 
+std::string HelpFilePath(const std::string& topic, const std::string& language) {
+  const std::string catalan = "AJUDA\\" + topic + ".HLP";
+  if (language != "SPA" && language != "GLG" && language != "OCI") return catalan;
+  const std::string translated = "AJUDA\\" + topic + "." + language + ".HLP";
+  return platform::CurrentEnv().FileExists(translated) ? translated : catalan;
+}
+
 int64_t HelpLineCount(int64_t file_size, int columns) {
   if (columns <= 0 || file_size <= 0) return 0;
   return (file_size + columns / 2) / columns;
@@ -200,7 +207,8 @@ void ShowHelp(const std::string& raw_topic) {
   WinPush(4, 1, rows - 3, cols);
   DrawFrame(2);
   SetColour("n");
-  HelpViewer viewer(env.OpenRandomAccess("AJUDA\\" + topic + ".HLP", true), rows, cols);
+  HelpViewer viewer(env.OpenRandomAccess(HelpFilePath(topic, config::ModuleSettings().language), true),
+                    rows, cols);
   viewer.ShowPage(1);
   const bool general_help = topic == kGeneralHelpTopic;
   for (;;) {

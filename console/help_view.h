@@ -2,7 +2,8 @@
 // "WIN") it hands the HTML page "AJUDA\" + topic + ".HTM" to the suite's
 // launcher VIMBLO and waits; elsewhere it shows the text help file
 // "AJUDA\" + topic + ".HLP" (under the current folder, the root folder while
-// the module runs) in a double-framed window with scrolling keys, and F1
+// the module runs; in the interface language when translated, see
+// HelpFilePath) in a double-framed window with scrolling keys, and F1
 // there shows the general help "QARNESTO". Single-threaded.
 //
 // Text help file: fixed-length lines, each as many bytes as the console has
@@ -33,6 +34,11 @@ inline constexpr int kHelpLineWidth = 76;
 // and not empty: the only topics that name a help file. Anything else (a
 // separator, a blank, a quote, a shell character) shows no help.
 bool IsSafeHelpTopic(const std::string& topic);
+
+// The text help file of a topic in the language: "AJUDA\" + topic + "." +
+// language + ".HLP" for Spanish, Galician and Aranese when the root has it,
+// else the Catalan "AJUDA\" + topic + ".HLP".
+std::string HelpFilePath(const std::string& topic, const std::string& language);
 
 // The number of lines of a text help file of the given size.
 int64_t HelpLineCount(int64_t file_size, int columns);

@@ -211,6 +211,26 @@ TEST_F(HelpViewTest, F1ShowsTheGeneralHelpOnceAndEscReturns) {
   EXPECT_EQ(WindowDepth(), 0);
 }
 
+TEST_F(HelpViewTest, HelpInTheInterfaceLanguageElseCatalan) {
+  WriteFile("AJUDA/TOPIC.HLP", "CATALA" + std::string(74, ' '));
+  WriteFile("AJUDA/TOPIC.SPA.HLP", "ESPANOL" + std::string(73, ' '));
+  WriteFile("AJUDA/TOPIC.OCI.HLP", "ARANES" + std::string(74, ' '));
+  const struct {
+    const char* language;
+    const char* shown;
+  } cases[] = {{"CAT", "CATALA "}, {"SPA", "ESPANOL"}, {"OCI", "ARANES "},
+               {"GLG", "CATALA "},  // no Galician text: the Catalan one
+               {"XYZ", "CATALA "}};
+  for (const auto& c : cases) {
+    config::ModuleSettings().language = c.language;
+    std::string shown;
+    SnapshotThenClose([&] { shown = Region(5, 3, 5, 9); });
+    ShowHelp("TOPIC");
+    EXPECT_EQ(shown, std::string(c.shown) + "\n") << c.language;
+  }
+  EXPECT_FALSE(Exists("AJUDA/TOPIC.GLG.HLP"));
+}
+
 TEST_F(HelpViewTest, AMissingFileIsCreatedEmptyAndShowsAnEmptyPage) {
   const std::string before = con_.Dump() + con_.DumpAttributes();
   std::string inside;

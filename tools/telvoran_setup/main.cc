@@ -394,6 +394,16 @@ int main(int argc, char** argv) {
 
   fs::path dir = fs::absolute(positional[0], ec).lexically_normal();
   if (!dir.has_filename()) dir = dir.parent_path();
+  // The settings files name the folder: the INI reader ends a value at ";"
+  // and a line at CR or LF, and the module reads every "\" of a path as
+  // "/". (The env file quotes the folders for the shell, so it carries any
+  // byte.)
+  if (dir.string().find_first_of(";\r\n\\") != std::string::npos) {
+    return Fail(Text("El cam\xa1 @1 t\x82 un car\x85"
+                     "cter que els fitxers de configuraci\xa2 no poden guardar (; \\ o un salt "
+                     "de l\xa1nia); trieu una altra carpeta",
+                     {dir.string()}));
+  }
   bool created = false;
   if (fs::exists(fs::symlink_status(dir, ec))) {
     if (!fs::is_directory(dir, ec) || !fs::is_empty(dir, ec) || ec) {

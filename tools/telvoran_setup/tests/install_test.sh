@@ -51,6 +51,13 @@ telvoran-setup "$work/full" >/dev/null 2>"$work/err"; rc=$?
 [ $rc -eq 1 ] || fail "non-empty folder gave $rc"
 grep -q "no és una carpeta buida" "$work/err" || fail "message for a non-empty folder: $(cat "$work/err")"
 [ "$(ls -A "$work/full")" = keep ] || fail "a refused folder was written"
+# A folder the settings files cannot name whole: refused, nothing made.
+for name in 'a;b' $'a\nb' $'a\rb' 'a\b'; do
+  telvoran-setup "$work/bad/$name" >/dev/null 2>"$work/err"; rc=$?
+  [ $rc -eq 1 ] || fail "folder ${name@Q} gave $rc"
+  grep -q "trieu una altra carpeta" "$work/err" || fail "message for ${name@Q}: $(cat "$work/err")"
+  [ ! -e "$work/bad" ] || fail "folder ${name@Q}: something was made"
+done
 set -e
 
 # Another language: its separators and its messages.

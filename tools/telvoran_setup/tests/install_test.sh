@@ -58,6 +58,11 @@ for name in 'a;b' $'a\nb' $'a\rb' 'a\b'; do
   grep -q "trieu una altra carpeta" "$work/err" || fail "message for ${name@Q}: $(cat "$work/err")"
   [ ! -e "$work/bad" ] || fail "folder ${name@Q}: something was made"
 done
+# What the shell would read otherwise is quoted in env: the folders come back whole.
+odd="$work/q'\$(x)\`y\` \"z\""
+telvoran-setup "$odd" >/dev/null 2>"$work/err" || fail "folder ${odd@Q}: $(cat "$work/err")"
+[ "$(source "$odd/env" && echo "$ZELROOT|$ZELTMP")" = "$odd/root/|$odd/tmp/" ] ||
+  fail "env of ${odd@Q}: $(cat "$odd/env")"
 
 # Ended by a signal halfway (many data files to make, stopped while it
 # makes them): what it made goes, the folders above DIR it made too, an

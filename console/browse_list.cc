@@ -17,11 +17,13 @@
 #include <utility>
 #include <vector>
 
+#include "config/locale.h"
 #include "config/settings.h"
 #include "console/form_engine.h"
 #include "console/form_set.h"
 #include "console/keys.h"
 #include "console/screen.h"
+#include "datafiles/file_messages.h"
 #include "datafiles/record_file.h"
 #include "platform/blanks.h"
 #include "platform/console.h"
@@ -558,6 +560,22 @@ class OpenListScope {
   bool pushed_ = false;
 };
 
+// A list without a cache says so, as an open failure does, rather than
+// leave the key it was opened with seemingly unanswered.
+void ShowCacheFailure(const std::string& path) {
+  const bool shown = ShowMessageWindow(
+      datafiles::kOpenFailureRow,
+      config::TranslateWith("La llista no es pot obrir: el fitxer de treball @1 no es pot fer servir",
+                            {path}));
+  Beep();
+  // Keys typed ahead must not dismiss the message before it is read.
+  platform::CurrentConsole().DiscardInput();
+  PendingKeys().clear();
+  int16_t key = 0;
+  WaitKey(key);
+  if (shown) WinPop();
+}
+
 bool WindowFits(const BrowseListDef& def) {
   const int top = def.attr[kBrowseTop], left = def.attr[kBrowseLeft];
   const int bottom = def.attr[kBrowseBottom], right = def.attr[kBrowseRight];
@@ -599,17 +617,22 @@ void BrowseList(int16_t& list, int16_t& result) {
   platform::Env& env = platform::CurrentEnv();
   const std::string path = BrowseCachePath();
   std::unique_ptr<platform::RandomAccessFile> cache = env.OpenRandomAccess(path, true);
-  if (cache && has_data && !cache->Truncate(0)) {
+  if (has_data && (!cache || !cache->Truncate(0))) {
     // Not a cache this list may write (a link somebody planted, a second
-    // name of another file): that name goes, never what it points to, and
-    // the list starts a cache of its own.
+    // name of another file, a FIFO, a device): that name goes, never what
+    // it points to, and the list starts a cache of its own. A folder there
+    // stays (unlinking refuses it), and so does a temporary folder that
+    // cannot be written: no cache then.
     cache.reset();
     env.DeleteFile(path);
     cache = env.OpenRandomAccess(path, true);
     if (cache && !cache->Truncate(0)) cache.reset();
   }
   const int64_t cache_size = cache ? cache->Size() : -1;
-  if (!cache || cache_size < 0) return;  // no cache, no list: nothing chosen
+  if (!cache || cache_size < 0) {  // no cache, no list: nothing chosen
+    ShowCacheFailure(path);
+    return;
+  }
   ArmCacheRemoval();
 
   int16_t key = 0;

@@ -66,7 +66,8 @@ inline constexpr int16_t kBrowseResultLeft = -1;
 // Runs browse list `list` of Forms().lists. result: 0 when a record was
 // chosen (with a data file it is then the file's current record), -1 when
 // the user left without choosing (or the list cannot be shown: undefined
-// list, window outside the screen, cache file that cannot be created), or a
+// list, window outside the screen, a cache file that cannot be created or
+// written, which a message window says until a key is pressed), or a
 // non-zero status from the data layer or the key-range hook.
 void BrowseList(int16_t& list, int16_t& result);
 

@@ -4,7 +4,8 @@
 #   data_safety_test.sh SOURCE_DIR BUILD_DIR
 # - a symbolic and a hard link to a data file planted at every file the
 #   programs write (print file, PDF and TXT output, recmgr's output, and
-#   through TELVORAN in tmux Browse.tmp, WinPush.tmp and ZELCALC.TMP);
+#   through TELVORAN in tmux Browse.tmp, WinPush.tmp and ZELCALC.TMP), and
+#   Browse.tmp a FIFO or a folder;
 # - output devices naming a data file, a definition, a settings file and
 #   the print file itself;
 # - two batch printers at once in one temporary folder;
@@ -305,6 +306,36 @@ for kind in sym hard; do
   said "WinPush.tmp" "WinPush.tmp ($kind)"
   rm -f "${ZELTMP}WinPush.tmp" "${ZELTMP}Browse.tmp"
   unchanged "WinPush.tmp ($kind)"
+  tm kill-server 2>/dev/null || true
+done
+
+# Browse.tmp a FIFO (never waited on: its name goes and the list makes its
+# own cache) or a folder (left alone: the list says it cannot open).
+for kind in fifo folder; do
+  if [ "$kind" = fifo ]; then mkfifo "${ZELTMP}Browse.tmp"; else mkdir "${ZELTMP}Browse.tmp"; fi
+  start
+  wait_for "Data de l'informe"
+  keys Enter F4
+  if [ "$kind" = fifo ]; then
+    wait_for "Comunitats"
+    [ ! -p "${ZELTMP}Browse.tmp" ] || fail "Browse.tmp (fifo): still a FIFO with the list open"
+    keys Escape
+    wait_gone "Comunitats"
+  else
+    wait_for "La llista no es pot obrir"
+    keys Escape
+    wait_gone "La llista no es pot obrir"
+  fi
+  keys Escape
+  keys Escape
+  wait_exit
+  [ "$(cat "$work/rc")" = 0 ] || fail "Browse.tmp ($kind): exit status $(cat "$work/rc")"
+  if [ "$kind" = folder ]; then
+    [ -d "${ZELTMP}Browse.tmp" ] || fail "Browse.tmp (folder): the folder went"
+    rmdir "${ZELTMP}Browse.tmp"
+  fi
+  [ ! -e "${ZELTMP}Browse.tmp" ] || fail "Browse.tmp ($kind): left behind"
+  unchanged "Browse.tmp ($kind)"
   tm kill-server 2>/dev/null || true
 done
 

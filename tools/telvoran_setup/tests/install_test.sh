@@ -51,6 +51,48 @@ telvoran-setup "$work/full" >/dev/null 2>"$work/err"; rc=$?
 [ $rc -eq 1 ] || fail "non-empty folder gave $rc"
 grep -q "no és una carpeta buida" "$work/err" || fail "message for a non-empty folder: $(cat "$work/err")"
 [ "$(ls -A "$work/full")" = keep ] || fail "a refused folder was written"
+# A folder the settings files cannot name whole: refused, nothing made.
+for name in 'a;b' $'a\nb' $'a\rb' 'a\b'; do
+  telvoran-setup "$work/bad/$name" >/dev/null 2>"$work/err"; rc=$?
+  [ $rc -eq 1 ] || fail "folder ${name@Q} gave $rc"
+  grep -q "trieu una altra carpeta" "$work/err" || fail "message for ${name@Q}: $(cat "$work/err")"
+  [ ! -e "$work/bad" ] || fail "folder ${name@Q}: something was made"
+done
+# What the shell would read otherwise is quoted in env: the folders come back whole.
+odd="$work/q'\$(x)\`y\` \"z\""
+telvoran-setup "$odd" >/dev/null 2>"$work/err" || fail "folder ${odd@Q}: $(cat "$work/err")"
+[ "$(source "$odd/env" && echo "$ZELROOT|$ZELTMP")" = "$odd/root/|$odd/tmp/" ] ||
+  fail "env of ${odd@Q}: $(cat "$odd/env")"
+
+# Ended by a signal halfway (many data files to make, stopped while it
+# makes them): what it made goes, the folders above DIR it made too, an
+# empty DIR that was there stays, and the next run there succeeds.
+cp -a "$prefix" "$work/slow"
+ddf="$work/slow/share/telvoran/ddf"
+for i in $(seq 1 300); do cp "$ddf/CobramH.xdf" "$ddf/Z$i.xdf"; done
+mkdir "$work/kept"
+for row in "TERM 143 $work/k/a/b $work/k" "HUP 129 $work/kept $work/kept" "INT 130 $work/k/c $work/k"; do
+  read -r sig want dir top <<<"$row"
+  env --default-signal=INT "$work/slow/bin/telvoran-setup" "$dir" >/dev/null 2>&1 &
+  pid=$!
+  for _ in $(seq 1 300); do
+    [ "$(ls "$dir/root/DADES" 2>/dev/null | wc -l)" -ge 3 ] && break
+    sleep 0.05
+  done
+  kill -STOP $pid
+  [ -d "$dir/root/DADES" ] && [ ! -e "$dir/env" ] || fail "SIG$sig: not stopped halfway"
+  kill -"$sig" $pid
+  kill -CONT $pid
+  wait $pid; rc=$?
+  [ $rc -eq "$want" ] || fail "SIG$sig gave $rc"
+  if [ "$top" = "$dir" ]; then
+    [ -d "$dir" ] && [ -z "$(ls -A "$dir")" ] || fail "SIG$sig: $dir is not as it was: $(ls -A "$dir")"
+  else
+    [ ! -e "$top" ] || fail "SIG$sig left $(find "$top" | head -5)"
+  fi
+  telvoran-setup "$dir" >/dev/null 2>"$work/err" || fail "after SIG$sig: $(cat "$work/err")"
+  rm -rf "$work/k" "$work/kept"/*
+done
 set -e
 
 # Another language: its separators and its messages.

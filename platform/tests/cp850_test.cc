@@ -87,6 +87,28 @@ TEST(Cp850Test, Utf8BackToCp850) {
   // and a stray continuation byte.
   EXPECT_EQ(Utf8ToCp850("5 \xE2\x82\xAC \xE2\x9C\x93 \xC3"), "5 \xD5 ? ?");
   EXPECT_EQ(Utf8ToCp850("a\x80" "b"), "a?b");
+  // Four-byte sequences (beyond the basic plane): one "?" each, the
+  // neighbours kept; a four-byte sequence cut short is one "?" too.
+  EXPECT_EQ(Utf8ToCp850("\xC3\xA9\xF0\x9F\x98\x80\xC3\xA0"), "\x82?\x85");
+  EXPECT_EQ(Utf8ToCp850("x\xF0\x9F\x98\x80\xF0\x90\x8D\x88y"), "x??y");
+  EXPECT_EQ(Utf8ToCp850("x\xF0\x9F\x98" "y"), "x?y");
+}
+
+TEST(Cp850Test, WhatIsUtf8Text) {
+  const struct {
+    std::string_view text;
+    bool utf8;
+  } cases[] = {
+      {"plain ASCII", false},          {"PUIGDOM\xC3\x88NECH", true},
+      {"\xF0\x9F\x98\x80", true},       {"PUIGDOM\xD4NECH", false},  // code page 850
+      {"\xC0\xAF", false},              // overlong
+      {"\xE0\x80\xAF", false},          // overlong, three bytes
+      {"\xED\xA0\x80", false},          // a surrogate
+      {"\xF4\x90\x80\x80", false},      // past U+10FFFF
+      {"\xC3", false},                  // cut
+      {"\xC3\xA9\x82", false},          // valid, then a code page 850 letter
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsUtf8Text(c.text), c.utf8) << c.text;
 }
 
 TEST(Cp850Test, ControlBytes) {

@@ -301,6 +301,7 @@ class PosixEnv : public Env {
     std::string host = HostPath(path);
     if (host.empty() || host.back() == '/') return nullptr;
     struct stat st;
+    bool replaces_file = false;
     if (::lstat(host.c_str(), &st) == 0) {
       if (S_ISDIR(st.st_mode)) return nullptr;
       // A device or a pipe (/dev/null, a FIFO a printer spooler reads) is
@@ -315,6 +316,7 @@ class PosixEnv : public Env {
         return std::make_unique<PosixWritableFile>(f, std::string(), host);
       }
       if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return nullptr;
+      replaces_file = S_ISREG(st.st_mode);
     }
     // The new file's name: the destination's with a suffix nobody else
     // uses; O_EXCL never opens what is there already, a link included.
@@ -323,10 +325,22 @@ class PosixEnv : public Env {
       std::snprintf(suffix, sizeof suffix, ".new-%ld-%06llx", static_cast<long>(::getpid()),
                     static_cast<unsigned long long>(rng_() & 0xFFFFFF));
       const std::string temp = host + suffix;
-      int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      // A file that replaces another is made private first and then given
+      // the old one's group and permission bits, so that what somebody
+      // restricted (statements hold owners' debts) is never readable more
+      // widely, not even while it is written.
+      int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      replaces_file ? 0600 : 0666);
       if (fd < 0) {
         if (errno == EEXIST) continue;
         return nullptr;
+      }
+      if (replaces_file) {
+        // Only a group the user is in can be given; otherwise the user's own.
+        if (::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+        }
+        if (::fchmod(fd, st.st_mode & 0777) != 0) {
+        }
       }
       FILE* f = ::fdopen(fd, "wb");
       if (f == nullptr) {

@@ -112,8 +112,11 @@ class Env {
   // Returns nullptr when the file cannot be opened for reading.
   virtual std::unique_ptr<SequentialFile> OpenSequential(const std::string& path) = 0;
   // A new file for the path. The bytes go to a new file beside it, created
-  // exclusively (never through a link somebody planted; mode from the
-  // umask), which Close renames over the path once everything was written:
+  // exclusively (never through a link somebody planted), which takes the
+  // permission bits and, where the host allows it, the group of the regular
+  // file it replaces (a new name: the mode from the umask; a link replaced:
+  // the umask's too), and which Close renames over the path once everything
+  // was written:
   // the path holds the old file or the whole new one, never half of one, and
   // a link at the path is replaced, never written through. A file dropped
   // without a successful Close (an error, an abandoned run) is removed, and

@@ -125,6 +125,23 @@ for dev in PDF:../root/DADES/PropietH.dat 'TXT:..\root\DADES\TDespesa.dat' \
 done
 cp "$work/NuvaTerm.ini" "${ZELTMP}NuvaTerm.ini"
 
+# --- Replaced files keep the mode and group somebody restricted them to ----
+for dev in PDF:statements.pdf TXT:out.txt; do
+  device "$dev"
+  out="${ZELTMP}${dev#*:}"
+  rm -f "$out"
+  run 0 "$print" "${all[@]}"
+  [ "$(stat -c %a "$out")" = "$(printf '%o' $((0666 & ~0$(umask))))" ] ||
+    fail "$dev: a new file does not have the umask's mode"
+  chmod 640 "$out" "${ZELTMP}zizavezu.tmp"
+  chgrp daemon "$out" "${ZELTMP}zizavezu.tmp"
+  run 0 "$print" "${all[@]}"
+  for f in "$out" "${ZELTMP}zizavezu.tmp"; do
+    [ "$(stat -c %a:%G "$f")" = 640:daemon ] || fail "$dev: $f came back $(stat -c %a:%G "$f")"
+  done
+done
+device PDF:statements.pdf
+
 # --- recmgr's output -------------------------------------------------------
 for kind in sym hard; do
   for at in out.seq out.seq.part; do

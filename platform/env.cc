@@ -72,21 +72,35 @@ class PosixSequentialFile : public SequentialFile {
   explicit PosixSequentialFile(FILE* f) : f_(f) {}
   ~PosixSequentialFile() override { std::fclose(f_); }
 
-  bool ReadLine(std::string* line) override {
+  bool ReadLineUpTo(std::string* line, size_t limit, bool* longer) override {
     line->clear();
+    *longer = false;
     if (eof_) return false;
     bool any = false;
+    size_t past_limit = 0;  // bytes of the line dropped
+    int last_dropped = 0;
     for (;;) {
       int c = std::getc(f_);
       if (c == EOF) {
         eof_ = true;
+        *longer = past_limit > 0;
         return any;
       }
       any = true;
       if (c == '\n') break;
-      line->push_back(static_cast<char>(c));
+      if (line->size() < limit) {
+        line->push_back(static_cast<char>(c));
+      } else {
+        ++past_limit;
+        last_dropped = c;
+      }
     }
-    if (!line->empty() && line->back() == '\r') line->pop_back();
+    if (past_limit == 1 && last_dropped == '\r') {
+      past_limit = 0;  // only the CR of the line end did not fit
+    } else if (past_limit == 0 && !line->empty() && line->back() == '\r') {
+      line->pop_back();
+    }
+    *longer = past_limit > 0;
     return true;
   }
 
@@ -287,9 +301,14 @@ class PosixEnv : public Env {
 
   std::unique_ptr<SequentialFile> OpenSequential(const std::string& path) override {
     std::string host = HostPath(path);
-    if (host.empty() || IsDirectoryHost(host)) return nullptr;
-    FILE* f = std::fopen(host.c_str(), "rb");
-    if (f == nullptr) return nullptr;
+    if (host.empty()) return nullptr;
+    const int fd = OpenRegularForReading(host);
+    if (fd < 0) return nullptr;
+    FILE* f = ::fdopen(fd, "rb");
+    if (f == nullptr) {
+      ::close(fd);
+      return nullptr;
+    }
     return std::make_unique<PosixSequentialFile>(f);
   }
 

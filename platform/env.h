@@ -37,7 +37,14 @@ class SequentialFile {
 
   // Reads the next line into *line. Returns false at the end of the file (or
   // on a read error), leaving *line empty.
-  virtual bool ReadLine(std::string* line) = 0;
+  bool ReadLine(std::string* line) {
+    bool longer = false;
+    return ReadLineUpTo(line, std::string::npos, &longer);
+  }
+  // ReadLine keeping at most limit bytes of the line: the rest of a longer
+  // line is read past and dropped (nothing grows with it), and *longer says
+  // so.
+  virtual bool ReadLineUpTo(std::string* line, size_t limit, bool* longer) = 0;
 };
 
 // A file written from its start, closed explicitly so that a failed write or
@@ -109,7 +116,8 @@ class Env {
 
   // Paths are the system's own (Windows style, "\" separators); every
   // implementation maps them with HostPath before calling the host.
-  // Returns nullptr when the file cannot be opened for reading.
+  // Returns nullptr when the file cannot be opened for reading or is not a
+  // regular file (a folder, a FIFO that would block, a device).
   virtual std::unique_ptr<SequentialFile> OpenSequential(const std::string& path) = 0;
   // A new file for the path. The bytes go to a new file beside it, created
   // exclusively (never through a link somebody planted), which takes the

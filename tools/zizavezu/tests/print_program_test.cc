@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -318,6 +319,53 @@ TEST(PrintProgramTest, UnreadablePrintFileFails) {
   EXPECT_EQ(run.err,
             "ZIZAVEZU: no es pot llegir el fitxer d'impressi\u00f3 " + dir + "zizavezu.tmp\n");
   EXPECT_EQ(run.out, "");
+}
+
+// A print file that is no regular file is refused at once (a FIFO would
+// wait for a writer, /dev/zero's one line never ends); a line longer than
+// any directive is passed over with a warning, one that just fits is read.
+TEST(PrintProgramTest, PrintFilesThatAreNoRegularFileAndOverlongLines) {
+  const std::string kTooLong = "l\u00ednia 3: fa m\u00e9s de 65536 bytes";
+  const struct {
+    const char* kind;
+    size_t line;  // the third line's length, its CR LF not counted
+    int exit_code;
+    bool warned;  // kTooLong in err
+    int64_t pages;
+  } cases[] = {
+      {"fifo", 0, kExitNoPrintFile, false, 0},   {"zero", 0, kExitNoPrintFile, false, 0},
+      {"folder", 0, kExitNoPrintFile, false, 0}, {"file", 65536, kExitOk, false, 1},
+      {"file", 65537, kExitOk, true, 1},         {"file", 3000000, kExitOk, true, 1},
+  };
+  for (const auto& c : cases) {
+    ScratchDir scratch("zizavezu");
+    const std::string& dir = scratch.path();
+    const std::string print_file = dir + "zizavezu.tmp";
+    const std::string kind = c.kind;
+    if (kind == "fifo") {
+      ASSERT_EQ(::mkfifo(print_file.c_str(), 0600), 0);
+    }
+    if (kind == "zero") std::filesystem::create_symlink("/dev/zero", print_file);
+    if (kind == "folder") std::filesystem::create_directory(print_file);
+    if (kind == "file") {
+      // A text item of exactly c.line bytes, then one more line.
+      const std::string head = " 1 ,", tail = ", 1 ";
+      ASSERT_TRUE(WriteFile(print_file, "DEVICETXT:long.txt\r\nPAGE 66 \r\n" + head +
+                                            std::string(c.line - head.size() - tail.size(), 'a') +
+                                            tail + "\r\n 1 ,after, 1 \r\n"));
+    }
+    platform::FakeEnv env;
+    RunOutcome run = RenderIn(env, dir);
+    const std::string label = kind + " " + std::to_string(c.line);
+    EXPECT_EQ(run.result.exit_code, c.exit_code) << label << ": " << run.err;
+    EXPECT_EQ(run.result.pages, c.pages) << label;
+    EXPECT_EQ(run.err.find(kTooLong) != std::string::npos, c.warned) << label << ": " << run.err;
+    if (c.exit_code == kExitNoPrintFile) {
+      EXPECT_NE(run.err.find("no \u00e9s un fitxer normal"), std::string::npos) << label;
+    } else {
+      EXPECT_NE(ReadFile(dir + "long.txt").find("after"), std::string::npos) << label;
+    }
+  }
 }
 
 TEST(PrintProgramTest, DeviceThatCannotBeCreatedFails) {

@@ -50,6 +50,11 @@ std::string RefusedDevice(platform::Env& env, const Device& device, const Instal
           "la sortida @1 \x82s un fitxer de dades, de definicions, de configuraci\xa2 "
           "o de treball; no s'hi escriu res",
           {check.resolved});
+    case DestinationVerdict::kInstallation:
+      return Localized(
+          "la sortida @1 \x82s un fitxer de la instal\xfalaci\xa2 (l'arrel, la carpeta de "
+          "programes, l'entorn) o un programa; no s'hi escriu res",
+          {check.resolved});
     case DestinationVerdict::kNotRegularFile:
       break;
   }
@@ -238,8 +243,10 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
 PrintRunResult RenderPrintRun(platform::Env& env, const std::string& temp_dir, std::ostream& out,
                               std::ostream& err) {
   const config::Settings& settings = config::ModuleSettings();
-  return RenderPrintRun(env, InstallationDirs{settings.root_dir, temp_dir, settings.terminal_dir},
-                        out, err);
+  return RenderPrintRun(
+      env,
+      InstallationDirs{settings.root_dir, temp_dir, settings.terminal_dir, settings.program_dir},
+      out, err);
 }
 
 int RunPrintProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -46,7 +46,8 @@ struct PrintRunResult {
 // order holds when both go to one pipe.
 PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, std::ostream& out,
                               std::ostream& err);
-// The same with the root and terminal folders of config::ModuleSettings().
+// The same with the root, terminal and program folders of
+// config::ModuleSettings().
 PrintRunResult RenderPrintRun(platform::Env& env, const std::string& temp_dir, std::ostream& out,
                               std::ostream& err);
 

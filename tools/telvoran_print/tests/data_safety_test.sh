@@ -5,8 +5,10 @@
 # - a symbolic and a hard link to a data file planted at every file the
 #   programs write (print file, PDF and TXT output, recmgr's output, and
 #   through TELVORAN in tmux Browse.tmp, WinPush.tmp and ZELCALC.TMP);
-# - output devices naming a data file, a definition, a settings file and
-#   the print file itself;
+# - output devices naming a data file, a definition, a settings file, the
+#   print file itself, a help text, the installation's env, the print
+#   program, an executable, through a root reached by a link;
+# - files restricted to their owner replaced by the next run;
 # - two batch printers at once in one temporary folder;
 # - the batch printer (SIGKILL, SIGTERM, SIGHUP) and the print program
 #   (SIGKILL) killed halfway;
@@ -47,9 +49,11 @@ ziz="$build/tools/zizavezu/ZIZAVEZU"
 term="$work/demo/term/"
 target="$ZELROOT/DADES/PagamH.dat"  # what every planted link points to
 
+cp /bin/true "$work/tool"  # an executable no output may replace
 sums() {
   md5sum "$ZELROOT"/DADES/*.dat "$ZELROOT"/ddf/*.xdf "$ZELROOT"/Nuva.ini \
-    "$ZELROOT"/FORMS/TELVORAN.ZPN "${ZELTMP}Sessio.ini"
+    "$ZELROOT"/FORMS/TELVORAN.ZPN "${ZELTMP}Sessio.ini" "$ZELROOT"/AJUDA/*.HLP "$work/demo/env" \
+    "${ZELEXE}ZIZAVEZU" "$work/tool"
 }
 before="$(sums)"
 unchanged() { [ "$(sums)" = "$before" ] || fail "$1: a data, definition or settings file changed"; }
@@ -111,18 +115,25 @@ device PDF:statements.pdf
 # --- Output devices that name what the print program must never write -----
 run 0 "$print" "${all[@]}"
 cp "${ZELTMP}NuvaTerm.ini" "$work/NuvaTerm.ini"
+# A root reached through a link is the root all the same.
+ln -s root "$work/demo/rootlink"
 for dev in PDF:../root/DADES/PropietH.dat 'TXT:..\root\DADES\TDespesa.dat' \
     "PDF:$ZELROOT/ddf/PagamH.xdf" PDF:NuvaTerm.ini TXT:zizavezu.tmp PDF:Sessio.ini \
-    "TXT:${ZELROOT}Nuva.ini" PDF:../root/DADES; do
+    "TXT:${ZELROOT}Nuva.ini" PDF:../root/DADES 'TXT:..\root\AJUDA\TELVORAN.HLP' \
+    PDF:../root/statements.pdf TXT:../env PDF:../bin/ZIZAVEZU "PDF:$work/tool" \
+    "rootlink:TXT:../root/AJUDA/QARNESTO.HLP"; do
+  root="$ZELROOT"
+  if [ "${dev%%:*}" = rootlink ]; then root="$work/demo/rootlink/" dev="${dev#rootlink:}"; fi
   device "$dev"
   cp "${ZELTMP}NuvaTerm.ini" "$work/NuvaTerm.now"
-  run 1 "$print" "${all[@]}"
+  run 1 env ZELROOT="$root" "$print" "${all[@]}"
   said "no s'hi escriu res" "$dev"
   unchanged "device $dev"
   cmp -s "${ZELTMP}NuvaTerm.ini" "$work/NuvaTerm.now" || fail "device $dev: NuvaTerm.ini changed"
   cmp -s <(tail -n +2 "${ZELTMP}zizavezu.tmp") <(tail -n +2 "$work/reference.tmp") ||
     fail "device $dev: the print file was written over"
 done
+[ -L "${ZELEXE}ZIZAVEZU" ] || fail "the print program's link was replaced"
 cp "$work/NuvaTerm.ini" "${ZELTMP}NuvaTerm.ini"
 
 # --- Replaced files keep the mode and group somebody restricted them to ----

@@ -213,6 +213,7 @@ std::map<std::string, std::string> Snapshot(const std::string& base) {
 TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
   const char* kProtected = "\u00e9s un fitxer de dades, de definicions, de configuraci\u00f3";
   const char* kNotRegular = "no \u00e9s un fitxer normal";
+  const char* kInstallation = "\u00e9s un fitxer de la instal\u00b7laci\u00f3";
   struct Case {
     const char* device;
     int exit_code;
@@ -246,8 +247,18 @@ TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
       {"LP:-oficina", kExitRefusedDevice, "la cua d'impressi\u00f3 -oficina", nullptr},
       {"PDF:run.pdf", kExitOk, "run.pdf", nullptr},
       {"PDF:link.pdf", kExitOk, "link.pdf", nullptr},  // a link to a data file
-      {"TXT:../root/DADES.txt", kExitOk, "../root/DADES.txt", nullptr},
-      {"TXT:../root/Nuva.ini.txt", kExitOk, "../root/Nuva.ini.txt", nullptr},
+      {"TXT:../root/DADES.txt", kExitRefusedDevice, kInstallation, "root/DADES.txt"},
+      {"TXT:../root/Nuva.ini.txt", kExitRefusedDevice, kInstallation, "root/Nuva.ini.txt"},
+      {"TXT:../root/AJUDA/TELVORAN.HLP", kExitRefusedDevice, kInstallation,
+       "root/AJUDA/TELVORAN.HLP"},
+      {"PDF:../root/new.pdf", kExitRefusedDevice, kInstallation, "root/new.pdf"},
+      {"TXT:../env", kExitRefusedDevice, kInstallation, "env"},
+      {"PDF:../bin/ZIZAVEZU", kExitRefusedDevice, kInstallation, "bin/ZIZAVEZU"},
+      {"PDF:../bin/new.pdf", kExitRefusedDevice, kInstallation, "bin/new.pdf"},
+      {"TXT:tool", kExitRefusedDevice, kInstallation, "tmp/tool"},  // executable
+      {"TXT:../root.txt", kExitOk, "../root.txt", nullptr},
+      {"TXT:../env.txt", kExitOk, "../env.txt", nullptr},
+      {"TXT:../binary.txt", kExitOk, "../binary.txt", nullptr},
   };
   std::string& language = config::ModuleSettings().language;
   const std::string saved_language = language;
@@ -258,16 +269,20 @@ TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
     for (const Case& c : cases) {
       ScratchDir scratch("zizavezu");
       const std::string base = std::filesystem::canonical(scratch.path()).string() + "/";
-      for (const char* d : {"root/DADES", "root/ddf", "root/FORMS", "tmp/folder", "term"}) {
+      for (const char* d :
+           {"root/DADES", "root/ddf", "root/FORMS", "root/AJUDA", "tmp/folder", "term", "bin"}) {
         std::filesystem::create_directories(base + d);
       }
       for (const char* f :
            {"root/DADES/PropietH.dat", "root/DADES/TDespesa.dat", "root/DADES/PagamH.dat",
             "root/ddf/PropietH.xdf", "root/FORMS/TELVORAN.ZPN", "root/Nuva.ini", "tmp/NuvaTerm.ini",
             "tmp/Sessio.ini", "tmp/WinPush.tmp", "tmp/Browse.tmp", "term/NuvaTerm.ini",
-            "term/Sessio.ini", "term/ZELCALC.TMP"}) {
+            "term/Sessio.ini", "term/ZELCALC.TMP", "root/AJUDA/TELVORAN.HLP", "env",
+            "bin/ZIZAVEZU", "tmp/tool"}) {
         EXPECT_TRUE(WriteFile(base + f, std::string("original ") + f));
       }
+      std::filesystem::permissions(base + "tmp/tool", std::filesystem::perms::owner_exec,
+                                   std::filesystem::perm_options::add);
       std::filesystem::create_directory_symlink("../root/DADES", base + "tmp/datalink");
       std::filesystem::create_hard_link(base + "root/DADES/PropietH.dat", base + "tmp/second.pdf");
       std::filesystem::create_hard_link(base + "tmp/NuvaTerm.ini", base + "tmp/second.txt");
@@ -275,10 +290,10 @@ TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
       EXPECT_TRUE(WriteFile(base + "tmp/zizavezu.tmp", TwoPages(c.device)));
       const std::map<std::string, std::string> before = Snapshot(base);
 
-      InstallationDirs dirs{base + "root/", base + "tmp/", base + "term/"};
+      InstallationDirs dirs{base + "root/", base + "tmp/", base + "term/", base + "bin/"};
       if (relative) {
         ASSERT_EQ(::chdir(base.c_str()), 0);
-        dirs = {"root/", "tmp/", "term/"};
+        dirs = {"root/", "tmp/", "term/", "bin/"};
       }
       platform::FakeEnv env;
       std::ostringstream out, err;

@@ -565,6 +565,21 @@ Env* g_current = nullptr;
 
 }  // namespace
 
+bool CloseStandardOutput(int* error) {
+  int failure = 0;
+  if (std::fflush(stdout) != 0) {
+    failure = errno;
+  } else if (std::ferror(stdout)) {
+    failure = EIO;  // an earlier write failed; its errno is gone
+  }
+  // A delayed write error (a network file system) comes with the close. A
+  // standard output closed before the program started is no loss when
+  // nothing was written to it (the flush found nothing to write).
+  if (::close(STDOUT_FILENO) != 0 && errno != EBADF && failure == 0) failure = errno;
+  if (error != nullptr) *error = failure;
+  return failure == 0;
+}
+
 Env* DefaultEnv() {
   static PosixEnv* env = new PosixEnv();  // never freed: lives for the process
   return env;

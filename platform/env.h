@@ -196,6 +196,13 @@ class Env {
 // The Env of the host. Lives for the whole process.
 Env* DefaultEnv();
 
+// Flushes and closes standard output (the C stream, which std::cout writes
+// through). False when anything written to it was lost (a full disk,
+// /dev/full, an I/O error), with *error (when given) the errno of the
+// failure: the program then ends with its failure status. Nothing may be
+// written to standard output afterwards.
+bool CloseStandardOutput(int* error = nullptr);
+
 // The Env the module uses: DefaultEnv() unless a test installed another.
 Env& CurrentEnv();
 

@@ -36,6 +36,7 @@
 #include "driver/report_context.h"
 #include "platform/console.h"
 #include "platform/cp850.h"
+#include "platform/env.h"
 #include "recmgr/record_manager.h"
 
 namespace {
@@ -130,9 +131,8 @@ bool LooksLikeOption(const char* arg) {
          (arg[1] == '-' || (arg[1] >= 'a' && arg[1] <= 'z') || (arg[1] >= 'A' && arg[1] <= 'Z'));
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The batch printer itself; main checks standard output after it.
+int Run(int argc, char** argv) {
   // Under a file-size limit (ulimit -f) the default SIGXFSZ would kill the
   // run halfway through the print file and leave it behind. Ignored, the
   // write fails instead: the run says so and removes the partial file.
@@ -239,4 +239,21 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int code = Run(argc, argv);
+  // The usage or the version must have reached standard output (not lost
+  // on /dev/full, a full disk); the print program checks its own lines.
+  int error = 0;
+  if (!platform::CloseStandardOutput(&error)) {
+    std::fprintf(stderr, "telvoran-print: %s\n",
+                 config::TranslateForTerminal("no es pot escriure a la sortida est\x85ndard: @1",
+                                              {std::strerror(error)})
+                     .c_str());
+    return code == 0 ? kExitFailure : code;
+  }
+  return code;
 }

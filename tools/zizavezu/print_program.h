@@ -19,7 +19,8 @@ namespace zizavezu {
 // Exit codes of the program.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitNoPrintFile = 1;    // the print file cannot be read
-inline constexpr int kExitCannotWrite = 2;    // the device cannot be written
+// The device cannot be written, or standard output lost the outcome line.
+inline constexpr int kExitCannotWrite = 2;
 inline constexpr int kExitPrinterFailed = 3;  // lp could not be started or failed
 // The device names a file no output may replace (see destination.h),
 // something there that is not a regular file, or a queue starting with "-";

@@ -594,6 +594,10 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
   }
   if (!run_print_program) return PrintRunResult::kOk;
   if (ctx.print_program_starting) ctx.print_program_starting();
+  // The print program holds the folder too: killed meanwhile (even with
+  // SIGKILL), this process leaves the lock to it, and no other run starts
+  // before it has ended.
+  if (run_lock != nullptr) run_lock->ShareWithPrograms();
   std::string said;
   const int code = ctx.capture_print_program
                        ? env.RunProgramCaptured(program, {}, &said, ctx.stop_requested)

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -154,6 +155,60 @@ void DisarmPending(int slot) {
   if (slot >= 0) g_pending_armed[slot] = 0;
 }
 
+// --- The program being run ------------------------------------------------
+//
+// The program RunProgram or RunProgramCaptured waits for, so that a
+// termination signal that ends this process ends it too, and waits for it,
+// instead of leaving it to run on alone (see EndRunningProgramFromSignal).
+// Plain data: a signal handler reads it.
+
+volatile sig_atomic_t g_program_pid = 0;
+volatile sig_atomic_t g_program_has_group = 0;
+
+constexpr int kTerminationSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+
+// Holds the termination signals back while a program is started or reaped,
+// so that a handler never misses a program just started nor signals one
+// already reaped (whose number may be somebody else's by then).
+class TerminationSignalsHeld {
+ public:
+  TerminationSignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kTerminationSignals) sigaddset(&set, sig);
+    ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
+  }
+  ~TerminationSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+  TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+
+  // The mask as it was, for the program started meanwhile.
+  const sigset_t& previous() const { return previous_; }
+
+ private:
+  sigset_t previous_;
+};
+
+// Waits for the program started as pid to end and reaps it into *status.
+// False when it cannot be waited for.
+bool WaitForProgram(pid_t pid, int* status) {
+  bool ended = false;
+  for (;;) {
+    siginfo_t info;
+    std::memset(&info, 0, sizeof info);
+    // Not reaped yet: a signal arriving now still finds it.
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) == 0) {
+      ended = true;
+      break;
+    }
+    if (errno != EINTR) break;
+  }
+  TerminationSignalsHeld held;
+  const bool reaped = ended && ::waitpid(pid, status, 0) == pid;
+  g_program_pid = 0;
+  return reaped;
+}
+
 // Written to a new file beside the destination and renamed over it by a
 // successful Close; removed otherwise.
 class PosixWritableFile : public WritableFile {
@@ -279,7 +334,14 @@ int OpenRegularForReading(const std::string& host) {
 class PosixFileLock : public FileLock {
  public:
   explicit PosixFileLock(int fd) : fd_(fd) {}
-  ~PosixFileLock() override { ::close(fd_); }  // drops the lock
+  ~PosixFileLock() override { ::close(fd_); }  // drops the lock, unless shared
+
+  // The lock belongs to the open file, which a started program's copy of
+  // the descriptor keeps open.
+  bool ShareWithPrograms() override {
+    const int flags = ::fcntl(fd_, F_GETFD);
+    return flags >= 0 && ::fcntl(fd_, F_SETFD, flags & ~FD_CLOEXEC) == 0;
+  }
 
  private:
   int fd_;
@@ -474,14 +536,21 @@ class PosixEnv : public Env {
     owned.insert(owned.end(), args.begin(), args.end());
     std::vector<char*> argv = ArgumentVector(owned);
     pid_t pid = 0;
-    if (::posix_spawnp(&pid, host.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-      return kNotStarted;
+    {
+      TerminationSignalsHeld held;
+      posix_spawnattr_t attributes;
+      ::posix_spawnattr_init(&attributes);
+      ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+      ::posix_spawnattr_setsigmask(&attributes, &held.previous());
+      const int spawned =
+          ::posix_spawnp(&pid, host.c_str(), nullptr, &attributes, argv.data(), environ);
+      ::posix_spawnattr_destroy(&attributes);
+      if (spawned != 0) return kNotStarted;
+      g_program_has_group = 0;
+      g_program_pid = pid;
     }
     int status = 0;
-    for (;;) {
-      if (::waitpid(pid, &status, 0) >= 0) break;
-      if (errno != EINTR) return kNotStarted;
-    }
+    if (!WaitForProgram(pid, &status)) return kNotStarted;
     if (!WIFEXITED(status)) return kEndedBySignal;
     int code = WEXITSTATUS(status);
     // posix_spawnp reports an exec failure in the child as exit code 127.
@@ -506,11 +575,19 @@ class PosixEnv : public Env {
     ::posix_spawnattr_init(&attributes);
     // A process group of its own, so a stop reaches what it started too (the
     // spooler's client).
-    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    ::posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = 0;
-    const int spawned =
-        ::posix_spawnp(&pid, host.c_str(), &actions, &attributes, argv.data(), environ);
+    int spawned = 0;
+    {
+      TerminationSignalsHeld held;
+      ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+      ::posix_spawnattr_setpgroup(&attributes, 0);
+      ::posix_spawnattr_setsigmask(&attributes, &held.previous());
+      spawned = ::posix_spawnp(&pid, host.c_str(), &actions, &attributes, argv.data(), environ);
+      if (spawned == 0) {
+        g_program_has_group = 1;
+        g_program_pid = pid;
+      }
+    }
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     ::close(pipe_fds[1]);
@@ -543,10 +620,7 @@ class PosixEnv : public Env {
     }
     ::close(pipe_fds[0]);
     int status = 0;
-    for (;;) {
-      if (::waitpid(pid, &status, 0) >= 0) break;
-      if (errno != EINTR) return stopped ? kStopped : kNotStarted;
-    }
+    if (!WaitForProgram(pid, &status)) return stopped ? kStopped : kNotStarted;
     if (stopped) return kStopped;
     if (!WIFEXITED(status)) return kEndedBySignal;
     return WEXITSTATUS(status);
@@ -564,6 +638,27 @@ class PosixEnv : public Env {
 Env* g_current = nullptr;
 
 }  // namespace
+
+void EndRunningProgramFromSignal(int sig) {
+  const pid_t pid = g_program_pid;
+  if (pid <= 0) return;
+  g_program_pid = 0;
+  const pid_t target = g_program_has_group ? -pid : pid;
+  bool request = false;
+  for (int termination : kTerminationSignals) request = request || sig == termination;
+  ::kill(target, request ? sig : SIGTERM);
+  const struct timespec tick = {0, 100 * 1000 * 1000};
+  // Asked first; then SIGKILL, and as long again for it to take.
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < kProgramEndSeconds * 10; ++i) {
+      int status = 0;
+      const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+      if (reaped == pid || (reaped < 0 && errno != EINTR)) return;
+      ::nanosleep(&tick, nullptr);
+    }
+    ::kill(target, SIGKILL);
+  }
+}
 
 bool CloseStandardOutput(int* error) {
   int failure = 0;

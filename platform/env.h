@@ -87,13 +87,19 @@ class RandomAccessFile {
 };
 
 // An exclusive lock on a file, held while the object lives. Not handed to
-// the programs the process starts.
+// the programs the process starts, unless ShareWithPrograms was called.
 class FileLock {
  public:
   FileLock() = default;
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
   virtual ~FileLock() = default;
+
+  // The programs this process starts from now on hold the lock too (they
+  // inherit it): it is free again only once this object and each of them
+  // are gone, so a program that outlives its parent (killed with SIGKILL)
+  // keeps it until it ends. False when it cannot be shared.
+  virtual bool ShareWithPrograms() { return false; }
 };
 
 // Maps a system path to the host's: every "\" becomes "/"; case is kept.
@@ -165,7 +171,9 @@ class Env {
   // Starts the program with the arguments, each passed as it is (no shell in
   // between), and waits for it to end. Returns its exit code, kNotStarted
   // when it could not be started, kEndedBySignal when it ran but was ended
-  // by a signal (a crash, a kill).
+  // by a signal (a crash, a kill). A termination signal that ends this
+  // process meanwhile is passed on to the program, which is waited for
+  // first (see EndRunningProgramFromSignal).
   static constexpr int kNotStarted = -1;
   static constexpr int kEndedBySignal = -2;
   virtual int RunProgram(const std::string& program, const std::vector<std::string>& args) = 0;
@@ -195,6 +203,15 @@ class Env {
 
 // The Env of the host. Lives for the whole process.
 Env* DefaultEnv();
+
+// For the signal handlers (platform/console.h): the program a host Env's
+// RunProgram or RunProgramCaptured is waiting for, if any, gets sig (its
+// process group when it has one of its own; SIGTERM in place of a signal
+// that is no request to end, such as a crash's) and is waited for, with
+// SIGKILL after kProgramEndSeconds, so that it never outlives this process
+// nor the run's lock. Async-signal-safe.
+inline constexpr int kProgramEndSeconds = 5;
+void EndRunningProgramFromSignal(int sig);
 
 // Flushes and closes standard output (the C stream, which std::cout writes
 // through). False when anything written to it was lost (a full disk,

@@ -11,7 +11,8 @@
 # - files restricted to their owner replaced by the next run;
 # - two batch printers at once in one temporary folder;
 # - the batch printer (SIGKILL, SIGTERM, SIGHUP) and the print program
-#   (SIGKILL) killed halfway;
+#   (SIGKILL) killed halfway, and the batch printer killed (SIGTERM, SIGKILL)
+#   while its print program works;
 # - the batch printer as an unprivileged user on a data folder it cannot
 #   write, with and without the side files of earlier runs;
 # - relative and unfinished folder variables, a cut form file, recmgr's
@@ -226,6 +227,42 @@ for sig in KILL TERM HUP; do
     compgen -G "$big/tmp/zizavezu.tmp.new-*" >/dev/null && fail "SIG$sig left its new file"
   fi
   rm -f "$big/tmp/"zizavezu.tmp.new-*
+done
+# The batch printer killed while its print program works on a long print
+# file. SIGTERM: the print program is ended and waited for. SIGKILL: it
+# works on alone, holding the folder. Either way a second run at once is
+# refused or finds it gone, and no PDF of the first run comes later.
+alive() { ps -o stat= -p "$1" 2>/dev/null | grep -q '^[^Z]'; }
+gone() { ! alive "$1"; }
+run 0 "${inbig[@]}" "$print" "${all[@]}"
+for sig in TERM KILL; do
+  cp "$big/tmp/statements.pdf" "$work/statements.pdf"
+  "${inbig[@]}" "$print" "${long[@]}" >/dev/null 2>&1 &
+  background=$!
+  writing statements.pdf "SIG$sig to the batch printer"
+  renderer="$(pgrep -P "$background" ZIZAVEZU)" || fail "SIG$sig: no print program running"
+  kill -s "$sig" "$background"
+  set +e
+  "${inbig[@]}" "$print" "${all[@]}" >"$work/out" 2>"$work/err"
+  rc=$?
+  set -e
+  if [ "$rc" = 0 ]; then
+    gone "$renderer" || fail "SIG$sig: a second run went ahead of the first's print program"
+    cp "$big/tmp/statements.pdf" "$work/statements.pdf"
+  else
+    said "Una altra impressi" "a second run after SIG$sig"
+  fi
+  wait "$background" 2>/dev/null || true
+  background=""
+  if [ "$sig" = KILL ]; then
+    [ "$rc" = 1 ] || fail "SIGKILL: the orphaned print program did not hold the folder"
+    kill -TERM "$renderer"
+    poll 300 gone "$renderer" || fail "SIGKILL: the print program did not end"
+  else
+    gone "$renderer" || fail "SIGTERM: the print program outlived the batch printer"
+  fi
+  cmp -s "$big/tmp/statements.pdf" "$work/statements.pdf" || fail "SIG$sig: a PDF came later"
+  compgen -G "$big/tmp/statements.pdf.new-*" >/dev/null && fail "SIG$sig left the print program's new PDF"
 done
 # The print program killed halfway through a long print file: the PDF of the
 # run before stays.

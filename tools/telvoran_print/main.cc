@@ -145,7 +145,12 @@ int Run(int argc, char** argv) {
   datafiles::DataFileUi ui;
   ui.open_failure = [](const std::string& message) { Complain(message); };
   ui.show_message = [](int, const std::string& text) { Complain(text); };
-  ui.end_program = [] { std::exit(kExitFailure); };
+  // Ending before the run, it leaves no print file of an earlier run to be
+  // taken for this one (see driver::RemovePrintFileOfEarlierRun).
+  ui.end_program = [] {
+    driver::RemovePrintFileOfEarlierRun(config::ModuleSettings());
+    std::exit(kExitFailure);
+  };
   datafiles::SetDataFileUi(ui);
   // The usage and the messages are in the installation's language; without
   // an installation they stay in Catalan.
@@ -198,6 +203,7 @@ int Run(int argc, char** argv) {
   std::string start_message;
   if (!driver::StartUp(ctx, &start_message)) {
     std::fprintf(stderr, "telvoran-print: %s\n", start_message.c_str());
+    driver::RemovePrintFileOfEarlierRun(ctx.settings);
     return kExitFailure;
   }
 

@@ -37,11 +37,14 @@ export ZELEXE="$work/stub/"
 
 cp -a "$ZELROOT/DADES" "$work/pristine"
 cp -a "$ZELROOT/ddf" "$work/pristine-ddf"
+# Each case starts with the print file of an earlier run in place, which a
+# run that fails must not leave to be printed later.
 restore() {
   rm -rf "$ZELROOT/DADES" "$ZELROOT/ddf"
   cp -a "$work/pristine" "$ZELROOT/DADES"
   cp -a "$work/pristine-ddf" "$ZELROOT/ddf"
-  rm -f "$work/handed" "$work/handed.tmp" "${ZELTMP}zizavezu.tmp"
+  rm -f "$work/handed" "$work/handed.tmp"
+  printf 'DEVICE\r\nPAGE 66 \r\n 1 ,an earlier run, 1 \r\n' >"${ZELTMP}zizavezu.tmp"
 }
 sums() { (cd "$ZELROOT/DADES" && md5sum -- *.dat); }
 language() { sed -i "s/^Idioma=.*/Idioma=$1\r/" "${ZELTMP}NuvaTerm.ini"; }
@@ -156,6 +159,7 @@ expect_unchanged "$before" "truncated PagamH.xdf"
 # file stands for the first, a file-size limit (ulimit -f) for the second.
 
 restore
+rm "${ZELTMP}zizavezu.tmp"
 before="$(sums)"
 if [ "$(id -u)" -ne 0 ]; then
   chmod a-w "$ZELTMP"

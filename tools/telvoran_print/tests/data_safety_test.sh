@@ -317,6 +317,7 @@ run 0 env ZELROOT="${ZELROOT%/}" "$print" "${all[@]}" --no-print-program
 cmp -s "${ZELTMP}zizavezu.tmp" "$work/readable.tmp" || fail "ZELROOT without its separator differs"
 run 1 env ZELEXE="$work/nowhere/" "$print" "${all[@]}"
 said "No existeix la carpeta de programes" "a missing program folder"
+[ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "a missing program folder left the earlier print file"
 run 1 env ZELEXE="$work/" "$print" "${all[@]}"
 said "no t" "a program folder without the print program"
 cp FORMS/TELVORAN.ZPN "$work/forms"

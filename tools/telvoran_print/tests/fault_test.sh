@@ -106,6 +106,27 @@ for lang in CAT SPA GLG OCI; do
 done
 language CAT
 
+# The same failure while another run holds the temporary folder: that run's
+# print file is left alone.
+restore
+rm -f DADES/TDespesa.dat* ddf/TDespesa.xdf
+(
+  exec 9>>"${ZELTMP}zizavezu.lck"
+  flock 9
+  exec sleep 30
+) &
+holder=$!
+for _ in $(seq 200); do
+  flock -n "${ZELTMP}zizavezu.lck" true || break
+  sleep 0.05
+done
+run
+kill "$holder"
+wait "$holder" 2>/dev/null || true
+holder=""
+[ $rc -eq 1 ] || fail "missing TDespesa under another run's lock gave $rc"
+[ -e "${ZELTMP}zizavezu.tmp" ] || fail "a failed start-up removed the print file of a run holding the folder"
+
 # Something else in place of a data file: the message with status 30 (not
 # a data file), exit status 1, nothing printed, and the file left as it was.
 plant() {

@@ -252,7 +252,8 @@ TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
       {"TXT:../root/AJUDA/TELVORAN.HLP", kExitRefusedDevice, kInstallation,
        "root/AJUDA/TELVORAN.HLP"},
       {"PDF:../root/new.pdf", kExitRefusedDevice, kInstallation, "root/new.pdf"},
-      {"TXT:../env", kExitRefusedDevice, kInstallation, "env"},
+      {"TXT:../env", kExitRefusedDevice, kInstallation, "env"},  // not there yet
+      {"PDF:envcopy", kExitRefusedDevice, kInstallation, "tmp/envcopy"},  // hard link
       {"PDF:../bin/ZIZAVEZU", kExitRefusedDevice, kInstallation, "bin/ZIZAVEZU"},
       {"PDF:../bin/new.pdf", kExitRefusedDevice, kInstallation, "bin/new.pdf"},
       {"TXT:tool", kExitRefusedDevice, kInstallation, "tmp/tool"},  // executable
@@ -283,6 +284,8 @@ TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
       }
       std::filesystem::permissions(base + "tmp/tool", std::filesystem::perms::owner_exec,
                                    std::filesystem::perm_options::add);
+      std::filesystem::create_hard_link(base + "env", base + "tmp/envcopy");
+      if (std::string(c.device) == "TXT:../env") std::filesystem::remove(base + "env");
       std::filesystem::create_directory_symlink("../root/DADES", base + "tmp/datalink");
       std::filesystem::create_hard_link(base + "root/DADES/PropietH.dat", base + "tmp/second.pdf");
       std::filesystem::create_hard_link(base + "tmp/NuvaTerm.ini", base + "tmp/second.txt");

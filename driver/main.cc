@@ -13,6 +13,7 @@
 #include "driver/program.h"
 #include "platform/console.h"
 #include "platform/cp850.h"
+#include "platform/env.h"
 #include "platform/terminal_console.h"
 
 namespace {
@@ -55,12 +56,23 @@ constexpr const char* kUsageLines[] = {
     "temporal).",
 };
 
+// The end of --help and --version: 0, or 1 when standard output lost them.
+int EndOfAnswer() {
+  int error = 0;
+  if (platform::CloseStandardOutput(&error)) return 0;
+  std::fprintf(stderr, "TELVORAN: %s\n",
+               config::TranslateForTerminal("no es pot escriure a la sortida est\x85ndard: @1",
+                                            {std::strerror(error)})
+                   .c_str());
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
     std::puts("TELVORAN " TELVORAN_VERSION);
-    return 0;
+    return EndOfAnswer();
   }
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     // In the installation's language; without one, in Catalan.
@@ -68,7 +80,7 @@ int main(int argc, char** argv) {
     for (const char* line : kUsageLines) {
       std::puts(platform::Cp850ToUtf8(config::Translate(line)).c_str());
     }
-    return 0;
+    return EndOfAnswer();
   }
   // Under a file-size limit the default SIGXFSZ would end the module in the
   // middle of the print file. Ignored, the write fails instead, and the

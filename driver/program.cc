@@ -221,10 +221,15 @@ int ProgramMain() {
   // file opened.
   InstallConsoleKit(ctx.buffers);
   // Where the module ends: after a data file that cannot be opened (its
-  // message shown and a key pressed) with status 0; on a window stack file
-  // it cannot use, with the terminal handed back, the message and status 1.
+  // message shown and a key pressed) with status 0, leaving no print file
+  // of an earlier run to be taken for one of today (see
+  // RemovePrintFileOfEarlierRun); on a window stack file it cannot use,
+  // with the terminal handed back, the message and status 1.
   datafiles::DataFileUi ui = datafiles::CurrentDataFileUi();
-  ui.end_program = [] { std::exit(0); };
+  ui.end_program = [] {
+    RemovePrintFileOfEarlierRun(config::ModuleSettings());
+    std::exit(0);
+  };
   datafiles::SetDataFileUi(ui);
   console::SetStackFileFailureHandler([](const std::string& failure) {
     platform::CurrentConsole().Suspend();
@@ -236,6 +241,7 @@ int ProgramMain() {
     // Written on the terminal's own screen, where it stays after the end.
     platform::CurrentConsole().Suspend();
     std::fprintf(stderr, "TELVORAN: %s\n", message.c_str());
+    RemovePrintFileOfEarlierRun(ctx.settings);
     return 1;
   }
   int code = RunSettlementReport(ctx);

@@ -3,9 +3,12 @@
 // collections, fee), and the statement copies with their eight sections.
 #include "driver/report.h"
 
+#include <unistd.h>
+
 #include <array>
 #include <cassert>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -26,6 +29,7 @@
 #include "format/dates.h"
 #include "format/packed.h"
 #include "platform/blanks.h"
+#include "platform/console.h"
 #include "platform/cp850.h"
 #include "platform/env.h"
 #include "recmgr/record_manager.h"
@@ -530,6 +534,49 @@ bool PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
   return true;
 }
 
+namespace {
+
+// The print file of the run in progress, for a termination signal that ends
+// the program meanwhile: the run is stopped, so it leaves no print file (the
+// signal handlers first wait for the print program, which holds the lock
+// too). Plain data: a signal handler reads it.
+char g_signal_print_file[4096];
+volatile sig_atomic_t g_signal_print_file_armed = 0;
+
+void RemovePrintFileFromSignal() {
+  if (g_signal_print_file_armed) {
+    g_signal_print_file_armed = 0;
+    ::unlink(g_signal_print_file);
+  }
+}
+
+// Armed for the length of one print run, under its lock.
+class PrintFileRemovedBySignal {
+ public:
+  explicit PrintFileRemovedBySignal(const std::string& print_file) {
+    if (platform::PrepareSignalPath(print_file, g_signal_print_file,
+                                    sizeof g_signal_print_file)) {
+      platform::AddSignalCleanup(&RemovePrintFileFromSignal);
+      g_signal_print_file_armed = 1;
+    }
+  }
+  ~PrintFileRemovedBySignal() { g_signal_print_file_armed = 0; }
+  PrintFileRemovedBySignal(const PrintFileRemovedBySignal&) = delete;
+  PrintFileRemovedBySignal& operator=(const PrintFileRemovedBySignal&) = delete;
+};
+
+}  // namespace
+
+bool RemovePrintFileOfEarlierRun(const config::Settings& settings) {
+  platform::Env& env = platform::CurrentEnv();
+  bool busy = false;
+  std::unique_ptr<platform::FileLock> run_lock =
+      env.TryLock(settings.temp_dir + kPrintLockName, &busy);
+  if (busy) return false;
+  env.DeleteFile(PrintFilePath(settings));
+  return true;
+}
+
 PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool run_print_program,
                            const ReportProgress& progress, std::string* message) {
   NewRunTexts();
@@ -537,19 +584,10 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
   const std::string print_file = PrintFilePath(settings);
   platform::Env& env = platform::CurrentEnv();
   const std::string program = settings.program_dir + "ZIZAVEZU";
-  if (run_print_program && !env.IsDirectory(settings.program_dir)) {
-    *message = config::TranslateWith("No existeix la carpeta de programes @1",
-                                     {platform::HostPath(settings.program_dir)});
-    return PrintRunResult::kPrintProgramMissing;
-  }
-  if (run_print_program && !env.FileExists(program)) {
-    *message = config::TranslateWith("La carpeta de programes @1 no t\x82 el programa d'impressi\xa2",
-                                     {platform::HostPath(settings.program_dir)});
-    return PrintRunResult::kPrintProgramMissing;
-  }
   // One print run per temporary folder: the print file and the print
   // program's run belong to whoever holds the folder's lock, so two runs
-  // never mix their lines in one file nor print each other's.
+  // never mix their lines in one file nor print each other's. A run refused
+  // here touches nothing.
   bool busy = false;
   std::unique_ptr<platform::FileLock> run_lock =
       env.TryLock(settings.temp_dir + kPrintLockName, &busy);
@@ -559,11 +597,30 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
         {platform::HostPath(settings.temp_dir)});
     return PrintRunResult::kPrintFileInUse;
   }
+  // Whatever else ends the run without success, the print file an earlier
+  // run left goes (this run's own is never put in place then): the print
+  // file present is always the last successful run's, and a print program
+  // started by hand never prints statements of another day.
+  auto failed = [&](PrintRunResult result) {
+    env.DeleteFile(print_file);
+    return result;
+  };
+  const PrintFileRemovedBySignal removed_by_signal(print_file);
+  if (run_print_program && !env.IsDirectory(settings.program_dir)) {
+    *message = config::TranslateWith("No existeix la carpeta de programes @1",
+                                     {platform::HostPath(settings.program_dir)});
+    return failed(PrintRunResult::kPrintProgramMissing);
+  }
+  if (run_print_program && !env.FileExists(program)) {
+    *message = config::TranslateWith("La carpeta de programes @1 no t\x82 el programa d'impressi\xa2",
+                                     {platform::HostPath(settings.program_dir)});
+    return failed(PrintRunResult::kPrintProgramMissing);
+  }
   if (!ctx.channel.Open(print_file, settings.output_device)) {
     ctx.channel.Close();
     *message = config::TranslateWith("No es pot crear el fitxer d'impressi\xa2 @1",
                                      {platform::HostPath(print_file)});
-    return PrintRunResult::kPrintFileFailed;
+    return failed(PrintRunResult::kPrintFileFailed);
   }
   format::SetCurrency("p");
   ctx.read_failure = ReadFailure{};
@@ -576,15 +633,12 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
   }
   if (!complete) {
     ctx.channel.Abandon();
-    env.DeleteFile(print_file);
     message->clear();
-    return PrintRunResult::kStopped;
+    return failed(PrintRunResult::kStopped);
   }
   if (ctx.read_failure.status != 0) {
-    // Statements with records missing are never put in place, and an older
-    // print file is not left there to be taken for this run's.
+    // Statements with records missing are never put in place.
     ctx.channel.Abandon();
-    env.DeleteFile(print_file);
     const ReadFailure& f = ctx.read_failure;
     *message = f.reason.empty()
                    ? config::TranslateWith("No es pot llegir @1 (estat @2); no s'ha impr\x8as res",
@@ -592,18 +646,21 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
                    : config::TranslateWith(
                          "No es pot llegir @1 (estat @2: @3); no s'ha impr\x8as res",
                          {ReportFileName(f.file), std::to_string(f.status), f.reason});
-    return PrintRunResult::kDataReadFailed;
+    return failed(PrintRunResult::kDataReadFailed);
   }
   if (!ctx.channel.Close()) {
     // Never hand on a print file that is only partly written: the channel
-    // left nothing of it, and an older one goes too.
-    env.DeleteFile(print_file);
+    // left nothing of it.
     *message = config::TranslateWith("No es pot escriure el fitxer d'impressi\xa2 @1",
                                      {platform::HostPath(print_file)});
-    return PrintRunResult::kPrintFileFailed;
+    return failed(PrintRunResult::kPrintFileFailed);
   }
   if (!run_print_program) return PrintRunResult::kOk;
   if (ctx.print_program_starting) ctx.print_program_starting();
+  // The print program holds the folder too: killed meanwhile (even with
+  // SIGKILL), this process leaves the lock to it, and no other run starts
+  // before it has ended.
+  if (run_lock != nullptr) run_lock->ShareWithPrograms();
   std::string said;
   const int code = ctx.capture_print_program
                        ? env.RunProgramCaptured(program, {}, &said, ctx.stop_requested)
@@ -612,22 +669,21 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
   const std::string shown_program = platform::HostPath(program);
   if (code == platform::Env::kStopped) {
     // Stopped while it worked: its output may be half made (it removes its
-    // own unfinished file); the print file is not left to be printed later.
-    env.DeleteFile(print_file);
+    // own unfinished file).
     message->clear();
-    return PrintRunResult::kStopped;
+    return failed(PrintRunResult::kStopped);
   }
   // One that ran and failed (or was ended by a signal) has said why when it
   // could; the user may fix the printer and try again.
   if (code == platform::Env::kEndedBySignal) {
     *message = config::TranslateWith("El programa d'impressi\xa2 @1 s'ha aturat per un senyal",
                                      {shown_program});
-    return PrintRunResult::kPrintProgramFailed;
+    return failed(PrintRunResult::kPrintProgramFailed);
   }
   if (code < 0) {
     *message = config::TranslateWith("No es pot engegar el programa d'impressi\xa2 @1",
                                      {shown_program});
-    return PrintRunResult::kPrintProgramMissing;
+    return failed(PrintRunResult::kPrintProgramMissing);
   }
   if (code != 0) {
     *message = !last_line.empty()
@@ -635,7 +691,7 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
                    : config::TranslateWith(
                          "El programa d'impressi\xa2 @1 ha acabat amb l'estat @2",
                          {shown_program, std::to_string(code)});
-    return PrintRunResult::kPrintProgramFailed;
+    return failed(PrintRunResult::kPrintProgramFailed);
   }
   *message = last_line;
   return PrintRunResult::kOk;

@@ -85,9 +85,19 @@ enum class PrintRunResult {
   kPrintFileInUse,       // another print run uses the temporary folder: nothing printed
   kStopped,              // ctx.stop_requested said so: nothing handed on, no print file
 };
+// Every result but kOk and kPrintFileInUse removes the print file an
+// earlier run left (under the run's lock, which kPrintFileInUse did not
+// get), so the print file present is always the last successful run's.
 PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& parameters,
                            bool run_print_program, const ReportProgress& progress,
                            std::string* message);
+
+// For a program that ends before its print run because it cannot start one
+// (a data file that cannot be opened, a form file it cannot use): removes
+// the print file of an earlier run of settings' temporary folder, as a
+// failed print run does. Nothing when another run holds the folder (false
+// then).
+bool RemovePrintFileOfEarlierRun(const config::Settings& settings);
 
 }  // namespace driver
 

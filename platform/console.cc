@@ -46,6 +46,7 @@ namespace {
 
 void OnCleanupSignal(int sig) {
   const int saved_errno = errno;
+  EndRunningProgramFromSignal(sig);
   RunSignalCleanups();
   std::signal(sig, SIG_DFL);
   errno = saved_errno;
@@ -61,9 +62,14 @@ void InstallSignalCleanupHandlers() {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = OnCleanupSignal;
-    sigemptyset(&action.sa_mask);
+    AddTerminationSignals(&action.sa_mask);
     ::sigaction(sig, &action, nullptr);
   }
+}
+
+void AddTerminationSignals(sigset_t* set) {
+  sigemptyset(set);
+  for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) sigaddset(set, sig);
 }
 
 bool PrepareSignalPath(const std::string& path, char* out, size_t size) {

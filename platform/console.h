@@ -13,6 +13,7 @@
 #ifndef TELVORAN_PLATFORM_CONSOLE_H_
 #define TELVORAN_PLATFORM_CONSOLE_H_
 
+#include <csignal>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -176,9 +177,15 @@ void AddSignalCleanup(void (*cleanup)());
 // Runs them, newest first. Async-signal-safe.
 void RunSignalCleanups();
 // For a program without the terminal back end (which has handlers of its
-// own): SIGTERM, SIGHUP, SIGINT and SIGQUIT run the cleanups and then take
-// their course. A signal the process ignores stays ignored.
+// own): SIGTERM, SIGHUP, SIGINT and SIGQUIT pass themselves on to the
+// program being run and wait for it (platform::EndRunningProgramFromSignal),
+// run the cleanups and then take their course. A signal the process ignores
+// stays ignored.
 void InstallSignalCleanupHandlers();
+// Sets *set to those four termination signals: a handler's mask, so that a
+// second one does not end the process while the first is still waiting for
+// the program it ends.
+void AddTerminationSignals(sigset_t* set);
 // The absolute host path of a system path, through the current Env, copied
 // into out for use inside a signal handler. False (out empty) when it does
 // not fit.

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -72,21 +73,35 @@ class PosixSequentialFile : public SequentialFile {
   explicit PosixSequentialFile(FILE* f) : f_(f) {}
   ~PosixSequentialFile() override { std::fclose(f_); }
 
-  bool ReadLine(std::string* line) override {
+  bool ReadLineUpTo(std::string* line, size_t limit, bool* longer) override {
     line->clear();
+    *longer = false;
     if (eof_) return false;
     bool any = false;
+    size_t past_limit = 0;  // bytes of the line dropped
+    int last_dropped = 0;
     for (;;) {
       int c = std::getc(f_);
       if (c == EOF) {
         eof_ = true;
+        *longer = past_limit > 0;
         return any;
       }
       any = true;
       if (c == '\n') break;
-      line->push_back(static_cast<char>(c));
+      if (line->size() < limit) {
+        line->push_back(static_cast<char>(c));
+      } else {
+        ++past_limit;
+        last_dropped = c;
+      }
     }
-    if (!line->empty() && line->back() == '\r') line->pop_back();
+    if (past_limit == 1 && last_dropped == '\r') {
+      past_limit = 0;  // only the CR of the line end did not fit
+    } else if (past_limit == 0 && !line->empty() && line->back() == '\r') {
+      line->pop_back();
+    }
+    *longer = past_limit > 0;
     return true;
   }
 
@@ -138,6 +153,60 @@ int ArmPending(const std::string& host) {
 
 void DisarmPending(int slot) {
   if (slot >= 0) g_pending_armed[slot] = 0;
+}
+
+// --- The program being run ------------------------------------------------
+//
+// The program RunProgram or RunProgramCaptured waits for, so that a
+// termination signal that ends this process ends it too, and waits for it,
+// instead of leaving it to run on alone (see EndRunningProgramFromSignal).
+// Plain data: a signal handler reads it.
+
+volatile sig_atomic_t g_program_pid = 0;
+volatile sig_atomic_t g_program_has_group = 0;
+
+constexpr int kTerminationSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+
+// Holds the termination signals back while a program is started or reaped,
+// so that a handler never misses a program just started nor signals one
+// already reaped (whose number may be somebody else's by then).
+class TerminationSignalsHeld {
+ public:
+  TerminationSignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kTerminationSignals) sigaddset(&set, sig);
+    ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
+  }
+  ~TerminationSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+  TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+
+  // The mask as it was, for the program started meanwhile.
+  const sigset_t& previous() const { return previous_; }
+
+ private:
+  sigset_t previous_;
+};
+
+// Waits for the program started as pid to end and reaps it into *status.
+// False when it cannot be waited for.
+bool WaitForProgram(pid_t pid, int* status) {
+  bool ended = false;
+  for (;;) {
+    siginfo_t info;
+    std::memset(&info, 0, sizeof info);
+    // Not reaped yet: a signal arriving now still finds it.
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) == 0) {
+      ended = true;
+      break;
+    }
+    if (errno != EINTR) break;
+  }
+  TerminationSignalsHeld held;
+  const bool reaped = ended && ::waitpid(pid, status, 0) == pid;
+  g_program_pid = 0;
+  return reaped;
 }
 
 // Written to a new file beside the destination and renamed over it by a
@@ -265,7 +334,14 @@ int OpenRegularForReading(const std::string& host) {
 class PosixFileLock : public FileLock {
  public:
   explicit PosixFileLock(int fd) : fd_(fd) {}
-  ~PosixFileLock() override { ::close(fd_); }  // drops the lock
+  ~PosixFileLock() override { ::close(fd_); }  // drops the lock, unless shared
+
+  // The lock belongs to the open file, which a started program's copy of
+  // the descriptor keeps open.
+  bool ShareWithPrograms() override {
+    const int flags = ::fcntl(fd_, F_GETFD);
+    return flags >= 0 && ::fcntl(fd_, F_SETFD, flags & ~FD_CLOEXEC) == 0;
+  }
 
  private:
   int fd_;
@@ -287,9 +363,14 @@ class PosixEnv : public Env {
 
   std::unique_ptr<SequentialFile> OpenSequential(const std::string& path) override {
     std::string host = HostPath(path);
-    if (host.empty() || IsDirectoryHost(host)) return nullptr;
-    FILE* f = std::fopen(host.c_str(), "rb");
-    if (f == nullptr) return nullptr;
+    if (host.empty()) return nullptr;
+    const int fd = OpenRegularForReading(host);
+    if (fd < 0) return nullptr;
+    FILE* f = ::fdopen(fd, "rb");
+    if (f == nullptr) {
+      ::close(fd);
+      return nullptr;
+    }
     return std::make_unique<PosixSequentialFile>(f);
   }
 
@@ -301,6 +382,7 @@ class PosixEnv : public Env {
     std::string host = HostPath(path);
     if (host.empty() || host.back() == '/') return nullptr;
     struct stat st;
+    bool replaces_file = false;
     if (::lstat(host.c_str(), &st) == 0) {
       if (S_ISDIR(st.st_mode)) return nullptr;
       // A device or a pipe (/dev/null, a FIFO a printer spooler reads) is
@@ -315,6 +397,7 @@ class PosixEnv : public Env {
         return std::make_unique<PosixWritableFile>(f, std::string(), host);
       }
       if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return nullptr;
+      replaces_file = S_ISREG(st.st_mode);
     }
     // The new file's name: the destination's with a suffix nobody else
     // uses; O_EXCL never opens what is there already, a link included.
@@ -323,10 +406,22 @@ class PosixEnv : public Env {
       std::snprintf(suffix, sizeof suffix, ".new-%ld-%06llx", static_cast<long>(::getpid()),
                     static_cast<unsigned long long>(rng_() & 0xFFFFFF));
       const std::string temp = host + suffix;
-      int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      // A file that replaces another is made private first and then given
+      // the old one's group and permission bits, so that what somebody
+      // restricted (statements hold owners' debts) is never readable more
+      // widely, not even while it is written.
+      int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      replaces_file ? 0600 : 0666);
       if (fd < 0) {
         if (errno == EEXIST) continue;
         return nullptr;
+      }
+      if (replaces_file) {
+        // Only a group the user is in can be given; otherwise the user's own.
+        if (::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+        }
+        if (::fchmod(fd, st.st_mode & 0777) != 0) {
+        }
       }
       FILE* f = ::fdopen(fd, "wb");
       if (f == nullptr) {
@@ -441,14 +536,21 @@ class PosixEnv : public Env {
     owned.insert(owned.end(), args.begin(), args.end());
     std::vector<char*> argv = ArgumentVector(owned);
     pid_t pid = 0;
-    if (::posix_spawnp(&pid, host.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-      return kNotStarted;
+    {
+      TerminationSignalsHeld held;
+      posix_spawnattr_t attributes;
+      ::posix_spawnattr_init(&attributes);
+      ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+      ::posix_spawnattr_setsigmask(&attributes, &held.previous());
+      const int spawned =
+          ::posix_spawnp(&pid, host.c_str(), nullptr, &attributes, argv.data(), environ);
+      ::posix_spawnattr_destroy(&attributes);
+      if (spawned != 0) return kNotStarted;
+      g_program_has_group = 0;
+      g_program_pid = pid;
     }
     int status = 0;
-    for (;;) {
-      if (::waitpid(pid, &status, 0) >= 0) break;
-      if (errno != EINTR) return kNotStarted;
-    }
+    if (!WaitForProgram(pid, &status)) return kNotStarted;
     if (!WIFEXITED(status)) return kEndedBySignal;
     int code = WEXITSTATUS(status);
     // posix_spawnp reports an exec failure in the child as exit code 127.
@@ -473,11 +575,19 @@ class PosixEnv : public Env {
     ::posix_spawnattr_init(&attributes);
     // A process group of its own, so a stop reaches what it started too (the
     // spooler's client).
-    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    ::posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = 0;
-    const int spawned =
-        ::posix_spawnp(&pid, host.c_str(), &actions, &attributes, argv.data(), environ);
+    int spawned = 0;
+    {
+      TerminationSignalsHeld held;
+      ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+      ::posix_spawnattr_setpgroup(&attributes, 0);
+      ::posix_spawnattr_setsigmask(&attributes, &held.previous());
+      spawned = ::posix_spawnp(&pid, host.c_str(), &actions, &attributes, argv.data(), environ);
+      if (spawned == 0) {
+        g_program_has_group = 1;
+        g_program_pid = pid;
+      }
+    }
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     ::close(pipe_fds[1]);
@@ -510,10 +620,7 @@ class PosixEnv : public Env {
     }
     ::close(pipe_fds[0]);
     int status = 0;
-    for (;;) {
-      if (::waitpid(pid, &status, 0) >= 0) break;
-      if (errno != EINTR) return stopped ? kStopped : kNotStarted;
-    }
+    if (!WaitForProgram(pid, &status)) return stopped ? kStopped : kNotStarted;
     if (stopped) return kStopped;
     if (!WIFEXITED(status)) return kEndedBySignal;
     return WEXITSTATUS(status);
@@ -531,6 +638,42 @@ class PosixEnv : public Env {
 Env* g_current = nullptr;
 
 }  // namespace
+
+void EndRunningProgramFromSignal(int sig) {
+  const pid_t pid = g_program_pid;
+  if (pid <= 0) return;
+  g_program_pid = 0;
+  const pid_t target = g_program_has_group ? -pid : pid;
+  bool request = false;
+  for (int termination : kTerminationSignals) request = request || sig == termination;
+  ::kill(target, request ? sig : SIGTERM);
+  const struct timespec tick = {0, 100 * 1000 * 1000};
+  // Asked first; then SIGKILL, and as long again for it to take.
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < kProgramEndSeconds * 10; ++i) {
+      int status = 0;
+      const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+      if (reaped == pid || (reaped < 0 && errno != EINTR)) return;
+      ::nanosleep(&tick, nullptr);
+    }
+    ::kill(target, SIGKILL);
+  }
+}
+
+bool CloseStandardOutput(int* error) {
+  int failure = 0;
+  if (std::fflush(stdout) != 0) {
+    failure = errno;
+  } else if (std::ferror(stdout)) {
+    failure = EIO;  // an earlier write failed; its errno is gone
+  }
+  // A delayed write error (a network file system) comes with the close. A
+  // standard output closed before the program started is no loss when
+  // nothing was written to it (the flush found nothing to write).
+  if (::close(STDOUT_FILENO) != 0 && errno != EBADF && failure == 0) failure = errno;
+  if (error != nullptr) *error = failure;
+  return failure == 0;
+}
 
 Env* DefaultEnv() {
   static PosixEnv* env = new PosixEnv();  // never freed: lives for the process

@@ -37,7 +37,14 @@ class SequentialFile {
 
   // Reads the next line into *line. Returns false at the end of the file (or
   // on a read error), leaving *line empty.
-  virtual bool ReadLine(std::string* line) = 0;
+  bool ReadLine(std::string* line) {
+    bool longer = false;
+    return ReadLineUpTo(line, std::string::npos, &longer);
+  }
+  // ReadLine keeping at most limit bytes of the line: the rest of a longer
+  // line is read past and dropped (nothing grows with it), and *longer says
+  // so.
+  virtual bool ReadLineUpTo(std::string* line, size_t limit, bool* longer) = 0;
 };
 
 // A file written from its start, closed explicitly so that a failed write or
@@ -80,13 +87,19 @@ class RandomAccessFile {
 };
 
 // An exclusive lock on a file, held while the object lives. Not handed to
-// the programs the process starts.
+// the programs the process starts, unless ShareWithPrograms was called.
 class FileLock {
  public:
   FileLock() = default;
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
   virtual ~FileLock() = default;
+
+  // The programs this process starts from now on hold the lock too (they
+  // inherit it): it is free again only once this object and each of them
+  // are gone, so a program that outlives its parent (killed with SIGKILL)
+  // keeps it until it ends. False when it cannot be shared.
+  virtual bool ShareWithPrograms() { return false; }
 };
 
 // Maps a system path to the host's: every "\" becomes "/"; case is kept.
@@ -109,11 +122,15 @@ class Env {
 
   // Paths are the system's own (Windows style, "\" separators); every
   // implementation maps them with HostPath before calling the host.
-  // Returns nullptr when the file cannot be opened for reading.
+  // Returns nullptr when the file cannot be opened for reading or is not a
+  // regular file (a folder, a FIFO that would block, a device).
   virtual std::unique_ptr<SequentialFile> OpenSequential(const std::string& path) = 0;
   // A new file for the path. The bytes go to a new file beside it, created
-  // exclusively (never through a link somebody planted; mode from the
-  // umask), which Close renames over the path once everything was written:
+  // exclusively (never through a link somebody planted), which takes the
+  // permission bits and, where the host allows it, the group of the regular
+  // file it replaces (a new name: the mode from the umask; a link replaced:
+  // the umask's too), and which Close renames over the path once everything
+  // was written:
   // the path holds the old file or the whole new one, never half of one, and
   // a link at the path is replaced, never written through. A file dropped
   // without a successful Close (an error, an abandoned run) is removed, and
@@ -154,7 +171,9 @@ class Env {
   // Starts the program with the arguments, each passed as it is (no shell in
   // between), and waits for it to end. Returns its exit code, kNotStarted
   // when it could not be started, kEndedBySignal when it ran but was ended
-  // by a signal (a crash, a kill).
+  // by a signal (a crash, a kill). A termination signal that ends this
+  // process meanwhile is passed on to the program, which is waited for
+  // first (see EndRunningProgramFromSignal).
   static constexpr int kNotStarted = -1;
   static constexpr int kEndedBySignal = -2;
   virtual int RunProgram(const std::string& program, const std::vector<std::string>& args) = 0;
@@ -184,6 +203,22 @@ class Env {
 
 // The Env of the host. Lives for the whole process.
 Env* DefaultEnv();
+
+// For the signal handlers (platform/console.h): the program a host Env's
+// RunProgram or RunProgramCaptured is waiting for, if any, gets sig (its
+// process group when it has one of its own; SIGTERM in place of a signal
+// that is no request to end, such as a crash's) and is waited for, with
+// SIGKILL after kProgramEndSeconds, so that it never outlives this process
+// nor the run's lock. Async-signal-safe.
+inline constexpr int kProgramEndSeconds = 5;
+void EndRunningProgramFromSignal(int sig);
+
+// Flushes and closes standard output (the C stream, which std::cout writes
+// through). False when anything written to it was lost (a full disk,
+// /dev/full, an I/O error), with *error (when given) the errno of the
+// failure: the program then ends with its failure status. Nothing may be
+// written to standard output afterwards.
+bool CloseStandardOutput(int* error = nullptr);
 
 // The Env the module uses: DefaultEnv() unless a test installed another.
 Env& CurrentEnv();

@@ -17,6 +17,7 @@
 #ifndef TELVORAN_PLATFORM_PRINT_FILE_H_
 #define TELVORAN_PLATFORM_PRINT_FILE_H_
 
+#include <cstddef>
 #include <string_view>
 
 namespace platform {
@@ -32,6 +33,9 @@ inline constexpr std::string_view kRawDirective = "*";
 inline constexpr std::string_view kJustifyDirective = "JUS";
 inline constexpr char kItemSeparator = ',';
 inline constexpr std::string_view kPrintLineEnd = "\r\n";
+// No directive is longer (the longest the module writes is the DEVICE line
+// with a path); the reader passes over a longer line instead of holding it.
+inline constexpr size_t kMaxDirectiveLength = 65536;
 
 }  // namespace platform
 

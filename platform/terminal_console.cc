@@ -29,6 +29,7 @@
 #include <string_view>
 
 #include "platform/cp850.h"
+#include "platform/env.h"
 
 // Last: curses defines many short names. NCURSES_NOMACROS keeps it to
 // functions, so member names such as clear() and erase() stay usable.
@@ -678,6 +679,7 @@ void RestoreTerminalFromSignal() {
 void OnRestoreSignal(int sig, siginfo_t* info, void* /*context*/) {
   const int saved_errno = errno;
   RestoreTerminalFromSignal();
+  EndRunningProgramFromSignal(sig);
   RunSignalCleanups();
   sigaction(sig, &g_previous_actions[sig], nullptr);
   g_handler_installed[sig] = false;
@@ -699,7 +701,7 @@ void InstallSignalHandlers() {
     std::memset(&action, 0, sizeof action);
     action.sa_sigaction = OnRestoreSignal;
     action.sa_flags = SA_SIGINFO;
-    sigemptyset(&action.sa_mask);
+    AddTerminationSignals(&action.sa_mask);
     if (sigaction(sig, &action, &g_previous_actions[sig]) == 0) g_handler_installed[sig] = true;
   }
 }

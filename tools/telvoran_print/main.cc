@@ -36,6 +36,7 @@
 #include "driver/report_context.h"
 #include "platform/console.h"
 #include "platform/cp850.h"
+#include "platform/env.h"
 #include "recmgr/record_manager.h"
 
 namespace {
@@ -130,9 +131,8 @@ bool LooksLikeOption(const char* arg) {
          (arg[1] == '-' || (arg[1] >= 'a' && arg[1] <= 'z') || (arg[1] >= 'A' && arg[1] <= 'Z'));
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The batch printer itself; main checks standard output after it.
+int Run(int argc, char** argv) {
   // Under a file-size limit (ulimit -f) the default SIGXFSZ would kill the
   // run halfway through the print file and leave it behind. Ignored, the
   // write fails instead: the run says so and removes the partial file.
@@ -145,7 +145,12 @@ int main(int argc, char** argv) {
   datafiles::DataFileUi ui;
   ui.open_failure = [](const std::string& message) { Complain(message); };
   ui.show_message = [](int, const std::string& text) { Complain(text); };
-  ui.end_program = [] { std::exit(kExitFailure); };
+  // Ending before the run, it leaves no print file of an earlier run to be
+  // taken for this one (see driver::RemovePrintFileOfEarlierRun).
+  ui.end_program = [] {
+    driver::RemovePrintFileOfEarlierRun(config::ModuleSettings());
+    std::exit(kExitFailure);
+  };
   datafiles::SetDataFileUi(ui);
   // The usage and the messages are in the installation's language; without
   // an installation they stay in Catalan.
@@ -198,6 +203,7 @@ int main(int argc, char** argv) {
   std::string start_message;
   if (!driver::StartUp(ctx, &start_message)) {
     std::fprintf(stderr, "telvoran-print: %s\n", start_message.c_str());
+    driver::RemovePrintFileOfEarlierRun(ctx.settings);
     return kExitFailure;
   }
 
@@ -239,4 +245,21 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int code = Run(argc, argv);
+  // The usage or the version must have reached standard output (not lost
+  // on /dev/full, a full disk); the print program checks its own lines.
+  int error = 0;
+  if (!platform::CloseStandardOutput(&error)) {
+    std::fprintf(stderr, "telvoran-print: %s\n",
+                 config::TranslateForTerminal("no es pot escriure a la sortida est\x85ndard: @1",
+                                              {std::strerror(error)})
+                     .c_str());
+    return code == 0 ? kExitFailure : code;
+  }
+  return code;
 }

@@ -16,8 +16,9 @@
 // also gives this program's messages, in the language chosen.
 //
 // Exit status: 0 done, 1 failed (with a message; whatever was made in DIR
-// is removed again), 2 usage error. Ended by SIGTERM, SIGHUP, SIGINT or
-// SIGQUIT it removes what it had made too, then ends by that signal.
+// is removed again; or standard output lost what was written to it), 2
+// usage error. Ended by SIGTERM, SIGHUP, SIGINT or SIGQUIT it removes what
+// it had made too, then ends by that signal.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -27,8 +28,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -530,10 +531,8 @@ class Setup {
   std::string today_text_;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  platform::InstallSignalCleanupHandlers();
+// The program itself; main checks standard output after it.
+int Run(int argc, char** argv) {
   config::Settings& settings = config::ModuleSettings();
   // Until the shared folder is found the messages stay Catalan, which reads
   // no file.
@@ -612,4 +611,19 @@ int main(int argc, char** argv) {
   FinishInstallationFolder();
   setup.PrintNextSteps();
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform::InstallSignalCleanupHandlers();
+  const int code = Run(argc, argv);
+  // The usage, the version or the next steps must have reached standard
+  // output (not lost on /dev/full, a full disk).
+  int error = 0;
+  if (!platform::CloseStandardOutput(&error)) {
+    Fail(Text("no es pot escriure a la sortida est\x85ndard: @1", {std::strerror(error)}));
+    return code == 0 ? 1 : code;
+  }
+  return code;
 }

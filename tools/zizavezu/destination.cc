@@ -96,6 +96,26 @@ std::vector<std::string> ProtectedFolders(const InstallationDirs& dirs) {
           dirs.root_dir + "LOCALE\\"};
 }
 
+namespace {
+
+// Whether resolved lies under folder (canonical, ending in "/") and not
+// inside the temporary folder temp, when temp lies in folder: that is where
+// the outputs go when the temporary folder is kept in the root.
+bool InsideOutsideTemp(const std::string& resolved, const std::string& folder,
+                       const std::string& temp) {
+  if (!resolved.starts_with(folder)) return false;
+  return !(temp.starts_with(folder) && resolved.starts_with(temp));
+}
+
+// The file "env" in the folder that holds the canonical root.
+std::string EnvironmentFile(const std::string& root) {
+  const std::string folder = WithoutTrailingSlashes(root);
+  const size_t slash = folder.rfind('/');
+  return (slash == std::string::npos ? std::string() : folder.substr(0, slash + 1)) + "env";
+}
+
+}  // namespace
+
 DestinationCheck CheckDestination(platform::Env& env, const std::string& path,
                                   const InstallationDirs& dirs) {
   DestinationCheck check;
@@ -116,6 +136,20 @@ DestinationCheck CheckDestination(platform::Env& env, const std::string& path,
       return check;
     }
   }
+  // The rest of the installation, the help texts and the programs among
+  // it: compared resolved, so a root reached through a link is still the
+  // root.
+  const std::string root = CanonicalFolder(AbsoluteHostPath(env, dirs.root_dir));
+  const std::string temp = CanonicalFolder(AbsoluteHostPath(env, dirs.temp_dir));
+  const std::string environment = EnvironmentFile(root);
+  if (InsideOutsideTemp(check.resolved, root, temp) || check.resolved == environment ||
+      check.resolved.starts_with(root + "AJUDA/") ||
+      (!dirs.program_dir.empty() &&
+       InsideOutsideTemp(check.resolved,
+                         CanonicalFolder(AbsoluteHostPath(env, dirs.program_dir)), temp))) {
+    check.verdict = DestinationVerdict::kInstallation;
+    return check;
+  }
 
   struct stat st;
   if (::lstat(check.resolved.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return check;
@@ -131,7 +165,16 @@ DestinationCheck CheckDestination(platform::Env& env, const std::string& path,
       return check;
     }
   }
+  // A program (wherever it lies: a second name of one in the program
+  // folder, a tool of the host), or a second name of the environment file.
+  struct stat other;
+  if ((st.st_mode & 0111) != 0 ||
+      (::stat(environment.c_str(), &other) == 0 && SameFile(other, st))) {
+    check.verdict = DestinationVerdict::kInstallation;
+    return check;
+  }
   if (st.st_nlink > 1) {
+    folders.push_back(root + "AJUDA/");
     for (const std::string& folder : folders) {
       if (FolderHoldsFile(folder, st)) {
         check.verdict = DestinationVerdict::kProtected;

@@ -5,10 +5,13 @@
 // terminal folders' "Sessio.ini" and "NuvaTerm.ini"), no work file (the
 // temporary folder's "WinPush.tmp", "Browse.tmp", the print file
 // "zizavezu.tmp" and its run lock "zizavezu.lck", the terminal folder's
-// "ZELCALC.TMP"). Nor does it
-// write into anything that is there and is not a regular file (a folder, a
-// device, a pipe). A symbolic link at the destination is fine: the write
-// replaces the link, never its target.
+// "ZELCALC.TMP"). Nor does it replace anything else of the installation:
+// no file under the root (but inside the temporary folder when that lies
+// there) or under the program folder (likewise), not the installation's
+// "env" (in the folder that holds the root, as telvoran-setup makes it),
+// no executable file. Nor does it write into anything that is there and is
+// not a regular file (a folder, a device, a pipe). A symbolic link at the
+// destination is fine: the write replaces the link, never its target.
 //
 // Paths are compared as the host resolves them: the destination's folder
 // made canonical (links, "." and ".." resolved) with its last name kept,
@@ -26,16 +29,21 @@ namespace zizavezu {
 
 // The installation's folders as the settings give them: system paths, each
 // a prefix ending in a separator, or empty for the current directory. A
-// relative one is taken from the current directory.
+// relative one is taken from the current directory. program_dir alone may
+// be left out (the settings always name one): empty, no program folder is
+// looked at.
 struct InstallationDirs {
   std::string root_dir;
   std::string temp_dir;
   std::string terminal_dir;
+  std::string program_dir;
 };
 
 enum class DestinationVerdict {
   kAllowed,
   kProtected,       // a data, definition, settings or work file
+  kInstallation,    // any other file of the root or the program folder, the
+                    // installation's env, an executable file
   kNotRegularFile,  // there already, and a folder, a device, a pipe...
 };
 

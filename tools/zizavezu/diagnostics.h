@@ -34,8 +34,9 @@ enum class Fault {
   kControlBytes,         // control bytes inside a text
   kFillUndelimited,      // JUS N without the "\x\" fill part
   kFontSubstituted,      // the monospaced font was not found
+  kLineTooLong,          // a line longer than any directive can be
 };
-inline constexpr int kFaultKinds = 13;
+inline constexpr int kFaultKinds = 14;
 
 class Diagnostics {
  public:

@@ -1,5 +1,7 @@
 #include "tools/zizavezu/print_program.h"
 
+#include <sys/stat.h>
+
 #include <memory>
 #include <vector>
 
@@ -48,6 +50,11 @@ std::string RefusedDevice(platform::Env& env, const Device& device, const Instal
           "la sortida @1 \x82s un fitxer de dades, de definicions, de configuraci\xa2 "
           "o de treball; no s'hi escriu res",
           {check.resolved});
+    case DestinationVerdict::kInstallation:
+      return Localized(
+          "la sortida @1 \x82s un fitxer de la instal\xfalaci\xa2 (l'arrel, la carpeta de "
+          "programes, l'entorn) o un programa; no s'hi escriu res",
+          {check.resolved});
     case DestinationVerdict::kNotRegularFile:
       break;
   }
@@ -55,6 +62,24 @@ std::string RefusedDevice(platform::Env& env, const Device& device, const Instal
       "la sortida @1 no \x82s un fitxer normal (\x82s una carpeta o un dispositiu); "
       "no s'hi escriu res",
       {check.resolved});
+}
+
+// The next line of the print file into *line; false at its end. A line
+// longer than any directive is read past (never held whole: a link to
+// /dev/zero's endless line would be) and comes back empty, which is no
+// directive, with a warning.
+bool ReadPrintLine(platform::SequentialFile& in, std::string* line, int64_t* line_number,
+                   Diagnostics* diagnostics) {
+  bool longer = false;
+  if (!in.ReadLineUpTo(line, platform::kMaxDirectiveLength, &longer)) return false;
+  ++*line_number;
+  if (longer) {
+    line->clear();
+    diagnostics->Warn(Fault::kLineTooLong, *line_number,
+                      "fa m\x82s de @1 bytes, m\x82s que cap directiva; no es t\x82 en compte",
+                      {std::to_string(platform::kMaxDirectiveLength)});
+  }
+  return true;
 }
 
 void PrintUsage(std::ostream& out) {
@@ -101,18 +126,26 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
     stream << kPrefix << line << "\n";
     stream.flush();
   };
+  // Only a regular file: a FIFO would keep the run waiting for a writer,
+  // a device has no end.
   std::unique_ptr<platform::SequentialFile> in = env.OpenSequential(print_file);
   if (in == nullptr) {
-    say(err, Localized("no es pot llegir el fitxer d'impressi\xa2 @1",
-                       {platform::HostPath(print_file)}));
+    struct stat st;
+    const bool not_regular =
+        ::stat(env.HostPathOf(print_file).c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    say(err, not_regular ? Localized("el fitxer d'impressi\xa2 @1 no \x82s un fitxer normal (\x82s "
+                                     "una carpeta, un dispositiu o una canonada); no s'imprimeix res",
+                                     {platform::HostPath(print_file)})
+                         : Localized("no es pot llegir el fitxer d'impressi\xa2 @1",
+                                     {platform::HostPath(print_file)}));
     result.exit_code = kExitNoPrintFile;
     return result;
   }
 
   Diagnostics diagnostics;
   std::string line;
-  bool have_line = in->ReadLine(&line);
-  int64_t line_number = have_line ? 1 : 0;
+  int64_t line_number = 0;
+  bool have_line = ReadPrintLine(*in, &line, &line_number, &diagnostics);
   Directive first = ParseDirective(line);
   std::string device_text;
   bool first_is_device = first.kind == Directive::Kind::kDevice;
@@ -136,8 +169,7 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
   PageComposer composer(output.sink(), &diagnostics);
   bool ok = true;
   if (have_line && !first_is_device) ok = composer.Feed(first, line_number);
-  while (ok && in->ReadLine(&line)) {
-    ++line_number;
+  while (ok && ReadPrintLine(*in, &line, &line_number, &diagnostics)) {
     ok = composer.Feed(ParseDirective(line), line_number);
   }
   if (ok) ok = composer.Finish();
@@ -211,8 +243,10 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
 PrintRunResult RenderPrintRun(platform::Env& env, const std::string& temp_dir, std::ostream& out,
                               std::ostream& err) {
   const config::Settings& settings = config::ModuleSettings();
-  return RenderPrintRun(env, InstallationDirs{settings.root_dir, temp_dir, settings.terminal_dir},
-                        out, err);
+  return RenderPrintRun(
+      env,
+      InstallationDirs{settings.root_dir, temp_dir, settings.terminal_dir, settings.program_dir},
+      out, err);
 }
 
 int RunPrintProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

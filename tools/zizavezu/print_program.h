@@ -19,7 +19,8 @@ namespace zizavezu {
 // Exit codes of the program.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitNoPrintFile = 1;    // the print file cannot be read
-inline constexpr int kExitCannotWrite = 2;    // the device cannot be written
+// The device cannot be written, or standard output lost the outcome line.
+inline constexpr int kExitCannotWrite = 2;
 inline constexpr int kExitPrinterFailed = 3;  // lp could not be started or failed
 // The device names a file no output may replace (see destination.h),
 // something there that is not a regular file, or a queue starting with "-";
@@ -46,7 +47,8 @@ struct PrintRunResult {
 // order holds when both go to one pipe.
 PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, std::ostream& out,
                               std::ostream& err);
-// The same with the root and terminal folders of config::ModuleSettings().
+// The same with the root, terminal and program folders of
+// config::ModuleSettings().
 PrintRunResult RenderPrintRun(platform::Env& env, const std::string& temp_dir, std::ostream& out,
                               std::ostream& err);
 

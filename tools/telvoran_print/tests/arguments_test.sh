@@ -72,4 +72,24 @@ done <<'TABLE'
 0|out|telvoran-print |-||--version
 TABLE
 [ "$rows" -eq 23 ] || fail "only $rows rows ran"
-echo "batch printer arguments: $rows rows passed"
+
+# What standard output loses (/dev/full) fails each program with its failure
+# status: the usage, the version, the print program's outcome line.
+"$bin" 31/12/2026 1 0 999 999 1 --no-print-program 2>/dev/null || fail "no print file for ZIZAVEZU"
+full=0
+while read -r want program args; do
+  full=$((full + 1))
+  got=0
+  "$build/$program" $args >/dev/full 2>"$work/err" || got=$?
+  [ "$got" = "$want" ] || fail "$program $args >/dev/full: status $got, not $want"
+  grep -qF "sortida estàndard" "$work/err" || fail "$program $args >/dev/full: $(cat "$work/err")"
+done <<'ROWS'
+2 tools/zizavezu/ZIZAVEZU
+2 tools/zizavezu/ZIZAVEZU --version
+1 tools/telvoran_print/telvoran-print --help
+1 tools/telvoran_print/telvoran-print 31/12/2026 1 0 999 999 1
+1 driver/TELVORAN --version
+1 driver/TELVORAN --help
+1 tools/telvoran_setup/telvoran-setup --version
+ROWS
+echo "batch printer arguments: $rows rows and $full on a full standard output passed"

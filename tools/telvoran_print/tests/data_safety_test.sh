@@ -6,11 +6,14 @@
 #   programs write (print file, PDF and TXT output, recmgr's output, and
 #   through TELVORAN in tmux Browse.tmp, WinPush.tmp and ZELCALC.TMP), and
 #   Browse.tmp a FIFO or a folder;
-# - output devices naming a data file, a definition, a settings file and
-#   the print file itself;
+# - output devices naming a data file, a definition, a settings file, the
+#   print file itself, a help text, the installation's env, the print
+#   program, an executable, through a root reached by a link;
+# - files restricted to their owner replaced by the next run;
 # - two batch printers at once in one temporary folder;
 # - the batch printer (SIGKILL, SIGTERM, SIGHUP) and the print program
-#   (SIGKILL) killed halfway;
+#   (SIGKILL) killed halfway, and the batch printer killed (SIGTERM, SIGKILL)
+#   while its print program works;
 # - the batch printer as an unprivileged user on a data folder it cannot
 #   write, with and without the side files of earlier runs;
 # - relative and unfinished folder variables, a cut form file, recmgr's
@@ -48,9 +51,11 @@ ziz="$build/tools/zizavezu/ZIZAVEZU"
 term="$work/demo/term/"
 target="$ZELROOT/DADES/PagamH.dat"  # what every planted link points to
 
+cp /bin/true "$work/tool"  # an executable no output may replace
 sums() {
   md5sum "$ZELROOT"/DADES/*.dat "$ZELROOT"/ddf/*.xdf "$ZELROOT"/Nuva.ini \
-    "$ZELROOT"/FORMS/TELVORAN.ZPN "${ZELTMP}Sessio.ini"
+    "$ZELROOT"/FORMS/TELVORAN.ZPN "${ZELTMP}Sessio.ini" "$ZELROOT"/AJUDA/*.HLP "$work/demo/env" \
+    "${ZELEXE}ZIZAVEZU" "$work/tool"
 }
 before="$(sums)"
 unchanged() { [ "$(sums)" = "$before" ] || fail "$1: a data, definition or settings file changed"; }
@@ -112,19 +117,43 @@ device PDF:statements.pdf
 # --- Output devices that name what the print program must never write -----
 run 0 "$print" "${all[@]}"
 cp "${ZELTMP}NuvaTerm.ini" "$work/NuvaTerm.ini"
+# A root reached through a link is the root all the same.
+ln -s root "$work/demo/rootlink"
 for dev in PDF:../root/DADES/PropietH.dat 'TXT:..\root\DADES\TDespesa.dat' \
     "PDF:$ZELROOT/ddf/PagamH.xdf" PDF:NuvaTerm.ini TXT:zizavezu.tmp PDF:Sessio.ini \
-    "TXT:${ZELROOT}Nuva.ini" PDF:../root/DADES; do
+    "TXT:${ZELROOT}Nuva.ini" PDF:../root/DADES 'TXT:..\root\AJUDA\TELVORAN.HLP' \
+    PDF:../root/statements.pdf TXT:../env PDF:../bin/ZIZAVEZU "PDF:$work/tool" \
+    "rootlink:TXT:../root/AJUDA/QARNESTO.HLP"; do
+  root="$ZELROOT"
+  if [ "${dev%%:*}" = rootlink ]; then root="$work/demo/rootlink/" dev="${dev#rootlink:}"; fi
   device "$dev"
   cp "${ZELTMP}NuvaTerm.ini" "$work/NuvaTerm.now"
-  run 1 "$print" "${all[@]}"
+  run 1 env ZELROOT="$root" "$print" "${all[@]}"
   said "no s'hi escriu res" "$dev"
   unchanged "device $dev"
   cmp -s "${ZELTMP}NuvaTerm.ini" "$work/NuvaTerm.now" || fail "device $dev: NuvaTerm.ini changed"
-  cmp -s <(tail -n +2 "${ZELTMP}zizavezu.tmp") <(tail -n +2 "$work/reference.tmp") ||
-    fail "device $dev: the print file was written over"
+  # A failed run leaves no print file, neither its own nor an earlier one.
+  [ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "device $dev: a print file was left"
 done
+[ -L "${ZELEXE}ZIZAVEZU" ] || fail "the print program's link was replaced"
 cp "$work/NuvaTerm.ini" "${ZELTMP}NuvaTerm.ini"
+
+# --- Replaced files keep the mode and group somebody restricted them to ----
+for dev in PDF:statements.pdf TXT:out.txt; do
+  device "$dev"
+  out="${ZELTMP}${dev#*:}"
+  rm -f "$out"
+  run 0 "$print" "${all[@]}"
+  [ "$(stat -c %a "$out")" = "$(printf '%o' $((0666 & ~0$(umask))))" ] ||
+    fail "$dev: a new file does not have the umask's mode"
+  chmod 640 "$out" "${ZELTMP}zizavezu.tmp"
+  chgrp daemon "$out" "${ZELTMP}zizavezu.tmp"
+  run 0 "$print" "${all[@]}"
+  for f in "$out" "${ZELTMP}zizavezu.tmp"; do
+    [ "$(stat -c %a:%G "$f")" = 640:daemon ] || fail "$dev: $f came back $(stat -c %a:%G "$f")"
+  done
+done
+device PDF:statements.pdf
 
 # --- recmgr's output -------------------------------------------------------
 for kind in sym hard; do
@@ -184,21 +213,63 @@ wait "$background" || fail "the first run failed while a second was refused"
 background=""
 cmp -s "$big/tmp/zizavezu.tmp" "$work/long.tmp" || fail "the first run's print file is not whole"
 
-# Killed halfway: the print file of the run before stays, whole.
+# Killed halfway: never half a print file. SIGTERM and SIGHUP stop the
+# run, which removes the print file of the run before too; after SIGKILL,
+# which nothing can follow, that one stays, whole.
 run 0 "${inbig[@]}" "$print" "${all[@]}" --no-print-program
 cp "$big/tmp/zizavezu.tmp" "$work/short.tmp"
 for sig in KILL TERM HUP; do
+  cp "$work/short.tmp" "$big/tmp/zizavezu.tmp"
   "${inbig[@]}" "$print" "${long[@]}" --no-print-program 2>/dev/null &
   background=$!
   writing zizavezu.tmp "SIG$sig"
   kill -s "$sig" "$background"
   wait "$background" 2>/dev/null || true
   background=""
-  cmp -s "$big/tmp/zizavezu.tmp" "$work/short.tmp" || fail "SIG$sig: the print file changed"
-  if [ "$sig" != KILL ]; then
+  if [ "$sig" = KILL ]; then
+    cmp -s "$big/tmp/zizavezu.tmp" "$work/short.tmp" || fail "SIG$sig: the print file changed"
+  else
+    [ ! -e "$big/tmp/zizavezu.tmp" ] || fail "SIG$sig left a print file"
     compgen -G "$big/tmp/zizavezu.tmp.new-*" >/dev/null && fail "SIG$sig left its new file"
   fi
   rm -f "$big/tmp/"zizavezu.tmp.new-*
+done
+# The batch printer killed while its print program works on a long print
+# file. SIGTERM: the print program is ended and waited for. SIGKILL: it
+# works on alone, holding the folder. Either way a second run at once is
+# refused or finds it gone, and no PDF of the first run comes later.
+alive() { ps -o stat= -p "$1" 2>/dev/null | grep -q '^[^Z]'; }
+gone() { ! alive "$1"; }
+run 0 "${inbig[@]}" "$print" "${all[@]}"
+for sig in TERM KILL; do
+  cp "$big/tmp/statements.pdf" "$work/statements.pdf"
+  "${inbig[@]}" "$print" "${long[@]}" >/dev/null 2>&1 &
+  background=$!
+  writing statements.pdf "SIG$sig to the batch printer"
+  renderer="$(pgrep -P "$background" ZIZAVEZU)" || fail "SIG$sig: no print program running"
+  kill -s "$sig" "$background"
+  set +e
+  "${inbig[@]}" "$print" "${all[@]}" >"$work/out" 2>"$work/err"
+  rc=$?
+  set -e
+  if [ "$rc" = 0 ]; then
+    gone "$renderer" || fail "SIG$sig: a second run went ahead of the first's print program"
+    cp "$big/tmp/statements.pdf" "$work/statements.pdf"
+  else
+    said "Una altra impressi" "a second run after SIG$sig"
+  fi
+  wait "$background" 2>/dev/null || true
+  background=""
+  if [ "$sig" = KILL ]; then
+    [ "$rc" = 1 ] || fail "SIGKILL: the orphaned print program did not hold the folder"
+    kill -TERM "$renderer"
+    poll 300 gone "$renderer" || fail "SIGKILL: the print program did not end"
+  else
+    gone "$renderer" || fail "SIGTERM: the print program outlived the batch printer"
+    [ "$rc" = 0 ] || [ ! -e "$big/tmp/zizavezu.tmp" ] || fail "SIGTERM left the stopped run's print file"
+  fi
+  cmp -s "$big/tmp/statements.pdf" "$work/statements.pdf" || fail "SIG$sig: a PDF came later"
+  compgen -G "$big/tmp/statements.pdf.new-*" >/dev/null && fail "SIG$sig left the print program's new PDF"
 done
 # The print program killed halfway through a long print file: the PDF of the
 # run before stays.
@@ -247,6 +318,7 @@ run 0 env ZELROOT="${ZELROOT%/}" "$print" "${all[@]}" --no-print-program
 cmp -s "${ZELTMP}zizavezu.tmp" "$work/readable.tmp" || fail "ZELROOT without its separator differs"
 run 1 env ZELEXE="$work/nowhere/" "$print" "${all[@]}"
 said "No existeix la carpeta de programes" "a missing program folder"
+[ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "a missing program folder left the earlier print file"
 run 1 env ZELEXE="$work/" "$print" "${all[@]}"
 said "no t" "a program folder without the print program"
 cp FORMS/TELVORAN.ZPN "$work/forms"

@@ -37,11 +37,14 @@ export ZELEXE="$work/stub/"
 
 cp -a "$ZELROOT/DADES" "$work/pristine"
 cp -a "$ZELROOT/ddf" "$work/pristine-ddf"
+# Each case starts with the print file of an earlier run in place, which a
+# run that fails must not leave to be printed later.
 restore() {
   rm -rf "$ZELROOT/DADES" "$ZELROOT/ddf"
   cp -a "$work/pristine" "$ZELROOT/DADES"
   cp -a "$work/pristine-ddf" "$ZELROOT/ddf"
-  rm -f "$work/handed" "$work/handed.tmp" "${ZELTMP}zizavezu.tmp"
+  rm -f "$work/handed" "$work/handed.tmp"
+  printf 'DEVICE\r\nPAGE 66 \r\n 1 ,an earlier run, 1 \r\n' >"${ZELTMP}zizavezu.tmp"
 }
 sums() { (cd "$ZELROOT/DADES" && md5sum -- *.dat); }
 language() { sed -i "s/^Idioma=.*/Idioma=$1\r/" "${ZELTMP}NuvaTerm.ini"; }
@@ -103,6 +106,27 @@ for lang in CAT SPA GLG OCI; do
 done
 language CAT
 
+# The same failure while another run holds the temporary folder: that run's
+# print file is left alone.
+restore
+rm -f DADES/TDespesa.dat* ddf/TDespesa.xdf
+(
+  exec 9>>"${ZELTMP}zizavezu.lck"
+  flock 9
+  exec sleep 30
+) &
+holder=$!
+for _ in $(seq 200); do
+  flock -n "${ZELTMP}zizavezu.lck" true || break
+  sleep 0.05
+done
+run
+kill "$holder"
+wait "$holder" 2>/dev/null || true
+holder=""
+[ $rc -eq 1 ] || fail "missing TDespesa under another run's lock gave $rc"
+[ -e "${ZELTMP}zizavezu.tmp" ] || fail "a failed start-up removed the print file of a run holding the folder"
+
 # Something else in place of a data file: the message with status 30 (not
 # a data file), exit status 1, nothing printed, and the file left as it was.
 plant() {
@@ -156,6 +180,7 @@ expect_unchanged "$before" "truncated PagamH.xdf"
 # file stands for the first, a file-size limit (ulimit -f) for the second.
 
 restore
+rm "${ZELTMP}zizavezu.tmp"
 before="$(sums)"
 if [ "$(id -u)" -ne 0 ]; then
   chmod a-w "$ZELTMP"

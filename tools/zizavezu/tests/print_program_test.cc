@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -212,6 +213,7 @@ std::map<std::string, std::string> Snapshot(const std::string& base) {
 TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
   const char* kProtected = "\u00e9s un fitxer de dades, de definicions, de configuraci\u00f3";
   const char* kNotRegular = "no \u00e9s un fitxer normal";
+  const char* kInstallation = "\u00e9s un fitxer de la instal\u00b7laci\u00f3";
   struct Case {
     const char* device;
     int exit_code;
@@ -245,8 +247,19 @@ TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
       {"LP:-oficina", kExitRefusedDevice, "la cua d'impressi\u00f3 -oficina", nullptr},
       {"PDF:run.pdf", kExitOk, "run.pdf", nullptr},
       {"PDF:link.pdf", kExitOk, "link.pdf", nullptr},  // a link to a data file
-      {"TXT:../root/DADES.txt", kExitOk, "../root/DADES.txt", nullptr},
-      {"TXT:../root/Nuva.ini.txt", kExitOk, "../root/Nuva.ini.txt", nullptr},
+      {"TXT:../root/DADES.txt", kExitRefusedDevice, kInstallation, "root/DADES.txt"},
+      {"TXT:../root/Nuva.ini.txt", kExitRefusedDevice, kInstallation, "root/Nuva.ini.txt"},
+      {"TXT:../root/AJUDA/TELVORAN.HLP", kExitRefusedDevice, kInstallation,
+       "root/AJUDA/TELVORAN.HLP"},
+      {"PDF:../root/new.pdf", kExitRefusedDevice, kInstallation, "root/new.pdf"},
+      {"TXT:../env", kExitRefusedDevice, kInstallation, "env"},  // not there yet
+      {"PDF:envcopy", kExitRefusedDevice, kInstallation, "tmp/envcopy"},  // hard link
+      {"PDF:../bin/ZIZAVEZU", kExitRefusedDevice, kInstallation, "bin/ZIZAVEZU"},
+      {"PDF:../bin/new.pdf", kExitRefusedDevice, kInstallation, "bin/new.pdf"},
+      {"TXT:tool", kExitRefusedDevice, kInstallation, "tmp/tool"},  // executable
+      {"TXT:../root.txt", kExitOk, "../root.txt", nullptr},
+      {"TXT:../env.txt", kExitOk, "../env.txt", nullptr},
+      {"TXT:../binary.txt", kExitOk, "../binary.txt", nullptr},
   };
   std::string& language = config::ModuleSettings().language;
   const std::string saved_language = language;
@@ -257,16 +270,22 @@ TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
     for (const Case& c : cases) {
       ScratchDir scratch("zizavezu");
       const std::string base = std::filesystem::canonical(scratch.path()).string() + "/";
-      for (const char* d : {"root/DADES", "root/ddf", "root/FORMS", "tmp/folder", "term"}) {
+      for (const char* d :
+           {"root/DADES", "root/ddf", "root/FORMS", "root/AJUDA", "tmp/folder", "term", "bin"}) {
         std::filesystem::create_directories(base + d);
       }
       for (const char* f :
            {"root/DADES/PropietH.dat", "root/DADES/TDespesa.dat", "root/DADES/PagamH.dat",
             "root/ddf/PropietH.xdf", "root/FORMS/TELVORAN.ZPN", "root/Nuva.ini", "tmp/NuvaTerm.ini",
             "tmp/Sessio.ini", "tmp/WinPush.tmp", "tmp/Browse.tmp", "term/NuvaTerm.ini",
-            "term/Sessio.ini", "term/ZELCALC.TMP"}) {
+            "term/Sessio.ini", "term/ZELCALC.TMP", "root/AJUDA/TELVORAN.HLP", "env",
+            "bin/ZIZAVEZU", "tmp/tool"}) {
         EXPECT_TRUE(WriteFile(base + f, std::string("original ") + f));
       }
+      std::filesystem::permissions(base + "tmp/tool", std::filesystem::perms::owner_exec,
+                                   std::filesystem::perm_options::add);
+      std::filesystem::create_hard_link(base + "env", base + "tmp/envcopy");
+      if (std::string(c.device) == "TXT:../env") std::filesystem::remove(base + "env");
       std::filesystem::create_directory_symlink("../root/DADES", base + "tmp/datalink");
       std::filesystem::create_hard_link(base + "root/DADES/PropietH.dat", base + "tmp/second.pdf");
       std::filesystem::create_hard_link(base + "tmp/NuvaTerm.ini", base + "tmp/second.txt");
@@ -274,10 +293,10 @@ TEST(PrintProgramTest, DestinationsThatAreRefusedAndAccepted) {
       EXPECT_TRUE(WriteFile(base + "tmp/zizavezu.tmp", TwoPages(c.device)));
       const std::map<std::string, std::string> before = Snapshot(base);
 
-      InstallationDirs dirs{base + "root/", base + "tmp/", base + "term/"};
+      InstallationDirs dirs{base + "root/", base + "tmp/", base + "term/", base + "bin/"};
       if (relative) {
         ASSERT_EQ(::chdir(base.c_str()), 0);
-        dirs = {"root/", "tmp/", "term/"};
+        dirs = {"root/", "tmp/", "term/", "bin/"};
       }
       platform::FakeEnv env;
       std::ostringstream out, err;
@@ -318,6 +337,53 @@ TEST(PrintProgramTest, UnreadablePrintFileFails) {
   EXPECT_EQ(run.err,
             "ZIZAVEZU: no es pot llegir el fitxer d'impressi\u00f3 " + dir + "zizavezu.tmp\n");
   EXPECT_EQ(run.out, "");
+}
+
+// A print file that is no regular file is refused at once (a FIFO would
+// wait for a writer, /dev/zero's one line never ends); a line longer than
+// any directive is passed over with a warning, one that just fits is read.
+TEST(PrintProgramTest, PrintFilesThatAreNoRegularFileAndOverlongLines) {
+  const std::string kTooLong = "l\u00ednia 3: fa m\u00e9s de 65536 bytes";
+  const struct {
+    const char* kind;
+    size_t line;  // the third line's length, its CR LF not counted
+    int exit_code;
+    bool warned;  // kTooLong in err
+    int64_t pages;
+  } cases[] = {
+      {"fifo", 0, kExitNoPrintFile, false, 0},   {"zero", 0, kExitNoPrintFile, false, 0},
+      {"folder", 0, kExitNoPrintFile, false, 0}, {"file", 65536, kExitOk, false, 1},
+      {"file", 65537, kExitOk, true, 1},         {"file", 3000000, kExitOk, true, 1},
+  };
+  for (const auto& c : cases) {
+    ScratchDir scratch("zizavezu");
+    const std::string& dir = scratch.path();
+    const std::string print_file = dir + "zizavezu.tmp";
+    const std::string kind = c.kind;
+    if (kind == "fifo") {
+      ASSERT_EQ(::mkfifo(print_file.c_str(), 0600), 0);
+    }
+    if (kind == "zero") std::filesystem::create_symlink("/dev/zero", print_file);
+    if (kind == "folder") std::filesystem::create_directory(print_file);
+    if (kind == "file") {
+      // A text item of exactly c.line bytes, then one more line.
+      const std::string head = " 1 ,", tail = ", 1 ";
+      ASSERT_TRUE(WriteFile(print_file, "DEVICETXT:long.txt\r\nPAGE 66 \r\n" + head +
+                                            std::string(c.line - head.size() - tail.size(), 'a') +
+                                            tail + "\r\n 1 ,after, 1 \r\n"));
+    }
+    platform::FakeEnv env;
+    RunOutcome run = RenderIn(env, dir);
+    const std::string label = kind + " " + std::to_string(c.line);
+    EXPECT_EQ(run.result.exit_code, c.exit_code) << label << ": " << run.err;
+    EXPECT_EQ(run.result.pages, c.pages) << label;
+    EXPECT_EQ(run.err.find(kTooLong) != std::string::npos, c.warned) << label << ": " << run.err;
+    if (c.exit_code == kExitNoPrintFile) {
+      EXPECT_NE(run.err.find("no \u00e9s un fitxer normal"), std::string::npos) << label;
+    } else {
+      EXPECT_NE(ReadFile(dir + "long.txt").find("after"), std::string::npos) << label;
+    }
+  }
 }
 
 TEST(PrintProgramTest, DeviceThatCannotBeCreatedFails) {

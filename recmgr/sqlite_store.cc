@@ -40,6 +40,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -881,6 +882,23 @@ Status SqliteOpen(const std::string& host, Opened* out) {
   return kOk;
 }
 
+// path with its folder resolved and its own name as given. SQLite's
+// NOFOLLOW refuses a link at any step of the name it is handed, but a folder
+// reached through a link (a symlinked /srv) is the administrator's choice:
+// only a link at the file's own name is to be refused. Empty when the folder
+// does not resolve.
+std::string WithFolderResolved(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  char* real = ::realpath(dir.c_str(), nullptr);
+  if (real == nullptr) return std::string();
+  std::string out = real;
+  std::free(real);
+  if (out.back() != '/') out += '/';
+  return out + (slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
 Status SqliteCreate(const std::string& host, const FileDefinition& def, int8_t mode) {
   const bool exists = ::access(host.c_str(), F_OK) == 0;
   if (mode == kCreateNoReplace && exists) return kFileExists;
@@ -896,7 +914,9 @@ Status SqliteCreate(const std::string& host, const FileDefinition& def, int8_t m
 
   // Built aside and moved into place, so a crash never leaves half a file
   // under the real name.
-  const std::string tmp = host + ".new-" + std::to_string(::getpid());
+  const std::string resolved = WithFolderResolved(host);
+  if (resolved.empty()) return kIoError;
+  const std::string tmp = resolved + ".new-" + std::to_string(::getpid());
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((tmp + suffix).c_str());
   sqlite3* db = nullptr;
   ConfigureSqlite();

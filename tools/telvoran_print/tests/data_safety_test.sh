@@ -153,6 +153,24 @@ cp "$ZELROOT/DADES/TDespesa.dat" "$work/TDespesa.dat"
 run 1 "$rmtool" load "$work/TDespesa.dat" "$work/cut.seq"
 cmp -s "$work/TDespesa.dat" "$ZELROOT/DADES/TDespesa.dat" || fail "a cut load changed the file"
 
+# A folder reached through a link is the administrator's choice: data
+# files are made and used there. A link at the file's own name, or at its
+# lock side file, is still refused.
+mkdir "$work/real"
+ln -s "$work/real" "$work/linked"
+run 0 "$rmtool" create "$work/linked/x.dat" "$ZELROOT/ddf/PagamH.xdf"
+run 0 "$rmtool" stat "$work/linked/x.dat"
+ln -s "$target" "$work/linked/y.dat"
+run 1 "$rmtool" create "$work/linked/y.dat" "$ZELROOT/ddf/PagamH.xdf"
+said "estat 59" "create at a link"
+rm "$work/linked/x.dat-lck"
+ln -s "$target" "$work/linked/x.dat-lck"
+run 1 "$rmtool" create "$work/linked/x.dat" "$ZELROOT/ddf/PagamH.xdf" --replace
+said "estat 2" "create --replace with a link at its lock file"
+run 1 "$rmtool" stat "$work/linked/x.dat"
+said "estat 2" "stat with a link at its lock file"
+unchanged "links in a data file's path"
+
 # --- Two batch printers in one temporary folder; runs killed halfway ------
 # A portfolio whose run takes long enough to meet it halfway (about a
 # second here, more under the sanitizers).

@@ -11,8 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdio>
@@ -344,6 +345,67 @@ bool OutputIsTheDataFile(const std::string& data, const std::string& out) {
   return false;
 }
 
+// Whether the file at path begins as a record manager file (an SQLite
+// database) does: kUnreadable with *error when it cannot be opened or read
+// (ELOOP for a link when links are not followed).
+enum class Header { kDataFile, kOther, kUnreadable };
+Header DataFileHeader(const std::string& path, bool follow_link, int* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK |
+                                          (follow_link ? 0 : O_NOFOLLOW));
+  if (fd < 0) {
+    *error = errno;
+    return Header::kUnreadable;
+  }
+  char magic[16] = {};
+  const ssize_t n = ::read(fd, magic, sizeof(magic));
+  *error = errno;
+  ::close(fd);
+  if (n < 0) return Header::kUnreadable;
+  return n == sizeof(magic) && std::memcmp(magic, "SQLite format 3", 16) == 0 ? Header::kDataFile
+                                                                              : Header::kOther;
+}
+
+std::string Lowercase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Why an export may not go to out: a record manager file (by its header; a
+// link at out is replaced, so only a file of its own there counts), a side
+// file beside one, a definition or a settings file (by name, case as the
+// suite's names ignore it). Empty when it may.
+std::string RefusedOutput(const std::string& out) {
+  const std::string name = Lowercase(std::filesystem::path(out).filename().string());
+  int error = 0;
+  if (name == "nuva.ini" || name == "nuvaterm.ini" || name == "sessio.ini") {
+    return Text("save: @1 \x82s un fitxer de configuraci\xa2; no s'ha escrit res", {out});
+  }
+  if (name.ends_with(".xdf")) {
+    return Text("save: @1 \x82s un fitxer de definici\xa2; no s'ha escrit res", {out});
+  }
+  if (DataFileHeader(out, false, &error) == Header::kDataFile) {
+    return Text("save: @1 \x82s un fitxer de dades; no s'ha escrit res", {out});
+  }
+  for (const char* suffix : {"-wal", "-shm", "-lck", "-journal"}) {
+    if (!name.ends_with(suffix)) continue;
+    const std::string data = out.substr(0, out.size() - std::strlen(suffix));
+    if (DataFileHeader(data, true, &error) == Header::kDataFile) {
+      return Text("save: @1 \x82s un fitxer auxiliar del fitxer de dades @2; no s'ha escrit res",
+                  {out, data});
+    }
+  }
+  return std::string();
+}
+
+// The file standard output was sent to, when it is one: empty otherwise.
+std::string StdoutFile() {
+  struct stat st;
+  if (::fstat(1, &st) != 0 || !S_ISREG(st.st_mode)) return std::string();
+  char target[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/fd/1", target, sizeof(target) - 1);
+  return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+}
+
 // A write to standard output that failed (a full disk, a closed pipe).
 int CheckStdout() {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -446,6 +508,10 @@ int Save(const std::string& owner, const std::vector<std::string>& in) {
                             : Text("save: @1 \x82s el fitxer de dades @2 o un dels seus fitxers "
                                    "auxiliars; no s'ha escrit res",
                                    {dest, file}));
+  }
+  const std::string output = dest == "-" ? StdoutFile() : platform::HostPath(dest);
+  if (const std::string refused = output.empty() ? "" : RefusedOutput(output); !refused.empty()) {
+    return Fail(refused);
   }
   File f;
   if (Status s = f.Open(file, owner); s != 0) return FailStatus(Text("en obrir @1", {file}), s);

@@ -129,8 +129,15 @@ cp "$work/NuvaTerm.ini" "${ZELTMP}NuvaTerm.ini"
 for kind in sym hard; do
   for at in out.seq out.seq.part; do
     plant "$kind" "$work/$at"
-    run 0 "$rmtool" save "$ZELROOT/DADES/FinquesH.dat" "$work/out.seq"
-    replaced "$work/out.seq" "recmgr save at $at ($kind)"
+    if [ "$kind $at" = "hard out.seq" ]; then
+      # A second name of a data file is a data file: refused, as the print
+      # program refuses one.
+      run 1 "$rmtool" save "$ZELROOT/DADES/FinquesH.dat" "$work/out.seq"
+      said "és un fitxer de dades" "recmgr save at a second name of a data file"
+    else
+      run 0 "$rmtool" save "$ZELROOT/DADES/FinquesH.dat" "$work/out.seq"
+      replaced "$work/out.seq" "recmgr save at $at ($kind)"
+    fi
     unchanged "recmgr save at $at ($kind)"
     rm -f "$work/out.seq" "$work/out.seq.part"
   done
@@ -152,6 +159,32 @@ printf '3,abc\r\n' >"$work/cut.seq"
 cp "$ZELROOT/DADES/TDespesa.dat" "$work/TDespesa.dat"
 run 1 "$rmtool" load "$work/TDespesa.dat" "$work/cut.seq"
 cmp -s "$work/TDespesa.dat" "$ZELROOT/DADES/TDespesa.dat" || fail "a cut load changed the file"
+
+# Outputs recmgr save refuses, writing nothing there: another data file,
+# the side files beside one (there or not), definitions and settings files
+# by name in any case, a data file standard output is appended to.
+finques="$ZELROOT/DADES/FinquesH.dat"
+cp "${ZELTMP}NuvaTerm.ini" "$work/NuvaTerm.ini"
+for row in "$ZELROOT/DADES/PropietH.dat|és un fitxer de dades" \
+    "$ZELROOT/DADES/PropietH.dat-lck|és un fitxer auxiliar del fitxer de dades" \
+    "$ZELROOT/DADES/PropietH.dat-wal|és un fitxer auxiliar" \
+    "$ZELROOT/DADES/PropietH.dat-shm|és un fitxer auxiliar" \
+    "$ZELROOT/DADES/PropietH.dat-journal|és un fitxer auxiliar" \
+    "$ZELROOT/ddf/PagamH.xdf|és un fitxer de definició" "$work/Nou.XDF|és un fitxer de definició" \
+    "${ZELROOT}Nuva.ini|és un fitxer de configuració" \
+    "${ZELTMP}NuvaTerm.ini|és un fitxer de configuració" "$work/sessio.INI|de configuració"; do
+  out="${row%%|*}"
+  was="$(md5sum "$out" 2>/dev/null || echo none)"
+  run 1 "$rmtool" save "$finques" "$out"
+  said "${row#*|}" "recmgr save to $out"
+  [ "$(md5sum "$out" 2>/dev/null || echo none)" = "$was" ] || fail "recmgr save to $out: written"
+  ! compgen -G "$out.new-*" >/dev/null || fail "recmgr save to $out: a new file was left"
+  unchanged "recmgr save to $out"
+done
+run 1 sh -c "'$rmtool' save '$finques' - >>'$ZELROOT/DADES/PropietH.dat'"
+said "és un fitxer de dades" "recmgr save to standard output appended to a data file"
+unchanged "recmgr save to standard output appended to a data file"
+cmp -s "${ZELTMP}NuvaTerm.ini" "$work/NuvaTerm.ini" || fail "recmgr save: NuvaTerm.ini changed"
 
 # A folder reached through a link is the administrator's choice: data
 # files are made and used there. A link at the file's own name, or at its

@@ -204,6 +204,31 @@ run 1 "$rmtool" stat "$work/linked/x.dat"
 said "estat 2" "stat with a link at its lock file"
 unchanged "links in a data file's path"
 
+# Data after the Ctrl-Z (two exports joined, anything but a line end) is
+# refused, naming where, and nothing is loaded.
+run 0 "$rmtool" save "$finques" "$work/one.seq"
+mark="$(stat -c %s "$work/one.seq")"
+records="$("$rmtool" stat "$finques" | sed -n 's/^records //p')"
+cat "$work/one.seq" "$work/one.seq" >"$work/two.seq"
+for row in "0|" '0|\n' '0|\r\n' '1|\r' '1|x' '1|\r\n\r\n' '1|\x1a' '1|two'; do
+  want="${row%%|*}"
+  if [ "${row#*|}" = two ]; then
+    in="$work/two.seq"
+  else
+    in="$work/tail.seq"
+    { cat "$work/one.seq"; printf '%b' "${row#*|}"; } >"$in"
+  fi
+  run 0 "$rmtool" create "$work/F.dat" "$ZELROOT/ddf/FinquesH.xdf" --replace
+  run "$want" "$rmtool" load "$work/F.dat" "$in"
+  loaded="$("$rmtool" stat "$work/F.dat" | sed -n 's/^records //p')"
+  if [ "$want" = 1 ]; then
+    said "(Ctrl-Z a l'octet $mark, després de $records registres); no s'ha carregat res" "tail $row"
+    [ "$loaded" = 0 ] || fail "tail $row: $loaded records loaded"
+  else
+    [ "$loaded" = "$records" ] || fail "tail $row: $loaded records, not $records"
+  fi
+done
+
 # --- Two batch printers in one temporary folder; runs killed halfway ------
 # A portfolio whose run takes long enough to meet it halfway (about a
 # second here, more under the sanitizers).

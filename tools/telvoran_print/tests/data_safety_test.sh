@@ -210,10 +210,15 @@ run 0 "$rmtool" save "$finques" "$work/one.seq"
 mark="$(stat -c %s "$work/one.seq")"
 records="$("$rmtool" stat "$finques" | sed -n 's/^records //p')"
 cat "$work/one.seq" "$work/one.seq" >"$work/two.seq"
-for row in "0|" '0|\n' '0|\r\n' '1|\r' '1|x' '1|\r\n\r\n' '1|\x1a' '1|two'; do
+for row in "0|" '0|\n' '0|\r\n' '1|\r' '1|x' '1|\r\n\r\n' '1|\x1a' '1|two' '0|split'; do
   want="${row%%|*}"
   if [ "${row#*|}" = two ]; then
     in="$work/two.seq"
+  elif [ "${row#*|}" = split ]; then
+    # The CR LF after the mark in two reads (a pipe, the LF a moment later).
+    in="$work/split.fifo"
+    rm -f "$in" && mkfifo "$in"
+    { cat "$work/one.seq"; printf '\r'; sleep 0.2; printf '\n'; } >"$in" &
   else
     in="$work/tail.seq"
     { cat "$work/one.seq"; printf '%b' "${row#*|}"; } >"$in"

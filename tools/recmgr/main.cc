@@ -642,11 +642,19 @@ int Owner(const std::string& owner, const std::vector<std::string>& in) {
   return s == 0 ? 0 : FailStatus("owner", s);
 }
 
-// The data files of an installation: the regular files named *.dat under
-// root that are record manager files (SQLite databases), as paths relative
-// to root with "/" separators, sorted. Links are not followed: the layer
-// names each file by its own path.
-bool FindDataFiles(const std::string& root, std::vector<std::string>* out, std::string* error) {
+// A file named *.dat under an installation's root, as a path relative to
+// the root with "/" separators; refused: why it cannot be copied (empty
+// when it can).
+struct FoundFile {
+  std::string name;
+  std::string refused;
+};
+
+// Every *.dat under root, sorted: each record manager file to copy, and
+// every other one with its reason, so that nothing the module would then
+// miss on the server is passed over in silence. Links are not followed: the
+// layer names each file by its own path.
+bool FindDataFiles(const std::string& root, std::vector<FoundFile>* out, std::string* error) {
   namespace fs = std::filesystem;
   std::error_code ec;
   fs::recursive_directory_iterator it(root, ec), end;
@@ -660,16 +668,26 @@ bool FindDataFiles(const std::string& root, std::vector<std::string>* out, std::
       return false;
     }
     const fs::directory_entry& e = *it;
-    if (!e.is_regular_file(ec) || e.is_symlink(ec) || e.path().extension() != ".dat") continue;
-    char magic[16] = {};
-    const int fd = ::open(e.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) continue;
-    const bool ours = ::read(fd, magic, sizeof(magic)) == sizeof(magic) &&
-                      std::memcmp(magic, "SQLite format 3", 16) == 0;
-    ::close(fd);
-    if (ours) out->push_back(e.path().lexically_relative(root).generic_string());
+    if (e.path().extension() != ".dat") continue;
+    FoundFile found{e.path().lexically_relative(root).generic_string(), ""};
+    const fs::file_status status = e.symlink_status(ec);
+    int err = 0;
+    if (ec) {
+      found.refused = Text("no es pot llegir: @1", {ec.message()});
+    } else if (fs::is_symlink(status)) {
+      found.refused = Text("\x82s un enlla\x87, que no se segueix");
+    } else if (!fs::is_regular_file(status)) {
+      found.refused = Text("no \x82s un fitxer regular");
+    } else if (const Header h = DataFileHeader(e.path().string(), false, &err);
+               h == Header::kUnreadable) {
+      found.refused = Text("no es pot llegir: @1", {std::strerror(err)});
+    } else if (h != Header::kDataFile) {
+      found.refused = StatusText(recmgr::kNotADataFile);
+    }
+    out->push_back(std::move(found));
   }
-  std::sort(out->begin(), out->end());
+  std::sort(out->begin(), out->end(),
+            [](const FoundFile& a, const FoundFile& b) { return a.name < b.name; });
   return true;
 }
 
@@ -680,13 +698,19 @@ int Migrate(const std::string& server, const std::vector<std::string>& in) {
   if (conninfo.empty()) return Usage(Text("migrate necessita --server CONNEXI\xe0"));
   const std::string& root = args.pos[0];
   if (!IsFolder(root)) return Fail(Text("@1 no \x82s una carpeta", {root}));
-  std::vector<std::string> names;
+  std::vector<FoundFile> found;
   std::string error;
-  if (!FindDataFiles(root, &names, &error)) return Fail(error);
-  if (names.empty()) return Fail(Text("no hi ha cap fitxer de dades dins de @1", {root}));
+  if (!FindDataFiles(root, &found, &error)) return Fail(error);
+  if (found.empty()) return Fail(Text("no hi ha cap fitxer de dades dins de @1", {root}));
   int failures = 0;
   int64_t total = 0;
-  for (const std::string& name : names) {
+  for (const FoundFile& file : found) {
+    const std::string& name = file.name;
+    if (!file.refused.empty()) {
+      ++failures;
+      Fail(Text("migrate @1: @2; no s'ha copiat", {name, file.refused}));
+      continue;
+    }
     int64_t records = 0;
     const Status s = recmgr::CopyFileToServer((std::filesystem::path(root) / name).string(),
                                               conninfo, name, args.Has("--replace"), &records);
@@ -701,7 +725,7 @@ int Migrate(const std::string& server, const std::vector<std::string>& in) {
     std::printf("%s\n", Text("@1: @2 registres", {name, std::to_string(records)}).c_str());
   }
   std::printf("%s\n", Text("migrate: @1 de @2 fitxers, @3 registres copiats",
-                           {std::to_string(names.size() - failures), std::to_string(names.size()),
+                           {std::to_string(found.size() - failures), std::to_string(found.size()),
                             std::to_string(total)})
                           .c_str());
   if (int code = CheckStdout()) return code;

@@ -484,6 +484,16 @@ int Load(const std::string& owner, const std::vector<std::string>& in) {
     // The reader's message is code page 850 in the installation's language.
     return Fail(Text("@1: @2; no s'ha carregat res", {seq, platform::Cp850ToUtf8(source.error())}));
   }
+  std::string folder;
+  int error = 0;
+  bool reading = false;
+  if (s == recmgr::kIoError && recmgr::LoadTemporaryFailure(&folder, &error, &reading)) {
+    return Fail(Text(reading ? "load: no es poden llegir els fitxers temporals de l'ordenaci\xa2 "
+                               "a @1: @2; no s'ha carregat res"
+                             : "load: no es poden escriure els fitxers temporals de l'ordenaci\xa2 "
+                               "a @1: @2; no s'ha carregat res",
+                     {folder, std::strerror(error)}));
+  }
   if (s != 0) {
     return FailStatus(failed >= 0 ? Text("registre @1", {std::to_string(failed + 1)}) : "load", s);
   }

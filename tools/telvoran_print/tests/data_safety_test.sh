@@ -13,7 +13,8 @@
 # - the batch printer as an unprivileged user on a data folder it cannot
 #   write, with and without the side files of earlier runs;
 # - relative and unfinished folder variables, a cut form file, recmgr's
-#   refusals.
+#   refusals (outputs of save, links, data after the end mark, a full
+#   temporary folder, little memory).
 # After every case the data, definition and settings files are as they were
 # (md5 sums), every link target too, and the exit status and message are
 # the expected ones.
@@ -35,7 +36,7 @@ stop_background() {
   fi
   background=""
 }
-trap 'stop_background; tmux_test_cleanup' EXIT
+trap 'stop_background; { umount "$work/tiny" 2>/dev/null || true; }; tmux_test_cleanup' EXIT
 
 "$src/scripts/demo-prepare" "$work/demo" "$build" >/dev/null
 source "$work/demo/env"
@@ -233,6 +234,40 @@ for row in "0|" '0|\n' '0|\r\n' '1|\r' '1|x' '1|\r\n\r\n' '1|\x1a' '1|two' '0|sp
     [ "$loaded" = "$records" ] || fail "tail $row: $loaded records, not $records"
   fi
 done
+
+# The sort's temporary folder full: named, with the system's reason. Then
+# little memory (ulimit -v; not under the sanitizers, whose reservations
+# exceed any limit here): one line and status 1, never an abort.
+awk 'BEGIN { for (i = 0; i < 50000; i++) printf "44,%044d\r\n", i; printf "\032" }' \
+  >"$work/many.seq"
+mkdir "$work/tiny"
+if mount -t tmpfs -o size=64k tmpfs "$work/tiny" 2>/dev/null; then
+  run 0 "$rmtool" create "$work/P.dat" "$ZELROOT/ddf/PagamH.xdf" --replace
+  set +e
+  TMPDIR="$work/tiny" "$rmtool" load "$work/P.dat" "$work/many.seq" 2>"$work/err"
+  rc=$?
+  set -e
+  umount "$work/tiny"
+  [ "$rc" = 1 ] || fail "a load with a full TMPDIR gave $rc"
+  said "load: no es poden escriure els fitxers temporals de l'ordenació a $work/tiny: No space left on device; no s'ha carregat res" "a full TMPDIR"
+  "$rmtool" stat "$work/P.dat" | grep -q "^records 0" || fail "a load with a full TMPDIR loaded"
+else
+  echo "no tmpfs could be mounted: the full TMPDIR case is skipped"
+fi
+if ! ldd "$rmtool" | grep -q libasan; then
+  for kib in $(seq 30000 4000 90000); do
+    run 0 "$rmtool" create "$work/P.dat" "$ZELROOT/ddf/PagamH.xdf" --replace
+    set +e
+    (ulimit -v "$kib" && exec "$rmtool" load "$work/P.dat" "$work/many.seq") 2>"$work/err"
+    rc=$?
+    set -e
+    loaded="$("$rmtool" stat "$work/P.dat" | sed -n 's/^records //p')"
+    case "$rc $(wc -l <"$work/err") $loaded" in
+      "0 0 50000" | "1 1 0") ;;
+      *) fail "load under ulimit -v $kib: status $rc, $loaded records, $(cat "$work/err")" ;;
+    esac
+  done
+fi
 
 # --- Two batch printers in one temporary folder; runs killed halfway ------
 # A portfolio whose run takes long enough to meet it halfway (about a

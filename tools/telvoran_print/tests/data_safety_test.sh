@@ -255,7 +255,7 @@ else
   echo "no tmpfs could be mounted: the full TMPDIR case is skipped"
 fi
 if ! ldd "$rmtool" | grep -q libasan; then
-  for kib in $(seq 30000 4000 90000); do
+  for kib in $(seq 30000 2000 90000); do
     run 0 "$rmtool" create "$work/P.dat" "$ZELROOT/ddf/PagamH.xdf" --replace
     set +e
     (ulimit -v "$kib" && exec "$rmtool" load "$work/P.dat" "$work/many.seq") 2>"$work/err"

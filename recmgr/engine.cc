@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,7 @@
 #include "platform/env.h"
 #include "platform/little_endian.h"
 #include "recmgr/file_definition.h"
+#include "recmgr/load_sort.h"
 #include "recmgr/record_manager.h"
 #include "recmgr/store.h"
 
@@ -39,8 +41,11 @@ void FormOf(const FileDefinition& def, int key, std::string_view record, std::st
             std::string* out) {
   const Key& k = def.keys[static_cast<size_t>(key)];
   // A record of another length (damage) is read as if cut or padded with
-  // zeros to the record length, never past its end.
-  thread_local std::string padded;
+  // zeros to the record length, never past its end. Not thread_local: a
+  // thread's first one with a destructor needs memory to register it, and
+  // glibc aborts the process when there is none (the load's workers call
+  // this).
+  std::string padded;
   if (record.size() != static_cast<size_t>(def.record_length)) {
     padded.assign(static_cast<size_t>(def.record_length), '\0');
     padded.replace(0, std::min(record.size(), padded.size()), record.substr(0, padded.size()));
@@ -759,13 +764,29 @@ Status InsertAll(uint8_t* position_block, RecordSource* source, int64_t* failed_
   if (h == nullptr) return kFileNotOpen;
   if (Status s = MayWrite(h); s != kOk) return s;
   CheckedSource checked(source, static_cast<size_t>(h->def.record_length));
-  Status s = h->store->InsertAll(&checked, failed_index);
+  store::ClearTemporaryFailure();
+  Status s = kIoError;
+  try {
+    s = h->store->InsertAll(&checked, failed_index);
+  } catch (const std::bad_alloc&) {
+    // The stores undo the load themselves; this keeps whatever they missed
+    // from ending the caller.
+  }
   h->stat_valid = false;
   if (checked.bad_length_at() >= 0) {
     *failed_index = checked.bad_length_at();
     return kDataBufferShort;
   }
   return s;
+}
+
+bool LoadTemporaryFailure(std::string* folder, int* error, bool* reading) {
+  store::TemporaryFailure f;
+  if (!store::LastTemporaryFailure(&f)) return false;
+  *folder = f.folder;
+  *error = f.error;
+  *reading = f.reading;
+  return true;
 }
 
 Status InsertAll(uint8_t* position_block, const std::vector<std::string_view>& records,

@@ -1,7 +1,7 @@
 #include "recmgr/load_feed.h"
 
 #include <cstring>
-#include <system_error>
+#include <new>
 
 #include "recmgr/store.h"
 
@@ -90,8 +90,9 @@ bool LoadFeed::NextBatch() {
     try {
       fed_ = std::async(std::launch::async, FeedSorters, std::cref(*def_), std::cref(batch_),
                         next_id_, std::ref(*sorters_));
-    } catch (const std::system_error&) {
-      // No thread to be had: fed here, before the batch's rows go out.
+    } catch (...) {
+      // No thread (or no memory for one) to be had: fed here, before the
+      // batch's rows go out.
       bool ok = false;
       try {
         ok = FeedSorters(*def_, batch_, next_id_, *sorters_);
@@ -121,27 +122,40 @@ void LoadFeed::ObserveKeyRow() {
   }
 }
 
+// Begin and Step run inside SQLite's frames, which no exception may cross:
+// memory that runs out there (the source's buffer, a value kept, a merge
+// block) fails the load as any other failure does.
 bool LoadFeed::Begin() {
-  if (source_ != nullptr) return NextBatch();
-  if (sorter_ == nullptr) {
-    at_end_ = true;
+  try {
+    if (source_ != nullptr) return NextBatch();
+    if (sorter_ == nullptr) {
+      at_end_ = true;
+      return true;
+    }
+    ObserveKeyRow();
     return true;
-  }
-  ObserveKeyRow();
-  return true;
-}
-
-bool LoadFeed::Step() {
-  if (source_ != nullptr) {
-    ++next_id_;
-    return ++at_ < batch_.size() || NextBatch();
-  }
-  if (!sorter_->Next()) {
+  } catch (const std::bad_alloc&) {
     failure_ = kIoError;
     return false;
   }
-  ObserveKeyRow();
-  return true;
+}
+
+bool LoadFeed::Step() {
+  try {
+    if (source_ != nullptr) {
+      ++next_id_;
+      return ++at_ < batch_.size() || NextBatch();
+    }
+    if (!sorter_->Next()) {
+      failure_ = kIoError;
+      return false;
+    }
+    ObserveKeyRow();
+    return true;
+  } catch (const std::bad_alloc&) {
+    failure_ = kIoError;
+    return false;
+  }
 }
 
 // The row stays where it is until the next step, so SQLite need not copy.

@@ -7,57 +7,81 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
+#include <mutex>
+#include <new>
 
 namespace recmgr::store {
 
 namespace {
 
 
+std::mutex g_failure_mutex;
+TemporaryFailure g_failure;
+bool g_failed = false;
+
+void NoteFailure(const std::string& folder, int error, bool reading) {
+  std::lock_guard<std::mutex> lock(g_failure_mutex);
+  if (g_failed) return;  // the first is the cause; the rest follow from it
+  g_failed = true;
+  g_failure = TemporaryFailure{folder, error, reading};
+}
+
 // An unnamed file in the temporary folder (TMPDIR, else /var/tmp, else
 // /tmp): nothing can be planted at a name that does not exist, and it goes
 // when closed. Where the file system has no unnamed files, a fresh name
-// made exclusively and removed at once.
-int OpenTemporary() {
+// made exclusively and removed at once. *folder: where it is; when none
+// could be made, the first folder tried, with *error its reason.
+int OpenTemporary(std::string* folder, int* error) {
   std::vector<std::string> dirs;
   if (const char* t = std::getenv("TMPDIR"); t != nullptr && *t != '\0') dirs.emplace_back(t);
   dirs.emplace_back("/var/tmp");
   dirs.emplace_back("/tmp");
+  *error = 0;
   for (const std::string& dir : dirs) {
     int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
-    std::string name = dir + "/telvoran-load-XXXXXX";
-    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+      std::string name = dir + "/telvoran-load-XXXXXX";
+      fd = ::mkostemp(name.data(), O_CLOEXEC);
+      if (fd >= 0) ::unlink(name.c_str());
+    }
     if (fd >= 0) {
-      ::unlink(name.c_str());
+      *folder = dir;
       return fd;
+    }
+    if (*error == 0) {
+      *folder = dir;
+      *error = errno;
     }
   }
   return -1;
 }
 
-bool WriteAll(int fd, const uint8_t* p, size_t n, uint64_t offset) {
+// 0, or the system's reason (a write that takes nothing is a full disk).
+int WriteAll(int fd, const uint8_t* p, size_t n, uint64_t offset) {
   while (n > 0) {
     const ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(offset));
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
+    if (w < 0) return errno;
+    if (w == 0) return ENOSPC;
     p += w;
     n -= static_cast<size_t>(w);
     offset += static_cast<uint64_t>(w);
   }
-  return true;
+  return 0;
 }
 
-bool ReadAll(int fd, uint8_t* p, size_t n, uint64_t offset) {
+// 0, or the system's reason (a run cut short reads as an I/O error).
+int ReadAll(int fd, uint8_t* p, size_t n, uint64_t offset) {
   while (n > 0) {
     const ssize_t r = ::pread(fd, p, n, static_cast<off_t>(offset));
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
+    if (r < 0) return errno;
+    if (r == 0) return EIO;
     p += r;
     n -= static_cast<size_t>(r);
     offset += static_cast<uint64_t>(r);
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -146,6 +170,18 @@ void LoadSorter::SortBuffer(Buffer* b) const {
   }
 }
 
+void ClearTemporaryFailure() {
+  std::lock_guard<std::mutex> lock(g_failure_mutex);
+  g_failed = false;
+  g_failure = TemporaryFailure{};
+}
+
+bool LastTemporaryFailure(TemporaryFailure* out) {
+  std::lock_guard<std::mutex> lock(g_failure_mutex);
+  if (g_failed) *out = g_failure;
+  return g_failed;
+}
+
 bool LoadSorter::WriteRun(Buffer* b, uint64_t offset) {
   SortBuffer(b);
   // Gathered into blocks so a run goes out in few large writes.
@@ -155,12 +191,19 @@ bool LoadSorter::WriteRun(Buffer* b, uint64_t offset) {
     const uint8_t* row = b->rows.data() + slot.index * row_bytes_;
     out.insert(out.end(), row, row + row_bytes_);
     if (out.size() + row_bytes_ > out.capacity()) {
-      if (!WriteAll(fd_, out.data(), out.size(), offset)) return false;
+      if (int error = WriteAll(fd_, out.data(), out.size(), offset); error != 0) {
+        NoteFailure(folder_, error, false);
+        return false;
+      }
       offset += out.size();
       out.clear();
     }
   }
-  return WriteAll(fd_, out.data(), out.size(), offset);
+  if (int error = WriteAll(fd_, out.data(), out.size(), offset); error != 0) {
+    NoteFailure(folder_, error, false);
+    return false;
+  }
+  return true;
 }
 
 // Waits for the run being written: false when it could not be (a failure
@@ -179,7 +222,13 @@ bool LoadSorter::RunWritten() {
 // by now) takes the next rows.
 bool LoadSorter::Spill() {
   if (!RunWritten()) failed_ = true;
-  if (!failed_ && fd_ < 0 && (fd_ = OpenTemporary()) < 0) failed_ = true;
+  if (!failed_ && fd_ < 0) {
+    int error = 0;
+    if ((fd_ = OpenTemporary(&folder_, &error)) < 0) {
+      NoteFailure(folder_, error, false);
+      failed_ = true;
+    }
+  }
   if (failed_) return false;
   Buffer* full = filling_;
   Run run;
@@ -195,8 +244,8 @@ bool LoadSorter::Spill() {
   };
   try {
     pending_ = std::async(std::launch::async, write);
-  } catch (const std::system_error&) {
-    // No thread to be had: written here.
+  } catch (...) {
+    // No thread (or no memory for one) to be had: written here.
     if (!write()) failed_ = true;
   }
   filling_ = full == &buffers_[0] ? &buffers_[1] : &buffers_[0];
@@ -242,12 +291,17 @@ bool LoadSorter::StartMerge() {
 void LoadSorter::Produce(Block* b) {
   b->count = 0;
   b->ok = true;
-  for (; b->count < kBlockRows && !heap_.empty(); ++b->count) {
-    std::memcpy(b->rows.data() + b->count * row_bytes_, runs_[heap_[0]].row, row_bytes_);
-    if (!PopHeap()) {
-      b->ok = false;
-      break;
+  try {
+    for (; b->count < kBlockRows && !heap_.empty(); ++b->count) {
+      std::memcpy(b->rows.data() + b->count * row_bytes_, runs_[heap_[0]].row, row_bytes_);
+      if (!PopHeap()) {
+        b->ok = false;
+        break;
+      }
     }
+  } catch (const std::bad_alloc&) {
+    // A run's window that could not grow: the merge fails, never ends early.
+    b->ok = false;
   }
   b->more = !heap_.empty();
 }
@@ -259,7 +313,8 @@ void LoadSorter::ProduceAhead() {
   Block* other = reading_ == &blocks_[0] ? &blocks_[1] : &blocks_[0];
   try {
     ahead_ = std::async(std::launch::async, [this, other] { Produce(other); });
-  } catch (const std::system_error&) {
+  } catch (...) {
+    // No thread (or no memory for one): merged here.
     Produce(other);
   }
 }
@@ -294,7 +349,10 @@ bool LoadSorter::Advance(Run* r) {
       const size_t per = window_rows_;
       const size_t take = static_cast<size_t>(std::min<uint64_t>(per, r->rows - r->next));
       r->window.resize(take * row_bytes_);
-      if (!ReadAll(fd_, r->window.data(), r->window.size(), r->offset + r->next * row_bytes_)) {
+      if (int error = ReadAll(fd_, r->window.data(), r->window.size(),
+                              r->offset + r->next * row_bytes_);
+          error != 0) {
+        NoteFailure(folder_, error, true);
         failed_ = true;
         return false;
       }

@@ -16,6 +16,18 @@
 
 namespace recmgr::store {
 
+// Why a sorter's temporary files failed: the folder they were (or were to
+// be) in, the system's error number, and whether reading them back failed
+// (else making or writing them). The first failure since the last clear is
+// kept, for the message of the load it ended.
+struct TemporaryFailure {
+  std::string folder;
+  int error = 0;
+  bool reading = false;
+};
+void ClearTemporaryFailure();
+bool LastTemporaryFailure(TemporaryFailure* out);
+
 class LoadSorter {
  public:
   // buffer_bytes: the size of each of the two collecting buffers (at least
@@ -96,6 +108,7 @@ class LoadSorter {
   Buffer* filling_;
   std::future<bool> pending_;
   int fd_ = -1;
+  std::string folder_;  // where fd_ is
   uint64_t file_end_ = 0;
   bool failed_ = false;
   std::vector<Run> runs_;

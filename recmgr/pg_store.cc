@@ -46,6 +46,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -577,6 +578,7 @@ class PgFile final : public FileStore {
   Status Delete(int64_t id) override;
   Status SetOwner(const std::string& name) override;
   Status InsertAll(RecordSource* source, int64_t* failed_index) override;
+  Status CopyAll(RecordSource* source, int64_t* failed_index, Counts* c);
   bool wrote() const override { return wrote_; }
 
  private:
@@ -1148,12 +1150,24 @@ Status CountDistinct(Connection& c, const std::string& table, size_t keys,
 Status PgFile::InsertAll(RecordSource* source, int64_t* failed_index) {
   Connection::Bulk bulk(c_);
   return InWrite([&](Counts* c) -> Status {
-    const size_t nk = def_.keys.size();
-    CopyIn copy(c_, table_, nk, false);
-    std::vector<std::string_view> batch;
-    std::vector<std::string> forms;
-    int64_t n = 0;
-    bool complete = false;
+    // Memory that runs out (the source's buffer, the copy's, the counts)
+    // fails the load inside its transaction, which is then undone.
+    try {
+      return CopyAll(source, failed_index, c);
+    } catch (const std::bad_alloc&) {
+      return kIoError;
+    }
+  });
+}
+
+Status PgFile::CopyAll(RecordSource* source, int64_t* failed_index, Counts* c) {
+  const size_t nk = def_.keys.size();
+  CopyIn copy(c_, table_, nk, false);
+  std::vector<std::string_view> batch;
+  std::vector<std::string> forms;
+  int64_t n = 0;
+  bool complete = false;
+  try {
     while (copy.ok()) {
       if (!source->Next(&batch)) break;
       if (batch.empty()) {
@@ -1166,11 +1180,14 @@ Status PgFile::InsertAll(RecordSource* source, int64_t* failed_index) {
       }
       n += static_cast<int64_t>(batch.size());
     }
-    if (Status s = copy.Finish(complete, failed_index); s != kOk) return s;
-    if (Status s = CountDistinct(c_, table_, nk, &c->distinct); s != kOk) return s;
-    c->records += n;
-    return kOk;
-  });
+  } catch (const std::bad_alloc&) {
+    // The copy is abandoned below, so the connection is free for the
+    // rollback.
+  }
+  if (Status s = copy.Finish(complete, failed_index); s != kOk) return s;
+  if (Status s = CountDistinct(c_, table_, nk, &c->distinct); s != kOk) return s;
+  c->records += n;
+  return kOk;
 }
 
 // The server connection of Create: runs control and DDL statements.

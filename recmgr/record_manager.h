@@ -191,6 +191,14 @@ class RecordSource {
 // from the source's first record.
 Status InsertAll(uint8_t* position_block, RecordSource* source, int64_t* failed_index);
 
+// After a bulk load that failed with kIoError: true when the cause was the
+// temporary files of its sort (a load into a file without records), with
+// the folder they were in or were to be made in (TMPDIR, else /var/tmp or
+// /tmp), the system's error number and whether reading them back failed
+// (else making or writing them). Running out of memory is kIoError too,
+// without this.
+bool LoadTemporaryFailure(std::string* folder, int* error, bool* reading);
+
 // Copies the data file at host_path (always a file of this machine,
 // whatever UseServer chose) onto the server conninfo names, under name:
 // its definition, owner name, records with their positions and its counts,

@@ -40,8 +40,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -143,6 +145,15 @@ struct KeyStatements {
   Stmt update;
 };
 
+// What rm_form works with: the file's definition and scratch buffers. Kept
+// by the handle (its connection runs on one thread at a time), not per
+// thread: a thread's first thread_local with a destructor needs memory to
+// register it, and glibc aborts the process when there is none.
+struct FormScratch {
+  const FileDefinition* def = nullptr;
+  std::string raw, form;
+};
+
 class SqliteFile final : public FileStore {
  public:
   ~SqliteFile() override {
@@ -223,10 +234,12 @@ class SqliteFile final : public FileStore {
   Status LoadForChange(int64_t id, Counts* c);
 
   Status FillFromSorter(size_t k, LoadSorter* sorter, Counts* c, int64_t* clash);
+  Status LoadInTransaction(RecordSource* source, int64_t* failed_index);
 
   bool wrote_ = false;
   // The rows the load's virtual table hands out, once it is registered.
   LoadFeed feed_;
+  FormScratch form_scratch_;
   bool load_module_ = false;
   std::vector<std::unique_ptr<KeyStatements>> keys;
   std::unique_ptr<Stmt> by_id, rec_insert, rec_update, rec_delete, begin_read, end_read;
@@ -685,9 +698,10 @@ Status SqliteFile::SetOwner(const std::string& name) {
 constexpr char kHandleCacheSize[] = "PRAGMA cache_size = -512";
 
 // rm_form(key, data): the comparable form of a key of the file's records,
-// for the statements of a bulk load.
+// for the statements of a bulk load. No exception may cross SQLite's frames.
 void FormFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  const FileDefinition& def = *static_cast<const FileDefinition*>(sqlite3_user_data(ctx));
+  auto& scratch = *static_cast<FormScratch*>(sqlite3_user_data(ctx));
+  const FileDefinition& def = *scratch.def;
   const int key = sqlite3_value_int(argv[0]);
   const void* data = sqlite3_value_blob(argv[1]);
   const int n = sqlite3_value_bytes(argv[1]);
@@ -696,10 +710,15 @@ void FormFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_error(ctx, "rm_form: not a record of the file", -1);
     return;
   }
-  thread_local std::string raw, form;
-  FormOf(def, key, std::string_view(static_cast<const char*>(data), static_cast<size_t>(n)), &raw,
-         &form);
-  sqlite3_result_blob(ctx, form.data(), static_cast<int>(form.size()), SQLITE_TRANSIENT);
+  try {
+    FormOf(def, key, std::string_view(static_cast<const char*>(data), static_cast<size_t>(n)),
+           &scratch.raw, &scratch.form);
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_nomem(ctx);
+    return;
+  }
+  sqlite3_result_blob(ctx, scratch.form.data(), static_cast<int>(scratch.form.size()),
+                      SQLITE_TRANSIENT);
 }
 
 // The size of each of a load sorter's two buffers, per key: 2 MiB keeps a
@@ -737,98 +756,19 @@ Status SqliteFile::FillFromSorter(size_t k, LoadSorter* sorter, Counts* c, int64
 // temporary files, and the unique keys and the distinct counts are checked
 // on the filled tables.
 Status SqliteFile::InsertAll(RecordSource* source, int64_t* failed_index) {
-  const size_t record_length = def_.record_length;
   // A cache of 4 MiB for the load, which the sorter's memory follows too:
   // larger ones were no faster here (more memory to touch, same merges).
   Exec(db, "PRAGMA cache_size = -4096");
   // One helper thread sorts SQLite's sorter runs (a file with records).
   Exec(db, "PRAGMA threads = 1");
+  // Memory that runs out on this thread (a sorter's buffers, the merge's
+  // blocks) fails the load like any failure, undoing it.
   Status result = InTransaction([&]() -> Status {
-    Counts c;
-    if (int rc = ReadCountsRc(&c); rc != SQLITE_OK) return FromSqlite(rc);
-    int64_t first_id = 0;
-    if (Status s = HighestPosition(&first_id); s != kOk) return s;
-    ++first_id;
-    std::vector<std::unique_ptr<LoadSorter>> sorters;
-    if (c.records == 0) {
-      for (const Key& key : def_.keys) {
-        sorters.push_back(std::make_unique<LoadSorter>(static_cast<size_t>(key.length),
-                                                       record_length, kLoadSortBuffer));
-      }
+    try {
+      return LoadInTransaction(source, failed_index);
+    } catch (const std::bad_alloc&) {
+      return kIoError;
     }
-    if (!load_module_) {
-      if (RegisterLoadRows(db, &feed_) != SQLITE_OK) return kIoError;
-      load_module_ = true;
-    }
-    feed_.StartInput(source, first_id, &def_, &sorters);
-    int rc = Exec(db, "INSERT INTO rec(id, data) SELECT id, data FROM rm_load_rows");
-    const Status failure = feed_.Finish();
-    const int64_t n = feed_.next_id() - first_id;
-    feed_.Clear();
-    if (failure != kOk) return failure;
-    if (rc != SQLITE_OK) return FromSqlite(rc);
-    if (n == 0) return kOk;
-    // The offending record is the first, in input order, that repeats a
-    // value of a unique key (of the file or of the load): every key is
-    // looked at before the load is undone.
-    int64_t clash = -1;
-    bool repeats = false;
-    if (!sorters.empty()) {
-      for (size_t k = 0; k < sorters.size(); ++k) {
-        if (Status s = FillFromSorter(k, sorters[k].get(), &c, &clash); s != kOk) return s;
-        sorters[k].reset();
-      }
-      if (clash >= 0) {
-        *failed_index = clash - first_id;
-        return kDuplicateKey;
-      }
-      c.records += n;
-      return FromSqlite(WriteCounts(c));
-    }
-    rc = sqlite3_create_function_v2(db, "rm_form", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                    const_cast<FileDefinition*>(&def_), FormFunction, nullptr,
-                                    nullptr, nullptr);
-    if (rc != SQLITE_OK) return FromSqlite(rc);
-    for (size_t k = 0; k < def_.keys.size(); ++k) {
-      const std::string t = "k" + std::to_string(k);
-      const std::string kn = std::to_string(k);
-      Stmt fill, distinct;
-      rc = fill.Prepare(db, "INSERT INTO " + t + "(kf, id, data) SELECT rm_form(" + kn +
-                                ", data), id, data FROM rec WHERE id >= ?1 ORDER BY 1, 2");
-      if (rc == SQLITE_OK) {
-        fill.BindInt(1, first_id);
-        rc = fill.Run();
-      }
-      if (rc == SQLITE_OK) {
-        rc = distinct.Prepare(db, "SELECT count(*) FROM (SELECT 1 FROM " + t + " GROUP BY kf)");
-      }
-      if (rc == SQLITE_OK && (rc = distinct.Step()) == SQLITE_ROW) rc = SQLITE_OK;
-      if (rc != SQLITE_OK) return FromSqlite(rc);
-      const int64_t values = distinct.ColumnInt(0);
-      if (!def_.keys[k].duplicates && values != c.records + n) {
-        // The first loaded record whose value came before it.
-        Stmt first_clash;
-        rc = first_clash.Prepare(
-            db, "SELECT min(id) FROM (SELECT id, kf, lag(kf) OVER (ORDER BY kf, id) AS prev FROM " +
-                    t + ") WHERE kf = prev AND id >= ?1");
-        if (rc == SQLITE_OK) {
-          first_clash.BindInt(1, first_id);
-          rc = first_clash.Step();
-        }
-        if (rc != SQLITE_ROW) return FromSqlite(rc);
-        repeats = true;
-        // NULL when no loaded record repeats one (the file's own records do).
-        if (sqlite3_column_type(first_clash.get(), 0) != SQLITE_NULL) {
-          const int64_t repeated = first_clash.ColumnInt(0);
-          if (clash < 0 || repeated < clash) clash = repeated;
-        }
-      }
-      c.distinct[k] = values;
-    }
-    if (clash >= 0) *failed_index = clash - first_id;
-    if (repeats) return kDuplicateKey;
-    c.records += n;
-    return FromSqlite(WriteCounts(c));
   });
   sqlite3_create_function_v2(db, "rm_form", 2, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr,
                              nullptr);
@@ -836,6 +776,101 @@ Status SqliteFile::InsertAll(RecordSource* source, int64_t* failed_index) {
   Exec(db, kHandleCacheSize);
   Exec(db, "PRAGMA shrink_memory");
   return result;
+}
+
+// The load's work inside its transaction.
+Status SqliteFile::LoadInTransaction(RecordSource* source, int64_t* failed_index) {
+  const size_t record_length = def_.record_length;
+  Counts c;
+  if (int rc = ReadCountsRc(&c); rc != SQLITE_OK) return FromSqlite(rc);
+  int64_t first_id = 0;
+  if (Status s = HighestPosition(&first_id); s != kOk) return s;
+  ++first_id;
+  std::vector<std::unique_ptr<LoadSorter>> sorters;
+  // However this ends, the feed lets go of the sorters before they go.
+  struct Release {
+    LoadFeed* feed;
+    ~Release() { feed->Clear(); }
+  } release{&feed_};
+  if (c.records == 0) {
+    for (const Key& key : def_.keys) {
+      sorters.push_back(std::make_unique<LoadSorter>(static_cast<size_t>(key.length),
+                                                     record_length, kLoadSortBuffer));
+    }
+  }
+  if (!load_module_) {
+    if (RegisterLoadRows(db, &feed_) != SQLITE_OK) return kIoError;
+    load_module_ = true;
+  }
+  feed_.StartInput(source, first_id, &def_, &sorters);
+  int rc = Exec(db, "INSERT INTO rec(id, data) SELECT id, data FROM rm_load_rows");
+  const Status failure = feed_.Finish();
+  const int64_t n = feed_.next_id() - first_id;
+  feed_.Clear();
+  if (failure != kOk) return failure;
+  if (rc != SQLITE_OK) return FromSqlite(rc);
+  if (n == 0) return kOk;
+  // The offending record is the first, in input order, that repeats a
+  // value of a unique key (of the file or of the load): every key is
+  // looked at before the load is undone.
+  int64_t clash = -1;
+  bool repeats = false;
+  if (!sorters.empty()) {
+    for (size_t k = 0; k < sorters.size(); ++k) {
+      if (Status s = FillFromSorter(k, sorters[k].get(), &c, &clash); s != kOk) return s;
+      sorters[k].reset();
+    }
+    if (clash >= 0) {
+      *failed_index = clash - first_id;
+      return kDuplicateKey;
+    }
+    c.records += n;
+    return FromSqlite(WriteCounts(c));
+  }
+  form_scratch_.def = &def_;
+  rc = sqlite3_create_function_v2(db, "rm_form", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                  &form_scratch_, FormFunction, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return FromSqlite(rc);
+  for (size_t k = 0; k < def_.keys.size(); ++k) {
+    const std::string t = "k" + std::to_string(k);
+    const std::string kn = std::to_string(k);
+    Stmt fill, distinct;
+    rc = fill.Prepare(db, "INSERT INTO " + t + "(kf, id, data) SELECT rm_form(" + kn +
+                              ", data), id, data FROM rec WHERE id >= ?1 ORDER BY 1, 2");
+    if (rc == SQLITE_OK) {
+      fill.BindInt(1, first_id);
+      rc = fill.Run();
+    }
+    if (rc == SQLITE_OK) {
+      rc = distinct.Prepare(db, "SELECT count(*) FROM (SELECT 1 FROM " + t + " GROUP BY kf)");
+    }
+    if (rc == SQLITE_OK && (rc = distinct.Step()) == SQLITE_ROW) rc = SQLITE_OK;
+    if (rc != SQLITE_OK) return FromSqlite(rc);
+    const int64_t values = distinct.ColumnInt(0);
+    if (!def_.keys[k].duplicates && values != c.records + n) {
+      // The first loaded record whose value came before it.
+      Stmt first_clash;
+      rc = first_clash.Prepare(
+          db, "SELECT min(id) FROM (SELECT id, kf, lag(kf) OVER (ORDER BY kf, id) AS prev FROM " +
+                  t + ") WHERE kf = prev AND id >= ?1");
+      if (rc == SQLITE_OK) {
+        first_clash.BindInt(1, first_id);
+        rc = first_clash.Step();
+      }
+      if (rc != SQLITE_ROW) return FromSqlite(rc);
+      repeats = true;
+      // NULL when no loaded record repeats one (the file's own records do).
+      if (sqlite3_column_type(first_clash.get(), 0) != SQLITE_NULL) {
+        const int64_t repeated = first_clash.ColumnInt(0);
+        if (clash < 0 || repeated < clash) clash = repeated;
+      }
+    }
+    c.distinct[k] = values;
+  }
+  if (clash >= 0) *failed_index = clash - first_id;
+  if (repeats) return kDuplicateKey;
+  c.records += n;
+  return FromSqlite(WriteCounts(c));
 }
 
 Status SqliteFile::HighestPosition(int64_t* out) {
@@ -881,6 +916,23 @@ Status SqliteOpen(const std::string& host, Opened* out) {
   return kOk;
 }
 
+// path with its folder resolved and its own name as given. SQLite's
+// NOFOLLOW refuses a link at any step of the name it is handed, but a folder
+// reached through a link (a symlinked /srv) is the administrator's choice:
+// only a link at the file's own name is to be refused. Empty when the folder
+// does not resolve.
+std::string WithFolderResolved(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  char* real = ::realpath(dir.c_str(), nullptr);
+  if (real == nullptr) return std::string();
+  std::string out = real;
+  std::free(real);
+  if (out.back() != '/') out += '/';
+  return out + (slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
 Status SqliteCreate(const std::string& host, const FileDefinition& def, int8_t mode) {
   const bool exists = ::access(host.c_str(), F_OK) == 0;
   if (mode == kCreateNoReplace && exists) return kFileExists;
@@ -896,7 +948,9 @@ Status SqliteCreate(const std::string& host, const FileDefinition& def, int8_t m
 
   // Built aside and moved into place, so a crash never leaves half a file
   // under the real name.
-  const std::string tmp = host + ".new-" + std::to_string(::getpid());
+  const std::string resolved = WithFolderResolved(host);
+  if (resolved.empty()) return kIoError;
+  const std::string tmp = resolved + ".new-" + std::to_string(::getpid());
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((tmp + suffix).c_str());
   sqlite3* db = nullptr;
   ConfigureSqlite();

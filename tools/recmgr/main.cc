@@ -11,8 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdio>
@@ -344,6 +345,67 @@ bool OutputIsTheDataFile(const std::string& data, const std::string& out) {
   return false;
 }
 
+// Whether the file at path begins as a record manager file (an SQLite
+// database) does: kUnreadable with *error when it cannot be opened or read
+// (ELOOP for a link when links are not followed).
+enum class Header { kDataFile, kOther, kUnreadable };
+Header DataFileHeader(const std::string& path, bool follow_link, int* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK |
+                                          (follow_link ? 0 : O_NOFOLLOW));
+  if (fd < 0) {
+    *error = errno;
+    return Header::kUnreadable;
+  }
+  char magic[16] = {};
+  const ssize_t n = ::read(fd, magic, sizeof(magic));
+  *error = errno;
+  ::close(fd);
+  if (n < 0) return Header::kUnreadable;
+  return n == sizeof(magic) && std::memcmp(magic, "SQLite format 3", 16) == 0 ? Header::kDataFile
+                                                                              : Header::kOther;
+}
+
+std::string Lowercase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Why an export may not go to out: a record manager file (by its header; a
+// link at out is replaced, so only a file of its own there counts), a side
+// file beside one, a definition or a settings file (by name, case as the
+// suite's names ignore it). Empty when it may.
+std::string RefusedOutput(const std::string& out) {
+  const std::string name = Lowercase(std::filesystem::path(out).filename().string());
+  int error = 0;
+  if (name == "nuva.ini" || name == "nuvaterm.ini" || name == "sessio.ini") {
+    return Text("save: @1 \x82s un fitxer de configuraci\xa2; no s'ha escrit res", {out});
+  }
+  if (name.ends_with(".xdf")) {
+    return Text("save: @1 \x82s un fitxer de definici\xa2; no s'ha escrit res", {out});
+  }
+  if (DataFileHeader(out, false, &error) == Header::kDataFile) {
+    return Text("save: @1 \x82s un fitxer de dades; no s'ha escrit res", {out});
+  }
+  for (const char* suffix : {"-wal", "-shm", "-lck", "-journal"}) {
+    if (!name.ends_with(suffix)) continue;
+    const std::string data = out.substr(0, out.size() - std::strlen(suffix));
+    if (DataFileHeader(data, true, &error) == Header::kDataFile) {
+      return Text("save: @1 \x82s un fitxer auxiliar del fitxer de dades @2; no s'ha escrit res",
+                  {out, data});
+    }
+  }
+  return std::string();
+}
+
+// The file standard output was sent to, when it is one: empty otherwise.
+std::string StdoutFile() {
+  struct stat st;
+  if (::fstat(1, &st) != 0 || !S_ISREG(st.st_mode)) return std::string();
+  char target[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/fd/1", target, sizeof(target) - 1);
+  return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+}
+
 // A write to standard output that failed (a full disk, a closed pipe).
 int CheckStdout() {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -422,6 +484,16 @@ int Load(const std::string& owner, const std::vector<std::string>& in) {
     // The reader's message is code page 850 in the installation's language.
     return Fail(Text("@1: @2; no s'ha carregat res", {seq, platform::Cp850ToUtf8(source.error())}));
   }
+  std::string folder;
+  int error = 0;
+  bool reading = false;
+  if (s == recmgr::kIoError && recmgr::LoadTemporaryFailure(&folder, &error, &reading)) {
+    return Fail(Text(reading ? "load: no es poden llegir els fitxers temporals de l'ordenaci\xa2 "
+                               "a @1: @2; no s'ha carregat res"
+                             : "load: no es poden escriure els fitxers temporals de l'ordenaci\xa2 "
+                               "a @1: @2; no s'ha carregat res",
+                     {folder, std::strerror(error)}));
+  }
   if (s != 0) {
     return FailStatus(failed >= 0 ? Text("registre @1", {std::to_string(failed + 1)}) : "load", s);
   }
@@ -446,6 +518,10 @@ int Save(const std::string& owner, const std::vector<std::string>& in) {
                             : Text("save: @1 \x82s el fitxer de dades @2 o un dels seus fitxers "
                                    "auxiliars; no s'ha escrit res",
                                    {dest, file}));
+  }
+  const std::string output = dest == "-" ? StdoutFile() : platform::HostPath(dest);
+  if (const std::string refused = output.empty() ? "" : RefusedOutput(output); !refused.empty()) {
+    return Fail(refused);
   }
   File f;
   if (Status s = f.Open(file, owner); s != 0) return FailStatus(Text("en obrir @1", {file}), s);
@@ -576,11 +652,19 @@ int Owner(const std::string& owner, const std::vector<std::string>& in) {
   return s == 0 ? 0 : FailStatus("owner", s);
 }
 
-// The data files of an installation: the regular files named *.dat under
-// root that are record manager files (SQLite databases), as paths relative
-// to root with "/" separators, sorted. Links are not followed: the layer
-// names each file by its own path.
-bool FindDataFiles(const std::string& root, std::vector<std::string>* out, std::string* error) {
+// A file named *.dat under an installation's root, as a path relative to
+// the root with "/" separators; refused: why it cannot be copied (empty
+// when it can).
+struct FoundFile {
+  std::string name;
+  std::string refused;
+};
+
+// Every *.dat under root, sorted: each record manager file to copy, and
+// every other one with its reason, so that nothing the module would then
+// miss on the server is passed over in silence. Links are not followed: the
+// layer names each file by its own path.
+bool FindDataFiles(const std::string& root, std::vector<FoundFile>* out, std::string* error) {
   namespace fs = std::filesystem;
   std::error_code ec;
   fs::recursive_directory_iterator it(root, ec), end;
@@ -594,16 +678,26 @@ bool FindDataFiles(const std::string& root, std::vector<std::string>* out, std::
       return false;
     }
     const fs::directory_entry& e = *it;
-    if (!e.is_regular_file(ec) || e.is_symlink(ec) || e.path().extension() != ".dat") continue;
-    char magic[16] = {};
-    const int fd = ::open(e.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) continue;
-    const bool ours = ::read(fd, magic, sizeof(magic)) == sizeof(magic) &&
-                      std::memcmp(magic, "SQLite format 3", 16) == 0;
-    ::close(fd);
-    if (ours) out->push_back(e.path().lexically_relative(root).generic_string());
+    if (e.path().extension() != ".dat") continue;
+    FoundFile found{e.path().lexically_relative(root).generic_string(), ""};
+    const fs::file_status status = e.symlink_status(ec);
+    int err = 0;
+    if (ec) {
+      found.refused = Text("no es pot llegir: @1", {ec.message()});
+    } else if (fs::is_symlink(status)) {
+      found.refused = Text("\x82s un enlla\x87, que no se segueix");
+    } else if (!fs::is_regular_file(status)) {
+      found.refused = Text("no \x82s un fitxer regular");
+    } else if (const Header h = DataFileHeader(e.path().string(), false, &err);
+               h == Header::kUnreadable) {
+      found.refused = Text("no es pot llegir: @1", {std::strerror(err)});
+    } else if (h != Header::kDataFile) {
+      found.refused = StatusText(recmgr::kNotADataFile);
+    }
+    out->push_back(std::move(found));
   }
-  std::sort(out->begin(), out->end());
+  std::sort(out->begin(), out->end(),
+            [](const FoundFile& a, const FoundFile& b) { return a.name < b.name; });
   return true;
 }
 
@@ -614,13 +708,19 @@ int Migrate(const std::string& server, const std::vector<std::string>& in) {
   if (conninfo.empty()) return Usage(Text("migrate necessita --server CONNEXI\xe0"));
   const std::string& root = args.pos[0];
   if (!IsFolder(root)) return Fail(Text("@1 no \x82s una carpeta", {root}));
-  std::vector<std::string> names;
+  std::vector<FoundFile> found;
   std::string error;
-  if (!FindDataFiles(root, &names, &error)) return Fail(error);
-  if (names.empty()) return Fail(Text("no hi ha cap fitxer de dades dins de @1", {root}));
+  if (!FindDataFiles(root, &found, &error)) return Fail(error);
+  if (found.empty()) return Fail(Text("no hi ha cap fitxer de dades dins de @1", {root}));
   int failures = 0;
   int64_t total = 0;
-  for (const std::string& name : names) {
+  for (const FoundFile& file : found) {
+    const std::string& name = file.name;
+    if (!file.refused.empty()) {
+      ++failures;
+      Fail(Text("migrate @1: @2; no s'ha copiat", {name, file.refused}));
+      continue;
+    }
     int64_t records = 0;
     const Status s = recmgr::CopyFileToServer((std::filesystem::path(root) / name).string(),
                                               conninfo, name, args.Has("--replace"), &records);
@@ -635,7 +735,7 @@ int Migrate(const std::string& server, const std::vector<std::string>& in) {
     std::printf("%s\n", Text("@1: @2 registres", {name, std::to_string(records)}).c_str());
   }
   std::printf("%s\n", Text("migrate: @1 de @2 fitxers, @3 registres copiats",
-                           {std::to_string(names.size() - failures), std::to_string(names.size()),
+                           {std::to_string(found.size() - failures), std::to_string(found.size()),
                             std::to_string(total)})
                           .c_str());
   if (int code = CheckStdout()) return code;

@@ -28,6 +28,25 @@ std::string NoEndMark() {
   return config::Translate("no hi ha Ctrl-Z al final: el fitxer pot estar tallat");
 }
 
+// What may follow the Ctrl-Z: nothing, or the line end an editor adds. Two
+// exports joined with cat (or anything else after the mark) must not load
+// as the first one alone.
+bool MayFollowEndMark(std::string_view rest) {
+  return rest.empty() || rest == "\n" || rest == "\r\n";
+}
+// The same for a text that may still grow: what is there can still become
+// one of those.
+bool MayYetFollowEndMark(std::string_view rest) { return MayFollowEndMark(rest) || rest == "\r"; }
+
+// mark: the Ctrl-Z's offset from the start of the file; records: the records
+// before it.
+std::string DataAfterEndMark(uint64_t mark, int64_t records) {
+  return config::TranslateWith(
+      "hi ha dades despr\x82s de la marca de final (Ctrl-Z a l'octet @1, despr\x82s de @2 "
+      "registres)",
+      {std::to_string(mark + 1), std::to_string(records)});
+}
+
 }  // namespace
 
 Step NextSequentialRecord(std::string_view text, size_t at, std::string_view* record,
@@ -67,7 +86,9 @@ bool ParseSequentialRecords(std::string_view text, std::vector<std::string_view>
         records->push_back(record);
         break;
       case Step::kEnd:
-        return true;
+        if (MayFollowEndMark(text.substr(at + 1))) return true;
+        *error = DataAfterEndMark(at, static_cast<int64_t>(records->size()));
+        return false;
       case Step::kNeedMore:
         // Without its end mark a file cut at a record boundary would pass
         // for a whole one.
@@ -82,6 +103,7 @@ bool ParseSequentialRecords(std::string_view text, std::vector<std::string_view>
 
 bool SequentialReader::Fill() {
   buf_.erase(0, at_);
+  consumed_ += at_;
   at_ = 0;
   const size_t had = buf_.size();
   buf_.resize(had + chunk_);
@@ -115,6 +137,18 @@ bool SequentialReader::Next(std::vector<std::string_view>* batch) {
       continue;
     }
     if (step == Step::kEnd) {
+      // The batch's views live in the buffer, which reading on would move:
+      // the bytes after the mark are looked at in the next call.
+      if (!batch->empty()) return true;
+      for (;;) {
+        const std::string_view rest = std::string_view(buf_).substr(at_ + 1);
+        if (eof_ ? !MayFollowEndMark(rest) : !MayYetFollowEndMark(rest)) {
+          error_ = DataAfterEndMark(consumed_ + at_, records_);
+          return false;
+        }
+        if (eof_) break;
+        if (!Fill()) return false;
+      }
       ended_ = true;
       return true;
     }

@@ -1,6 +1,7 @@
 // The reader of the sequential format that "recmgr load" takes: per record
 // its length in decimal (1 to 6 digits), ",", the bytes, CR LF; the file
-// ends with Ctrl-Z (what follows it is ignored).
+// ends with Ctrl-Z, followed by nothing but an optional line end (LF or
+// CR LF).
 #ifndef TELVORAN_TOOLS_RECMGR_SEQUENTIAL_RECORDS_H_
 #define TELVORAN_TOOLS_RECMGR_SEQUENTIAL_RECORDS_H_
 
@@ -22,8 +23,9 @@ Step NextSequentialRecord(std::string_view text, size_t at, std::string_view* re
 
 // Splits text into its records, views into text (which must outlive them).
 // Returns false at the first malformed record, with *error naming it (a
-// bad length or a bad record ending), or when the text ends without its
-// Ctrl-Z; the records before are in *records then. The messages are code
+// bad length or a bad record ending), when the text ends without its
+// Ctrl-Z, or when more than a line end follows the Ctrl-Z (the message
+// names its offset); the records before are in *records then. The messages are code
 // page 850 in the installation's language, through the locale file.
 bool ParseSequentialRecords(std::string_view text, std::vector<std::string_view>* records,
                             std::string* error);
@@ -37,7 +39,8 @@ class SequentialReader {
   explicit SequentialReader(int fd, size_t chunk = 1 << 20) : fd_(fd), chunk_(chunk) {}
   // Replaces *batch with the next records (views valid until the next
   // call); an empty batch after the Ctrl-Z. False on a malformed record, a
-  // read error or a file without its Ctrl-Z, with error() saying which.
+  // read error, a file without its Ctrl-Z or with more than a line end
+  // after it, with error() saying which.
   bool Next(std::vector<std::string_view>* batch);
   const std::string& error() const { return error_; }
 
@@ -50,6 +53,7 @@ class SequentialReader {
   bool eof_ = false;
   bool ended_ = false;
   int64_t records_ = 0;
+  uint64_t consumed_ = 0;  // bytes of the file before buf_
   std::string error_;
 };
 

@@ -17,7 +17,8 @@
 # - the batch printer as an unprivileged user on a data folder it cannot
 #   write, with and without the side files of earlier runs;
 # - relative and unfinished folder variables, a cut form file, recmgr's
-#   refusals.
+#   refusals (outputs of save, links, data after the end mark, a full
+#   temporary folder, little memory).
 # After every case the data, definition and settings files are as they were
 # (md5 sums), every link target too, and the exit status and message are
 # the expected ones.
@@ -39,7 +40,7 @@ stop_background() {
   fi
   background=""
 }
-trap 'stop_background; tmux_test_cleanup' EXIT
+trap 'stop_background; { umount "$work/tiny" 2>/dev/null || true; }; tmux_test_cleanup' EXIT
 
 "$src/scripts/demo-prepare" "$work/demo" "$build" >/dev/null
 source "$work/demo/env"
@@ -159,8 +160,15 @@ device PDF:statements.pdf
 for kind in sym hard; do
   for at in out.seq out.seq.part; do
     plant "$kind" "$work/$at"
-    run 0 "$rmtool" save "$ZELROOT/DADES/FinquesH.dat" "$work/out.seq"
-    replaced "$work/out.seq" "recmgr save at $at ($kind)"
+    if [ "$kind $at" = "hard out.seq" ]; then
+      # A second name of a data file is a data file: refused, as the print
+      # program refuses one.
+      run 1 "$rmtool" save "$ZELROOT/DADES/FinquesH.dat" "$work/out.seq"
+      said "és un fitxer de dades" "recmgr save at a second name of a data file"
+    else
+      run 0 "$rmtool" save "$ZELROOT/DADES/FinquesH.dat" "$work/out.seq"
+      replaced "$work/out.seq" "recmgr save at $at ($kind)"
+    fi
     unchanged "recmgr save at $at ($kind)"
     rm -f "$work/out.seq" "$work/out.seq.part"
   done
@@ -182,6 +190,114 @@ printf '3,abc\r\n' >"$work/cut.seq"
 cp "$ZELROOT/DADES/TDespesa.dat" "$work/TDespesa.dat"
 run 1 "$rmtool" load "$work/TDespesa.dat" "$work/cut.seq"
 cmp -s "$work/TDespesa.dat" "$ZELROOT/DADES/TDespesa.dat" || fail "a cut load changed the file"
+
+# Outputs recmgr save refuses, writing nothing there: another data file,
+# the side files beside one (there or not), definitions and settings files
+# by name in any case, a data file standard output is appended to.
+finques="$ZELROOT/DADES/FinquesH.dat"
+cp "${ZELTMP}NuvaTerm.ini" "$work/NuvaTerm.ini"
+for row in "$ZELROOT/DADES/PropietH.dat|és un fitxer de dades" \
+    "$ZELROOT/DADES/PropietH.dat-lck|és un fitxer auxiliar del fitxer de dades" \
+    "$ZELROOT/DADES/PropietH.dat-wal|és un fitxer auxiliar" \
+    "$ZELROOT/DADES/PropietH.dat-shm|és un fitxer auxiliar" \
+    "$ZELROOT/DADES/PropietH.dat-journal|és un fitxer auxiliar" \
+    "$ZELROOT/ddf/PagamH.xdf|és un fitxer de definició" "$work/Nou.XDF|és un fitxer de definició" \
+    "${ZELROOT}Nuva.ini|és un fitxer de configuració" \
+    "${ZELTMP}NuvaTerm.ini|és un fitxer de configuració" "$work/sessio.INI|de configuració"; do
+  out="${row%%|*}"
+  was="$(md5sum "$out" 2>/dev/null || echo none)"
+  run 1 "$rmtool" save "$finques" "$out"
+  said "${row#*|}" "recmgr save to $out"
+  [ "$(md5sum "$out" 2>/dev/null || echo none)" = "$was" ] || fail "recmgr save to $out: written"
+  ! compgen -G "$out.new-*" >/dev/null || fail "recmgr save to $out: a new file was left"
+  unchanged "recmgr save to $out"
+done
+run 1 sh -c "'$rmtool' save '$finques' - >>'$ZELROOT/DADES/PropietH.dat'"
+said "és un fitxer de dades" "recmgr save to standard output appended to a data file"
+unchanged "recmgr save to standard output appended to a data file"
+cmp -s "${ZELTMP}NuvaTerm.ini" "$work/NuvaTerm.ini" || fail "recmgr save: NuvaTerm.ini changed"
+
+# A folder reached through a link is the administrator's choice: data
+# files are made and used there. A link at the file's own name, or at its
+# lock side file, is still refused.
+mkdir "$work/real"
+ln -s "$work/real" "$work/linked"
+run 0 "$rmtool" create "$work/linked/x.dat" "$ZELROOT/ddf/PagamH.xdf"
+run 0 "$rmtool" stat "$work/linked/x.dat"
+ln -s "$target" "$work/linked/y.dat"
+run 1 "$rmtool" create "$work/linked/y.dat" "$ZELROOT/ddf/PagamH.xdf"
+said "estat 59" "create at a link"
+rm "$work/linked/x.dat-lck"
+ln -s "$target" "$work/linked/x.dat-lck"
+run 1 "$rmtool" create "$work/linked/x.dat" "$ZELROOT/ddf/PagamH.xdf" --replace
+said "estat 2" "create --replace with a link at its lock file"
+run 1 "$rmtool" stat "$work/linked/x.dat"
+said "estat 2" "stat with a link at its lock file"
+unchanged "links in a data file's path"
+
+# Data after the Ctrl-Z (two exports joined, anything but a line end) is
+# refused, naming where, and nothing is loaded.
+run 0 "$rmtool" save "$finques" "$work/one.seq"
+mark="$(stat -c %s "$work/one.seq")"
+records="$("$rmtool" stat "$finques" | sed -n 's/^records //p')"
+cat "$work/one.seq" "$work/one.seq" >"$work/two.seq"
+for row in "0|" '0|\n' '0|\r\n' '1|\r' '1|x' '1|\r\n\r\n' '1|\x1a' '1|two' '0|split'; do
+  want="${row%%|*}"
+  if [ "${row#*|}" = two ]; then
+    in="$work/two.seq"
+  elif [ "${row#*|}" = split ]; then
+    # The CR LF after the mark in two reads (a pipe, the LF a moment later).
+    in="$work/split.fifo"
+    rm -f "$in" && mkfifo "$in"
+    { cat "$work/one.seq"; printf '\r'; sleep 0.2; printf '\n'; } >"$in" &
+  else
+    in="$work/tail.seq"
+    { cat "$work/one.seq"; printf '%b' "${row#*|}"; } >"$in"
+  fi
+  run 0 "$rmtool" create "$work/F.dat" "$ZELROOT/ddf/FinquesH.xdf" --replace
+  run "$want" "$rmtool" load "$work/F.dat" "$in"
+  loaded="$("$rmtool" stat "$work/F.dat" | sed -n 's/^records //p')"
+  if [ "$want" = 1 ]; then
+    said "(Ctrl-Z a l'octet $mark, després de $records registres); no s'ha carregat res" "tail $row"
+    [ "$loaded" = 0 ] || fail "tail $row: $loaded records loaded"
+  else
+    [ "$loaded" = "$records" ] || fail "tail $row: $loaded records, not $records"
+  fi
+done
+
+# The sort's temporary folder full: named, with the system's reason. Then
+# little memory (ulimit -v; not under the sanitizers, whose reservations
+# exceed any limit here): one line and status 1, never an abort.
+awk 'BEGIN { for (i = 0; i < 50000; i++) printf "44,%044d\r\n", i; printf "\032" }' \
+  >"$work/many.seq"
+mkdir "$work/tiny"
+if mount -t tmpfs -o size=64k tmpfs "$work/tiny" 2>/dev/null; then
+  run 0 "$rmtool" create "$work/P.dat" "$ZELROOT/ddf/PagamH.xdf" --replace
+  set +e
+  TMPDIR="$work/tiny" "$rmtool" load "$work/P.dat" "$work/many.seq" 2>"$work/err"
+  rc=$?
+  set -e
+  umount "$work/tiny"
+  [ "$rc" = 1 ] || fail "a load with a full TMPDIR gave $rc"
+  said "load: no es poden escriure els fitxers temporals de l'ordenació a $work/tiny: No space left on device; no s'ha carregat res" "a full TMPDIR"
+  "$rmtool" stat "$work/P.dat" | grep -q "^records 0" || fail "a load with a full TMPDIR loaded"
+else
+  echo "no tmpfs could be mounted: the full TMPDIR case is skipped"
+fi
+if ! ldd "$rmtool" | grep -q libasan; then
+  for kib in $(seq 30000 2000 90000); do
+    run 0 "$rmtool" create "$work/P.dat" "$ZELROOT/ddf/PagamH.xdf" --replace
+    set +e
+    (ulimit -v "$kib" && exec "$rmtool" load "$work/P.dat" "$work/many.seq") 2>"$work/err"
+    rc=$?
+    set -e
+    loaded="$("$rmtool" stat "$work/P.dat" | sed -n 's/^records //p')"
+    case "$rc $(wc -l <"$work/err") $loaded" in
+      "0 0 50000" | "1 1 0") ;;
+      *) fail "load under ulimit -v $kib: status $rc, $loaded records, $(cat "$work/err")" ;;
+    esac
+  done
+fi
 
 # --- Two batch printers in one temporary folder; runs killed halfway ------
 # A portfolio whose run takes long enough to meet it halfway (about a

@@ -63,6 +63,25 @@ set -e
 grep -q "DADES/PagamH.dat: estat 59 (el fitxer ja existeix); --replace el torna a copiar" "$work/err" || fail "second migrate: $(cat "$work/err")"
 "$recmgr" migrate "$ZELROOT" --server "$conninfo" --replace >/dev/null || fail "migrate --replace"
 [ "$(sums)" = "$before" ] || fail "migrate changed a data file"
+# Every *.dat under the root that is not copied gets a line with its reason
+# and counts in the total, and the run fails: a damaged one, a link, a
+# folder.
+mkdir -p VELL/Carpeta.dat
+cp DADES/TDespesa.dat VELL/Malmes.dat
+printf 'X' | dd of=VELL/Malmes.dat bs=1 count=1 conv=notrunc status=none
+ln -s "$ZELROOT/DADES/TDespesa.dat" VELL/Enllac.dat
+set +e
+"$recmgr" migrate "$ZELROOT" --server "$conninfo" --replace >"$work/migrate" 2>"$work/err"; rc=$?
+set -e
+[ $rc -eq 1 ] || fail "a migrate that skipped files gave $rc"
+for line in "migrate VELL/Malmes.dat: estat 30 (no és un fitxer de dades); no s'ha copiat" \
+    "migrate VELL/Enllac.dat: és un enllaç, que no se segueix; no s'ha copiat" \
+    "migrate VELL/Carpeta.dat: no és un fitxer regular; no s'ha copiat"; do
+  grep -qxF "recmgr: $line" "$work/err" || fail "no '$line': $(cat "$work/err")"
+done
+grep -q "^migrate: 7 de 10 fitxers, 887 registres copiats$" "$work/migrate" ||
+  fail "migrate total with skipped files: $(cat "$work/migrate")"
+rm -r VELL
 
 # save both ways: the server's records are the file's, in every key order.
 for key in 0 1 2; do

@@ -141,4 +141,8 @@ done
 telvoran-print 30/11/2026 1 2 1 4 1 >/dev/null || fail "print run"
 cmp "${ZELTMP}zizavezu.tmp" "$src/driver/tests/golden/basic.tmp" || fail "print file differs"
 grep -q "RESUM DE DESPESES" "${ZELTMP}out.txt" || fail "ZIZAVEZU wrote no statement"
+# A folder reached through a link (a symlinked /srv) takes an installation.
+mkdir "$work/srv-real" && ln -s "$work/srv-real" "$work/srv"
+telvoran-setup "$work/srv/finques" >/dev/null || fail "setup through a linked folder"
+recmgr stat "$work/srv/finques/root/DADES/PagamH.dat" >/dev/null || fail "its data files"
 echo "install: all checks passed"

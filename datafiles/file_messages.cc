@@ -66,7 +66,8 @@ std::string OpenFailureMessage(const std::string& language, const std::string& l
   return OpenFailureText(language) + logical_name + " (" + std::to_string(status) + ")";
 }
 
-std::string ServerFailureText() {
+std::string ServerFailureText(platform::Status status) {
+  if (status != recmgr::kIoError) return std::string();
   const recmgr::ServerFailure f = recmgr::ServerFailureOfLastCall();
   switch (f.kind) {
     case recmgr::ServerFailure::kWords:

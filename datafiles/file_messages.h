@@ -29,9 +29,10 @@ std::string OpenFailureMessage(const std::string& language, const std::string& l
 
 // Why the last record manager call failed on the database server, for the
 // user beside its status (code page 850, the installation's language):
-// the server's own words, or that it gave no answer in time. Empty when
-// that call did not fail on a server.
-std::string ServerFailureText();
+// the server's own words, or that it gave no answer in time. Only an I/O
+// error (status 2) has one: the other statuses say what they mean
+// themselves. Empty when that call did not fail on a server.
+std::string ServerFailureText(platform::Status status);
 
 struct DataFileUi {
   // Shows the open failure message at kOpenFailureRow, beeps, discards

@@ -24,6 +24,15 @@ cd "$work"
 # debug paths either).
 if grep -rlF "$build" "$prefix" >"$work/refs"; then fail "names the build folder: $(cat "$work/refs")"; fi
 
+# The installed documents name what an installed system has: the guide
+# beside the README, its sample print files, no file of the source tree.
+doc="$prefix/share/doc/telvoran"
+grep -n "tools/zizavezu\|build/release\|build/demo/env\|tests/data" "$doc/README.md" "$doc/printing.md" &&
+  fail "an installed document names a path of the sources"
+for f in printing.md copyright examples/statement_letterhead.tmp; do
+  [ -f "$doc/$f" ] || fail "no $doc/$f"
+done
+
 programs=(TELVORAN ZIZAVEZU telvoran-print recmgr telvoran-setup)
 for p in "${programs[@]}"; do
   [ "$(command -v "$p")" = "$prefix/bin/$p" ] || fail "$p is not the installed one"

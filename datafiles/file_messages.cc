@@ -74,6 +74,10 @@ std::string ServerFailureText(platform::Status status) {
       return platform::Utf8ToCp850(f.words);
     case recmgr::ServerFailure::kNoAnswer:
       return config::TranslateWith("el servidor no ha respost en @1 s", {std::to_string(f.seconds)});
+    case recmgr::ServerFailure::kStandby:
+      return config::TranslateWith(
+          "el servidor @1 \x82s de reserva i nom\x82s serveix lectures: no s'hi pot escriure",
+          {platform::Utf8ToCp850(f.words)});
     default:
       return std::string();
   }

@@ -179,6 +179,16 @@ std::string OneLine(std::string_view words) {
 // connection's. Without words (the connection is gone already) the reason
 // noted when it went stands for this call too.
 void NoteFailure(const PGresult* r, PGconn* conn) {
+  // A write refused because the server is a hot standby: named as such, by
+  // its host, rather than by the statement it refused.
+  const char* state = r != nullptr ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  if (state != nullptr && std::string_view(state) == "25006" && conn != nullptr) {
+    std::string host = PQhost(conn) != nullptr ? PQhost(conn) : "";
+    if (PQport(conn) != nullptr && *PQport(conn) != '\0') host += std::string(":") + PQport(conn);
+    g_failure = ServerFailure{ServerFailure::kStandby, host, 0};
+    g_failure_call = g_calls;
+    return;
+  }
   const char* words = r != nullptr ? PQresultErrorMessage(r) : nullptr;
   if ((words == nullptr || *words == '\0') && conn != nullptr) words = PQerrorMessage(conn);
   if (words != nullptr && *words != '\0') {

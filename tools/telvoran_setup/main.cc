@@ -5,7 +5,7 @@
 //   DIR/root/  the data root (ZELROOT): the forms, locale, help and file
 //              definitions of the shared folder, an empty data file for
 //              each definition, and Nuva.ini from the shared template with
-//              the language and its separators
+//              the language, its separators and its comments in it
 //   DIR/tmp/   the temporary folder (ZELTMP): Sessio.ini, NuvaTerm.ini
 //   DIR/term/  the terminal folder (the adding machine's tape)
 //   DIR/env    the environment to source; ZELEXE names the folder this
@@ -82,6 +82,27 @@ int UsageError(const std::string& line) {
   Say(stderr, "telvoran-setup: " + line);
   Usage(stderr);
   return 2;
+}
+
+// A comment in the installation's language, for a file people read in an
+// editor: the translation of the Catalan text (code page 850) in UTF-8,
+// cut at blanks into lines of prefix + at most kCommentWidth characters.
+constexpr size_t kCommentWidth = 76;
+std::vector<std::string> CommentLines(const std::string& prefix, const std::string& catalan) {
+  const std::string text = config::Translate(catalan);
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = std::min(text.size(), at + kCommentWidth);
+    if (end < text.size()) {
+      const size_t blank = text.rfind(' ', end);
+      if (blank != std::string::npos && blank > at) end = blank;
+    }
+    lines.push_back(prefix + platform::Cp850ToUtf8(text.substr(at, end - at)));
+    at = text.find_first_not_of(' ', end);
+    if (at == std::string::npos) break;
+  }
+  return lines;
 }
 
 class Setup {
@@ -193,8 +214,11 @@ class Setup {
   }
 
   // Nuva.ini: the shared template with the language and its separators in
-  // [Usuari]; everything else (the blank [Administrador], the fee rates, the
-  // comments) as the template has it.
+  // [Usuari] and its comments in the language; everything else (the blank
+  // [Administrador], the fee rates) as the template has it. The template's
+  // comments are the Catalan texts, one line each, in UTF-8; the file is
+  // written in UTF-8 too, so an editor of today keeps the letters typed
+  // into it readable for the module.
   bool WriteSettings(const fs::path& root) {
     const fs::path template_path = share_ / "Nuva.ini";
     std::vector<std::string> lines;
@@ -206,18 +230,31 @@ class Setup {
         {"Idioma", language_.language},        {"DatCaracter", language_.date_separator},
         {"DatOrdre", language_.date_order},    {"DecCaracter", language_.decimal},
         {"MilCaracter", language_.thousands}};
+    std::vector<std::string> out;
     bool in_user_section = false;
     for (std::string& line : lines) {
-      if (!line.empty() && line[0] == '[') {
-        in_user_section = line.rfind("[Usuari]", 0) == 0;
+      if (line.starts_with(";")) {
+        const size_t text = line.find_first_not_of(' ', 1);
+        if (text == std::string::npos) {
+          out.push_back(line);
+        } else {
+          for (std::string& comment :
+               CommentLines("; ", platform::Utf8ToCp850(line.substr(text)))) {
+            out.push_back(std::move(comment));
+          }
+        }
         continue;
       }
-      if (!in_user_section) continue;
-      for (const auto& [key, value] : values) {
-        if (line.rfind(key + "=", 0) == 0) line = key + "=" + value;
+      if (!line.empty() && line[0] == '[') {
+        in_user_section = line.rfind("[Usuari]", 0) == 0;
+      } else if (in_user_section) {
+        for (const auto& [key, value] : values) {
+          if (line.rfind(key + "=", 0) == 0) line = key + "=" + value;
+        }
       }
+      out.push_back(std::move(line));
     }
-    return WriteLines(root / "Nuva.ini", lines);
+    return WriteLines(root / "Nuva.ini", out);
   }
 
   // An empty data file for each definition, as the module would create it
@@ -272,8 +309,13 @@ class Setup {
   }
 
   bool WriteEnvironment() {
-    std::string text = "# The folders of this installation: source it before TELVORAN or\n"
-                       "# telvoran-print.\n";
+    std::string text;
+    for (const std::string& line :
+         CommentLines("# ",
+                      "Les carpetes d'aquesta instal\xfalaci\xa2: carregueu-lo amb source abans "
+                      "de TELVORAN o telvoran-print.")) {
+      text += line + "\n";
+    }
     text += "export ZELROOT=" + ShellQuoted(WithSeparator(dir_ / "root")) + "\n";
     text += "export ZELTMP=" + ShellQuoted(WithSeparator(dir_ / "tmp")) + "\n";
     text += "export ZELEXE=" + ShellQuoted(WithSeparator(program_dir_)) + "\n";

@@ -89,7 +89,6 @@ bool RemoveTreeAt(int parent, const char* name, int depth) {
 
 }  // namespace
 
-// Removes what the run made, once. Async-signal-safe.
 void RemoveMade() {
   if (!g_armed) return;
   g_armed = 0;
@@ -123,7 +122,6 @@ void RemoveMade() {
   ::sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
-// Notes that the run made path, when it is one of DIR's own names.
 void NoteMade(const fs::path& dir, const fs::path& path) {
   if (path.parent_path() != dir) return;
   for (size_t i = 0; i < sizeof kTopNames / sizeof kTopNames[0]; ++i) {
@@ -131,10 +129,7 @@ void NoteMade(const fs::path& dir, const fs::path& path) {
   }
 }
 
-// Makes DIR (with the folders above it that are missing, one level at a
-// time so that exactly those are known) or takes the empty one there is,
-// and arms the removal. False after a message.
-bool StartInstallationFolder(const fs::path& dir) {
+bool StartInstallationFolder(const fs::path& dir, bool workstation) {
   const std::string text = dir.string();
   if (text.size() >= sizeof g_dir_path) {
     Fail(Text("No es pot crear la carpeta @1", {text}));
@@ -143,9 +138,13 @@ bool StartInstallationFolder(const fs::path& dir) {
   std::error_code ec;
   if (fs::exists(fs::symlink_status(dir, ec))) {
     if (!fs::is_directory(dir, ec) || !fs::is_empty(dir, ec) || ec) {
-      Fail(Text("@1 ja existeix i no \x82s una carpeta buida; la instal\xfalaci\xa2 nova es "
-                "fa en una carpeta nova o buida",
-                {text}));
+      Fail(workstation
+               ? Text("@1 ja existeix i no \x82s una carpeta buida; el lloc de treball es fa en "
+                      "una carpeta nova o buida",
+                      {text})
+               : Text("@1 ja existeix i no \x82s una carpeta buida; la instal\xfalaci\xa2 nova "
+                      "es fa en una carpeta nova o buida",
+                      {text}));
       return false;
     }
     SignalsHeld held;

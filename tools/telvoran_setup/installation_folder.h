@@ -30,8 +30,9 @@ class SignalsHeld {
 
 // Makes DIR (with the folders above it that are missing, one level at a
 // time so that exactly those are known) or takes the empty one there is,
-// and arms the removal. False after a message.
-bool StartInstallationFolder(const std::filesystem::path& dir);
+// and arms the removal. False after a message (that DIR is neither new nor
+// empty says what it is refused for: a workstation or an installation).
+bool StartInstallationFolder(const std::filesystem::path& dir, bool workstation);
 
 // Notes that the run made path, when it is one of DIR's own names.
 void NoteMade(const std::filesystem::path& dir, const std::filesystem::path& path);

@@ -127,7 +127,8 @@ cd "$ZELROOT"
 
 # --check: a fresh installation checks clean; each row plants one problem,
 # which is found with its file (and line) and a non-zero exit; the
-# installation is put back between rows.
+# installation is put back between rows. The temporary folder is ZELTMP's,
+# given as the second argument in one row.
 chmod 755 "$work"  # the unprivileged user's row goes through it
 cp -a "$inst" "$work/inst.orig"
 ziz="$prefix/bin/ZIZAVEZU"
@@ -148,6 +149,7 @@ for row in fresh utf8-35 utf8-broken utf8-mark long-nom rate-comma rate-letter f
     definition data server print-program temp terminal; do
   want=1
   where=
+  temp=()
   case "$row" in
     fresh) want=0 ;;
     utf8-35) want=0; set_key Nom "$(printf 'é%.0s' {1..35})" ;;
@@ -169,7 +171,7 @@ for row in fresh utf8-35 utf8-broken utf8-mark long-nom rate-comma rate-letter f
     print-program) mv "$ziz" "$work/ZIZAVEZU"; where="$ziz: error:" ;;
     # Root writes anywhere: the row runs as nobody, who may write the
     # terminal folder but not the temporary one.
-    temp) chmod 555 "$ZELTMP"
+    temp) chmod 555 "$ZELTMP"; temp=("$ZELTMP")
       if [ "$(id -u)" = 0 ]; then chown nobody "$inst/term"; as=("$(PATH=/usr/sbin:/sbin command -v runuser)" -u nobody --); fi
       where="${ZELTMP%/}: error: no es pot escriure a la carpeta temporal" ;;
     terminal) chmod 555 "$inst/term"
@@ -177,7 +179,7 @@ for row in fresh utf8-35 utf8-broken utf8-mark long-nom rate-comma rate-letter f
       where="$inst/term/: error: no es pot escriure a la carpeta del terminal" ;;
   esac
   set +e
-  "${as[@]}" "$prefix/bin/telvoran-setup" --check "$R" "$ZELTMP" >"$work/out" 2>&1
+  "${as[@]}" "$prefix/bin/telvoran-setup" --check "$R" "${temp[@]}" >"$work/out" 2>&1
   rc=$?
   set -e
   [ $rc -eq $want ] || fail "check $row gave $rc, not $want: $(cat "$work/out")"

@@ -220,10 +220,13 @@ std::vector<Connection*>& OpenConnections() {
   return *all;
 }
 // Closes every connection: one was lost, or its server gave no answer in
-// time, or the wait hook gave the wait up. Held snapshots cannot be taken
-// up again: reads inside them fail until the reads are ended
-// (ResumeAfterLostServer).
-void AbandonAllConnections();
+// time, or the wait hook gave the wait up (give_up). Held snapshots cannot
+// be taken up again: when one went (or the server was given up), reads
+// inside a hold fail until the reads are ended (ResumeAfterLostServer).
+// Connections lost before anything was read on them in the current hold (a
+// module left open while the server restarted, or failed over) are made
+// again by their next read.
+void AbandonAllConnections(bool give_up);
 bool g_server_given_up = false;
 
 // Asked while a statement waits for the server (SetServerWaitHook).
@@ -306,7 +309,11 @@ class Connection {
     if (conn_ != nullptr) PQfinish(conn_);
     conn_ = nullptr;
     prepared_.clear();
+    holds_snapshot = false;
   }
+
+  // Set while a held read snapshot lives on the connection (its store's).
+  bool holds_snapshot = false;
 
   PGconn* get() const { return conn_; }
   bool broken() const { return conn_ == nullptr || PQstatus(conn_) == CONNECTION_BAD; }
@@ -393,14 +400,14 @@ class Connection {
         // the server's.
         deadline += NowMs() - asked;
         if (give_up) {
-          AbandonAllConnections();
+          AbandonAllConnections(true);
           return false;
         }
       }
       if (bound > 0 && NowMs() >= deadline) {
         g_failure = ServerFailure{ServerFailure::kNoAnswer, "", static_cast<int>(bound / 1000)};
         g_failure_call = g_calls;
-        AbandonAllConnections();
+        AbandonAllConnections(true);
         return false;
       }
     }
@@ -421,7 +428,7 @@ class Connection {
     }
     if (conn_ != nullptr && PQstatus(conn_) == CONNECTION_BAD) {
       NoteFailure(last, conn_);
-      AbandonAllConnections();
+      AbandonAllConnections(false);
     }
     if (conn_ == nullptr) {
       PQclear(last);
@@ -437,9 +444,12 @@ class Connection {
   bool bulk_ = false;
 };
 
-void AbandonAllConnections() {
-  for (Connection* c : OpenConnections()) c->Close();
-  g_server_given_up = true;
+void AbandonAllConnections(bool give_up) {
+  for (Connection* c : OpenConnections()) {
+    give_up = give_up || c->holds_snapshot;
+    c->Close();
+  }
+  g_server_given_up = g_server_given_up || give_up;
 }
 
 // Statement slots of a file's connection. Scans: kScanBase + key * 6 + kind.
@@ -531,15 +541,24 @@ class PgFile final : public FileStore {
     if (Status s = Connected(!hold || !g_server_given_up); s != kOk) return s;
     if (in_read_ && !hold) EndRead();
     if (hold && !in_read_) {
-      Result r(c_.Run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+      constexpr char kBegin[] = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
+      Result r(c_.Run(kBegin));
+      // A connection found lost at the first statement of a snapshot (the
+      // server restarted or failed over since the last run) is made again
+      // at once: nothing was read on it yet.
+      if (!Connection::Ok(r) && c_.broken() && !g_server_given_up && Reconnect() == kOk) {
+        r = Result(c_.Run(kBegin));
+      }
       if (!Connection::Ok(r)) return Failed(r);
       in_read_ = true;
+      c_.holds_snapshot = true;
       snapshot_stamp_ = ++stamp_;
     }
     return kOk;
   }
   void EndRead() override {
     StopScan();
+    c_.holds_snapshot = false;
     if (in_read_) {
       in_read_ = false;
       Result r(c_.Run("COMMIT"));
@@ -604,6 +623,7 @@ class PgFile final : public FileStore {
   }
   void GiveUpRead() {
     in_read_ = false;
+    c_.holds_snapshot = false;
     scan_on_ = false;
     batch_rows_.reset();
     batches_.clear();

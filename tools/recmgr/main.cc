@@ -92,7 +92,25 @@ int Usage(const std::string& message) {
   return 2;
 }
 
-std::string StatusText(Status s) {
+// Why the last record manager call failed on the database server, in the
+// server's or the client library's own words (UTF-8, as they came), or that
+// no answer came in time; empty when it did not fail there. Read right
+// after the failing call: any later call forgets it.
+std::string ServerReason() {
+  const recmgr::ServerFailure f = recmgr::ServerFailureOfLastCall();
+  switch (f.kind) {
+    case recmgr::ServerFailure::kWords:
+      return f.words;
+    case recmgr::ServerFailure::kNoAnswer:
+      return Text("el servidor no ha respost en @1 s", {std::to_string(f.seconds)});
+    default:
+      return std::string();
+  }
+}
+
+// A status and its meaning, then reason (the server's words, a length)
+// when there is one.
+std::string StatusText(Status s, const std::string& reason = "") {
   static const std::map<Status, const char*> kTexts = {
       {recmgr::kIoError, "error d'entrada/sortida"},
       {recmgr::kDuplicateKey, "clau duplicada"},
@@ -107,12 +125,21 @@ std::string StatusText(Status s) {
       {recmgr::kFileLocked, "fitxer bloquejat per un altre programa"},
   };
   const auto it = kTexts.find(s);
-  if (it == kTexts.end()) return Text("estat @1", {std::to_string(s)});
-  return Text("estat @1 (@2)", {std::to_string(s), Text(it->second)});
+  const std::string number = std::to_string(s);
+  if (it == kTexts.end()) {
+    return reason.empty() ? Text("estat @1", {number}) : Text("estat @1 (@2)", {number, reason});
+  }
+  return reason.empty() ? Text("estat @1 (@2)", {number, Text(it->second)})
+                        : Text("estat @1 (@2: @3)", {number, Text(it->second), reason});
+}
+
+// The status of the call just made, with the server's reason.
+std::string CallStatusText(Status s) {
+  return StatusText(s, ServerReason());
 }
 
 int FailStatus(const std::string& what, Status s) {
-  return Fail(what + ": " + StatusText(s));
+  return Fail(what + ": " + CallStatusText(s));
 }
 
 bool IsFolder(const std::string& path) {
@@ -436,20 +463,41 @@ int Create(const std::vector<std::string>& in) {
       RecordManagerCall(recmgr::kOpCreate, nullptr, data.data(), &n, key.data(),
                         static_cast<uint8_t>(key.size()), replace ? 0 : recmgr::kCreateNoReplace);
   if (s == recmgr::kFileLocked) {
-    return Fail(Text("create @1: @2; el fitxer no s'ha substitu\x8bt", {file, StatusText(s)}));
+    return Fail(Text("create @1: @2; el fitxer no s'ha substitu\x8bt", {file, CallStatusText(s)}));
   }
   return s == 0 ? 0 : FailStatus("create " + file, s);
 }
 
-// The records of a sequential file for the engine, one buffer at a time.
+// The records of a sequential file for the engine, one buffer at a time,
+// counted. The lengths of the last batch are kept: a load the engine
+// refuses for a record's length stops in that batch, and the message gives
+// the length found.
 class SequentialSource final : public recmgr::RecordSource {
  public:
   explicit SequentialSource(int fd) : reader_(fd) {}
-  bool Next(std::vector<std::string_view>* batch) override { return reader_.Next(batch); }
+  bool Next(std::vector<std::string_view>* batch) override {
+    if (!reader_.Next(batch)) return false;
+    batch_start_ = given_;
+    given_ += static_cast<int64_t>(batch->size());
+    lengths_.clear();
+    for (std::string_view record : *batch) lengths_.push_back(record.size());
+    return true;
+  }
   const std::string& error() const { return reader_.error(); }
+  // Records handed to the engine so far.
+  int64_t given() const { return given_; }
+  // The length of record index (from the first), when it was in the last
+  // batch; -1 otherwise.
+  int64_t LengthOf(int64_t index) const {
+    if (index < batch_start_ || index >= given_) return -1;
+    return static_cast<int64_t>(lengths_[static_cast<size_t>(index - batch_start_)]);
+  }
 
  private:
   recmgr_tool::SequentialReader reader_;
+  int64_t given_ = 0;
+  int64_t batch_start_ = 0;
+  std::vector<size_t> lengths_;
 };
 
 int Load(const std::string& owner, const std::vector<std::string>& in) {
@@ -495,9 +543,22 @@ int Load(const std::string& owner, const std::vector<std::string>& in) {
                      {folder, std::strerror(error)}));
   }
   if (s != 0) {
-    return FailStatus(failed >= 0 ? Text("registre @1", {std::to_string(failed + 1)}) : "load", s);
+    const std::string what =
+        failed >= 0 ? Text("registre @1", {std::to_string(failed + 1)}) : "load";
+    const std::string reason = ServerReason();
+    const int64_t found = s == recmgr::kDataBufferShort ? source.LengthOf(failed) : -1;
+    recmgr::FileDefinition def;
+    std::string raw;
+    if (found >= 0 && f.Stat(&def, &raw) == 0) {
+      return Fail(what + ": " +
+                  StatusText(s, Text("@1 octets en lloc de @2",
+                                     {std::to_string(found), std::to_string(def.record_length)})));
+    }
+    return Fail(what + ": " + StatusText(s, reason));
   }
-  return 0;
+  std::printf("%s\n",
+              Text("@1: @2 registres carregats", {file, std::to_string(source.given())}).c_str());
+  return CheckStdout();
 }
 
 int Save(const std::string& owner, const std::vector<std::string>& in) {
@@ -727,8 +788,8 @@ int Migrate(const std::string& server, const std::vector<std::string>& in) {
     if (s != 0) {
       ++failures;
       Fail(s == recmgr::kFileExists
-               ? Text("migrate @1: @2; --replace el torna a copiar", {name, StatusText(s)})
-               : "migrate " + name + ": " + StatusText(s));
+               ? Text("migrate @1: @2; --replace el torna a copiar", {name, CallStatusText(s)})
+               : "migrate " + name + ": " + CallStatusText(s));
       continue;
     }
     total += records;

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "config/configuration.h"
+#include "config/ini.h"
 #include "config/locale.h"
 #include "datafiles/record_file.h"
 #include "platform/console.h"
@@ -45,7 +46,7 @@ using recmgr::Status;
 
 // The usage, one locale entry per line (the locale file is line based).
 constexpr const char* kUsageLines[] = {
-    "\xa3s: recmgr [--owner NOM] [--server CONNEXI\xe0] ORDRE ...",
+    "\xa3s: recmgr [--owner NOM] [--server CONNEXI\xe0 | --local] ORDRE ...",
     "    recmgr migrate ARREL --server CONNEXI\xe0 [--replace]",
     "    recmgr --help | --version",
     "  create FITXER XDF [--replace]      crea FITXER a partir d'un fitxer de definici\xa2",
@@ -64,6 +65,7 @@ constexpr const char* kUsageLines[] = {
     "--server CONNEXI\xe0: els fitxers s\xa2n al servidor PostgreSQL d'aquesta cadena de "
     "connexi\xa2",
     "de libpq, i FITXER n'\x82s el nom al servidor (DADES/PagamH.dat).",
+    "--local: FITXER \x82s el fitxer local, tot i que l'arrel tingui les dades al servidor.",
     "Les opcions poden anar despr\x82s dels arguments; '--' acaba les opcions.",
     "Format seq\x81"
     "encial: per registre, la longitud en decimal, ',', els bytes, CR LF;",
@@ -191,6 +193,12 @@ bool ParseNumber(const std::string& text, long long min, long long max, long lon
   return true;
 }
 
+// Set by --server: FILE arguments are names on that server.
+bool g_on_server = false;
+// Set by --local: a FILE under a root whose data is on a server is used all
+// the same.
+bool g_local = false;
+
 // The arguments of one command: positional ones and the options given.
 struct Args {
   std::vector<std::string> pos;
@@ -200,7 +208,8 @@ struct Args {
 
 // Splits the arguments of command, which takes exactly positionals
 // positional arguments, the options in flags and the options with a value
-// in valued. Returns 0, or the exit code of a usage error.
+// in valued, and --local (but migrate, whose files are always local).
+// Returns 0, or the exit code of a usage error.
 int ParseArgs(const std::string& command, const std::vector<std::string>& in, size_t positionals,
               const std::set<std::string>& flags, const std::set<std::string>& valued, Args* out) {
   bool options = true;
@@ -210,7 +219,7 @@ int ParseArgs(const std::string& command, const std::vector<std::string>& in, si
       options = false;
     } else if (options && a.size() > 1 && a[0] == '-') {
       if (out->Has(a)) return Usage(command + ": " + Text("@1 s'ha donat dues vegades", {a}));
-      if (flags.count(a)) {
+      if (flags.count(a) || (a == "--local" && command != "migrate")) {
         out->opts[a] = "";
       } else if (valued.count(a)) {
         if (i + 1 >= in.size()) return Usage(command + ": " + Text("@1 necessita un valor", {a}));
@@ -225,6 +234,10 @@ int ParseArgs(const std::string& command, const std::vector<std::string>& in, si
   if (out->pos.size() < positionals) return Usage(command + ": " + Text("falten arguments"));
   if (out->pos.size() > positionals)
     return Usage(command + ": " + Text("argument de m\x82s @1", {out->pos[positionals]}));
+  if (out->Has("--local")) {
+    if (g_on_server) return Usage(Text("--server i --local no es poden donar junts"));
+    g_local = true;
+  }
   return 0;
 }
 
@@ -244,13 +257,60 @@ int NumberOption(const std::string& command, const Args& args, const std::string
   return 0;
 }
 
-// Set by --server: FILE arguments are names on that server.
-bool g_on_server = false;
+// An installation root that keeps its data on a server, and a local file's
+// name there.
+struct ServerRoot {
+  std::string root;      // the folder of the Nuva.ini, resolved
+  std::string servidor;  // its [Dades] Servidor
+  std::string name;      // the file's path under root, "/" separators
+};
 
-// A data file argument that is a folder is refused before the engine sees it.
-bool CheckDataFileArgument(const std::string& path, int* code) {
-  if (g_on_server || !IsFolder(path)) return true;
-  *code = Fail(Text("@1 \x82s una carpeta, no un fitxer de dades", {path}));
+// The root the local data file at path lies under, when that root names a
+// server: the first folder holding a Nuva.ini, walking up from the file's
+// folder as resolved (a root reached through a link is the same root, as
+// the module finds it; folders not made yet are taken as named). A
+// Nuva.ini without Servidor ends the walk too: its files are the ones the
+// module reads.
+bool FindServerRoot(const std::string& path, ServerRoot* out) {
+  namespace fs = std::filesystem;
+  const fs::path given(path);
+  std::error_code ec;
+  const fs::path folder = fs::weakly_canonical(
+      fs::absolute(given.has_parent_path() ? given.parent_path() : ".", ec), ec);
+  if (ec) return false;
+  for (fs::path dir = folder;; dir = dir.parent_path()) {
+    const fs::path settings = dir / "Nuva.ini";
+    if (fs::exists(settings, ec)) {
+      out->servidor =
+          config::IniReadBytes(platform::CurrentEnv(), settings.string(), "Dades", "Servidor");
+      if (out->servidor.empty()) return false;
+      out->root = dir.string();
+      out->name = (folder / given.filename()).lexically_relative(dir).generic_string();
+      return true;
+    }
+    if (dir == dir.parent_path()) return false;
+  }
+}
+
+// A data file argument that is a folder is refused before the engine sees
+// it, and so is a local file the module does not read: its installation
+// keeps the data on a server, and the file under the root is what was left
+// there (or a copy made by mistake). Writing it would lose the writes,
+// reading it would show what the module no longer prints; --local is for
+// when that file is what is meant.
+bool CheckDataFileArgument(const std::string& command, const std::string& path, int* code) {
+  if (g_on_server) return true;
+  if (IsFolder(path)) {
+    *code = Fail(Text("@1 \x82s una carpeta, no un fitxer de dades", {path}));
+    return false;
+  }
+  ServerRoot found;
+  if (g_local || !FindServerRoot(path, &found)) return true;
+  *code =
+      Fail(Text("@1: @2 \x82s dins de l'arrel @3, que t\x82 les dades al servidor (Nuva.ini, "
+                "[Dades] Servidor=@4): useu --server amb el nom @5, o --local per al fitxer "
+                "local; no s'ha fet res",
+                {command, path, found.root, found.servidor, found.name}));
   return false;
 }
 
@@ -446,7 +506,7 @@ int Create(const std::vector<std::string>& in) {
   if (int code = ParseArgs("create", in, 2, {"--replace"}, {}, &args)) return code;
   const std::string& file = args.pos[0];
   const bool replace = args.Has("--replace");
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("create", file, &code)) return code;
   std::string xdf, error;
   if (!ReadAll(args.pos[1], &xdf, &error)) return Fail(error);
   if (xdf.size() < 2) return Fail(Text("@1: no \x82s un fitxer de definici\xa2", {args.pos[1]}));
@@ -505,7 +565,7 @@ int Load(const std::string& owner, const std::vector<std::string>& in) {
   if (int code = ParseArgs("load", in, 2, {}, {}, &args)) return code;
   const std::string& file = args.pos[0];
   const std::string& seq = args.pos[1];
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("load", file, &code)) return code;
   int fd = 0;
   if (seq != "-") {
     fd = ::open(seq.c_str(), O_RDONLY | O_CLOEXEC);
@@ -568,7 +628,7 @@ int Save(const std::string& owner, const std::vector<std::string>& in) {
   if (int code = NumberOption("save", args, "--key", 0, 127, &key)) return code;
   const std::string& file = args.pos[0];
   const std::string& dest = args.pos[1];
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("save", file, &code)) return code;
   if (dest != "-" && IsFolder(dest))
     return Fail(Text("@1 \x82s una carpeta, no un fitxer", {dest}));
   if (OutputIsTheDataFile(platform::HostPath(file),
@@ -618,7 +678,7 @@ int StatCommand(const std::string& owner, const std::vector<std::string>& in) {
   Args args;
   if (int code = ParseArgs("stat", in, 1, {}, {}, &args)) return code;
   const std::string& file = args.pos[0];
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("stat", file, &code)) return code;
   File f;
   if (Status s = f.Open(file, owner); s != 0) return FailStatus(Text("en obrir @1", {file}), s);
   recmgr::FileDefinition def;
@@ -646,7 +706,7 @@ int Dump(const std::string& owner, const std::vector<std::string>& in) {
   if (int code = NumberOption("dump", args, "--key", 0, 127, &key)) return code;
   if (int code = NumberOption("dump", args, "--limit", 0, LLONG_MAX, &limit)) return code;
   const std::string& file = args.pos[0];
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("dump", file, &code)) return code;
   if (OutputIsTheDataFile(platform::HostPath(file), "-")) {
     return Fail(Text(
         "dump: la sortida est\x85ndard \x82s el fitxer de dades @1; no s'ha escrit res", {file}));
@@ -682,7 +742,7 @@ int Lock(const std::string& owner, const std::vector<std::string>& in) {
     return Usage(Text("lock necessita --record POS o --file, i --seconds S"));
   }
   const std::string& file = args.pos[0];
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("lock", file, &code)) return code;
   File f;
   Status s = f.Open(file, owner, whole ? recmgr::kOpenExclusive : recmgr::kOpenNormal);
   if (s != 0) return FailStatus(Text("en obrir @1", {file}), s);
@@ -706,7 +766,7 @@ int Owner(const std::string& owner, const std::vector<std::string>& in) {
   Args args;
   if (int code = ParseArgs("owner", in, 2, {}, {}, &args)) return code;
   const std::string& file = args.pos[0];
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("owner", file, &code)) return code;
   File f;
   if (Status s = f.Open(file, owner); s != 0) return FailStatus(Text("en obrir @1", {file}), s);
   Status s = recmgr::SetOwnerName(f.block(), args.pos[1]);
@@ -813,15 +873,23 @@ int main(int argc, char** argv) {
   std::string owner = datafiles::RecordFileOwnerName();
   std::string server;
   std::set<std::string> given;
-  while (!args.empty() && (args[0] == "--owner" || args[0] == "--server")) {
+  while (!args.empty() && (args[0] == "--owner" || args[0] == "--server" || args[0] == "--local")) {
     const std::string option = args[0];
-    if (args.size() < 2) return Usage(Text("@1 necessita un valor", {option}));
+    const bool flag = option == "--local";
+    if (!flag && args.size() < 2) return Usage(Text("@1 necessita un valor", {option}));
     if (!given.insert(option).second) return Usage(Text("@1 s'ha donat dues vegades", {option}));
+    if (flag) {
+      g_local = true;
+      args.erase(args.begin());
+      continue;
+    }
     (option == "--owner" ? owner : server) = args[1];
     args.erase(args.begin(), args.begin() + 2);
   }
   if (given.count("--server") && server.empty())
     return Usage(Text("@1 necessita un valor", {"--server"}));
+  if (given.count("--server") && g_local)
+    return Usage(Text("--server i --local no es poden donar junts"));
   if (!server.empty()) {
     // Every file is then the server's, under the name as given.
     recmgr::UseServer(server, "");

@@ -82,6 +82,18 @@ done
 grep -q "^migrate: 7 de 10 fitxers, 887 registres copiats$" "$work/migrate" ||
   fail "migrate total with skipped files: $(cat "$work/migrate")"
 rm -r VELL
+# A file whose stored record count disagrees with its records (changed on
+# a copy) is refused, and the server keeps the copy it had.
+mkdir -p "$work/odd/DADES"
+cp DADES/TDespesa.dat "$work/odd/DADES/"
+sqlite3 "$work/odd/DADES/TDespesa.dat" "UPDATE rm_file SET records = records + 1"
+set +e
+"$recmgr" migrate "$work/odd" --server "$conninfo" --replace >"$work/migrate" 2>"$work/err"; rc=$?
+set -e
+[ $rc -eq 1 ] && grep -qxF "recmgr: migrate DADES/TDespesa.dat: estat 2 (error d'entrada/sortida)" \
+  "$work/err" || fail "migrate of a miscounted file: $rc $(cat "$work/err")"
+"$recmgr" --server "$conninfo" stat DADES/TDespesa.dat | grep -q "^records 10$" ||
+  fail "a refused migrate changed the server's file"
 
 # save both ways: the server's records are the file's, in every key order.
 for key in 0 1 2; do

@@ -894,8 +894,11 @@ Status PgFile::Load(const std::string& conninfo, const std::string& name, std::s
                    p));
   if (!Connection::Ok(r)) {
     const Status s = FromPg(c_.get(), r.r);
-    // No registry at all: no file of this engine on the server yet.
-    return s == kNotADataFile ? kFileNotFound : s;
+    if (s != kNotADataFile) return s;
+    // No registry at all: no file of this engine on the server yet, which
+    // is no failure of the server's (a fresh server, the file to create).
+    g_failure_call = 0;
+    return kFileNotFound;
   }
   if (r.rows() != 1) return kFileNotFound;
   const int64_t file_id = r.Int8(0, 0);

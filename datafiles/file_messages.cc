@@ -67,7 +67,10 @@ std::string OpenFailureMessage(const std::string& language, const std::string& l
 }
 
 std::string ServerFailureText(platform::Status status) {
-  if (status != recmgr::kIoError) return std::string();
+  return status == recmgr::kIoError ? ServerFailureText() : std::string();
+}
+
+std::string ServerFailureText() {
   const recmgr::ServerFailure f = recmgr::ServerFailureOfLastCall();
   switch (f.kind) {
     case recmgr::ServerFailure::kWords:

@@ -33,6 +33,9 @@ std::string OpenFailureMessage(const std::string& language, const std::string& l
 // error (status 2) has one: the other statuses say what they mean
 // themselves. Empty when that call did not fail on a server.
 std::string ServerFailureText(platform::Status status);
+// The same whatever the status (for a tool that shows every status's
+// reason).
+std::string ServerFailureText();
 
 struct DataFileUi {
   // Shows the open failure message at kOpenFailureRow, beeps, discards

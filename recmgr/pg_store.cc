@@ -175,7 +175,8 @@ std::string OneLine(std::string_view words) {
   return out;
 }
 
-// Notes why the current call failed: the result's words, else the
+// Notes why the current call failed: the result's words (its primary
+// message, without the severity libpq puts before it), else the
 // connection's. Without words (the connection is gone already) the reason
 // noted when it went stands for this call too.
 void NoteFailure(const PGresult* r, PGconn* conn) {
@@ -189,7 +190,8 @@ void NoteFailure(const PGresult* r, PGconn* conn) {
     g_failure_call = g_calls;
     return;
   }
-  const char* words = r != nullptr ? PQresultErrorMessage(r) : nullptr;
+  const char* words = r != nullptr ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  if ((words == nullptr || *words == '\0') && r != nullptr) words = PQresultErrorMessage(r);
   if ((words == nullptr || *words == '\0') && conn != nullptr) words = PQerrorMessage(conn);
   if (words != nullptr && *words != '\0') {
     g_failure = ServerFailure{ServerFailure::kWords, OneLine(words), 0};

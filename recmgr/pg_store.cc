@@ -64,10 +64,20 @@ constexpr char kFormatTag[] = "telvoran-recmgr-1";
 constexpr int64_t kRegistryLockKey = -0x544C5652;
 // Read-ahead inside a held snapshot: the first batch of a scan, its growth
 // and its ceiling. Most scans of a print run read one row or a few; the long
-// ones reach the ceiling after a few round trips.
+// ones reach the ceiling after a few round trips, and then go on a ceiling
+// at a time (16,384 rows of a payments file: about 2 MB).
 constexpr int64_t kFirstBatch = 8;
 constexpr int64_t kBatchGrowth = 4;
-constexpr int64_t kMaxBatch = 1024;
+constexpr int64_t kMaxBatch = 16384;
+// A file of at most this many records (as it had when opened) is read whole
+// along a key at its first forward scan on that key in a held snapshot:
+// every later seek along it, before or after the last, is then served from
+// that one batch (the receipt types and group assignments are looked up
+// once or twice per community).
+constexpr int64_t kWholeFileRecords = 4096;
+// From a batch of this size on, the next one is asked for as soon as it
+// comes (Connection::SendAhead): the server reads it meanwhile.
+constexpr int64_t kAheadFrom = 1024;
 
 ServerTraffic g_traffic;
 
@@ -312,6 +322,7 @@ class Connection {
     conn_ = nullptr;
     prepared_.clear();
     holds_snapshot = false;
+    ahead_ = false;
   }
 
   // Set while a held read snapshot lives on the connection (its store's).
@@ -337,6 +348,7 @@ class Connection {
 
   // A statement without parameters, text results (control statements).
   PGresult* Run(const char* sql) {
+    DropAhead();
     ++g_traffic.round_trips;
     if (conn_ == nullptr || PQsendQuery(conn_, sql) != 1) return nullptr;
     return Collect();
@@ -345,33 +357,66 @@ class Connection {
   // Runs the statement of slot with params, preparing it first when it is
   // the slot's first use on this connection; binary results.
   PGresult* Exec(int slot, const std::string& sql, Params& p) {
-    if (conn_ == nullptr) return nullptr;
-    if (static_cast<size_t>(slot) >= prepared_.size()) prepared_.resize(slot + 1, false);
-    const std::string name = "t" + std::to_string(slot);
-    if (!prepared_[static_cast<size_t>(slot)]) {
-      ++g_traffic.round_trips;
-      if (PQsendPrepare(conn_, name.c_str(), sql.c_str(), 0, nullptr) != 1) return nullptr;
-      PGresult* r = Collect();
-      if (PQresultStatus(r) != PGRES_COMMAND_OK) return r;
-      PQclear(r);
-      if (conn_ == nullptr) return nullptr;
-      prepared_[static_cast<size_t>(slot)] = true;
-    }
-    ++g_traffic.round_trips;
-    if (PQsendQueryPrepared(conn_, name.c_str(), p.count(), p.values(), p.lengths(), p.formats(),
-                            1) != 1) {
-      return nullptr;
-    }
-    PGresult* r = Collect();
-    if (PQresultStatus(r) == PGRES_TUPLES_OK) {
-      g_traffic.rows += static_cast<uint64_t>(PQntuples(r));
-    }
-    return r;
+    DropAhead();
+    PGresult* refused = nullptr;
+    if (!Send(slot, sql, p, &refused)) return refused;
+    return Rows(Collect());
+  }
+
+  // Sends the statement of slot as Exec does without waiting for it: the
+  // server works on it while the caller goes on, and TakeAhead gives its
+  // result. Any other statement on the connection first waits for it and
+  // drops it. False when it could not be sent.
+  bool SendAhead(int slot, const std::string& sql, Params& p) {
+    DropAhead();
+    PGresult* refused = nullptr;
+    ahead_ = Send(slot, sql, p, &refused);
+    PQclear(refused);
+    return ahead_;
+  }
+  bool ahead() const { return ahead_; }
+  // The result of the statement SendAhead sent (null: none came).
+  PGresult* TakeAhead() {
+    ahead_ = false;
+    return Rows(Collect());
   }
 
   // The next result of what was sent, or null when there is none: nothing
   // more to come, or no answer in time (the connection is then closed).
   PGresult* NextResult() { return AwaitReady() ? PQgetResult(conn_) : nullptr; }
+
+ private:
+  // Prepares the statement of slot on its first use, then sends it with
+  // params, asking for binary results. False when it was not sent; *refused
+  // is then the server's answer to the preparation, when it gave one.
+  bool Send(int slot, const std::string& sql, Params& p, PGresult** refused) {
+    if (conn_ == nullptr) return false;
+    if (static_cast<size_t>(slot) >= prepared_.size()) prepared_.resize(slot + 1, false);
+    const std::string name = "t" + std::to_string(slot);
+    if (!prepared_[static_cast<size_t>(slot)]) {
+      ++g_traffic.round_trips;
+      if (PQsendPrepare(conn_, name.c_str(), sql.c_str(), 0, nullptr) != 1) return false;
+      PGresult* r = Collect();
+      if (PQresultStatus(r) != PGRES_COMMAND_OK || conn_ == nullptr) {
+        *refused = r;
+        return false;
+      }
+      PQclear(r);
+      prepared_[static_cast<size_t>(slot)] = true;
+    }
+    ++g_traffic.round_trips;
+    return PQsendQueryPrepared(conn_, name.c_str(), p.count(), p.values(), p.lengths(),
+                               p.formats(), 1) == 1;
+  }
+  static PGresult* Rows(PGresult* r) {
+    if (PQresultStatus(r) == PGRES_TUPLES_OK) g_traffic.rows += static_cast<uint64_t>(PQntuples(r));
+    return r;
+  }
+  void DropAhead() {
+    if (ahead_) PQclear(TakeAhead());
+  }
+
+ public:
 
   static bool Ok(const Result& r) {
     const ExecStatusType s = PQresultStatus(r.r);
@@ -444,6 +489,7 @@ class Connection {
   int64_t answer_bound_ms_ = 30000 + kAnswerGraceMs;
   int64_t statement_timeout_ms_ = 0;
   bool bulk_ = false;
+  bool ahead_ = false;  // a statement sent by SendAhead is in flight
 };
 
 void AbandonAllConnections(bool give_up) {
@@ -579,7 +625,11 @@ class PgFile final : public FileStore {
     batch_ = in_read_ ? kFirstBatch : 1;
     row_ = 0;
     last_id_ = 0;
-    if (in_read_) StartFromBatch();
+    whole_key_ = false;
+    if (in_read_ && !StartFromBatch() && dir > 0 && small_file_) {
+      whole_key_ = true;
+      batch_ = kWholeFileRecords + 1;
+    }
   }
   Status Advance(RowView* out) override;
   bool ScanContinues(int dir, int key, int64_t id) override {
@@ -735,6 +785,16 @@ class PgFile final : public FileStore {
   std::string scan_kf_;
   int64_t scan_from_id_ = 0;
   int64_t batch_ = 1;
+  // The batch whose following rows a statement sent ahead asks for (on the
+  // connection while c_.ahead()), with that statement's limit.
+  std::shared_ptr<Result> ahead_after_;
+  int64_t ahead_limit_ = 0;
+  std::string ahead_kf_;
+  void SendNextAhead();
+  // The open scan reads the whole key first (see kWholeFileRecords).
+  bool whole_key_ = false;
+  // The file had at most kWholeFileRecords records when opened.
+  bool small_file_ = false;
   std::shared_ptr<Result> batch_rows_;
   int BatchRows() const { return batch_rows_ ? batch_rows_->rows() : 0; }
   // Inside a held snapshot, the last batch read along each key in each
@@ -842,6 +902,22 @@ bool PgFile::StartFromBatch() {
   return true;
 }
 
+void PgFile::SendNextAhead() {
+  const int last = BatchRows() - 1;
+  if (last < 0) return;
+  FormOf(def_, scan_key_, batch_rows_->Bytes(last, 1), &raw_key_, &ahead_kf_);
+  const int kind = scan_dir_ > 0 ? kAfter : kBefore;
+  Params p;
+  p.Reserve(3);
+  p.Bytes(ahead_kf_);
+  p.Int8(batch_rows_->Int8(last, 0));
+  p.Int8(batch_);
+  if (c_.SendAhead(kScanBase + scan_key_ * 6 + kind, ScanSql(scan_key_, kind), p)) {
+    ahead_after_ = batch_rows_;
+    ahead_limit_ = batch_;
+  }
+}
+
 Status PgFile::Advance(RowView* out) {
   if (row_ >= BatchRows()) {
     if (scan_done_ || c_.broken()) {
@@ -854,7 +930,12 @@ Status PgFile::Advance(RowView* out) {
     p.Reserve(3);
     std::string_view from_kf;
     int64_t from_id = 0;
-    if (!scan_started_) {
+    if (whole_key_) {
+      // The whole key from its start; the scan's place is found in it below.
+      kind = kAtOrAfter;
+      p.Bytes(std::string_view());
+      from_id = -1;
+    } else if (!scan_started_) {
       if (scan_from_id_ == -1) {
         kind = scan_dir_ > 0 ? kAtOrAfter : kBelow;
       } else if (scan_from_id_ == INT64_MAX) {
@@ -874,14 +955,24 @@ Status PgFile::Advance(RowView* out) {
       from_kf = row_form_;
       from_id = last_id_;
     }
-    p.Int8(batch_);
-    Result r(c_.Exec(kScanBase + scan_key_ * 6 + kind, ScanSql(scan_key_, kind), p));
+    int64_t limit = batch_;
+    Result r;
+    if (scan_started_ && !whole_key_ && c_.ahead() && ahead_after_ == batch_rows_) {
+      // Asked for when this batch came: the rows after its last one.
+      r = Result(c_.TakeAhead());
+      limit = ahead_limit_;
+    } else {
+      p.Int8(batch_);
+      r = Result(c_.Exec(kScanBase + scan_key_ * 6 + kind, ScanSql(scan_key_, kind), p));
+    }
+    ahead_after_.reset();
     if (!Connection::Ok(r)) {
       scan_on_ = false;
       return Failed(r);
     }
     scan_started_ = true;
-    scan_done_ = r.rows() < batch_;
+    scan_done_ = r.rows() < limit;
+    if (limit != batch_) batch_ = limit;
     batch_ = std::min(batch_ * kBatchGrowth, kMaxBatch);
     if (!in_read_) batch_ = 1;
     batch_rows_ = std::make_shared<Result>(std::move(r));
@@ -894,6 +985,26 @@ Status PgFile::Advance(RowView* out) {
       b.from_id = from_id;
       b.complete = scan_done_;
       b.next_size = batch_;
+      // A long scan goes on: the next batch is asked for now, so the server
+      // reads it while this one is handed out.
+      if (!scan_done_ && !whole_key_ && limit >= kAheadFrom) SendNextAhead();
+    }
+    if (whole_key_) {
+      whole_key_ = false;
+      // The scan's place in the whole key; a file grown past the batch
+      // since it was opened is read from the place as any other.
+      if (!StartFromBatch()) {
+        scan_started_ = false;
+        scan_done_ = false;
+        batch_ = kFirstBatch;
+        batch_rows_.reset();
+        row_ = 0;
+        return Advance(out);
+      }
+      if (row_ >= BatchRows()) {
+        StopScan();
+        return kEndOfFile;
+      }
     }
     if (BatchRows() == 0) {
       StopScan();
@@ -919,8 +1030,8 @@ Status PgFile::Load(const std::string& conninfo, const std::string& name, std::s
   p.Reserve(1);
   p.Bytes(name);
   Result r(c_.Exec(kScanBase + kMaxKeys * 6,
-                   "SELECT id, lock_key, convert_to(magic, 'UTF8'), definition, owner FROM rm_files"
-                   " WHERE name = $1",
+                   "SELECT id, lock_key, convert_to(magic, 'UTF8'), definition, owner, records"
+                   " FROM rm_files WHERE name = $1",
                    p));
   if (!Connection::Ok(r)) {
     const Status s = FromPg(c_.get(), r.r);
@@ -947,6 +1058,7 @@ Status PgFile::Load(const std::string& conninfo, const std::string& name, std::s
     return kNotADataFile;
   }
   owner->assign(r.Bytes(0, 4));
+  small_file_ = r.Int8(0, 5) <= kWholeFileRecords;
   table_ = "rm_t" + std::to_string(file_id_);
   return kOk;
 }

@@ -6,6 +6,7 @@
 #                                     2,000,000 payments, 400,000 collections)
 #   RUNS=n (5 unless set): the two runs alternate n times; medians printed.
 #   BUILD=DIR: another release build (relative or absolute).
+#   CONCURRENT=n (10 unless set): print runs at once from n temporary folders.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src="$PWD"
@@ -61,3 +62,25 @@ done
 grep -h "^server-traffic" "$dir/server.err" | sed 's/^/server run: /'
 awk -v f="$(median files 2)" -v s="$(median server 2)" -v factor="$factor" \
   'BEGIN { printf "factor %s: server/files %.2fx wall time\n", factor, s / f }'
+
+# Ten workstations at once on the server, each with a temporary folder of
+# its own: the throughput against one run alone, and every print file right.
+concurrent="${CONCURRENT:-10}"
+for w in $(seq "$concurrent"); do
+  rm -rf "$dir/ws$w" && mkdir -p "$dir/ws$w"
+  cp "$ZELTMP/Sessio.ini" "$ZELTMP/NuvaTerm.ini" "$dir/ws$w/"
+done
+start=$(date +%s.%N)
+for w in $(seq "$concurrent"); do
+  (cd "$dir/server-root" && ZELROOT="$dir/server-root/" ZELTMP="$dir/ws$w/" "$printer" \
+    31/12/2026 1 0 9999 9999 1 --no-print-program >/dev/null 2>"$dir/ws$w.err") &
+done
+wait
+end=$(date +%s.%N)
+right=0
+for w in $(seq "$concurrent"); do
+  cmp -s "$dir/ws$w/zizavezu.tmp" "$dir/files.tmp" && right=$((right + 1))
+done
+awk -v n="$concurrent" -v s="$start" -v e="$end" -v one="$(median server 2)" -v right="$right" \
+  'BEGIN { printf "%d runs at once: %.2f s wall, %.2fx the throughput of one run alone; %d of %d print files right\n",
+           n, e - s, n * one / (e - s), right, n }'

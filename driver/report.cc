@@ -32,6 +32,7 @@
 #include "platform/console.h"
 #include "platform/cp850.h"
 #include "platform/env.h"
+#include "platform/print_file.h"
 #include "recmgr/record_manager.h"
 
 namespace driver {
@@ -494,6 +495,20 @@ std::string LastLine(const std::string& text) {
   return text.substr(from, end + 1 - from);
 }
 
+// Whether the print program said, in its output, that it handed the pages
+// to the printing system (see platform::kHandedToPrinterMark).
+bool HandedToPrinter(const std::string& output) {
+  for (size_t at = 0; at < output.size();) {
+    if (std::string_view(output).substr(at).starts_with(platform::kHandedToPrinterMark)) {
+      return true;
+    }
+    const size_t end = output.find('\n', at);
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return false;
+}
+
 }  // namespace
 
 // --- The range -------------------------------------------------------------
@@ -526,7 +541,7 @@ bool PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
     header.carried_balance = f.carried_balance;
     int64_t copies = p.copies_per_community == 0 ? f.owner_count : p.copies_per_community;
     for (int64_t c = 0; c < copies; ++c) {
-      if (ctx.stop_requested && ctx.stop_requested()) return false;
+      if (ctx.stop_requested && ctx.stop_requested({})) return false;
       StatementPrinter printer(ctx, p, f, header, lookups);
       printer.Print();
     }
@@ -629,7 +644,7 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
   // A read given up because the user stopped the run while it waited (for
   // the database server) is the stop, not a failure.
   if (complete && ctx.read_failure.status != 0 && ctx.stop_requested) {
-    complete = !ctx.stop_requested();
+    complete = !ctx.stop_requested({});
   }
   if (!complete) {
     ctx.channel.Abandon();
@@ -669,8 +684,14 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
   const std::string shown_program = platform::HostPath(program);
   if (code == platform::Env::kStopped) {
     // Stopped while it worked: its output may be half made (it removes its
-    // own unfinished file).
+    // own unfinished file). Pages it had already handed to the printer may
+    // print all the same: the user is told.
     message->clear();
+    if (HandedToPrinter(said)) {
+      *message = config::Translate(
+          "La impressi\xa2 s'ha aturat, per\xa2 el programa d'impressi\xa2 ja havia enviat "
+          "les p\x85gines a la impressora: mireu-ne la cua");
+    }
     return failed(PrintRunResult::kStopped);
   }
   // One that ran and failed (or was ended by a signal) has said why when it

@@ -83,7 +83,10 @@ enum class PrintRunResult {
   kPrintProgramFailed,   // it ran and reported failure
   kDataReadFailed,       // a data file read failed (not end of data): nothing printed
   kPrintFileInUse,       // another print run uses the temporary folder: nothing printed
-  kStopped,              // ctx.stop_requested said so: nothing handed on, no print file
+  // ctx.stop_requested said so: no print file, nothing more handed on;
+  // *message empty, unless the print program had already handed the pages
+  // to the printer (its output said so), which *message then tells
+  kStopped,
 };
 // Every result but kOk and kPrintFileInUse removes the print file an
 // earlier run left (under the run's lock, which kPrintFileInUse did not

@@ -21,6 +21,7 @@
 #include "driver/module_state.h"
 #include "driver/print_channel.h"
 #include "driver/report_files.h"
+#include "platform/env.h"
 #include "platform/types.h"
 
 namespace driver {
@@ -62,8 +63,11 @@ struct ReportContext {
 
   // Asked now and then during a print run: before each statement and, about
   // every tenth of a second, while the print program runs. True stops the
-  // run: the print file goes and nothing is handed on. Empty: never stopped.
-  std::function<bool()> stop_requested;
+  // run: the print file goes and nothing more is handed on. Empty: never
+  // stopped. While the print program runs it is handed the hold of
+  // platform::Env::RunProgramCaptured, to call before it asks the user
+  // anything (the program waits meanwhile); elsewhere hold is empty.
+  platform::Env::StopCheck stop_requested;
   // Called just before the print program starts (the module shows that it
   // is running).
   std::function<void()> print_program_starting;

@@ -426,8 +426,9 @@ TEST_F(ReportTest, ThePrintProgramsEndDecidesTheResult) {
     bool capture;
     int stop_at;  // the call of stop_requested that says true; 0: none does
     PrintRunResult result;
-    const char* text;
+    const char* text;  // in the message; captured, the whole message
     size_t runs;
+    const char* output = nullptr;  // what the print program said, when not said
   } cases[] = {
       {0, false, 0, PrintRunResult::kOk, "", 1},
       {3, false, 0, PrintRunResult::kPrintProgramFailed, "ha acabat amb l'estat 3", 1},
@@ -439,6 +440,11 @@ TEST_F(ReportTest, ThePrintProgramsEndDecidesTheResult) {
       {3, true, 0, PrintRunResult::kPrintProgramFailed, "ZIZAVEZU: 1 p\x85gina a /t/s.pdf", 1},
       {0, true, 1, PrintRunResult::kStopped, "", 0},  // before the first statement
       {0, true, 2, PrintRunResult::kStopped, "", 1},  // while the print program runs
+      // after it handed the pages to lp: they may print all the same
+      {0, true, 2, PrintRunResult::kStopped,
+       "La impressi\xa2 s'ha aturat, per\xa2 el programa d'impressi\xa2 ja havia enviat les "
+       "p\x85gines a la impressora: mireu-ne la cua",
+       1, "ZIZAVEZU: [lp] s'envia /t/s.pdf a la impressora x\nrequest id is x-1\n"},
   };
   for (const auto& c : cases) {
     platform::FakeEnv env;
@@ -450,17 +456,20 @@ TEST_F(ReportTest, ThePrintProgramsEndDecidesTheResult) {
     ReportContext ctx;
     StartUp(ctx);
     env.SetRunResult(c.code);
-    env.SetRunOutput(said);
+    env.SetRunOutput(c.output != nullptr ? c.output : said);
     ctx.capture_print_program = c.capture;
     int calls = 0;
-    if (c.stop_at > 0) ctx.stop_requested = [&] { return ++calls == c.stop_at; };
+    if (c.stop_at > 0) {
+      ctx.stop_requested = [&](const platform::Env::HoldProgram&) { return ++calls == c.stop_at; };
+    }
     ReportParameters p;
     ASSERT_TRUE(ConvertParameters("30/11/2026", "1", "0", "999", "999", "1", &p));
     std::string message;
     EXPECT_EQ(RunPrintRun(ctx, p, true, nullptr, &message), c.result) << c.code;
-    EXPECT_NE(message.find(c.text), std::string::npos) << message;
-    if (c.result == PrintRunResult::kStopped) {
-      EXPECT_EQ(message, "");
+    if (c.capture) {
+      EXPECT_EQ(message, c.text);
+    } else {
+      EXPECT_NE(message.find(c.text), std::string::npos) << message;
     }
     EXPECT_EQ(env.runs().size(), c.runs) << c.code;
     // Only a successful run leaves a print file.

@@ -6,6 +6,8 @@
 # print program run and its outcome shown in a window, the refusals (bad
 # date, reversed range with its beep, N in the confirmation), Esc during a
 # 999-copy run (asked, then stopped: nothing left), Esc with exit status 0,
+# Esc while the print program hands a job to a printer (held while asked;
+# N, S before lp, S once lp has the job),
 # that no window stack file is left and that no data file changed; then, in
 # a second session, the browse lists (F4 on the community and flat fields),
 # help (F1), the calculator (Alt+X) and the calendar (Alt+C); then the
@@ -131,6 +133,80 @@ screen | grep -qF "999" || fail "copies lost after a stopped run"
 
 # Esc ends the program with status 0 and leaves no window stack behind.
 end_session "after printing"
+
+# Esc while the print program works on a printer (LP:, through a slow lp
+# stand-in first on PATH): while the question is up the print program and
+# what it started are held (stopped), so nothing reaches lp behind it; N lets
+# it go on and print; S ends it before lp, nothing handed on; once lp has the
+# job, S still ends the run but says that the pages had gone to the printer.
+mkdir -p "$work/lpbin"
+cat > "$work/lpbin/lp" <<EOF
+#!/bin/sh
+echo "called \$*" >> "$work/lp.log"
+sleep "\$(cat "$work/lp-seconds")"
+echo done >> "$work/lp.log"
+EOF
+chmod +x "$work/lpbin/lp"
+export PATH="$work/lpbin:$PATH"
+sed -i 's/^Sortida=.*/Sortida=LP:oficina\r/' "${ZELTMP}NuvaTerm.ini"
+# The state letter of the module's print program (T: stopped), if it runs.
+print_program_state() {
+  local module zizavezu
+  module="$(pgrep -P "$(tm display -p -t t '#{pane_pid}')" -x TELVORAN)" || return 1
+  zizavezu="$(pgrep -P "$module" -x ZIZAVEZU)" || return 1
+  ps -o stat= -p "$zizavezu" | cut -c1
+}
+no_print_program() { ! print_program_state >/dev/null; }
+# Accepts the form with COPIES, confirms, and presses Esc once the print
+# program works (and, when given, once the command WHEN succeeds).
+esc_while_printing() {
+  keys Enter Enter Enter Enter Enter
+  keys C-y; keys -l "$1"; keys Enter
+  wait_for "Confirmeu"
+  keys -l "S"; keys Enter
+  wait_for "EL PROGRAMA D'IMPRESSIÓ TREBALLA"
+  if [ -n "${2:-}" ]; then poll 600 $2 || fail "waited in vain for: $2"; fi
+  keys Escape
+  wait_for "Voleu aturar la impressió? (S/N)"
+  [ "$(print_program_state)" = "T" ] || fail "print program not held while asked"
+}
+start
+wait_for "Data de l'informe"
+echo 1 > "$work/lp-seconds"
+esc_while_printing 999
+sleep 1
+[ ! -e "$work/lp.log" ] || fail "lp started while the question was up"
+keys -l "N"
+wait_gone "Voleu aturar"
+[ "$(print_program_state)" != "T" ] || fail "print program still held after N"
+poll 1800 on_screen "4995 pàgines enviades a la impressora oficina" || fail "no outcome after N"
+[ "$(cat "$work/lp.log")" = "called -d oficina -- ${ZELTMP}zizavezu.pdf
+done" ] || fail "lp after N: $(cat "$work/lp.log")"
+keys Enter
+wait_for "Data de l'informe"
+rm -f "$work/lp.log" "${ZELTMP}zizavezu.pdf"
+esc_while_printing 999
+keys -l "S"
+wait_gone "Voleu aturar"
+wait_gone "ESC: ATURAR"
+poll 150 no_print_program || fail "print program still there after S"
+sleep 1
+[ ! -e "$work/lp.log" ] || fail "lp started after S"
+ls "$ZELTMP" | grep -q "zizavezu.pdf" && fail "a PDF after S: $(ls "$ZELTMP")"
+[ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "print file left after S"
+screen | grep -qF "impressora" && fail "a message after S"
+echo 30 > "$work/lp-seconds"
+esc_while_printing 1 "grep -q called $work/lp.log"
+keys -l "S"
+wait_for "La impressió s'ha aturat"
+wait_for "mireu-ne la cua"
+poll 150 no_print_program || fail "print program still there after S during lp"
+grep -q done "$work/lp.log" && fail "lp was not ended"
+[ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "print file left after S during lp"
+keys Enter
+wait_for "Data de l'informe"
+end_session "after the printer runs"
+sed -i 's/^Sortida=.*/Sortida=PDF:statements.pdf\r/' "${ZELTMP}NuvaTerm.ini"
 
 # The pop-ups of a fresh session: the browse lists, help, calendar and
 # calculator, each returning to the field it was opened from.

@@ -197,6 +197,13 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
     // A temporary folder whose path starts with "-" stays a file name.
     args.push_back("--");
     args.push_back(shown);
+    // From here on the job may reach the printer whatever follows (the
+    // module, stopping a run, tells the user so when it finds this line).
+    out << platform::kHandedToPrinterMark
+        << (queue.empty() ? Localized("s'envia @1 a la impressora predeterminada", {shown})
+                          : Localized("s'envia @1 a la impressora @2", {shown, queue}))
+        << "\n";
+    out.flush();
     int code = env.RunProgram("lp", args);
     if (code != 0) {
       const std::string why =

@@ -186,7 +186,14 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
 
   const std::string shown = platform::HostPath(result.device.path);
   if (result.pages == 0) {
-    say(out, Localized("el fitxer d'impressi\xa2 @1 no t\x82 cap p\x85gina; no s'ha produ\x8bt res",
+    // An output of an earlier run stays, and is named, so that nobody takes
+    // it for this run's.
+    say(out, env.FileExists(result.device.path)
+                 ? Localized("el fitxer d'impressi\xa2 @1 no t\x82 cap p\x85gina; no s'ha "
+                             "produ\x8bt res i el fitxer anterior @2 s'ha deixat tal com era",
+                             {platform::HostPath(print_file), shown})
+                 : Localized(
+                       "el fitxer d'impressi\xa2 @1 no t\x82 cap p\x85gina; no s'ha produ\x8bt res",
                        {platform::HostPath(print_file)}));
     return result;
   }

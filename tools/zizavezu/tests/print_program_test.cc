@@ -441,17 +441,32 @@ TEST(PrintProgramTest, WriteFailureSweep) {
   }
 }
 
+// An output an earlier run left stays as it was, and the line names it so
+// that nobody takes it for this run's.
 TEST(PrintProgramTest, PrintFileWithoutPagesProducesNothing) {
-  for (const std::string& content : {std::string(""), std::string("DEVICEPDF:x.pdf\r\n")}) {
+  const struct {
+    const char* content;
+    const char* earlier;  // the output already there, or nullptr
+  } cases[] = {{"", nullptr},
+               {"DEVICEPDF:x.pdf\r\n", nullptr},
+               {"DEVICEPDF:x.pdf\r\n", "old"},
+               {"DEVICETXT:x.pdf\r\n", ""}};
+  for (const auto& c : cases) {
     ScratchDir scratch("zizavezu");
     const std::string& dir = scratch.path();
-    ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", content));
+    ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", c.content));
+    if (c.earlier != nullptr) {
+      ASSERT_TRUE(WriteFile(dir + "x.pdf", c.earlier));
+    }
     platform::FakeEnv env;
     RunOutcome run = RenderIn(env, dir);
     EXPECT_EQ(run.result.exit_code, kExitOk);
-    EXPECT_EQ(run.out, "ZIZAVEZU: el fitxer d'impressi\u00f3 " + dir +
-                           "zizavezu.tmp no t\u00e9 cap p\u00e0gina; no s'ha produ\u00eft res\n");
-    EXPECT_EQ(ReadFile(dir + "x.pdf"), "");
+    const std::string none = "ZIZAVEZU: el fitxer d'impressi\u00f3 " + dir +
+                             "zizavezu.tmp no t\u00e9 cap p\u00e0gina; no s'ha produ\u00eft res";
+    EXPECT_EQ(run.out, c.earlier == nullptr ? none + "\n"
+                                            : none + " i el fitxer anterior " + dir +
+                                                  "x.pdf s'ha deixat tal com era\n");
+    EXPECT_EQ(ReadFile(dir + "x.pdf"), c.earlier == nullptr ? "" : c.earlier);
   }
 }
 

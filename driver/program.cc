@@ -203,6 +203,12 @@ int RunSettlementReport(ReportContext& ctx) {
       };
       ctx.capture_print_program = true;
       r = RunPrintRun(ctx, parameters, true, progress, &message);
+      // Printed, but for a report date before some community's period: said
+      // first, the print program's line after it.
+      if (const std::string warning = ReportDateWarning(ctx);
+          r == PrintRunResult::kOk && !warning.empty()) {
+        message = message.empty() ? warning : warning + " " + message;
+      }
       ctx.stop_requested = nullptr;
       recmgr::SetServerWaitHook(nullptr);
       ctx.print_program_starting = nullptr;

@@ -25,6 +25,7 @@
 #include "driver/records.h"
 #include "driver/report_files.h"
 #include "driver/statement_layout.h"
+#include "format/codes.h"
 #include "format/currency.h"
 #include "format/dates.h"
 #include "format/packed.h"
@@ -530,6 +531,7 @@ bool PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
   const std::string upper = p.range_to_key.substr(0, 2);
   int index = 0;
   RunLookups lookups;
+  ctx.settled_after_report_date.clear();
   for (platform::Status st = Seek(ctx, kCommunityFile, 0, p.range_from_key.substr(0, 2), 1);
        st == 0 && community.Code() <= upper; st = Next(ctx, kCommunityFile)) {
     if (progress) progress(++index, community.Code());
@@ -538,6 +540,14 @@ bool PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
     header.code = community.Code();
     header.name = community.Name();
     header.previous_settlement = community.PreviousSettlement();
+    // The period starts the day after the previous settlement; a report
+    // date on it or before (packed dates compare as their bytes) prints
+    // as it always did, and the run says so afterwards.
+    if (!format::IsNoDate(header.previous_settlement) &&
+        p.report_date <= header.previous_settlement) {
+      ctx.settled_after_report_date.push_back(
+          {format::CodeToText(header.code), format::DisplayName(header.name)});
+    }
     header.carried_balance = f.carried_balance;
     int64_t copies = p.copies_per_community == 0 ? f.owner_count : p.copies_per_community;
     for (int64_t c = 0; c < copies; ++c) {
@@ -581,6 +591,36 @@ class PrintFileRemovedBySignal {
 };
 
 }  // namespace
+
+std::string ReportDateWarning(const ReportContext& ctx) {
+  const std::vector<SettledAfterReportDate>& settled = ctx.settled_after_report_date;
+  if (settled.empty()) return std::string();
+  std::vector<std::string> named;
+  for (size_t i = 0; i < settled.size() && i < kWarnedCommunities; ++i) {
+    const SettledAfterReportDate& c = settled[i];
+    named.push_back(c.name.empty() || c.name.size() > kWarnedNameLength
+                        ? c.code
+                        : c.code + " (" + c.name + ")");
+  }
+  std::string list = named.front();
+  for (size_t i = 1; i + 1 < named.size(); ++i) list += ", " + named[i];
+  if (settled.size() > named.size()) {
+    if (named.size() > 1) list += ", " + named.back();
+    list = config::TranslateWith("@1 i @2 m\x82s",
+                                 {list, std::to_string(settled.size() - named.size())});
+  } else if (named.size() > 1) {
+    list = config::TranslateWith("@1 i @2", {list, named.back()});
+  }
+  return config::TranslateWith(
+      settled.size() == 1
+          ? "Av\xa1s: la data de l'informe no \x82s posterior a la liquidaci\xa2 anterior de la "
+            "comunitat @1; el per\xa1ode i els honoraris del seu full no s\xa2n v\x85lids "
+            "(comproveu l'any)."
+          : "Av\xa1s: la data de l'informe no \x82s posterior a la liquidaci\xa2 anterior de les "
+            "comunitats @1; el per\xa1ode i els honoraris dels seus fulls no s\xa2n v\x85lids "
+            "(comproveu l'any).",
+      {list});
+}
 
 bool RemovePrintFileOfEarlierRun(const config::Settings& settings) {
   platform::Env& env = platform::CurrentEnv();

@@ -95,6 +95,17 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& parameter
                            bool run_print_program, const ReportProgress& progress,
                            std::string* message);
 
+// What the user is told after a run that printed when its report date is
+// on or before the previous settlement of communities of its range
+// (ctx.settled_after_report_date): their statements' period ends before it
+// starts and their fee counts no or negative months. Names the first
+// kWarnedCommunities by code, with their name when it is at most
+// kWarnedNameLength characters, then how many more; empty when there is
+// none. The print file is as it always was.
+inline constexpr size_t kWarnedCommunities = 5;
+inline constexpr size_t kWarnedNameLength = 24;
+std::string ReportDateWarning(const ReportContext& ctx);
+
 // For a program that ends before its print run because it cannot start one
 // (a data file that cannot be opened, a form file it cannot use): removes
 // the print file of an earlier run of settings' temporary folder, as a

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "config/settings.h"
 #include "driver/module_state.h"
@@ -34,6 +35,15 @@ struct ReadFailure {
   int16_t file = 0;  // 0: none
   platform::Status status = 0;
   std::string reason;  // the database server's, when it failed there
+};
+
+// A community of the run whose report date is on or before its previous
+// settlement (a year typed wrong): its statements print all the same, with a
+// period that ends before it starts and a fee for no or negative months, and
+// the run warns about it (ReportDateWarning, driver/report.h).
+struct SettledAfterReportDate {
+  std::string code;  // as users read it (format::CodeToText)
+  std::string name;  // in display order
 };
 
 struct ReportContext {
@@ -60,6 +70,10 @@ struct ReportContext {
   // The first read of the current run that failed; cleared when a print run
   // starts.
   ReadFailure read_failure;
+
+  // The communities of the current run settled on or after its report
+  // date, in range order; cleared when its communities are printed.
+  std::vector<SettledAfterReportDate> settled_after_report_date;
 
   // Asked now and then during a print run: before each statement and, about
   // every tenth of a second, while the print program runs. True stops the

@@ -244,6 +244,10 @@ int Run(int argc, char** argv) {
     Complain(message);
     return kExitFailure;
   }
+  // Printed all the same; the exit status stays 0.
+  if (const std::string warning = driver::ReportDateWarning(ctx); !warning.empty()) {
+    Complain(warning);
+  }
   return 0;
 }
 

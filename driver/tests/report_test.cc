@@ -314,6 +314,30 @@ TEST_F(ReportTest, ReportDateBeforeThePeriodIsWarnedAbout) {
   EXPECT_EQ(warning, "");
 }
 
+// The flat range chooses the particular expenses, both bounds included: a
+// range that ends exactly at a flat with particulars prints that flat's.
+TEST_F(ReportTest, FlatRangeBoundsChooseTheParticulars) {
+  data_.communities.push_back(demodata::Community(Community(1, "PARTICULARS")));
+  for (int f = 1; f <= 4; ++f) {
+    AddOwner(1, f, "A*F" + std::to_string(f), std::to_string(f));
+    Pay(1, Date(2026, 11, 2), "RE", "x", 100 * f, 'S', f);
+  }
+  const struct {
+    const char* from;
+    const char* to;
+    const char* printed;  // the flats whose lines are printed
+  } cases[] = {
+      {"2", "3", "23"}, {"0", "2", "12"}, {"3", "3", "3"}, {"4", "999", "4"}, {"1", "4", "1234"}};
+  for (const auto& c : cases) {
+    const std::string out = Run("30/11/2026", "1", c.from, "1", c.to, "1");
+    for (char f = '1'; f <= '4'; ++f) {
+      const bool printed = std::string(c.printed).find(f) != std::string::npos;
+      EXPECT_EQ(out.find(std::string(" 20 ,F") + f + " A, 0 ") != std::string::npos, printed)
+          << c.from << ".." << c.to << " flat " << f;
+    }
+  }
+}
+
 TEST_F(ReportTest, RangeWithoutCommunityGivesOnlyTheDeviceLine) {
   data_.communities.push_back(demodata::Community(Community(7, "X")));
   EXPECT_EQ(Run("30/11/2026", "8", "0", "999", "999", "1"), "DEVICETXT:out.txt\r\n");

@@ -134,77 +134,59 @@ screen | grep -qF "999" || fail "copies lost after a stopped run"
 # Esc ends the program with status 0 and leaves no window stack behind.
 end_session "after printing"
 
-# Esc while the print program works on a printer (LP:, through a slow lp
-# stand-in first on PATH): while the question is up the print program and
-# what it started are held (stopped), so nothing reaches lp behind it; N lets
-# it go on and print; S ends it before lp, nothing handed on; once lp has the
-# job, S still ends the run but says that the pages had gone to the printer.
-mkdir -p "$work/lpbin"
-cat > "$work/lpbin/lp" <<EOF
-#!/bin/sh
-echo "called \$*" >> "$work/lp.log"
-sleep "\$(cat "$work/lp-seconds")"
-echo done >> "$work/lp.log"
-EOF
+# Esc while the print program prints to LP: through a slow lp stand-in: the
+# print program and what it started are held (T) while asked; N goes on and
+# prints, S ends it before lp, and S once lp has the job says it had it.
+mkdir "$work/lpbin"
+printf '#!/bin/sh\necho called "$*" >>%s/lp.log; sleep "$(cat %s/lp-s)"; echo done >>%s/lp.log\n' \
+  "$work" "$work" "$work" >"$work/lpbin/lp"
 chmod +x "$work/lpbin/lp"
 export PATH="$work/lpbin:$PATH"
 sed -i 's/^Sortida=.*/Sortida=LP:oficina\r/' "${ZELTMP}NuvaTerm.ini"
-# The state letter of the module's print program (T: stopped), if it runs.
-print_program_state() {
-  local module zizavezu
-  module="$(pgrep -P "$(tm display -p -t t '#{pane_pid}')" -x TELVORAN)" || return 1
-  zizavezu="$(pgrep -P "$module" -x ZIZAVEZU)" || return 1
-  ps -o stat= -p "$zizavezu" | cut -c1
+state() {  # the state letter of the module's print program; nothing when none runs
+  local m
+  m="$(pgrep -P "$(tm display -p -t t '#{pane_pid}')" -x TELVORAN)" || return 0
+  ps -o stat= -p "$(pgrep -P "$m" -x ZIZAVEZU)" 2>/dev/null | cut -c1
 }
-no_print_program() { ! print_program_state >/dev/null; }
-# Accepts the form with COPIES, confirms, and presses Esc once the print
-# program works (and, when given, once the command WHEN succeeds).
-esc_while_printing() {
-  keys Enter Enter Enter Enter Enter
-  keys C-y; keys -l "$1"; keys Enter
-  wait_for "Confirmeu"
-  keys -l "S"; keys Enter
+gone() { [ -z "$(state)" ]; }
+# esc_at COPIES [lp]: prints COPIES, Esc once the print program works (once lp has the job).
+esc_at() {
+  keys Enter Enter Enter Enter Enter C-y; keys -l "$1"; keys Enter
+  wait_for "Confirmeu"; keys -l "S"; keys Enter
   wait_for "EL PROGRAMA D'IMPRESSIÓ TREBALLA"
-  if [ -n "${2:-}" ]; then poll 600 $2 || fail "waited in vain for: $2"; fi
+  [ -z "${2:-}" ] || poll 600 test -e "$work/lp.log" || fail "lp not started"
   keys Escape
   wait_for "Voleu aturar la impressió? (S/N)"
-  [ "$(print_program_state)" = "T" ] || fail "print program not held while asked"
+  [ "$(state)" = T ] || fail "print program not held while asked: $(state)"
 }
 start
 wait_for "Data de l'informe"
-echo 1 > "$work/lp-seconds"
-esc_while_printing 999
+echo 1 >"$work/lp-s"
+esc_at 999
 sleep 1
-[ ! -e "$work/lp.log" ] || fail "lp started while the question was up"
-keys -l "N"
-wait_gone "Voleu aturar"
-[ "$(print_program_state)" != "T" ] || fail "print program still held after N"
+[ ! -e "$work/lp.log" ] || fail "lp started while asked"
+keys -l N
 poll 1800 on_screen "4995 pàgines enviades a la impressora oficina" || fail "no outcome after N"
-[ "$(cat "$work/lp.log")" = "called -d oficina -- ${ZELTMP}zizavezu.pdf
-done" ] || fail "lp after N: $(cat "$work/lp.log")"
+[ "$(cat "$work/lp.log")" = "called -d oficina -- ${ZELTMP}zizavezu.pdf"$'\n'done ] ||
+  fail "lp after N: $(cat "$work/lp.log")"
 keys Enter
-wait_for "Data de l'informe"
-rm -f "$work/lp.log" "${ZELTMP}zizavezu.pdf"
-esc_while_printing 999
-keys -l "S"
-wait_gone "Voleu aturar"
+rm "$work/lp.log" "${ZELTMP}zizavezu.pdf"
+esc_at 999
+keys -l S
 wait_gone "ESC: ATURAR"
-poll 150 no_print_program || fail "print program still there after S"
+poll 150 gone || fail "print program left after S"
 sleep 1
-[ ! -e "$work/lp.log" ] || fail "lp started after S"
-ls "$ZELTMP" | grep -q "zizavezu.pdf" && fail "a PDF after S: $(ls "$ZELTMP")"
-[ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "print file left after S"
+ls "$work" "$ZELTMP" | grep -E "lp.log|zizavezu.(pdf|tmp)" && fail "left after S"
 screen | grep -qF "impressora" && fail "a message after S"
-echo 30 > "$work/lp-seconds"
-esc_while_printing 1 "grep -q called $work/lp.log"
-keys -l "S"
+echo 30 >"$work/lp-s"
+esc_at 1 lp
+keys -l S
 wait_for "La impressió s'ha aturat"
 wait_for "mireu-ne la cua"
-poll 150 no_print_program || fail "print program still there after S during lp"
-grep -q done "$work/lp.log" && fail "lp was not ended"
+poll 150 gone || fail "print program left after S during lp"
+grep -q done "$work/lp.log" && fail "lp not ended"
 [ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "print file left after S during lp"
 keys Enter
-wait_for "Data de l'informe"
 end_session "after the printer runs"
 sed -i 's/^Sortida=.*/Sortida=PDF:statements.pdf\r/' "${ZELTMP}NuvaTerm.ini"
 

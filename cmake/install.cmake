@@ -46,10 +46,24 @@ endforeach()
 add_custom_target(telvoran_man ALL DEPENDS ${telvoran_compressed_pages})
 
 set(TELVORAN_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/telvoran)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/cmake/copyright
+# The README and the printing guide as an installed system reads them
+# (cmake/installed_docs.cmake), with the guide's sample print files.
+set(telvoran_doc_out ${PROJECT_BINARY_DIR}/doc)
+add_custom_command(OUTPUT ${telvoran_doc_out}/README.md ${telvoran_doc_out}/printing.md
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${telvoran_doc_out}
+  COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DOUTPUT_DIR=${telvoran_doc_out}
+          -P ${PROJECT_SOURCE_DIR}/cmake/installed_docs.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/tools/zizavezu/README.md
+          ${PROJECT_SOURCE_DIR}/cmake/installed_docs.cmake)
+add_custom_target(telvoran_docs ALL DEPENDS ${telvoran_doc_out}/README.md
+                                            ${telvoran_doc_out}/printing.md)
+install(FILES ${telvoran_doc_out}/README.md ${telvoran_doc_out}/printing.md
+              ${PROJECT_SOURCE_DIR}/cmake/copyright
         DESTINATION ${TELVORAN_DOC_DIR})
-install(FILES ${PROJECT_SOURCE_DIR}/tools/zizavezu/README.md
-        DESTINATION ${TELVORAN_DOC_DIR} RENAME printing.md)
+install(FILES ${PROJECT_SOURCE_DIR}/tools/zizavezu/tests/data/statement_letterhead.tmp
+              ${PROJECT_SOURCE_DIR}/tools/zizavezu/tests/data/statement_plain_paper.tmp
+              ${PROJECT_SOURCE_DIR}/tools/zizavezu/tests/data/malformed.tmp
+        DESTINATION ${TELVORAN_DOC_DIR}/examples)
 set(TELVORAN_PACKAGE_MAINTAINER "TELVORAN maintainers <telvoran@example.org>"
     CACHE STRING "Maintainer field of the Debian package")
 # The package's changelog, as a native Debian package carries it: the

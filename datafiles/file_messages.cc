@@ -66,6 +66,10 @@ std::string OpenFailureMessage(const std::string& language, const std::string& l
   return OpenFailureText(language) + logical_name + " (" + std::to_string(status) + ")";
 }
 
+std::string ServerFailureText(platform::Status status) {
+  return status == recmgr::kIoError ? ServerFailureText() : std::string();
+}
+
 std::string ServerFailureText() {
   const recmgr::ServerFailure f = recmgr::ServerFailureOfLastCall();
   switch (f.kind) {
@@ -73,6 +77,10 @@ std::string ServerFailureText() {
       return platform::Utf8ToCp850(f.words);
     case recmgr::ServerFailure::kNoAnswer:
       return config::TranslateWith("el servidor no ha respost en @1 s", {std::to_string(f.seconds)});
+    case recmgr::ServerFailure::kStandby:
+      return config::TranslateWith(
+          "el servidor @1 \x82s de reserva i nom\x82s serveix lectures: no s'hi pot escriure",
+          {platform::Utf8ToCp850(f.words)});
     default:
       return std::string();
   }

@@ -29,8 +29,12 @@ std::string OpenFailureMessage(const std::string& language, const std::string& l
 
 // Why the last record manager call failed on the database server, for the
 // user beside its status (code page 850, the installation's language):
-// the server's own words, or that it gave no answer in time. Empty when
-// that call did not fail on a server.
+// the server's own words, or that it gave no answer in time. Only an I/O
+// error (status 2) has one: the other statuses say what they mean
+// themselves. Empty when that call did not fail on a server.
+std::string ServerFailureText(platform::Status status);
+// The same whatever the status (for a tool that shows every status's
+// reason).
 std::string ServerFailureText();
 
 struct DataFileUi {

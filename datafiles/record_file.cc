@@ -275,7 +275,7 @@ void RecordFileOperate(Slot& s, uint16_t op, Status& status) {
 void OpenFailure(const std::string& logical_name, Status status) {
   const DataFileUi& ui = CurrentDataFileUi();
   // The server's reason, when the file lives there, follows the status.
-  const std::string reason = ServerFailureText();
+  const std::string reason = ServerFailureText(status);
   ui.open_failure(OpenFailureMessage(config::ModuleSettings().language, logical_name, status) +
                   (reason.empty() ? "" : ": " + reason));
   Status reset = 0;

@@ -21,6 +21,7 @@
 #include "driver/module_state.h"
 #include "driver/report.h"
 #include "driver/report_files.h"
+#include "platform/blanks.h"
 #include "platform/console.h"
 #include "platform/cp850.h"
 #include "platform/env.h"
@@ -51,10 +52,16 @@ bool StartUp(ReportContext& ctx, std::string* message) {
   if (!settings.root_dir.empty()) env.SetCurrentDirectory(settings.root_dir);
   // The data files' store: a database server when the installation's
   // Nuva.ini names one (every workstation reads the same file), otherwise
-  // the files under the root as they are.
-  recmgr::UseServer(config::IniReadBytes(platform::CurrentEnv(), SettingsFilePath(settings),
-                                         "Dades", "Servidor"),
-                    settings.root_dir);
+  // the files under the root as they are. A print run only reads, so it
+  // goes where the installation sends its readers (a standby), when it
+  // names such a place.
+  platform::Env& settings_env = platform::CurrentEnv();
+  std::string server =
+      config::IniReadBytes(settings_env, SettingsFilePath(settings), "Dades", "ServidorLectura");
+  if (platform::TrimBlanks(server).empty()) {
+    server = config::IniReadBytes(settings_env, SettingsFilePath(settings), "Dades", "Servidor");
+  }
+  recmgr::UseServer(server, settings.root_dir);
   // 4. The module's forms, every label through the locale. Without both
   // forms and every field the module reads, a run would use defaults and
   // print what nobody asked for: nothing starts.

@@ -134,7 +134,7 @@ namespace {
 platform::Status Checked(ReportContext& ctx, int16_t file, platform::Status status) {
   if (status != 0 && status != recmgr::kKeyNotFound && status != recmgr::kEndOfFile &&
       ctx.read_failure.status == 0) {
-    ctx.read_failure = ReadFailure{file, status, datafiles::ServerFailureText()};
+    ctx.read_failure = ReadFailure{file, status, datafiles::ServerFailureText(status)};
   }
   return status;
 }

@@ -51,4 +51,10 @@ std::string ReportFileName(int16_t number) {
   return "file " + std::to_string(number);
 }
 
+std::vector<std::string> ReportFileNames() {
+  std::vector<std::string> names;
+  for (const ReportFile& f : kReportFiles) names.push_back(f.name);
+  return names;
+}
+
 }  // namespace driver

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace driver {
 
@@ -36,6 +37,9 @@ void OpenReportFiles(ReportBuffers& buffers);
 
 // The logical name ("DADES\PagamH") of one of the seven files by number.
 std::string ReportFileName(int16_t number);
+
+// The logical names of the seven files, in the driver's opening order.
+std::vector<std::string> ReportFileNames();
 
 }  // namespace driver
 

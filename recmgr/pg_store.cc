@@ -175,11 +175,23 @@ std::string OneLine(std::string_view words) {
   return out;
 }
 
-// Notes why the current call failed: the result's words, else the
+// Notes why the current call failed: the result's words (its primary
+// message, without the severity libpq puts before it), else the
 // connection's. Without words (the connection is gone already) the reason
 // noted when it went stands for this call too.
 void NoteFailure(const PGresult* r, PGconn* conn) {
-  const char* words = r != nullptr ? PQresultErrorMessage(r) : nullptr;
+  // A write refused because the server is a hot standby: named as such, by
+  // its host, rather than by the statement it refused.
+  const char* state = r != nullptr ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  if (state != nullptr && std::string_view(state) == "25006" && conn != nullptr) {
+    std::string host = PQhost(conn) != nullptr ? PQhost(conn) : "";
+    if (PQport(conn) != nullptr && *PQport(conn) != '\0') host += std::string(":") + PQport(conn);
+    g_failure = ServerFailure{ServerFailure::kStandby, host, 0};
+    g_failure_call = g_calls;
+    return;
+  }
+  const char* words = r != nullptr ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  if ((words == nullptr || *words == '\0') && r != nullptr) words = PQresultErrorMessage(r);
   if ((words == nullptr || *words == '\0') && conn != nullptr) words = PQerrorMessage(conn);
   if (words != nullptr && *words != '\0') {
     g_failure = ServerFailure{ServerFailure::kWords, OneLine(words), 0};
@@ -210,10 +222,13 @@ std::vector<Connection*>& OpenConnections() {
   return *all;
 }
 // Closes every connection: one was lost, or its server gave no answer in
-// time, or the wait hook gave the wait up. Held snapshots cannot be taken
-// up again: reads inside them fail until the reads are ended
-// (ResumeAfterLostServer).
-void AbandonAllConnections();
+// time, or the wait hook gave the wait up (give_up). Held snapshots cannot
+// be taken up again: when one went (or the server was given up), reads
+// inside a hold fail until the reads are ended (ResumeAfterLostServer).
+// Connections lost before anything was read on them in the current hold (a
+// module left open while the server restarted, or failed over) are made
+// again by their next read.
+void AbandonAllConnections(bool give_up);
 bool g_server_given_up = false;
 
 // Asked while a statement waits for the server (SetServerWaitHook).
@@ -296,7 +311,11 @@ class Connection {
     if (conn_ != nullptr) PQfinish(conn_);
     conn_ = nullptr;
     prepared_.clear();
+    holds_snapshot = false;
   }
+
+  // Set while a held read snapshot lives on the connection (its store's).
+  bool holds_snapshot = false;
 
   PGconn* get() const { return conn_; }
   bool broken() const { return conn_ == nullptr || PQstatus(conn_) == CONNECTION_BAD; }
@@ -383,14 +402,14 @@ class Connection {
         // the server's.
         deadline += NowMs() - asked;
         if (give_up) {
-          AbandonAllConnections();
+          AbandonAllConnections(true);
           return false;
         }
       }
       if (bound > 0 && NowMs() >= deadline) {
         g_failure = ServerFailure{ServerFailure::kNoAnswer, "", static_cast<int>(bound / 1000)};
         g_failure_call = g_calls;
-        AbandonAllConnections();
+        AbandonAllConnections(true);
         return false;
       }
     }
@@ -411,7 +430,7 @@ class Connection {
     }
     if (conn_ != nullptr && PQstatus(conn_) == CONNECTION_BAD) {
       NoteFailure(last, conn_);
-      AbandonAllConnections();
+      AbandonAllConnections(false);
     }
     if (conn_ == nullptr) {
       PQclear(last);
@@ -427,9 +446,12 @@ class Connection {
   bool bulk_ = false;
 };
 
-void AbandonAllConnections() {
-  for (Connection* c : OpenConnections()) c->Close();
-  g_server_given_up = true;
+void AbandonAllConnections(bool give_up) {
+  for (Connection* c : OpenConnections()) {
+    give_up = give_up || c->holds_snapshot;
+    c->Close();
+  }
+  g_server_given_up = g_server_given_up || give_up;
 }
 
 // Statement slots of a file's connection. Scans: kScanBase + key * 6 + kind.
@@ -521,15 +543,24 @@ class PgFile final : public FileStore {
     if (Status s = Connected(!hold || !g_server_given_up); s != kOk) return s;
     if (in_read_ && !hold) EndRead();
     if (hold && !in_read_) {
-      Result r(c_.Run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+      constexpr char kBegin[] = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
+      Result r(c_.Run(kBegin));
+      // A connection found lost at the first statement of a snapshot (the
+      // server restarted or failed over since the last run) is made again
+      // at once: nothing was read on it yet.
+      if (!Connection::Ok(r) && c_.broken() && !g_server_given_up && Reconnect() == kOk) {
+        r = Result(c_.Run(kBegin));
+      }
       if (!Connection::Ok(r)) return Failed(r);
       in_read_ = true;
+      c_.holds_snapshot = true;
       snapshot_stamp_ = ++stamp_;
     }
     return kOk;
   }
   void EndRead() override {
     StopScan();
+    c_.holds_snapshot = false;
     if (in_read_) {
       in_read_ = false;
       Result r(c_.Run("COMMIT"));
@@ -594,6 +625,7 @@ class PgFile final : public FileStore {
   }
   void GiveUpRead() {
     in_read_ = false;
+    c_.holds_snapshot = false;
     scan_on_ = false;
     batch_rows_.reset();
     batches_.clear();
@@ -892,8 +924,11 @@ Status PgFile::Load(const std::string& conninfo, const std::string& name, std::s
                    p));
   if (!Connection::Ok(r)) {
     const Status s = FromPg(c_.get(), r.r);
-    // No registry at all: no file of this engine on the server yet.
-    return s == kNotADataFile ? kFileNotFound : s;
+    if (s != kNotADataFile) return s;
+    // No registry at all: no file of this engine on the server yet, which
+    // is the file missing, not the server failing.
+    g_failure = ServerFailure{};
+    return kFileNotFound;
   }
   if (r.rows() != 1) return kFileNotFound;
   const int64_t file_id = r.Int8(0, 0);

@@ -143,12 +143,13 @@ void SetServerWaitHook(std::function<bool()> hook);
 // Why the last call failed on the server, for the user to read beside the
 // status: the server's or the client library's own words (authentication
 // failed, the database does not exist, could not connect, permission
-// denied), or that no answer came in time. kNone when the last call did not
-// fail there.
+// denied), that no answer came in time, or that the server is a standby,
+// which serves reads only. kNone when the last call did not fail there.
 struct ServerFailure {
-  enum Kind { kNone, kWords, kNoAnswer };
+  enum Kind { kNone, kWords, kNoAnswer, kStandby };
   Kind kind = kNone;
-  std::string words;  // kWords: one line, UTF-8 as the server gives it
+  std::string words;  // kWords: one line, UTF-8 as the server gives it;
+                      // kStandby: the standby's host (and port)
   int seconds = 0;    // kNoAnswer: how long the answer was waited for
 };
 ServerFailure ServerFailureOfLastCall();

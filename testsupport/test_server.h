@@ -17,6 +17,11 @@ std::string TestServer(const char* var = "TELVORAN_TEST_PG");
 // that works in it; empty when it could not be made.
 std::string FreshServerSchema(const std::string& conninfo);
 
+// Waits (up to 30 s) until the standby that standby names has replayed
+// everything the primary that primary names has written so far. False when
+// it did not in time or the servers could not be asked.
+bool WaitForStandby(const std::string& primary, const std::string& standby);
+
 }  // namespace testsupport
 
 #endif  // TELVORAN_TESTSUPPORT_TEST_SERVER_H_

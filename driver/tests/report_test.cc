@@ -67,6 +67,15 @@ class ReportTest : public ::testing::Test {
       std::ofstream(root_ + "Nuva.ini", std::ios::binary | std::ios::app)
           << "\r\n[Dades]\r\nServidor=" << server << "\r\n";
       recmgr::UseServer(server, root_);
+      // With TELVORAN_REPORT_STANDBY too, the print runs read from that
+      // standby of the server (ServidorLectura) what the tests wrote on it.
+      standby_ = testsupport::TestServer("TELVORAN_REPORT_STANDBY");
+      if (!standby_.empty()) {
+        primary_ = server;
+        standby_ += server.substr(on.size());  // the same schema
+        std::ofstream(root_ + "Nuva.ini", std::ios::binary | std::ios::app)
+            << "ServidorLectura=" << standby_ << "\r\n";
+      }
     }
     ::mkdir((root_ + "tmp").c_str(), 0777);
     ::mkdir((root_ + "bin").c_str(), 0777);
@@ -112,11 +121,22 @@ class ReportTest : public ::testing::Test {
     WriteAll(root_ + "Nuva.ini", text);
   }
 
+  // Writes the test's data files (on the server when there is one: a print
+  // run's start-up may have sent the engine to the standby) and, when the
+  // runs read from a standby, waits until it has them.
+  bool WriteData(std::string* error) {
+    if (!primary_.empty()) recmgr::UseServer(primary_, root_);
+    if (!demodata::WriteDataset(root_, root_ + "ddf/", data_, error)) return false;
+    if (standby_.empty() || testsupport::WaitForStandby(primary_, standby_)) return true;
+    *error = "the standby did not catch up";
+    return false;
+  }
+
   // Runs the print run for the typed form values and returns the print file.
   std::string Run(const std::string& date, const std::string& from_c, const std::string& from_f,
                   const std::string& to_c, const std::string& to_f, const std::string& copies) {
     std::string error;
-    EXPECT_TRUE(demodata::WriteDataset(root_, root_ + "ddf/", data_, &error)) << error;
+    EXPECT_TRUE(WriteData(&error)) << error;
     std::map<std::string, std::string> before = DataFiles();
     platform::ScopedEnvOverride use(&env_);
     format::ResetFormatSettingsForTesting();
@@ -179,6 +199,7 @@ class ReportTest : public ::testing::Test {
 
   testsupport::ScratchDir scratch_{"telvoran-report"};
   std::string root_;
+  std::string primary_, standby_;  // the server and its standby, when reading from one
   std::string cwd_;
   platform::FakeEnv env_;
   demodata::Dataset data_;
@@ -449,7 +470,7 @@ TEST_F(ReportTest, ThePrintProgramsEndDecidesTheResult) {
   data_.communities.push_back(demodata::Community(Community(8, "GRAN")));
   AddOwner(8, 1, "A*B", "1r");
   std::string error;
-  ASSERT_TRUE(demodata::WriteDataset(root_, root_ + "ddf/", data_, &error)) << error;
+  ASSERT_TRUE(WriteData(&error)) << error;
   const std::string said = "ZIZAVEZU: warning\nZIZAVEZU: 1 p\xc3\xa0gina a /t/s.pdf\n\n";
   const struct {
     int code;

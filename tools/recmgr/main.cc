@@ -28,7 +28,9 @@
 #include <vector>
 
 #include "config/configuration.h"
+#include "config/ini.h"
 #include "config/locale.h"
+#include "datafiles/file_messages.h"
 #include "datafiles/record_file.h"
 #include "platform/console.h"
 #include "platform/cp850.h"
@@ -45,7 +47,7 @@ using recmgr::Status;
 
 // The usage, one locale entry per line (the locale file is line based).
 constexpr const char* kUsageLines[] = {
-    "\xa3s: recmgr [--owner NOM] [--server CONNEXI\xe0] ORDRE ...",
+    "\xa3s: recmgr [--owner NOM] [--server CONNEXI\xe0 | --local] ORDRE ...",
     "    recmgr migrate ARREL --server CONNEXI\xe0 [--replace]",
     "    recmgr --help | --version",
     "  create FITXER XDF [--replace]      crea FITXER a partir d'un fitxer de definici\xa2",
@@ -64,6 +66,7 @@ constexpr const char* kUsageLines[] = {
     "--server CONNEXI\xe0: els fitxers s\xa2n al servidor PostgreSQL d'aquesta cadena de "
     "connexi\xa2",
     "de libpq, i FITXER n'\x82s el nom al servidor (DADES/PagamH.dat).",
+    "--local: FITXER \x82s el fitxer local, tot i que l'arrel tingui les dades al servidor.",
     "Les opcions poden anar despr\x82s dels arguments; '--' acaba les opcions.",
     "Format seq\x81"
     "encial: per registre, la longitud en decimal, ',', els bytes, CR LF;",
@@ -92,7 +95,21 @@ int Usage(const std::string& message) {
   return 2;
 }
 
-std::string StatusText(Status s) {
+// Why the last record manager call failed on the database server, in the
+// server's or the client library's own words (UTF-8, as they came), or that
+// no answer came in time; empty when it did not fail there. Read right
+// after the failing call: any later call forgets it.
+std::string ServerReason() {
+  const recmgr::ServerFailure f = recmgr::ServerFailureOfLastCall();
+  // The server's words as they came; the system's own texts (no answer, a
+  // standby) through the locale, as every program shows them.
+  if (f.kind == recmgr::ServerFailure::kWords) return f.words;
+  return platform::Cp850ToUtf8(datafiles::ServerFailureText());
+}
+
+// A status and its meaning, then reason (the server's words, a length)
+// when there is one.
+std::string StatusText(Status s, const std::string& reason = "") {
   static const std::map<Status, const char*> kTexts = {
       {recmgr::kIoError, "error d'entrada/sortida"},
       {recmgr::kDuplicateKey, "clau duplicada"},
@@ -107,12 +124,21 @@ std::string StatusText(Status s) {
       {recmgr::kFileLocked, "fitxer bloquejat per un altre programa"},
   };
   const auto it = kTexts.find(s);
-  if (it == kTexts.end()) return Text("estat @1", {std::to_string(s)});
-  return Text("estat @1 (@2)", {std::to_string(s), Text(it->second)});
+  const std::string number = std::to_string(s);
+  if (it == kTexts.end()) {
+    return reason.empty() ? Text("estat @1", {number}) : Text("estat @1 (@2)", {number, reason});
+  }
+  return reason.empty() ? Text("estat @1 (@2)", {number, Text(it->second)})
+                        : Text("estat @1 (@2: @3)", {number, Text(it->second), reason});
+}
+
+// The status of the call just made, with the server's reason.
+std::string CallStatusText(Status s) {
+  return StatusText(s, ServerReason());
 }
 
 int FailStatus(const std::string& what, Status s) {
-  return Fail(what + ": " + StatusText(s));
+  return Fail(what + ": " + CallStatusText(s));
 }
 
 bool IsFolder(const std::string& path) {
@@ -164,6 +190,12 @@ bool ParseNumber(const std::string& text, long long min, long long max, long lon
   return true;
 }
 
+// Set by --server: FILE arguments are names on that server.
+bool g_on_server = false;
+// Set by --local: a FILE under a root whose data is on a server is used all
+// the same.
+bool g_local = false;
+
 // The arguments of one command: positional ones and the options given.
 struct Args {
   std::vector<std::string> pos;
@@ -173,7 +205,8 @@ struct Args {
 
 // Splits the arguments of command, which takes exactly positionals
 // positional arguments, the options in flags and the options with a value
-// in valued. Returns 0, or the exit code of a usage error.
+// in valued, and --local (but migrate, whose files are always local).
+// Returns 0, or the exit code of a usage error.
 int ParseArgs(const std::string& command, const std::vector<std::string>& in, size_t positionals,
               const std::set<std::string>& flags, const std::set<std::string>& valued, Args* out) {
   bool options = true;
@@ -183,7 +216,7 @@ int ParseArgs(const std::string& command, const std::vector<std::string>& in, si
       options = false;
     } else if (options && a.size() > 1 && a[0] == '-') {
       if (out->Has(a)) return Usage(command + ": " + Text("@1 s'ha donat dues vegades", {a}));
-      if (flags.count(a)) {
+      if (flags.count(a) || (a == "--local" && command != "migrate")) {
         out->opts[a] = "";
       } else if (valued.count(a)) {
         if (i + 1 >= in.size()) return Usage(command + ": " + Text("@1 necessita un valor", {a}));
@@ -198,6 +231,10 @@ int ParseArgs(const std::string& command, const std::vector<std::string>& in, si
   if (out->pos.size() < positionals) return Usage(command + ": " + Text("falten arguments"));
   if (out->pos.size() > positionals)
     return Usage(command + ": " + Text("argument de m\x82s @1", {out->pos[positionals]}));
+  if (out->Has("--local")) {
+    if (g_on_server) return Usage(Text("--server i --local no es poden donar junts"));
+    g_local = true;
+  }
   return 0;
 }
 
@@ -217,13 +254,60 @@ int NumberOption(const std::string& command, const Args& args, const std::string
   return 0;
 }
 
-// Set by --server: FILE arguments are names on that server.
-bool g_on_server = false;
+// An installation root that keeps its data on a server, and a local file's
+// name there.
+struct ServerRoot {
+  std::string root;      // the folder of the Nuva.ini, resolved
+  std::string servidor;  // its [Dades] Servidor
+  std::string name;      // the file's path under root, "/" separators
+};
 
-// A data file argument that is a folder is refused before the engine sees it.
-bool CheckDataFileArgument(const std::string& path, int* code) {
-  if (g_on_server || !IsFolder(path)) return true;
-  *code = Fail(Text("@1 \x82s una carpeta, no un fitxer de dades", {path}));
+// The root the local data file at path lies under, when that root names a
+// server: the first folder holding a Nuva.ini, walking up from the file's
+// folder as resolved (a root reached through a link is the same root, as
+// the module finds it; folders not made yet are taken as named). A
+// Nuva.ini without Servidor ends the walk too: its files are the ones the
+// module reads.
+bool FindServerRoot(const std::string& path, ServerRoot* out) {
+  namespace fs = std::filesystem;
+  const fs::path given(path);
+  std::error_code ec;
+  const fs::path folder = fs::weakly_canonical(
+      fs::absolute(given.has_parent_path() ? given.parent_path() : ".", ec), ec);
+  if (ec) return false;
+  for (fs::path dir = folder;; dir = dir.parent_path()) {
+    const fs::path settings = dir / "Nuva.ini";
+    if (fs::exists(settings, ec)) {
+      out->servidor =
+          config::IniReadBytes(platform::CurrentEnv(), settings.string(), "Dades", "Servidor");
+      if (out->servidor.empty()) return false;
+      out->root = dir.string();
+      out->name = (folder / given.filename()).lexically_relative(dir).generic_string();
+      return true;
+    }
+    if (dir == dir.parent_path()) return false;
+  }
+}
+
+// A data file argument that is a folder is refused before the engine sees
+// it, and so is a local file the module does not read: its installation
+// keeps the data on a server, and the file under the root is what was left
+// there (or a copy made by mistake). Writing it would lose the writes,
+// reading it would show what the module no longer prints; --local is for
+// when that file is what is meant.
+bool CheckDataFileArgument(const std::string& command, const std::string& path, int* code) {
+  if (g_on_server) return true;
+  if (IsFolder(path)) {
+    *code = Fail(Text("@1 \x82s una carpeta, no un fitxer de dades", {path}));
+    return false;
+  }
+  ServerRoot found;
+  if (g_local || !FindServerRoot(path, &found)) return true;
+  *code =
+      Fail(Text("@1: @2 \x82s dins de l'arrel @3, que t\x82 les dades al servidor (Nuva.ini, "
+                "[Dades] Servidor=@4): useu --server amb el nom @5, o --local per al fitxer "
+                "local; no s'ha fet res",
+                {command, path, found.root, found.servidor, found.name}));
   return false;
 }
 
@@ -419,7 +503,7 @@ int Create(const std::vector<std::string>& in) {
   if (int code = ParseArgs("create", in, 2, {"--replace"}, {}, &args)) return code;
   const std::string& file = args.pos[0];
   const bool replace = args.Has("--replace");
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("create", file, &code)) return code;
   std::string xdf, error;
   if (!ReadAll(args.pos[1], &xdf, &error)) return Fail(error);
   if (xdf.size() < 2) return Fail(Text("@1: no \x82s un fitxer de definici\xa2", {args.pos[1]}));
@@ -436,20 +520,41 @@ int Create(const std::vector<std::string>& in) {
       RecordManagerCall(recmgr::kOpCreate, nullptr, data.data(), &n, key.data(),
                         static_cast<uint8_t>(key.size()), replace ? 0 : recmgr::kCreateNoReplace);
   if (s == recmgr::kFileLocked) {
-    return Fail(Text("create @1: @2; el fitxer no s'ha substitu\x8bt", {file, StatusText(s)}));
+    return Fail(Text("create @1: @2; el fitxer no s'ha substitu\x8bt", {file, CallStatusText(s)}));
   }
   return s == 0 ? 0 : FailStatus("create " + file, s);
 }
 
-// The records of a sequential file for the engine, one buffer at a time.
+// The records of a sequential file for the engine, one buffer at a time,
+// counted. The lengths of the last batch are kept: a load the engine
+// refuses for a record's length stops in that batch, and the message gives
+// the length found.
 class SequentialSource final : public recmgr::RecordSource {
  public:
   explicit SequentialSource(int fd) : reader_(fd) {}
-  bool Next(std::vector<std::string_view>* batch) override { return reader_.Next(batch); }
+  bool Next(std::vector<std::string_view>* batch) override {
+    if (!reader_.Next(batch)) return false;
+    batch_start_ = given_;
+    given_ += static_cast<int64_t>(batch->size());
+    lengths_.clear();
+    for (std::string_view record : *batch) lengths_.push_back(record.size());
+    return true;
+  }
   const std::string& error() const { return reader_.error(); }
+  // Records handed to the engine so far.
+  int64_t given() const { return given_; }
+  // The length of record index (from the first), when it was in the last
+  // batch; -1 otherwise.
+  int64_t LengthOf(int64_t index) const {
+    if (index < batch_start_ || index >= given_) return -1;
+    return static_cast<int64_t>(lengths_[static_cast<size_t>(index - batch_start_)]);
+  }
 
  private:
   recmgr_tool::SequentialReader reader_;
+  int64_t given_ = 0;
+  int64_t batch_start_ = 0;
+  std::vector<size_t> lengths_;
 };
 
 int Load(const std::string& owner, const std::vector<std::string>& in) {
@@ -457,7 +562,7 @@ int Load(const std::string& owner, const std::vector<std::string>& in) {
   if (int code = ParseArgs("load", in, 2, {}, {}, &args)) return code;
   const std::string& file = args.pos[0];
   const std::string& seq = args.pos[1];
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("load", file, &code)) return code;
   int fd = 0;
   if (seq != "-") {
     fd = ::open(seq.c_str(), O_RDONLY | O_CLOEXEC);
@@ -495,9 +600,22 @@ int Load(const std::string& owner, const std::vector<std::string>& in) {
                      {folder, std::strerror(error)}));
   }
   if (s != 0) {
-    return FailStatus(failed >= 0 ? Text("registre @1", {std::to_string(failed + 1)}) : "load", s);
+    const std::string what =
+        failed >= 0 ? Text("registre @1", {std::to_string(failed + 1)}) : "load";
+    const std::string reason = ServerReason();
+    const int64_t found = s == recmgr::kDataBufferShort ? source.LengthOf(failed) : -1;
+    recmgr::FileDefinition def;
+    std::string raw;
+    if (found >= 0 && f.Stat(&def, &raw) == 0) {
+      return Fail(what + ": " +
+                  StatusText(s, Text("@1 octets en lloc de @2",
+                                     {std::to_string(found), std::to_string(def.record_length)})));
+    }
+    return Fail(what + ": " + StatusText(s, reason));
   }
-  return 0;
+  std::printf("%s\n",
+              Text("@1: @2 registres carregats", {file, std::to_string(source.given())}).c_str());
+  return CheckStdout();
 }
 
 int Save(const std::string& owner, const std::vector<std::string>& in) {
@@ -507,7 +625,7 @@ int Save(const std::string& owner, const std::vector<std::string>& in) {
   if (int code = NumberOption("save", args, "--key", 0, 127, &key)) return code;
   const std::string& file = args.pos[0];
   const std::string& dest = args.pos[1];
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("save", file, &code)) return code;
   if (dest != "-" && IsFolder(dest))
     return Fail(Text("@1 \x82s una carpeta, no un fitxer", {dest}));
   if (OutputIsTheDataFile(platform::HostPath(file),
@@ -557,7 +675,7 @@ int StatCommand(const std::string& owner, const std::vector<std::string>& in) {
   Args args;
   if (int code = ParseArgs("stat", in, 1, {}, {}, &args)) return code;
   const std::string& file = args.pos[0];
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("stat", file, &code)) return code;
   File f;
   if (Status s = f.Open(file, owner); s != 0) return FailStatus(Text("en obrir @1", {file}), s);
   recmgr::FileDefinition def;
@@ -585,7 +703,7 @@ int Dump(const std::string& owner, const std::vector<std::string>& in) {
   if (int code = NumberOption("dump", args, "--key", 0, 127, &key)) return code;
   if (int code = NumberOption("dump", args, "--limit", 0, LLONG_MAX, &limit)) return code;
   const std::string& file = args.pos[0];
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("dump", file, &code)) return code;
   if (OutputIsTheDataFile(platform::HostPath(file), "-")) {
     return Fail(Text(
         "dump: la sortida est\x85ndard \x82s el fitxer de dades @1; no s'ha escrit res", {file}));
@@ -621,7 +739,7 @@ int Lock(const std::string& owner, const std::vector<std::string>& in) {
     return Usage(Text("lock necessita --record POS o --file, i --seconds S"));
   }
   const std::string& file = args.pos[0];
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("lock", file, &code)) return code;
   File f;
   Status s = f.Open(file, owner, whole ? recmgr::kOpenExclusive : recmgr::kOpenNormal);
   if (s != 0) return FailStatus(Text("en obrir @1", {file}), s);
@@ -645,7 +763,7 @@ int Owner(const std::string& owner, const std::vector<std::string>& in) {
   Args args;
   if (int code = ParseArgs("owner", in, 2, {}, {}, &args)) return code;
   const std::string& file = args.pos[0];
-  if (int code = 0; !CheckDataFileArgument(file, &code)) return code;
+  if (int code = 0; !CheckDataFileArgument("owner", file, &code)) return code;
   File f;
   if (Status s = f.Open(file, owner); s != 0) return FailStatus(Text("en obrir @1", {file}), s);
   Status s = recmgr::SetOwnerName(f.block(), args.pos[1]);
@@ -727,8 +845,8 @@ int Migrate(const std::string& server, const std::vector<std::string>& in) {
     if (s != 0) {
       ++failures;
       Fail(s == recmgr::kFileExists
-               ? Text("migrate @1: @2; --replace el torna a copiar", {name, StatusText(s)})
-               : "migrate " + name + ": " + StatusText(s));
+               ? Text("migrate @1: @2; --replace el torna a copiar", {name, CallStatusText(s)})
+               : "migrate " + name + ": " + CallStatusText(s));
       continue;
     }
     total += records;
@@ -752,15 +870,23 @@ int main(int argc, char** argv) {
   std::string owner = datafiles::RecordFileOwnerName();
   std::string server;
   std::set<std::string> given;
-  while (!args.empty() && (args[0] == "--owner" || args[0] == "--server")) {
+  while (!args.empty() && (args[0] == "--owner" || args[0] == "--server" || args[0] == "--local")) {
     const std::string option = args[0];
-    if (args.size() < 2) return Usage(Text("@1 necessita un valor", {option}));
+    const bool flag = option == "--local";
+    if (!flag && args.size() < 2) return Usage(Text("@1 necessita un valor", {option}));
     if (!given.insert(option).second) return Usage(Text("@1 s'ha donat dues vegades", {option}));
+    if (flag) {
+      g_local = true;
+      args.erase(args.begin());
+      continue;
+    }
     (option == "--owner" ? owner : server) = args[1];
     args.erase(args.begin(), args.begin() + 2);
   }
   if (given.count("--server") && server.empty())
     return Usage(Text("@1 necessita un valor", {"--server"}));
+  if (given.count("--server") && g_local)
+    return Usage(Text("--server i --local no es poden donar junts"));
   if (!server.empty()) {
     // Every file is then the server's, under the name as given.
     recmgr::UseServer(server, "");

@@ -413,4 +413,27 @@ TEST_F(WorkstationsTest, ConcurrentInsertsOfUniqueKeys) {
   }
 }
 
+// After migrate the server's next position follows the highest the file
+// ever gave, deleted or not: a position is never given twice.
+TEST_F(WorkstationsTest, NextPositionAfterMigrateFollowsTheHighestEverGiven) {
+  ScratchDir local("telvoran-migrate");
+  const std::vector<std::set<int>> deleted = {{}, {3}, {1, 2, 3}};  // of keys 1..3 at 1..3
+  for (size_t n = 0; n < deleted.size(); ++n) {
+    const std::string name = "M" + std::to_string(n) + ".dat", path = local.File(name);
+    ASSERT_EQ(EngineFile::Create(path, Definition(16, {{{1, 6}}})), recmgr::kOk);
+    EngineFile f, on_server;
+    ASSERT_EQ(f.Open(path), recmgr::kOk);
+    for (int k = 1; k <= 3; ++k) ASSERT_EQ(f.Insert(Rec(k)), recmgr::kOk);
+    for (int k : deleted[n]) {
+      ASSERT_EQ(f.Get(recmgr::kOpGetEqual, 0, Key(k)), recmgr::kOk);
+      ASSERT_EQ(f.Delete(), recmgr::kOk);
+    }
+    int64_t records = 0;
+    ASSERT_EQ(recmgr::CopyFileToServer(path, conninfo_, name, false, &records), recmgr::kOk);
+    ASSERT_EQ(on_server.Open(dir_.File(name)), recmgr::kOk);
+    ASSERT_EQ(on_server.Insert(Rec(9)), recmgr::kOk);
+    EXPECT_EQ(on_server.Position(), 4u) << n;
+  }
+}
+
 }  // namespace

@@ -308,6 +308,35 @@ if ! ldd "$rmtool" | grep -q libasan; then
   done
 fi
 
+# A data file under a root whose Nuva.ini names a server is refused unless
+# --local (the root resolved; the first Nuva.ini up decides: VELL's names
+# none). A load says how many records it loaded, a wrong length both.
+office="$work/office"
+cp -r "$work/demo/root" "$office" && ln -s "$office" "$work/officelink"
+printf '\r\n[Dades]\r\nServidor=host=srv dbname=finques\r\n' >>"$office/Nuva.ini"
+mkdir "$office/VELL" && : >"$office/VELL/Nuva.ini" && cp "$office/DADES/TDespesa.dat" "$office/VELL/"
+"$rmtool" --local create "$office/DADES/Nou.dat" "$ZELROOT/ddf/TDespesa.xdf"
+run 0 "$rmtool" save "$ZELROOT/DADES/TDespesa.dat" "$work/types.seq"
+{ head -c 33 "$work/types.seq"; printf '5,abcde\r\n\032'; } >"$work/short.seq"
+office_before="$(md5sum "$office"/*/*.dat)"
+refused="és dins de l'arrel $office, que té les dades al servidor (Nuva.ini, [Dades] Servidor=host=srv dbname=finques): useu --server amb el nom DADES/TDespesa.dat, o --local per al fitxer local; no s'ha fet res"
+while IFS='|' read -r dir want says args; do
+  cd "$dir"
+  run "$want" "$rmtool" $args
+  said "$says" "recmgr $args in $dir"
+  [ "$want" = 0 ] || [ "$(md5sum "$office"/*/*.dat)" = "$office_before" ] || fail "recmgr $args wrote"
+done <<ROWS
+$work|1|load: $office/DADES/TDespesa.dat $refused|load $office/DADES/TDespesa.dat $work/types.seq
+$office/DADES|1|stat: TDespesa.dat $refused|stat TDespesa.dat
+$work|1|save: $work/officelink/DADES/TDespesa.dat $refused|save $work/officelink/DADES/TDespesa.dat $work/out.seq
+$work|1|amb el nom DADES/Nou2.dat, o --local|create $office/DADES/Nou2.dat $ZELROOT/ddf/TDespesa.xdf
+$work|2|--server i --local no es poden donar junts|--server x stat DADES/TDespesa.dat --local
+$office/VELL|1|registre 2: estat 22 (la longitud del registre no coincideix: 5 octets en lloc de 28)|load TDespesa.dat $work/short.seq
+$work|0|records 0|--local stat $office/DADES/Nou.dat
+$office|0|DADES/Nou.dat: 10 registres carregats|load DADES/Nou.dat $work/types.seq --local
+ROWS
+cd "$ZELROOT"
+
 # --- Two batch printers in one temporary folder; runs killed halfway ------
 # A portfolio whose run takes long enough to meet it halfway (about a
 # second here, more under the sanitizers).

@@ -82,6 +82,14 @@ done
 grep -q "^migrate: 7 de 10 fitxers, 887 registres copiats$" "$work/migrate" ||
   fail "migrate total with skipped files: $(cat "$work/migrate")"
 rm -r VELL
+# A copy whose stored record count was changed is refused; the server keeps what it had.
+mkdir -p "$work/odd/DADES" && cp DADES/TDespesa.dat "$work/odd/DADES/"
+sqlite3 "$work/odd/DADES/TDespesa.dat" "UPDATE rm_file SET records = records + 1"
+set +e
+"$recmgr" migrate "$work/odd" --server "$conninfo" --replace >/dev/null 2>"$work/err"; rc=$?
+set -e
+[ $rc -eq 1 ] && grep -qxF "recmgr: migrate DADES/TDespesa.dat: estat 2 (error d'entrada/sortida)" "$work/err" &&
+  "$recmgr" --server "$conninfo" stat DADES/TDespesa.dat | grep -q "^records 10$" || fail "miscounted: $(cat "$work/err")"
 
 # save both ways: the server's records are the file's, in every key order.
 for key in 0 1 2; do
@@ -121,16 +129,31 @@ set +e
 "$recmgr" --server "$reader" save DADES/TDespesa.dat "$work/types.seq"
 "$recmgr" --server "$reader" load DADES/TDespesa.dat "$work/types.seq" 2>"$work/err"; rc=$?
 set -e
-[ $rc -eq 1 ] && grep -q "estat 2" "$work/err" || fail "a write as the reading role: $rc $(cat "$work/err")"
+[ $rc -eq 1 ] && grep -q "^recmgr: load: estat 2 (error d'entrada/sortida: permission denied for table rm_" "$work/err" ||
+  fail "a write as the reading role: $rc $(cat "$work/err")"
 "$recmgr" --server "$conninfo" stat DADES/TDespesa.dat | grep -q "^records 10$" ||
   fail "the refused write changed the file"
-# A server that cannot be used: the status and the server's own reason.
+# A write waiting past lock_timeout for the file's row, held FOR UPDATE by another session: 85.
+psql -qAtX -d "$conninfo application_name=holder" -c BEGIN -c "SELECT FROM rm_files
+  WHERE name = 'DADES/TDespesa.dat' FOR UPDATE" -c "SELECT pg_sleep(60)" >/dev/null 2>&1 &
+holder="FROM pg_stat_activity WHERE application_name = 'holder' AND query LIKE '%pg_sleep%'"
+for _ in $(seq 500); do [ "$(psql -qAtX -d "$conninfo" -c "SELECT count(*) $holder")" = 0 ] || break; sleep 0.02; done
+set +e
+"$recmgr" --server "$conninfo options=-clock_timeout=1s" load DADES/TDespesa.dat "$work/types.seq" 2>"$work/err"; rc=$?
+set -e
+psql -qAtX -d "$conninfo" -c "SELECT pg_terminate_backend(pid) $holder" >/dev/null
+[ $rc -eq 1 ] && grep -q "^recmgr: load: estat 85 (fitxer bloquejat per un altre programa: canceling statement due to lock timeout)$" \
+  "$work/err" || fail "a write past lock_timeout: $rc $(cat "$work/err")"
+# A server that cannot be used: the status and the server's own reason, in
+# the batch printer's message and in recmgr's.
 while IFS='|' read -r server reason; do
   sed -i "s|^Servidor=.*|Servidor=$server\r|" Nuva.ini
   set +e
   "$bin" 31/12/2026 1 0 999 999 1 --no-print-program 2>"$work/err"; rc=$?
   set -e
   [ $rc -eq 1 ] && grep -q "(2): .*$reason" "$work/err" || fail "Servidor=$server: $rc $(cat "$work/err")"
+  ! "$recmgr" --server "$server" stat DADES/TDespesa.dat 2>"$work/err" && grep -q \
+    "en obrir DADES/TDespesa.dat: estat 2 (error d'entrada/sortida: .*$reason" "$work/err" || fail "recmgr: $server"
 done <<ROWS
 $conninfo dbname=no_such_db|database "no_such_db" does not exist
 host=127.0.0.1 port=1 dbname=telvoran_test|Connection refused

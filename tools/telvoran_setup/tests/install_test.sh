@@ -24,6 +24,15 @@ cd "$work"
 # debug paths either).
 if grep -rlF "$build" "$prefix" >"$work/refs"; then fail "names the build folder: $(cat "$work/refs")"; fi
 
+# The installed documents name what an installed system has: the guide
+# beside the README, its sample print files, no file of the source tree.
+doc="$prefix/share/doc/telvoran"
+grep -n "tools/zizavezu\|build/release\|build/demo/env\|tests/data" "$doc/README.md" "$doc/printing.md" &&
+  fail "an installed document names a path of the sources"
+for f in printing.md copyright examples/statement_letterhead.tmp; do
+  [ -f "$doc/$f" ] || fail "no $doc/$f"
+done
+
 programs=(TELVORAN ZIZAVEZU telvoran-print recmgr telvoran-setup)
 for p in "${programs[@]}"; do
   [ "$(command -v "$p")" = "$prefix/bin/$p" ] || fail "$p is not the installed one"
@@ -100,6 +109,9 @@ telvoran-setup "$work/glg" --language GLG >"$work/out"
 grep -q "Instalación nova en $work/glg" "$work/out" || fail "Galician messages: $(cat "$work/out")"
 grep -q $'^Idioma=GLG\r$' "$work/glg/root/Nuva.ini" || fail "Galician Nuva.ini"
 grep -q $'^Idioma=GLG\r$' "$work/glg/tmp/NuvaTerm.ini" || fail "Galician NuvaTerm.ini"
+grep -q $'^; A cabeceira do administrador e a liña final (35 caracteres cada unha).\r$' \
+  "$work/glg/root/Nuva.ini" || fail "Galician comments in Nuva.ini: $(cat "$work/glg/root/Nuva.ini")"
+grep -q "^# Os cartafoles desta instalación" "$work/glg/env" || fail "Galician env: $(cat "$work/glg/env")"
 (source "$work/glg/env" && TELVORAN --help) >"$work/out"
 grep -q "^O módulo do estado de liquidación" "$work/out" || fail "Galician usage: $(cat "$work/out")"
 (source "$work/glg/env" && recmgr stat "$work/glg" 2>"$work/err") && fail "recmgr stat of a folder"
@@ -121,6 +133,83 @@ done
 [ "$(ls "$inst/root/DADES" | wc -l)" -eq "$(ls "$inst/root/ddf" | wc -l)" ] || fail "data files"
 source "$inst/env"
 cd "$ZELROOT"
+
+# --check: a fresh installation checks clean; each row plants one problem,
+# which is found with its file (and line) and a non-zero exit; the
+# installation is put back between rows. The temporary folder is ZELTMP's,
+# given as the second argument in one row.
+chmod 755 "$work"  # the unprivileged user's row goes through it
+cp -a "$inst" "$work/inst.orig"
+ziz="$prefix/bin/ZIZAVEZU"
+R="$ZELROOT"
+set_key() { LC_ALL=C sed -i "0,/^$1=/s|^$1=.*|$1=$2\r|" "${R}Nuva.ini"; }
+set_rate() { LC_ALL=C sed -i "/^\[$1\]/,/^Honoraris=/s|^Honoraris=.*|Honoraris=$2\r|" "${R}Nuva.ini"; }
+line_of() {
+  LC_ALL=C awk -v s="[$1]" -v k="$2=" 'index($0, s) == 1 { f = 1; next } /^\[/ { f = 0 }
+    f && index($0, k) == 1 { print NR; exit }' "${R}Nuva.ini"
+}
+restore() {
+  chmod -R u+w "$inst"
+  rm -rf "$inst" && cp -a "$work/inst.orig" "$inst"
+  [ -e "$ziz" ] || mv "$work/ZIZAVEZU" "$ziz"
+}
+as=()
+for row in fresh utf8-35 utf8-broken utf8-mark long-nom rate-comma rate-letter form help \
+    definition data server print-program temp terminal; do
+  want=1
+  where=
+  temp=()
+  case "$row" in
+    fresh) want=0 ;;
+    utf8-35) want=0; set_key Nom "$(printf 'é%.0s' {1..35})" ;;
+    utf8-broken) set_key Nom 'Gestió Finques'; set_key Adreca1 $'Pla\x87a Major'
+      where="${R}Nuva.ini:$(line_of Administrador Nom): error: aquesta línia és UTF-8" ;;
+    utf8-mark) set_key Adreca1 $'Pla\x87a Major'; sed -i '1s/^/\xef\xbb\xbf/' "${R}Nuva.ini"
+      where="${R}Nuva.ini:$(line_of Administrador Adreca1): error: el fitxer comença amb la marca" ;;
+    long-nom) want=3; set_key Nom "$(printf 'A%.0s' {1..36})"
+      where="${R}Nuva.ini:$(line_of Administrador Nom): avís: Nom té 36 caràcters" ;;
+    rate-comma) want=3; set_rate Iva0 21,5; where="${R}Nuva.ini:$(line_of Iva0 Honoraris): avís:" ;;
+    rate-letter) want=3; set_rate Ret1 2l; where="${R}Nuva.ini:$(line_of Ret1 Honoraris): avís:" ;;
+    form) rm "${R}FORMS/TELVORAN.ZPN"; where="${R}FORMS/TELVORAN.ZPN: error:" ;;
+    help) rm "${R}AJUDA/TELVORAN.HLP"; where="${R}AJUDA/TELVORAN.HLP: error:" ;;
+    definition) rm "${R}ddf/PagamH.xdf"; where="${R}ddf/PagamH.xdf: error:" ;;
+    data) rm "${R}DADES/CobramH.dat"; mkdir "${R}DADES/CobramH.dat"
+      where="${R}DADES/CobramH.dat: error: no es pot obrir" ;;
+    server) printf '[Dades]\r\nServidor=host=127.0.0.1 port=1 dbname=finques\r\n' >>"${R}Nuva.ini"
+      where="${R}Nuva.ini:$(line_of Dades Servidor): error: DADES/TDespesa.dat al servidor" ;;
+    print-program) mv "$ziz" "$work/ZIZAVEZU"; where="$ziz: error:" ;;
+    # Root writes anywhere: the row runs as nobody, who may write the
+    # terminal folder but not the temporary one.
+    temp) chmod 555 "$ZELTMP"; temp=("$ZELTMP")
+      if [ "$(id -u)" = 0 ]; then chown nobody "$inst/term"; as=("$(PATH=/usr/sbin:/sbin command -v runuser)" -u nobody --); fi
+      where="${ZELTMP%/}: error: no es pot escriure a la carpeta temporal" ;;
+    terminal) chmod 555 "$inst/term"
+      if [ "$(id -u)" = 0 ]; then chown nobody "$ZELTMP"; as=("$(PATH=/usr/sbin:/sbin command -v runuser)" -u nobody --); fi
+      where="$inst/term/: error: no es pot escriure a la carpeta del terminal" ;;
+  esac
+  set +e
+  "${as[@]}" "$prefix/bin/telvoran-setup" --check "$R" "${temp[@]}" >"$work/out" 2>&1
+  rc=$?
+  set -e
+  [ $rc -eq $want ] || fail "check $row gave $rc, not $want: $(cat "$work/out")"
+  if [ $want -eq 0 ]; then
+    grep -q "cap problema" "$work/out" || fail "check $row: $(cat "$work/out")"
+  else
+    grep -qF -- "$where" "$work/out" || fail "check $row: no '$where' in $(cat "$work/out")"
+  fi
+  as=()
+  restore
+done
+
+# --upgrade: a form file changed in the root is the package's again; the
+# data and Nuva.ini stay as they are.
+echo "' changed" >>"${R}FORMS/TELVORAN.ZPN"
+set_key Nom 'FINQUES PROVA'
+kept="$(md5sum "${R}Nuva.ini" "${R}"DADES/*.dat)"
+telvoran-setup --upgrade "$R" >"$work/out" || fail "upgrade: $(cat "$work/out")"
+cmp -s "${R}FORMS/TELVORAN.ZPN" "$prefix/share/telvoran/FORMS/TELVORAN.ZPN" || fail "upgrade: form"
+[ "$(md5sum "${R}Nuva.ini" "${R}"DADES/*.dat)" = "$kept" ] || fail "upgrade changed Nuva.ini or data"
+restore
 
 # With no data there is nothing to print: exit 0 and no statements.
 telvoran-print 31/12/2026 1 0 999 999 1 >"$work/out" 2>&1 || fail "empty installation: $(cat "$work/out")"
@@ -145,4 +234,18 @@ grep -q "RESUM DE DESPESES" "${ZELTMP}out.txt" || fail "ZIZAVEZU wrote no statem
 mkdir "$work/srv-real" && ln -s "$work/srv-real" "$work/srv"
 telvoran-setup "$work/srv/finques" >/dev/null || fail "setup through a linked folder"
 recmgr stat "$work/srv/finques/root/DADES/PagamH.dat" >/dev/null || fail "its data files"
+
+# A workstation for the installation, made without writing into the root:
+# from its env and its own temporary folder (the same working date and
+# device), the batch printer prints the same print file.
+roots="$(find "$ZELROOT" -type f -exec md5sum {} + | sort)"
+telvoran-setup --workstation "$work/ws" "$ZELROOT" >"$work/out" || fail "workstation: $(cat "$work/out")"
+[ "$(find "$ZELROOT" -type f -exec md5sum {} + | sort)" = "$roots" ] || fail "workstation wrote into the root"
+(
+  source "$work/ws/env"
+  [ "$ZELTMP" = "$work/ws/tmp/" ] || fail "workstation ZELTMP: $ZELTMP"
+  LC_ALL=C sed -i 's/^Data=.*/Data=20261208\r/; s/^Sortida=.*/Sortida=TXT:out.txt\r/' "${ZELTMP}NuvaTerm.ini"
+  cd "$ZELROOT" && telvoran-print 30/11/2026 1 2 1 4 1 >/dev/null
+) || fail "print run from the workstation"
+cmp "$work/ws/tmp/zizavezu.tmp" "$inst/tmp/zizavezu.tmp" || fail "the workstation's print file differs"
 echo "install: all checks passed"

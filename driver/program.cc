@@ -95,12 +95,14 @@ namespace {
 // Esc during a print run: the keys typed are looked at every fifth of a
 // second at most (a terminal's poll waits a little when nothing is there),
 // and an Esc asks whether to stop. Other keys typed meanwhile are dropped:
-// the form is not there to take them. Once the user said yes it stays
-// true: the run ends wherever it is (a wait for the database server too)
-// and is then known as stopped, not failed.
+// the form is not there to take them. While the question is up the print
+// program, when one runs, is held (hold), so that it does not go on behind
+// it (hand hundreds of pages to the printer meanwhile). Once the user said
+// yes it stays true: the run ends wherever it is (a wait for the database
+// server too) and is then known as stopped, not failed.
 class StopOnEsc {
  public:
-  bool operator()() {
+  bool operator()(const platform::Env::HoldProgram& hold) {
     if (confirmed_) return true;
     const auto now = std::chrono::steady_clock::now();
     if (now < next_look_) return false;
@@ -114,7 +116,9 @@ class StopOnEsc {
         esc = true;
       }
     }
-    confirmed_ = esc && ConfirmStopOfPrintRun();
+    if (!esc) return false;
+    if (hold) hold();
+    confirmed_ = ConfirmStopOfPrintRun();
     return confirmed_;
   }
 
@@ -190,13 +194,13 @@ int RunSettlementReport(ReportContext& ctx) {
       recmgr::HoldReadSnapshots();
       // Esc is seen while a read waits for the database server too.
       StopOnEsc stop;
-      recmgr::SetServerWaitHook([&stop] { return stop(); });
+      recmgr::SetServerWaitHook([&stop] { return stop({}); });
       const int total = CountCommunities(ctx, parameters);
       ProgressRow progress_row;
       ReportProgress progress = [total, &progress_row](int index, const std::string&) {
         progress_row.Show(index, total);
       };
-      ctx.stop_requested = [&stop] { return stop(); };
+      ctx.stop_requested = [&stop](const platform::Env::HoldProgram& hold) { return stop(hold); };
       ctx.print_program_starting = [&progress_row] {
         // Everything is read: the print program may take long, and a held
         // snapshot would hold back other programs' checkpoints meanwhile.
@@ -206,16 +210,23 @@ int RunSettlementReport(ReportContext& ctx) {
       };
       ctx.capture_print_program = true;
       r = RunPrintRun(ctx, parameters, true, progress, &message);
+      // Printed, but for a report date before some community's period: said
+      // first, the print program's line after it.
+      if (const std::string warning = ReportDateWarning(ctx);
+          r == PrintRunResult::kOk && !warning.empty()) {
+        message = message.empty() ? warning : warning + " " + message;
+      }
       ctx.stop_requested = nullptr;
       recmgr::SetServerWaitHook(nullptr);
       ctx.print_program_starting = nullptr;
       recmgr::ReleaseReadSnapshots();
     }
     // Stopped by the user: the form comes back with its values, nothing to
-    // say. Otherwise what the print program said (how many pages went
-    // where), or why nothing was printed; the user may fix the cause (the
-    // printer, a lock) and try again from the form.
-    if (r == PrintRunResult::kStopped || message.empty()) continue;
+    // say unless pages had reached the printer before. Otherwise what the
+    // print program said (how many pages went where), or why nothing was
+    // printed; the user may fix the cause (the printer, a lock) and try
+    // again from the form.
+    if (message.empty()) continue;
     ShowMessageAndWait(message, r != PrintRunResult::kOk);
   }
 }

@@ -25,6 +25,7 @@
 #include "driver/records.h"
 #include "driver/report_files.h"
 #include "driver/statement_layout.h"
+#include "format/codes.h"
 #include "format/currency.h"
 #include "format/dates.h"
 #include "format/packed.h"
@@ -32,6 +33,7 @@
 #include "platform/console.h"
 #include "platform/cp850.h"
 #include "platform/env.h"
+#include "platform/print_file.h"
 #include "recmgr/record_manager.h"
 
 namespace driver {
@@ -494,6 +496,20 @@ std::string LastLine(const std::string& text) {
   return text.substr(from, end + 1 - from);
 }
 
+// Whether the print program said, in its output, that it handed the pages
+// to the printing system (see platform::kHandedToPrinterMark).
+bool HandedToPrinter(const std::string& output) {
+  for (size_t at = 0; at < output.size();) {
+    if (std::string_view(output).substr(at).starts_with(platform::kHandedToPrinterMark)) {
+      return true;
+    }
+    const size_t end = output.find('\n', at);
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return false;
+}
+
 }  // namespace
 
 // --- The range -------------------------------------------------------------
@@ -515,6 +531,7 @@ bool PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
   const std::string upper = p.range_to_key.substr(0, 2);
   int index = 0;
   RunLookups lookups;
+  ctx.settled_after_report_date.clear();
   for (platform::Status st = Seek(ctx, kCommunityFile, 0, p.range_from_key.substr(0, 2), 1);
        st == 0 && community.Code() <= upper; st = Next(ctx, kCommunityFile)) {
     if (progress) progress(++index, community.Code());
@@ -523,10 +540,18 @@ bool PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
     header.code = community.Code();
     header.name = community.Name();
     header.previous_settlement = community.PreviousSettlement();
+    // The period starts the day after the previous settlement; a report
+    // date on it or before (packed dates compare as their bytes) prints
+    // as it always did, and the run says so afterwards.
+    if (!format::IsNoDate(header.previous_settlement) &&
+        p.report_date <= header.previous_settlement) {
+      ctx.settled_after_report_date.push_back(
+          {format::CodeToText(header.code), format::DisplayName(header.name)});
+    }
     header.carried_balance = f.carried_balance;
     int64_t copies = p.copies_per_community == 0 ? f.owner_count : p.copies_per_community;
     for (int64_t c = 0; c < copies; ++c) {
-      if (ctx.stop_requested && ctx.stop_requested()) return false;
+      if (ctx.stop_requested && ctx.stop_requested({})) return false;
       StatementPrinter printer(ctx, p, f, header, lookups);
       printer.Print();
     }
@@ -566,6 +591,36 @@ class PrintFileRemovedBySignal {
 };
 
 }  // namespace
+
+std::string ReportDateWarning(const ReportContext& ctx) {
+  const std::vector<SettledAfterReportDate>& settled = ctx.settled_after_report_date;
+  if (settled.empty()) return std::string();
+  std::vector<std::string> named;
+  for (size_t i = 0; i < settled.size() && i < kWarnedCommunities; ++i) {
+    const SettledAfterReportDate& c = settled[i];
+    named.push_back(c.name.empty() || c.name.size() > kWarnedNameLength
+                        ? c.code
+                        : c.code + " (" + c.name + ")");
+  }
+  std::string list = named.front();
+  for (size_t i = 1; i + 1 < named.size(); ++i) list += ", " + named[i];
+  if (settled.size() > named.size()) {
+    if (named.size() > 1) list += ", " + named.back();
+    list = config::TranslateWith("@1 i @2 m\x82s",
+                                 {list, std::to_string(settled.size() - named.size())});
+  } else if (named.size() > 1) {
+    list = config::TranslateWith("@1 i @2", {list, named.back()});
+  }
+  return config::TranslateWith(
+      settled.size() == 1
+          ? "Av\xa1s: la data de l'informe no \x82s posterior a la liquidaci\xa2 anterior de la "
+            "comunitat @1; el per\xa1ode i els honoraris del seu full no s\xa2n v\x85lids "
+            "(comproveu l'any)."
+          : "Av\xa1s: la data de l'informe no \x82s posterior a la liquidaci\xa2 anterior de les "
+            "comunitats @1; el per\xa1ode i els honoraris dels seus fulls no s\xa2n v\x85lids "
+            "(comproveu l'any).",
+      {list});
+}
 
 bool RemovePrintFileOfEarlierRun(const config::Settings& settings) {
   platform::Env& env = platform::CurrentEnv();
@@ -629,7 +684,7 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
   // A read given up because the user stopped the run while it waited (for
   // the database server) is the stop, not a failure.
   if (complete && ctx.read_failure.status != 0 && ctx.stop_requested) {
-    complete = !ctx.stop_requested();
+    complete = !ctx.stop_requested({});
   }
   if (!complete) {
     ctx.channel.Abandon();
@@ -669,8 +724,14 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
   const std::string shown_program = platform::HostPath(program);
   if (code == platform::Env::kStopped) {
     // Stopped while it worked: its output may be half made (it removes its
-    // own unfinished file).
+    // own unfinished file). Pages it had already handed to the printer may
+    // print all the same: the user is told.
     message->clear();
+    if (HandedToPrinter(said)) {
+      *message = config::Translate(
+          "La impressi\xa2 s'ha aturat, per\xa2 el programa d'impressi\xa2 ja havia enviat "
+          "les p\x85gines a la impressora: mireu-ne la cua");
+    }
     return failed(PrintRunResult::kStopped);
   }
   // One that ran and failed (or was ended by a signal) has said why when it

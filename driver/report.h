@@ -83,7 +83,10 @@ enum class PrintRunResult {
   kPrintProgramFailed,   // it ran and reported failure
   kDataReadFailed,       // a data file read failed (not end of data): nothing printed
   kPrintFileInUse,       // another print run uses the temporary folder: nothing printed
-  kStopped,              // ctx.stop_requested said so: nothing handed on, no print file
+  // ctx.stop_requested said so: no print file, nothing more handed on;
+  // *message empty, unless the print program had already handed the pages
+  // to the printer (its output said so), which *message then tells
+  kStopped,
 };
 // Every result but kOk and kPrintFileInUse removes the print file an
 // earlier run left (under the run's lock, which kPrintFileInUse did not
@@ -91,6 +94,17 @@ enum class PrintRunResult {
 PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& parameters,
                            bool run_print_program, const ReportProgress& progress,
                            std::string* message);
+
+// What the user is told after a run that printed when its report date is
+// on or before the previous settlement of communities of its range
+// (ctx.settled_after_report_date): their statements' period ends before it
+// starts and their fee counts no or negative months. Names the first
+// kWarnedCommunities by code, with their name when it is at most
+// kWarnedNameLength characters, then how many more; empty when there is
+// none. The print file is as it always was.
+inline constexpr size_t kWarnedCommunities = 5;
+inline constexpr size_t kWarnedNameLength = 24;
+std::string ReportDateWarning(const ReportContext& ctx);
 
 // For a program that ends before its print run because it cannot start one
 // (a data file that cannot be opened, a form file it cannot use): removes

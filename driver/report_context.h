@@ -16,11 +16,13 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "config/settings.h"
 #include "driver/module_state.h"
 #include "driver/print_channel.h"
 #include "driver/report_files.h"
+#include "platform/env.h"
 #include "platform/types.h"
 
 namespace driver {
@@ -33,6 +35,15 @@ struct ReadFailure {
   int16_t file = 0;  // 0: none
   platform::Status status = 0;
   std::string reason;  // the database server's, when it failed there
+};
+
+// A community of the run whose report date is on or before its previous
+// settlement (a year typed wrong): its statements print all the same, with a
+// period that ends before it starts and a fee for no or negative months, and
+// the run warns about it (ReportDateWarning, driver/report.h).
+struct SettledAfterReportDate {
+  std::string code;  // as users read it (format::CodeToText)
+  std::string name;  // in display order
 };
 
 struct ReportContext {
@@ -60,10 +71,17 @@ struct ReportContext {
   // starts.
   ReadFailure read_failure;
 
+  // The communities of the current run settled on or after its report
+  // date, in range order; cleared when its communities are printed.
+  std::vector<SettledAfterReportDate> settled_after_report_date;
+
   // Asked now and then during a print run: before each statement and, about
   // every tenth of a second, while the print program runs. True stops the
-  // run: the print file goes and nothing is handed on. Empty: never stopped.
-  std::function<bool()> stop_requested;
+  // run: the print file goes and nothing more is handed on. Empty: never
+  // stopped. While the print program runs it is handed the hold of
+  // platform::Env::RunProgramCaptured, to call before it asks the user
+  // anything (the program waits meanwhile); elsewhere hold is empty.
+  platform::Env::StopCheck stop_requested;
   // Called just before the print program starts (the module shows that it
   // is running).
   std::function<void()> print_program_starting;

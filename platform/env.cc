@@ -164,6 +164,9 @@ void DisarmPending(int slot) {
 
 volatile sig_atomic_t g_program_pid = 0;
 volatile sig_atomic_t g_program_has_group = 0;
+// Set while the program's group is held (SIGSTOP) for a stop question: a
+// signal passed on to it then needs a SIGCONT to be acted on.
+volatile sig_atomic_t g_program_held = 0;
 
 constexpr int kTerminationSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
 
@@ -558,7 +561,7 @@ class PosixEnv : public Env {
   }
 
   int RunProgramCaptured(const std::string& program, const std::vector<std::string>& args,
-                         std::string* output, const std::function<bool()>& stop) override {
+                         std::string* output, const StopCheck& stop) override {
     output->clear();
     std::string host = HostPath(program);
     std::vector<std::string> owned = {host};
@@ -613,9 +616,19 @@ class PosixEnv : public Env {
       } else if (n < 0 && errno != EINTR) {
         break;
       }
-      if (!stopped && stop && stop()) {
-        stopped = true;
-        ::kill(-pid, SIGTERM);
+      if (!stopped && stop) {
+        // Not reaped before the loop ends: the group is still this program's.
+        const HoldProgram hold = [pid] {
+          if (g_program_held) return;
+          g_program_held = 1;
+          ::kill(-pid, SIGSTOP);
+        };
+        stopped = stop(hold);
+        if (stopped) ::kill(-pid, SIGTERM);
+        if (g_program_held) {
+          ::kill(-pid, SIGCONT);
+          g_program_held = 0;
+        }
       }
     }
     ::close(pipe_fds[0]);
@@ -647,6 +660,7 @@ void EndRunningProgramFromSignal(int sig) {
   bool request = false;
   for (int termination : kTerminationSignals) request = request || sig == termination;
   ::kill(target, request ? sig : SIGTERM);
+  if (g_program_held) ::kill(target, SIGCONT);
   const struct timespec tick = {0, 100 * 1000 * 1000};
   // Asked first; then SIGKILL, and as long again for it to take.
   for (int round = 0; round < 2; ++round) {

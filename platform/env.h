@@ -182,13 +182,23 @@ class Env {
   // standard output and error go through a pipe into *output (the last
   // kMaxCapturedOutput bytes of them, as written) and its standard input is
   // /dev/null, so it never takes the user's keys. While it runs, stop (when
-  // not empty) is asked about every tenth of a second; once it says true the
-  // program and everything it started are sent SIGTERM and the result is
-  // kStopped. This default runs RunProgram and captures nothing.
+  // not empty) is asked about every tenth of a second and handed hold.
+  // hold() stops the program and everything it started (SIGSTOP to its
+  // process group) until that call of stop returns: stop calls it just
+  // before it asks the user whether to stop, so that nothing goes on behind
+  // the question, and not for a mere look at the keys (a program held ten
+  // times a second would have its waits cut short). When stop says false a
+  // held program goes on (SIGCONT). Once it says true the program and
+  // everything it started are sent SIGTERM and then SIGCONT (a held program
+  // acts on a signal only once it goes on), *output still gets what they
+  // write until they end, and the result is kStopped. This default runs
+  // RunProgram and captures nothing; stop is never asked.
   static constexpr int kStopped = -3;
   static constexpr size_t kMaxCapturedOutput = 65536;
+  using HoldProgram = std::function<void()>;
+  using StopCheck = std::function<bool(const HoldProgram& hold)>;
   virtual int RunProgramCaptured(const std::string& program, const std::vector<std::string>& args,
-                                 std::string* output, const std::function<bool()>& stop) {
+                                 std::string* output, const StopCheck& stop) {
     (void)stop;
     output->clear();
     return RunProgram(program, args);
@@ -207,7 +217,8 @@ Env* DefaultEnv();
 // For the signal handlers (platform/console.h): the program a host Env's
 // RunProgram or RunProgramCaptured is waiting for, if any, gets sig (its
 // process group when it has one of its own; SIGTERM in place of a signal
-// that is no request to end, such as a crash's) and is waited for, with
+// that is no request to end, such as a crash's; then SIGCONT when it is
+// held, see RunProgramCaptured) and is waited for, with
 // SIGKILL after kProgramEndSeconds, so that it never outlives this process
 // nor the run's lock. Async-signal-safe.
 inline constexpr int kProgramEndSeconds = 5;
@@ -278,7 +289,7 @@ class EnvWrapper : public Env {
     return target_->RunProgram(program, args);
   }
   int RunProgramCaptured(const std::string& program, const std::vector<std::string>& args,
-                         std::string* output, const std::function<bool()>& stop) override {
+                         std::string* output, const StopCheck& stop) override {
     return target_->RunProgramCaptured(program, args, output, stop);
   }
 

@@ -72,12 +72,11 @@ int FakeEnv::RunProgram(const std::string& program, const std::vector<std::strin
 }
 
 int FakeEnv::RunProgramCaptured(const std::string& program, const std::vector<std::string>& args,
-                                std::string* output, const std::function<bool()>& stop) {
+                                std::string* output, const StopCheck& stop) {
   runs_.push_back(ProgramRun{program, args});
-  output->clear();
-  if (stop && stop()) return kStopped;
+  const bool stopped = stop && stop([this] { ++holds_; });
   *output = run_output_;
-  return run_result_;
+  return stopped ? kStopped : run_result_;
 }
 
 }  // namespace platform

@@ -59,10 +59,12 @@ class FakeEnv : public EnvWrapper {
   void SleepMs(int milliseconds) override;
   double RandomFraction() override;
   int RunProgram(const std::string& program, const std::vector<std::string>& args) override;
-  // Recorded as RunProgram; asks stop once (kStopped when it says true),
-  // then gives SetRunOutput's text and SetRunResult's code.
+  // Recorded as RunProgram; asks stop once (its hold counted in holds()),
+  // gives SetRunOutput's text and then kStopped when stop said true,
+  // SetRunResult's code otherwise.
   int RunProgramCaptured(const std::string& program, const std::vector<std::string>& args,
-                         std::string* output, const std::function<bool()>& stop) override;
+                         std::string* output, const StopCheck& stop) override;
+  int holds() const { return holds_; }
 
   // The path as this Env hands it to the host.
   std::string Resolve(const std::string& path) const;
@@ -72,6 +74,7 @@ class FakeEnv : public EnvWrapper {
   std::map<std::string, std::string> vars_;
   CivilDate today_{2026, 12, 8};
   int run_result_ = 0;
+  int holds_ = 0;
   std::vector<ProgramRun> runs_;
   std::string run_output_;
   int64_t slept_ms_ = 0;

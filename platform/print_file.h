@@ -37,6 +37,13 @@ inline constexpr std::string_view kPrintLineEnd = "\r\n";
 // with a path); the reader passes over a longer line instead of holding it.
 inline constexpr size_t kMaxDirectiveLength = 65536;
 
+// The print program's output, which the module reads back: just before it
+// starts lp with the pages it writes a line beginning with this mark (then
+// what it hands over, in the user's language) on its standard output,
+// flushed. Whoever reads that output learns from the mark that the job may
+// have reached the printer, whatever the program does or is told after it.
+inline constexpr std::string_view kHandedToPrinterMark = "ZIZAVEZU: [lp] ";
+
 }  // namespace platform
 
 #endif  // TELVORAN_PLATFORM_PRINT_FILE_H_

@@ -33,6 +33,7 @@
 // more row from it, so a scan reads exactly the rows its caller asks for. The
 // query is ended with the snapshot, before every write, and whenever a read
 // leaves the place it stands on.
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -952,6 +953,26 @@ Status SqliteCreate(const std::string& host, const FileDefinition& def, int8_t m
   if (resolved.empty()) return kIoError;
   const std::string tmp = resolved + ".new-" + std::to_string(::getpid());
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((tmp + suffix).c_str());
+  // A file that replaces another takes its group (where the user may give
+  // it) and permission bits, as every whole file the programs write does: a
+  // data file somebody restricted stays so. Made private first, so it is
+  // never readable more widely meanwhile; SQLite takes an empty file as a
+  // new database and gives its side files the file's mode.
+  struct stat old_file;
+  if (mode != kCreateNoReplace && ::lstat(host.c_str(), &old_file) == 0 &&
+      S_ISREG(old_file.st_mode)) {
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return kIoError;
+    if (::fchown(fd, static_cast<uid_t>(-1), old_file.st_gid) != 0) {
+      // not in that group: the user's own
+    }
+    const bool kept = ::fchmod(fd, old_file.st_mode & 0777) == 0;
+    ::close(fd);
+    if (!kept) {
+      ::unlink(tmp.c_str());
+      return kIoError;
+    }
+  }
   sqlite3* db = nullptr;
   ConfigureSqlite();
   int rc = sqlite3_open_v2(

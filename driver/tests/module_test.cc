@@ -200,7 +200,7 @@ class ReportLoopTest : public ::testing::Test {
    public:
     using platform::FakeEnv::FakeEnv;
     int RunProgramCaptured(const std::string& program, const std::vector<std::string>& args,
-                           std::string* output, const std::function<bool()>& stop) override {
+                           std::string* output, const StopCheck& stop) override {
       last_row_at_run.push_back(console->RowText(console->Rows()));
       return platform::FakeEnv::RunProgramCaptured(program, args, output, stop);
     }

@@ -309,6 +309,36 @@ TEST_F(ReportTest, ParticularsByExpenseType) {
   EXPECT_EQ(out.find("1r        "), std::string::npos);  // no flat lines
 }
 
+// The first five communities settled after the report date, by code and
+// short name, then how many more.
+TEST(ReportDateWarningTest, NamesFiveThenCounts) {
+  ReportContext ctx;
+  for (const char* code : {"20", "21", "22", "23", "24", "25"}) {
+    ctx.settled_after_report_date.push_back({code, code[1] == '1' ? std::string(25, 'L') : "N"});
+  }
+  EXPECT_EQ(ReportDateWarning(ctx),
+            "Av\xa1s: la data de l'informe no \x82s posterior a la liquidaci\xa2 anterior de les "
+            "comunitats 20 (N), 21, 22 (N), 23 (N), 24 (N) i 1 m\x82s; el per\xa1ode i els "
+            "honoraris dels seus fulls no s\xa2n v\x85lids (comproveu l'any).");
+}
+
+// Only the chosen flats' particular expenses, both bounds included.
+TEST_F(ReportTest, FlatRangeBoundsChooseTheParticulars) {
+  data_.communities.push_back(demodata::Community(Community(1, "PARTICULARS")));
+  for (int f = 1; f <= 4; ++f) {
+    AddOwner(1, f, "A*F" + std::to_string(f), std::to_string(f));
+    Pay(1, Date(2026, 11, 2), "RE", "x", 100 * f, 'S', f);
+  }
+  for (const std::string c : {"2 3 23", "3 3 3", "0 2 12"}) {  // from, to, flats printed
+    const std::string out = Run("30/11/2026", "1", c.substr(0, 1), "1", c.substr(2, 1), "1");
+    for (char f = '1'; f <= '4'; ++f) {
+      EXPECT_EQ(out.find(std::string(" 20 ,F") + f + " A, 0 ") != std::string::npos,
+                c.find(f, 4) != std::string::npos)
+          << c << ": flat " << f;
+    }
+  }
+}
+
 TEST_F(ReportTest, RangeWithoutCommunityGivesOnlyTheDeviceLine) {
   data_.communities.push_back(demodata::Community(Community(7, "X")));
   EXPECT_EQ(Run("30/11/2026", "8", "0", "999", "999", "1"), "DEVICETXT:out.txt\r\n");
@@ -447,8 +477,9 @@ TEST_F(ReportTest, ThePrintProgramsEndDecidesTheResult) {
     bool capture;
     int stop_at;  // the call of stop_requested that says true; 0: none does
     PrintRunResult result;
-    const char* text;
+    const char* text;  // in the message; captured, the whole message
     size_t runs;
+    const char* output = nullptr;  // what the print program said, when not said
   } cases[] = {
       {0, false, 0, PrintRunResult::kOk, "", 1},
       {3, false, 0, PrintRunResult::kPrintProgramFailed, "ha acabat amb l'estat 3", 1},
@@ -460,6 +491,11 @@ TEST_F(ReportTest, ThePrintProgramsEndDecidesTheResult) {
       {3, true, 0, PrintRunResult::kPrintProgramFailed, "ZIZAVEZU: 1 p\x85gina a /t/s.pdf", 1},
       {0, true, 1, PrintRunResult::kStopped, "", 0},  // before the first statement
       {0, true, 2, PrintRunResult::kStopped, "", 1},  // while the print program runs
+      // after it handed the pages to lp: they may print all the same
+      {0, true, 2, PrintRunResult::kStopped,
+       "La impressi\xa2 s'ha aturat, per\xa2 el programa d'impressi\xa2 ja havia enviat les "
+       "p\x85gines a la impressora: mireu-ne la cua",
+       1, "ZIZAVEZU: [lp] s'envia /t/s.pdf a la impressora x\nrequest id is x-1\n"},
   };
   for (const auto& c : cases) {
     platform::FakeEnv env;
@@ -471,17 +507,20 @@ TEST_F(ReportTest, ThePrintProgramsEndDecidesTheResult) {
     ReportContext ctx;
     StartUp(ctx);
     env.SetRunResult(c.code);
-    env.SetRunOutput(said);
+    env.SetRunOutput(c.output != nullptr ? c.output : said);
     ctx.capture_print_program = c.capture;
     int calls = 0;
-    if (c.stop_at > 0) ctx.stop_requested = [&] { return ++calls == c.stop_at; };
+    if (c.stop_at > 0) {
+      ctx.stop_requested = [&](const platform::Env::HoldProgram&) { return ++calls == c.stop_at; };
+    }
     ReportParameters p;
     ASSERT_TRUE(ConvertParameters("30/11/2026", "1", "0", "999", "999", "1", &p));
     std::string message;
     EXPECT_EQ(RunPrintRun(ctx, p, true, nullptr, &message), c.result) << c.code;
-    EXPECT_NE(message.find(c.text), std::string::npos) << message;
-    if (c.result == PrintRunResult::kStopped) {
-      EXPECT_EQ(message, "");
+    if (c.capture) {
+      EXPECT_EQ(message, c.text);
+    } else {
+      EXPECT_NE(message.find(c.text), std::string::npos) << message;
     }
     EXPECT_EQ(env.runs().size(), c.runs) << c.code;
     // Only a successful run leaves a print file.

@@ -6,6 +6,8 @@
 # print program run and its outcome shown in a window, the refusals (bad
 # date, reversed range with its beep, N in the confirmation), Esc during a
 # 999-copy run (asked, then stopped: nothing left), Esc with exit status 0,
+# Esc while the print program hands a job to a printer (held while asked;
+# N, S before lp, S once lp has the job),
 # that no window stack file is left and that no data file changed; then, in
 # a second session, the browse lists (F4 on the community and flat fields),
 # help (F1), the calculator (Alt+X) and the calendar (Alt+C); then the
@@ -131,6 +133,62 @@ screen | grep -qF "999" || fail "copies lost after a stopped run"
 
 # Esc ends the program with status 0 and leaves no window stack behind.
 end_session "after printing"
+
+# Esc while the print program prints to LP: through a slow lp stand-in: the
+# print program and what it started are held (T) while asked; N goes on and
+# prints, S ends it before lp, and S once lp has the job says it had it.
+mkdir "$work/lpbin"
+printf '#!/bin/sh\necho called "$*" >>%s/lp.log; sleep "$(cat %s/lp-s)"; echo done >>%s/lp.log\n' \
+  "$work" "$work" "$work" >"$work/lpbin/lp"
+chmod +x "$work/lpbin/lp"
+export PATH="$work/lpbin:$PATH"
+sed -i 's/^Sortida=.*/Sortida=LP:oficina\r/' "${ZELTMP}NuvaTerm.ini"
+state() {  # the state letter of the module's print program; nothing when none runs
+  local m
+  m="$(pgrep -P "$(tm display -p -t t '#{pane_pid}')" -x TELVORAN)" || return 0
+  ps -o stat= -p "$(pgrep -P "$m" -x ZIZAVEZU)" 2>/dev/null | cut -c1
+}
+gone() { [ -z "$(state)" ]; }
+# esc_at COPIES [lp]: prints COPIES, Esc once the print program works (once lp has the job).
+esc_at() {
+  keys Enter Enter Enter Enter Enter C-y; keys -l "$1"; keys Enter
+  wait_for "Confirmeu"; keys -l "S"; keys Enter
+  wait_for "EL PROGRAMA D'IMPRESSIÓ TREBALLA"
+  [ -z "${2:-}" ] || poll 600 test -e "$work/lp.log" || fail "lp not started"
+  keys Escape
+  wait_for "Voleu aturar la impressió? (S/N)"
+  [ "$(state)" = T ] || fail "print program not held while asked: $(state)"
+}
+start
+wait_for "Data de l'informe"
+echo 1 >"$work/lp-s"
+esc_at 999
+sleep 1
+[ ! -e "$work/lp.log" ] || fail "lp started while asked"
+keys -l N
+poll 1800 on_screen "4995 pàgines enviades a la impressora oficina" || fail "no outcome after N"
+[ "$(cat "$work/lp.log")" = "called -d oficina -- ${ZELTMP}zizavezu.pdf"$'\n'done ] ||
+  fail "lp after N: $(cat "$work/lp.log")"
+keys Enter
+rm "$work/lp.log" "${ZELTMP}zizavezu.pdf"
+esc_at 999
+keys -l S
+wait_gone "ESC: ATURAR"
+poll 150 gone || fail "print program left after S"
+sleep 1
+ls "$work" "$ZELTMP" | grep -E "lp.log|zizavezu.(pdf|tmp)" && fail "left after S"
+screen | grep -qF "impressora" && fail "a message after S"
+echo 30 >"$work/lp-s"
+esc_at 1 lp
+keys -l S
+wait_for "La impressió s'ha aturat"
+wait_for "mireu-ne la cua"
+poll 150 gone || fail "print program left after S during lp"
+grep -q done "$work/lp.log" && fail "lp not ended"
+[ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "print file left after S during lp"
+keys Enter
+end_session "after the printer runs"
+sed -i 's/^Sortida=.*/Sortida=PDF:statements.pdf\r/' "${ZELTMP}NuvaTerm.ini"
 
 # The pop-ups of a fresh session: the browse lists, help, calendar and
 # calculator, each returning to the field it was opened from.

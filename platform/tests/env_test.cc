@@ -192,10 +192,9 @@ TEST(RunProgramTest, CapturedRunTakesBothStreamsAndCanBeStopped) {
   const std::string marker = dir.path() + "survived";
   int asked = 0;
   // The grandchild would write the marker a second later unless stopped.
-  EXPECT_EQ(env->RunProgramCaptured("/bin/sh",
-                                    {"-c", "echo started; (sleep 1; touch '" + marker +
-                                               "') & sleep 30"},
-                                    &output, [&] { return ++asked == 3; }),
+  EXPECT_EQ(env->RunProgramCaptured(
+                "/bin/sh", {"-c", "echo started; (sleep 1; touch '" + marker + "') & sleep 30"},
+                &output, [&](const Env::HoldProgram&) { return ++asked == 3; }),
             Env::kStopped);
   EXPECT_EQ(asked, 3);
   EXPECT_EQ(output, "started\n");

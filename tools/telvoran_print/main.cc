@@ -210,9 +210,14 @@ int Run(int argc, char** argv) {
   driver::ReportParameters p;
   if (!driver::ConvertParameters(values[0], values[1], values[2], values[3], values[4], values[5],
                                  &p)) {
-    Complain(
-        config::TranslateWith("el l\xa1mit inferior @1.@2 \x82s m\x82s alt que el superior @3.@4",
-                              {args[1], args[2], args[3], args[4]}));
+    // The bounds as the numbers they stand for (a blank is 0), named.
+    auto number = [&values](size_t i) {
+      return std::to_string(static_cast<long>(driver::NumericValue(values[i])));
+    };
+    Complain(config::TranslateWith(
+        "el l\xa1mit inferior (comunitat @1 pis @2) \x82s m\x82s alt que el superior "
+        "(comunitat @3 pis @4)",
+        {number(1), number(2), number(3), number(4)}));
     return kExitUsage;
   }
 
@@ -243,6 +248,10 @@ int Run(int argc, char** argv) {
   if (r != driver::PrintRunResult::kOk) {
     Complain(message);
     return kExitFailure;
+  }
+  // Printed all the same; the exit status stays 0.
+  if (const std::string warning = driver::ReportDateWarning(ctx); !warning.empty()) {
+    Complain(warning);
   }
   return 0;
 }

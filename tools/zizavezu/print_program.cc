@@ -186,7 +186,14 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
 
   const std::string shown = platform::HostPath(result.device.path);
   if (result.pages == 0) {
-    say(out, Localized("el fitxer d'impressi\xa2 @1 no t\x82 cap p\x85gina; no s'ha produ\x8bt res",
+    // An output of an earlier run stays, and is named, so that nobody takes
+    // it for this run's.
+    say(out, env.FileExists(result.device.path)
+                 ? Localized("el fitxer d'impressi\xa2 @1 no t\x82 cap p\x85gina; no s'ha "
+                             "produ\x8bt res i el fitxer anterior @2 s'ha deixat tal com era",
+                             {platform::HostPath(print_file), shown})
+                 : Localized(
+                       "el fitxer d'impressi\xa2 @1 no t\x82 cap p\x85gina; no s'ha produ\x8bt res",
                        {platform::HostPath(print_file)}));
     return result;
   }
@@ -197,6 +204,13 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
     // A temporary folder whose path starts with "-" stays a file name.
     args.push_back("--");
     args.push_back(shown);
+    // From here on the job may reach the printer whatever follows (the
+    // module, stopping a run, tells the user so when it finds this line).
+    out << platform::kHandedToPrinterMark
+        << (queue.empty() ? Localized("s'envia @1 a la impressora predeterminada", {shown})
+                          : Localized("s'envia @1 a la impressora @2", {shown, queue}))
+        << "\n";
+    out.flush();
     int code = env.RunProgram("lp", args);
     if (code != 0) {
       const std::string why =

@@ -9,7 +9,8 @@
 # - output devices naming a data file, a definition, a settings file, the
 #   print file itself, a help text, the installation's env, the print
 #   program, an executable, through a root reached by a link;
-# - files restricted to their owner replaced by the next run;
+# - files restricted to their owner replaced by the next run (a data file
+#   by recmgr create --replace too);
 # - two batch printers at once in one temporary folder;
 # - the batch printer (SIGKILL, SIGTERM, SIGHUP) and the print program
 #   (SIGKILL) killed halfway, and the batch printer killed (SIGTERM, SIGKILL)
@@ -155,6 +156,14 @@ for dev in PDF:statements.pdf TXT:out.txt; do
   done
 done
 device PDF:statements.pdf
+# And a data file recmgr create --replace makes anew.
+run 0 "$rmtool" create "$work/M.dat" "$ZELROOT/ddf/FinquesH.xdf"
+chmod 640 "$work/M.dat"
+chgrp daemon "$work/M.dat"
+run 0 "$rmtool" create "$work/M.dat" "$ZELROOT/ddf/FinquesH.xdf" --replace
+[ "$(stat -c %a:%G "$work/M.dat")" = 640:daemon ] ||
+  fail "create --replace: the data file came back $(stat -c %a:%G "$work/M.dat")"
+rm -f "$work/M.dat"*
 
 # --- recmgr's output -------------------------------------------------------
 for kind in sym hard; do

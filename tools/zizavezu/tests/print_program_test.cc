@@ -137,6 +137,9 @@ TEST(PrintProgramTest, PrinterGetsThePdfThroughLp) {
     int exit_code;
     const char* text;  // expected in out (exit 0) or err
   };
+  // Before lp starts, on out whatever lp does: the job may reach the printer.
+  const std::string to_queue = "ZIZAVEZU: [lp] s'envia @ a la impressora oficina\n";
+  const std::string to_default = "ZIZAVEZU: [lp] s'envia @ a la impressora predeterminada\n";
   const Case cases[] = {
       {"LP:oficina",
        0,
@@ -185,7 +188,14 @@ TEST(PrintProgramTest, PrinterGetsThePdfThroughLp) {
     EXPECT_EQ(env.runs()[0].args, want_args);
     std::string want = c.text;
     want.replace(want.find('@'), 1, pdf);
-    EXPECT_EQ(c.exit_code == kExitOk ? run.out : run.err, want);
+    std::string handed = c.args.size() == 2 ? to_default : to_queue;
+    handed.replace(handed.find('@'), 1, pdf);
+    if (c.exit_code == kExitOk) {
+      EXPECT_EQ(run.out, handed + want);
+    } else {
+      EXPECT_EQ(run.out, handed);
+      EXPECT_EQ(run.err, want);
+    }
     EXPECT_EQ(ReadFile(pdf).rfind("%PDF-", 0), 0u);
   }
 }
@@ -431,17 +441,22 @@ TEST(PrintProgramTest, WriteFailureSweep) {
   }
 }
 
+// An output an earlier run left stays as it was, and is named.
 TEST(PrintProgramTest, PrintFileWithoutPagesProducesNothing) {
-  for (const std::string& content : {std::string(""), std::string("DEVICEPDF:x.pdf\r\n")}) {
+  for (const char* earlier : {static_cast<const char*>(nullptr), "old"}) {
     ScratchDir scratch("zizavezu");
     const std::string& dir = scratch.path();
-    ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", content));
+    ASSERT_TRUE(WriteFile(dir + "zizavezu.tmp", "DEVICEPDF:x.pdf\r\n"));
+    if (earlier != nullptr) WriteFile(dir + "x.pdf", earlier);
     platform::FakeEnv env;
     RunOutcome run = RenderIn(env, dir);
     EXPECT_EQ(run.result.exit_code, kExitOk);
-    EXPECT_EQ(run.out, "ZIZAVEZU: el fitxer d'impressi\u00f3 " + dir +
-                           "zizavezu.tmp no t\u00e9 cap p\u00e0gina; no s'ha produ\u00eft res\n");
-    EXPECT_EQ(ReadFile(dir + "x.pdf"), "");
+    EXPECT_EQ(
+        run.out,
+        "ZIZAVEZU: el fitxer d'impressi\u00f3 " + dir +
+            "zizavezu.tmp no t\u00e9 cap p\u00e0gina; no s'ha produ\u00eft res" +
+            (earlier ? " i el fitxer anterior " + dir + "x.pdf s'ha deixat tal com era\n" : "\n"));
+    EXPECT_EQ(ReadFile(dir + "x.pdf"), earlier ? earlier : "");
   }
 }
 

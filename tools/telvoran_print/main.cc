@@ -198,15 +198,7 @@ int Run(int argc, char** argv) {
     }
   }
 
-  // Everything the print run reads and writes besides its parameters.
-  driver::ReportContext ctx;
-  std::string start_message;
-  if (!driver::StartUp(ctx, &start_message)) {
-    std::fprintf(stderr, "telvoran-print: %s\n", start_message.c_str());
-    driver::RemovePrintFileOfEarlierRun(ctx.settings);
-    return kExitFailure;
-  }
-
+  // A reversed range is refused before any data file is opened.
   driver::ReportParameters p;
   if (!driver::ConvertParameters(values[0], values[1], values[2], values[3], values[4], values[5],
                                  &p)) {
@@ -219,6 +211,15 @@ int Run(int argc, char** argv) {
         "(comunitat @3 pis @4)",
         {number(1), number(2), number(3), number(4)}));
     return kExitUsage;
+  }
+
+  // Everything the print run reads and writes besides its parameters.
+  driver::ReportContext ctx;
+  std::string start_message;
+  if (!driver::StartUp(ctx, &start_message)) {
+    std::fprintf(stderr, "telvoran-print: %s\n", start_message.c_str());
+    driver::RemovePrintFileOfEarlierRun(ctx.settings);
+    return kExitFailure;
   }
 
   // The run sees each data file as it was at one moment: another program

@@ -62,6 +62,7 @@ done <<'TABLE'
 2|err|el límit inferior (comunitat 5 pis 0) és més alt que el superior (comunitat 4 pis 999)|-||31/12/2026 5 0 4 999 1
 2|err|el límit inferior (comunitat 3 pis 7) és més alt que el superior (comunitat 3 pis 0)|-||31/12/2026 003 7 3 "" 1
 2|err|el límite inferior (comunidad 5 piso 0) es más alto que el superior (comunidad 3 piso 999)|-|ZELTMP="$work/spa/"|31/12/2026 5 0 3 999 1
+2|err|el límit inferior (comunitat 5 pis 0)|-|ZELROOT="$work/nodata/"|31/12/2026 5 0 4 999 1
 2|err|calen sis valors i n'hi ha 3|-||31/12/2026 1 0
 2|err|ús: telvoran-print DATA COM1 PIS1 COM2 PIS2 CÒPIES|-||31/12/2026 1 0 999 999 1 7
 2|err|argument desconegut: --bogus|-||31/12/2026 1 0 999 999 1 --bogus
@@ -76,7 +77,7 @@ done <<'TABLE'
 0|out|ús: telvoran-print DATA|-|ZELROOT=/nonexistent/ ZELTMP=/nonexistent/|--help
 0|out|telvoran-print |-||--version
 TABLE
-[ "$rows" -eq 28 ] || fail "only $rows rows ran"
+[ "$rows" -eq 29 ] || fail "only $rows rows ran"
 
 # What standard output loses (/dev/full) fails each program with its failure
 # status: the usage, the version, the print program's outcome line.

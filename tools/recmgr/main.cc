@@ -259,6 +259,7 @@ int NumberOption(const std::string& command, const Args& args, const std::string
 struct ServerRoot {
   std::string root;      // the folder of the Nuva.ini, resolved
   std::string servidor;  // its [Dades] Servidor
+  std::string lectura;   // its [Dades] ServidorLectura, where readers go
   std::string name;      // the file's path under root, "/" separators
 };
 
@@ -281,6 +282,8 @@ bool FindServerRoot(const std::string& path, ServerRoot* out) {
       out->servidor =
           config::IniReadBytes(platform::CurrentEnv(), settings.string(), "Dades", "Servidor");
       if (out->servidor.empty()) return false;
+      out->lectura = config::IniReadBytes(platform::CurrentEnv(), settings.string(), "Dades",
+                                          "ServidorLectura");
       out->root = dir.string();
       out->name = (folder / given.filename()).lexically_relative(dir).generic_string();
       return true;
@@ -303,11 +306,17 @@ bool CheckDataFileArgument(const std::string& command, const std::string& path, 
   }
   ServerRoot found;
   if (g_local || !FindServerRoot(path, &found)) return true;
+  // A command that only reads is sent where the installation sends its
+  // readers (a standby), when it names such a place.
+  const bool reads = command == "save" || command == "stat" || command == "dump";
+  const std::string where = reads && !found.lectura.empty()
+                                ? "ServidorLectura=" + found.lectura
+                                : "Servidor=" + found.servidor;
   *code =
       Fail(Text("@1: @2 \x82s dins de l'arrel @3, que t\x82 les dades al servidor (Nuva.ini, "
-                "[Dades] Servidor=@4): useu --server amb el nom @5, o --local per al fitxer "
+                "[Dades] @4): useu --server amb el nom @5, o --local per al fitxer "
                 "local; no s'ha fet res",
-                {command, path, found.root, found.servidor, found.name}));
+                {command, path, found.root, where, found.name}));
   return false;
 }
 

@@ -335,6 +335,12 @@ $office/VELL|1|registre 2: estat 22 (la longitud del registre no coincideix: 5 o
 $work|0|records 0|--local stat $office/DADES/Nou.dat
 $office|0|DADES/Nou.dat: 10 registres carregats|load DADES/Nou.dat $work/types.seq --local
 ROWS
+# With a standby for the readers, a command that only reads is sent there.
+printf 'ServidorLectura=host=reserva dbname=finques\r\n' >>"$office/Nuva.ini"
+run 1 "$rmtool" dump "$office/DADES/TDespesa.dat"
+said "[Dades] ServidorLectura=host=reserva dbname=finques)" "dump under a root with a standby"
+run 1 "$rmtool" load "$office/DADES/TDespesa.dat" "$work/types.seq"
+said "[Dades] Servidor=host=srv dbname=finques)" "load under a root with a standby"
 cd "$ZELROOT"
 
 # --- Two batch printers in one temporary folder; runs killed halfway ------

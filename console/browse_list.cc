@@ -20,6 +20,7 @@
 #include "config/locale.h"
 #include "config/settings.h"
 #include "console/form_engine.h"
+#include "console/file_messages_ui.h"
 #include "console/form_set.h"
 #include "console/keys.h"
 #include "console/screen.h"
@@ -563,17 +564,10 @@ class OpenListScope {
 // A list without a cache says so, as an open failure does, rather than
 // leave the key it was opened with seemingly unanswered.
 void ShowCacheFailure(const std::string& path) {
-  const bool shown = ShowMessageWindow(
+  ShowMessageUntilKey(
       datafiles::kOpenFailureRow,
       config::TranslateWith("La llista no es pot obrir: el fitxer de treball @1 no es pot fer servir",
                             {path}));
-  Beep();
-  // Keys typed ahead must not dismiss the message before it is read.
-  platform::CurrentConsole().DiscardInput();
-  PendingKeys().clear();
-  int16_t key = 0;
-  WaitKey(key);
-  if (shown) WinPop();
 }
 
 bool WindowFits(const BrowseListDef& def) {

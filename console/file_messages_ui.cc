@@ -22,18 +22,20 @@ std::vector<bool>& ShownMessages() {
 
 }  // namespace
 
+void ShowMessageUntilKey(int row, const std::string& text) {
+  const bool shown = ShowMessageWindow(row, text);
+  Beep();
+  platform::CurrentConsole().DiscardInput();
+  PendingKeys().clear();
+  int16_t key = 0;
+  WaitKey(key);
+  if (shown) WinPop();
+}
+
 datafiles::DataFileUi ConsoleDataFileUi() {
   datafiles::DataFileUi ui;
   ui.open_failure = [](const std::string& message) {
-    const bool shown = ShowMessageWindow(datafiles::kOpenFailureRow, message);
-    Beep();
-    // Keys typed ahead, real or queued by a hot key, must not dismiss the
-    // message before it is read.
-    platform::CurrentConsole().DiscardInput();
-    PendingKeys().clear();
-    int16_t key = 0;
-    WaitKey(key);
-    if (shown) WinPop();
+    ShowMessageUntilKey(datafiles::kOpenFailureRow, message);
   };
   ui.show_message = [](int row, const std::string& text) {
     ShownMessages().push_back(ShowMessageWindow(row, text));

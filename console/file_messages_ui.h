@@ -5,9 +5,17 @@
 #ifndef TELVORAN_CONSOLE_FILE_MESSAGES_UI_H_
 #define TELVORAN_CONSOLE_FILE_MESSAGES_UI_H_
 
+#include <string>
+
 #include "datafiles/file_messages.h"
 
 namespace console {
+
+// A message box at row until a key is pressed: ShowMessageWindow, one
+// beep, the keys typed ahead (real or queued by a hot key) discarded so
+// that they do not dismiss it unread, one key waited for, the box removed
+// (a box that did not fit pushed nothing and pops nothing).
+void ShowMessageUntilKey(int row, const std::string& text);
 
 // open_failure: ShowMessageWindow at the given message's row, one beep,
 // waiting input discarded, one key waited for, the box removed.

@@ -43,3 +43,23 @@ poll() {
   done
   return 1
 }
+
+# The module (the program at $1) in a fresh 80 x 25 session t, in $ZELROOT
+# with the environment as it is; then the screen helpers below. Their waits
+# last TMUX_WAIT tenths of a second (150 unless set).
+tmux_start_module() {
+  tm -f /dev/null new-session -d -s t -x 80 -y 25 \
+    "cd '$ZELROOT' && LANG=C.UTF-8 TERM=xterm-256color '$1'; sleep 60"
+}
+on_screen() { tm capture-pane -p -t t | grep -qF -- "$1"; }
+not_on_screen() { ! on_screen "$1"; }
+wait_for() { poll "${TMUX_WAIT:-150}" on_screen "$1" || fail "timed out waiting for: $1"; }
+wait_gone() { poll "${TMUX_WAIT:-150}" not_on_screen "$1" || fail "still on the screen: $1"; }
+keys() { tm send-keys -t t "$@"; sleep 0.3; }
+# Accepts the parameter form as it stands and confirms the print run.
+confirm_print_run() {
+  keys Enter Enter Enter Enter Enter Enter
+  wait_for "Confirmeu"
+  keys -l "S"
+  keys Enter
+}

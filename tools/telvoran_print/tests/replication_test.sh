@@ -118,18 +118,11 @@ cp "${ZELTMP}zizavezu.tmp" "$work/after-load.tmp"
 # go there too.
 setting Servidor "host=$primary,$standby dbname=telvoran_test target_session_attrs=read-write"
 setting ServidorLectura ""
-tm -f /dev/null new-session -d -s t -x 80 -y 25 \
-  "cd '$ZELROOT' && LANG=C.UTF-8 TERM=xterm-256color '$build/driver/TELVORAN'; sleep 60"
-on_screen() { tm capture-pane -p -t t | grep -qF -- "$1"; }
-not_on_screen() { ! on_screen "$1"; }
-wait_for() { poll 600 on_screen "$1" || fail "timed out waiting for: $1"; }
-wait_gone() { poll 300 not_on_screen "$1" || fail "still on the screen: $1"; }
-keys() { tm send-keys -t t "$@"; sleep 0.3; }
+TMUX_WAIT=600
+tmux_start_module "$build/driver/TELVORAN"
 print_from_form() {
   rm -f "${ZELTMP}statements.pdf"
-  keys Enter Enter Enter Enter Enter Enter
-  wait_for "Confirmeu"
-  keys -l "S"; keys Enter
+  confirm_print_run
   wait_for "statements.pdf"
   keys Enter
   wait_gone "statements.pdf"

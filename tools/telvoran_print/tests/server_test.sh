@@ -234,18 +234,9 @@ if command -v tmux >/dev/null; then
   tmux_test_name=telvoran-server-module
   sock="$tmux_test_name-$$-0"
   trap 'thaw; tm kill-server 2>/dev/null || true; cleanup' EXIT
-  tm -f /dev/null new-session -d -s t -x 80 -y 25 \
-    "cd '$ZELROOT' && LANG=C.UTF-8 TERM=xterm-256color '$build/driver/TELVORAN'; sleep 60"
-  on_screen() { tm capture-pane -p -t t | grep -qF -- "$1"; }
-  not_on_screen() { ! on_screen "$1"; }
-  wait_for() { poll 300 on_screen "$1" || fail "timed out waiting for: $1"; }
-  wait_gone() { poll 300 not_on_screen "$1" || fail "still on the screen: $1"; }
-  keys() { tm send-keys -t t "$@"; sleep 0.3; }
-  print_from_form() {
-    keys Enter Enter Enter Enter Enter Enter
-    wait_for "Confirmeu"
-    keys -l "S"; keys Enter
-  }
+  TMUX_WAIT=300
+  tmux_start_module "$build/driver/TELVORAN"
+  print_from_form() { confirm_print_run; }
   wait_for "Data de l'informe"
   freeze
   print_from_form

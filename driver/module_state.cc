@@ -23,6 +23,8 @@ double NumericValue(const std::string& text) {
 FeeSettings ReadFeeSettings(const std::string& settings_file) {
   FeeSettings f;
   f.letterhead_switch = config::IniRead(settings_file, "Rebut", "Membret");
+  const std::string named = config::IniRead(settings_file, "Rebut", "Destinatari");
+  f.named_copies = named == "S" || named == "s";
   f.vat[0] = static_cast<float>(NumericValue(config::IniRead(settings_file, "Iva0", "Honoraris")));
   f.vat[1] = static_cast<float>(NumericValue(config::IniRead(settings_file, "Iva1", "Honoraris")));
   f.withholding[0] =

@@ -14,6 +14,9 @@ namespace driver {
 
 struct FeeSettings {
   std::string letterhead_switch;  // only the exact text "N" suppresses the letterhead
+  // [Rebut] Destinatari=S: a copy printed once per owner carries the
+  // owner's name, flat and community where a window envelope shows them.
+  bool named_copies = false;
   std::array<float, 2> vat{};     // percentages, by the community's rate index
   std::array<float, 2> withholding{};
 };

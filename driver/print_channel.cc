@@ -98,6 +98,7 @@ std::string NormaliseJustification(const std::string& code) {
 void PrintChannel::Flush() {
   if (pending_.empty()) return;
   if (file_ && !file_->Append(pending_)) ok_ = false;
+  bytes_ += static_cast<int64_t>(pending_.size());
   pending_.clear();
 }
 
@@ -125,6 +126,8 @@ bool PrintChannel::Open(const std::string& path, const std::string& device) {
   }
   pending_.clear();
   pending_.reserve(kWriteChunk + 512);
+  bytes_ = 0;
+  page_directives_ = 0;
   file_ = platform::CurrentEnv().OpenWritable(path);
   ok_ = file_ != nullptr;
   pending_ += platform::kDeviceDirective;
@@ -155,6 +158,7 @@ void PrintChannel::Page(int16_t length) {
   pending_ += platform::kPageDirective;
   AppendFramedNumber(pending_, length);
   EndDirective();
+  ++page_directives_;
   page_length_ = length;
   line_counter_ = 0;
 }

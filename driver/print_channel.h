@@ -70,6 +70,12 @@ class PrintChannel final : public DirectiveSink {
   int32_t LineCounter() const override { return line_counter_; }
   int16_t PageLength() const override { return page_length_; }
 
+  // Since Open: the page directives written, and the bytes of the file
+  // (all of them once Close succeeded). They tie the run's statement
+  // register to its print file.
+  int64_t PageDirectives() const { return page_directives_; }
+  int64_t BytesWritten() const { return bytes_; }
+
  private:
   void Flush();
   void EndDirective();
@@ -79,6 +85,8 @@ class PrintChannel final : public DirectiveSink {
   bool ok_ = false;
   int16_t page_length_ = 0;
   int32_t line_counter_ = 0;
+  int64_t page_directives_ = 0;
+  int64_t bytes_ = 0;
   std::string pending_;  // directives not yet handed to the file
 };
 

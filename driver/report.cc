@@ -34,6 +34,7 @@
 #include "platform/cp850.h"
 #include "platform/env.h"
 #include "platform/print_file.h"
+#include "platform/statement_register.h"
 #include "recmgr/record_manager.h"
 
 namespace driver {
@@ -306,6 +307,8 @@ CommunityFigures ComputeFigures(ReportContext& ctx, const ReportParameters& p,
   for (platform::Status st = Seek(ctx, kOwnerFile, 0, code, 1);
        st == 0 && owner.Key().starts_with(code); st = Next(ctx, kOwnerFile)) {
     lookups.owners.try_emplace(owner.Key().substr(code.size()), owner.Flat(), owner.Name());
+    f.owners.push_back({format::CodeToText(owner.Key().substr(code.size())), owner.Flat(),
+                        owner.Name()});
     ++f.owner_count;
     f.carried_balance += CarriedBalanceOf(b, flags);
     f.collections += collections.Of(owner.Key());
@@ -344,6 +347,8 @@ class StatementPrinter {
     for (int s = 1; s <= 8; ++s) PrintSection(s);
     if (layout_.page_count() != 0) layout_.Summary(f_.collections);
   }
+
+  int64_t total_expenses() const { return layout_.total_expenses(); }
 
  private:
   void PrintSection(int s) {
@@ -525,6 +530,40 @@ int CountCommunities(ReportContext& ctx, const ReportParameters& p) {
   return n;
 }
 
+namespace {
+
+// The register's entry of a copy just printed (see platform/statement_register.h).
+void RegisterStatement(ReportContext& ctx, const ReportParameters& p, const CommunityFigures& f,
+                       const StatementCommunity& header, const CommunityOwner* owner, int copy,
+                       int64_t first_page, int64_t pages, int64_t total_expenses) {
+  platform::StatementEntry e;
+  e.community_code = format::CodeToText(header.code);
+  e.community_name = format::DisplayName(header.name);
+  if (owner != nullptr) {
+    e.flat_code = owner->flat_code;
+    e.owner_name = format::DisplayName(owner->name);
+    e.flat = platform::TrimBlanks(owner->flat);
+  }
+  e.copy = copy;
+  e.first_page = first_page;
+  e.pages = pages;
+  if (!format::IsNoDate(header.previous_settlement)) {
+    e.period_from = format::UnpackDigits(format::DateAdd(header.previous_settlement, 1, "d"));
+  }
+  e.period_to = format::UnpackDigits(p.report_date);
+  e.carried_balance = f.carried_balance;
+  e.total_expenses = total_expenses;
+  e.fee = f.fee;
+  e.total_collections = f.collections;
+  // As the statement's closing lines compute and word it.
+  e.balance = f.collections + f.carried_balance - total_expenses;
+  e.favours_community = e.balance > 0;
+  if (!ctx.register_file->AppendLine(platform::RegisterLine(e))) ctx.register_failed = true;
+  ++ctx.register_entries;
+}
+
+}  // namespace
+
 bool PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
                          const ReportProgress& progress) {
   CommunityView community{ctx.buffers.community};
@@ -549,11 +588,20 @@ bool PrintAllCommunities(ReportContext& ctx, const ReportParameters& p,
           {format::CodeToText(header.code), format::DisplayName(header.name)});
     }
     header.carried_balance = f.carried_balance;
-    int64_t copies = p.copies_per_community == 0 ? f.owner_count : p.copies_per_community;
+    const bool per_owner = p.copies_per_community == 0;
+    int64_t copies = per_owner ? f.owner_count : p.copies_per_community;
     for (int64_t c = 0; c < copies; ++c) {
       if (ctx.stop_requested && ctx.stop_requested({})) return false;
+      const CommunityOwner* owner = per_owner ? &f.owners[static_cast<size_t>(c)] : nullptr;
+      header.recipient = owner != nullptr && ctx.fees.named_copies ? owner : nullptr;
+      const int64_t first_page = ctx.channel.PageDirectives() + 1;
       StatementPrinter printer(ctx, p, f, header, lookups);
       printer.Print();
+      const int64_t pages = ctx.channel.PageDirectives() + 1 - first_page;
+      if (ctx.register_file != nullptr && pages > 0) {
+        RegisterStatement(ctx, p, f, header, owner, static_cast<int>(c + 1), first_page, pages,
+                          printer.total_expenses());
+      }
     }
   }
   return true;
@@ -565,22 +613,27 @@ namespace {
 // the program meanwhile: the run is stopped, so it leaves no print file (the
 // signal handlers first wait for the print program, which holds the lock
 // too). Plain data: a signal handler reads it.
+// Its statement register goes with it.
 char g_signal_print_file[4096];
+char g_signal_register_file[4096];
 volatile sig_atomic_t g_signal_print_file_armed = 0;
 
 void RemovePrintFileFromSignal() {
   if (g_signal_print_file_armed) {
     g_signal_print_file_armed = 0;
     ::unlink(g_signal_print_file);
+    ::unlink(g_signal_register_file);
   }
 }
 
 // Armed for the length of one print run, under its lock.
 class PrintFileRemovedBySignal {
  public:
-  explicit PrintFileRemovedBySignal(const std::string& print_file) {
+  PrintFileRemovedBySignal(const std::string& print_file, const std::string& register_file) {
     if (platform::PrepareSignalPath(print_file, g_signal_print_file,
-                                    sizeof g_signal_print_file)) {
+                                    sizeof g_signal_print_file) &&
+        platform::PrepareSignalPath(register_file, g_signal_register_file,
+                                    sizeof g_signal_register_file)) {
       platform::AddSignalCleanup(&RemovePrintFileFromSignal);
       g_signal_print_file_armed = 1;
     }
@@ -629,7 +682,12 @@ bool RemovePrintFileOfEarlierRun(const config::Settings& settings) {
       env.TryLock(settings.temp_dir + kPrintLockName, &busy);
   if (busy) return false;
   env.DeleteFile(PrintFilePath(settings));
+  env.DeleteFile(RegisterFilePath(settings));
   return true;
+}
+
+std::string RegisterFilePath(const config::Settings& settings) {
+  return settings.temp_dir + platform::kRegisterFileName;
 }
 
 PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool run_print_program,
@@ -656,11 +714,15 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
   // run left goes (this run's own is never put in place then): the print
   // file present is always the last successful run's, and a print program
   // started by hand never prints statements of another day.
+  // The statement register beside it goes the same way.
+  const std::string register_file = RegisterFilePath(settings);
   auto failed = [&](PrintRunResult result) {
+    ctx.register_file.reset();  // never closed: the new register goes
     env.DeleteFile(print_file);
+    env.DeleteFile(register_file);
     return result;
   };
-  const PrintFileRemovedBySignal removed_by_signal(print_file);
+  const PrintFileRemovedBySignal removed_by_signal(print_file, register_file);
   if (run_print_program && !env.IsDirectory(settings.program_dir)) {
     *message = config::TranslateWith("No existeix la carpeta de programes @1",
                                      {platform::HostPath(settings.program_dir)});
@@ -677,6 +739,10 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
                                      {platform::HostPath(print_file)});
     return failed(PrintRunResult::kPrintFileFailed);
   }
+  ctx.register_file = env.OpenWritable(register_file);
+  ctx.register_entries = 0;
+  ctx.register_failed = ctx.register_file == nullptr ||
+                        !ctx.register_file->AppendLine(platform::RegisterHeader());
   format::SetCurrency("p");
   ctx.read_failure = ReadFailure{};
   bool complete = PrintAllCommunities(ctx, p, progress);
@@ -710,6 +776,16 @@ PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& p, bool r
                                      {platform::HostPath(print_file)});
     return failed(PrintRunResult::kPrintFileFailed);
   }
+  // The register after its print file, whose size and pages it names.
+  if (ctx.register_failed ||
+      !ctx.register_file->AppendLine(platform::RegisterTrailer(
+          ctx.channel.BytesWritten(), ctx.channel.PageDirectives(), ctx.register_entries)) ||
+      !ctx.register_file->Close()) {
+    *message = config::TranslateWith("No es pot escriure el registre de fulls @1",
+                                     {platform::HostPath(register_file)});
+    return failed(PrintRunResult::kPrintFileFailed);
+  }
+  ctx.register_file.reset();
   if (!run_print_program) return PrintRunResult::kOk;
   if (ctx.print_program_starting) ctx.print_program_starting();
   // The print program holds the folder too: killed meanwhile (even with

@@ -13,9 +13,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "driver/module_state.h"
 #include "driver/report_context.h"
+#include "driver/statement_layout.h"
 
 namespace driver {
 
@@ -30,6 +32,7 @@ struct CommunityFigures {
   int64_t carried_balance = 0;
   int64_t fee = 0;
   int fee_group = 1;
+  std::vector<CommunityOwner> owners;  // every owner record, in key order
 };
 
 // The widest amount the fee arithmetic hands on, in cents. Far past what a
@@ -88,8 +91,10 @@ enum class PrintRunResult {
   // to the printer (its output said so), which *message then tells
   kStopped,
 };
-// Every result but kOk and kPrintFileInUse removes the print file an
-// earlier run left (under the run's lock, which kPrintFileInUse did not
+// A run that prints writes its statement register beside the print file
+// (RegisterFilePath), put in place after it. Every result but kOk and
+// kPrintFileInUse removes the print file and the register an earlier run
+// left (under the run's lock, which kPrintFileInUse did not
 // get), so the print file present is always the last successful run's.
 PrintRunResult RunPrintRun(ReportContext& ctx, const ReportParameters& parameters,
                            bool run_print_program, const ReportProgress& progress,
@@ -112,6 +117,10 @@ std::string ReportDateWarning(const ReportContext& ctx);
 // failed print run does. Nothing when another run holds the folder (false
 // then).
 bool RemovePrintFileOfEarlierRun(const config::Settings& settings);
+
+// The statement register of a print run (platform/statement_register.h),
+// beside its print file.
+std::string RegisterFilePath(const config::Settings& settings);
 
 }  // namespace driver
 

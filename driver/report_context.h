@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,13 @@ struct ReportContext {
   // The print file of the current run; its page accounting carries over
   // from one run to the next until the next page directive.
   PrintChannel channel;
+
+  // The run's statement register (platform/statement_register.h), beside
+  // the print file: each copy's entry is added as it is printed. Null when
+  // the run keeps none.
+  std::unique_ptr<platform::WritableFile> register_file;
+  size_t register_entries = 0;
+  bool register_failed = false;
 
   // The first read of the current run that failed; cleared when a print run
   // starts.

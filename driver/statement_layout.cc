@@ -86,15 +86,41 @@ void StatementLayout::PageHeader() {
     return;
   }
 
+  // A named copy's address block: the owner, the flat and the community,
+  // on three lines the page has anyway, right of the letterhead (or below
+  // the page number on pre-printed paper), where a window envelope shows
+  // them. Every line feed stays, so every page break stays where it was.
+  const CommunityOwner* to = community_.recipient;
+  auto address = [to, &name](size_t line) {
+    const std::string text = line == 0   ? format::DisplayName(to->name)
+                             : line == 1 ? platform::TrimBlanks(to->flat)
+                                         : name;
+    return text.substr(0, kAddressWidth);
+  };
   if (no_letterhead) {
     Justify("D");
-    out_.Text(kSummaryAmountColumn, page, 9);
+    if (to == nullptr) {
+      out_.Text(kSummaryAmountColumn, page, 9);
+    } else {
+      out_.Text(kSummaryAmountColumn, page, 3);
+      out_.Text(kAddressColumn, address(0), 1);
+      out_.Text(kAddressColumn, address(1), 1);
+      out_.Text(kAddressColumn, address(2), 4);
+    }
   } else {
     out_.Text(1, identity_.item[1], 0);
     Justify("D");
     out_.Text(kSummaryAmountColumn, page, 1);
     if (!platform::IsBlank(identity_.item[6])) out_.Text(0, identity_.item[6], 1);
-    for (int k = 2; k <= 5; ++k) out_.Text(1, identity_.item[static_cast<size_t>(k)], 1);
+    for (int k = 2; k <= 5; ++k) {
+      const std::string& item = identity_.item[static_cast<size_t>(k)];
+      if (to != nullptr && k <= 4) {
+        out_.Text(1, item, 0);
+        out_.Text(kAddressColumn, address(static_cast<size_t>(k - 2)), 1);
+      } else {
+        out_.Text(1, item, 1);
+      }
+    }
     out_.Text(1, "N.I.F. " + identity_.item[7], 2);
   }
 

@@ -39,12 +39,28 @@ inline constexpr char kPageNumberMask[] = "ZZZ9";
 const std::string& RunText(const std::string& catalan);
 void NewRunTexts();
 
+// An owner of a community, in key order, for the copies printed once per
+// owner.
+struct CommunityOwner {
+  std::string flat_code;  // as typed ("12")
+  std::string flat;       // designation, as stored
+  std::string name;       // as stored
+};
+
+// Where the address block of a named copy starts on its first page's lines.
+inline constexpr int16_t kAddressColumn = 50;
+inline constexpr size_t kAddressWidth = 46;
+
 // What the header of every page shows of the community.
 struct StatementCommunity {
   std::string code;                 // packed community code, 2 bytes
   std::string name;                 // 30 characters as stored
   std::string previous_settlement;  // packed date; all 0x80 when none
   int64_t carried_balance = 0;
+  // A named copy: the owner it goes to, whose name, flat designation and
+  // community the first page shows in an address block, on lines it has
+  // anyway. Null for every other copy.
+  const CommunityOwner* recipient = nullptr;
 };
 
 class StatementLayout {

@@ -30,6 +30,7 @@
 #include "format/masks.h"
 #include "format/written_date.h"
 #include "platform/fake_env.h"
+#include "platform/statement_register.h"
 #include "recmgr/record_manager.h"
 #include "testsupport/record_manager_faults.h"
 #include "testsupport/scratch_dir.h"
@@ -169,6 +170,69 @@ class ReportTest : public ::testing::Test {
       return;
     }
     EXPECT_EQ(got, ReadAll(path)) << "golden file " << name;
+    ExpectRegisterOf(got);
+  }
+
+  // The run's register: read, and tied to the print file it came with.
+  platform::StatementRegister Register(const std::string& print) {
+    platform::StatementRegister reg;
+    std::string why;
+    EXPECT_TRUE(platform::ParseRegister(ReadAll(root_ + "tmp/zizavezu.reg"), &reg, &why)) << why;
+    EXPECT_EQ(reg.print_file_bytes, static_cast<int64_t>(print.size()));
+    return reg;
+  }
+
+  // The pages of a print file, each from its PAGE directive on.
+  static std::vector<std::string> Pages(const std::string& print) {
+    std::vector<std::string> pages;
+    for (size_t at = print.find("\r\nPAGE "); at != std::string::npos;) {
+      const size_t next = print.find("\r\nPAGE ", at + 2);
+      pages.push_back(print.substr(at + 2, next == std::string::npos ? next : next - at));
+      at = next;
+    }
+    return pages;
+  }
+
+  // The amount of the text item after the label in text, in cents; -1 when
+  // the label is not there.
+  static int64_t AmountAfter(const std::string& text, const std::string& label,
+                             const std::string& column) {
+    const size_t at = text.find(label);
+    if (at == std::string::npos) return -1;
+    const size_t item = text.find("\r\n" + column + " ,", at);
+    if (item == std::string::npos) return -2;
+    const size_t from = item + column.size() + 4;
+    const std::string value = text.substr(from, text.rfind(',', text.find("\r\n", from)) - from);
+    std::string digits;
+    for (char c : value) {
+      if ((c >= '0' && c <= '9') || c == '-') digits += c;
+    }
+    return std::stoll(digits);
+  }
+
+  // Every entry's figures are those its own pages print, and the entries
+  // take the print file's pages one after the other.
+  void ExpectRegisterOf(const std::string& print) {
+    const platform::StatementRegister reg = Register(print);
+    const std::vector<std::string> pages = Pages(print);
+    ASSERT_EQ(reg.pages, static_cast<int64_t>(pages.size()));
+    for (const platform::StatementEntry& e : reg.entries) {
+      std::string text;
+      for (int64_t p = e.first_page; p < e.first_page + e.pages; ++p) {
+        text += pages[static_cast<size_t>(p - 1)];
+      }
+      SCOPED_TRACE("community " + e.community_code + " flat " + e.flat_code);
+      EXPECT_EQ(AmountAfter(text, "R\xe3SSEC LIQUIDACI\xe0 ANTERIOR", " 85"), e.carried_balance);
+      EXPECT_EQ(AmountAfter(text, "TOTAL DESPESES", " 85"), e.total_expenses);
+      EXPECT_EQ(AmountAfter(text, "TOTAL COBRAMENTS", " 85"), e.total_collections);
+      EXPECT_EQ(AmountAfter(text, "R\xe3SSEC ACTUAL A FAVOR ", " 85"), e.balance);
+      EXPECT_EQ(AmountAfter(text, "HONORARIS ADMINISTRACI\xe0", " 73"), e.fee == 0 ? -1 : e.fee);
+      EXPECT_NE(text.find(e.favours_community ? "A FAVOR DE LA COMUNITAT"
+                                              : "A FAVOR DE L'ADMINISTRADOR"),
+                std::string::npos);
+      EXPECT_EQ(text.find("RESUM DE DESPESES", text.find("RESUM DE DESPESES") + 1),
+                std::string::npos) << "the pages of one entry hold one statement";
+    }
   }
 
   demodata::CommunitySpec Community(int code, const std::string& name) {
@@ -371,6 +435,61 @@ TEST_F(ReportTest, CopiesZeroPrintsOncePerOwnerAndLanguageTranslates) {
   out = Run("30/11/2026", "1", "0", "999", "999", "0");
   EXPECT_EQ(out.find("RESUMEN DE GASTOS"), std::string::npos);
   EXPECT_NE(out.find("SUMARIO DE GASTOS"), std::string::npos);
+}
+
+// Copies printed once per owner: one register entry each, naming the owner;
+// named copies put the owner, flat and community on lines the first page
+// has anyway, so every page and entry stays where it was.
+TEST_F(ReportTest, RegisterAndNamedCopiesOncePerOwner) {
+  demodata::CommunitySpec c = Community(7, "PG. DEL MAR, 9");
+  c.monthly_fee = 2000;
+  data_.communities.push_back(demodata::Community(c));
+  demodata::OwnerSpec debtor;  // a carried balance: type 1 settles
+  debtor.community = 7;
+  debtor.name = "PUJOL*ANNA";
+  debtor.flat_designation = "1r 1a";
+  debtor.fixed_amounts[1] = 2500;
+  data_.owners.push_back(demodata::Owner(debtor));
+  AddOwner(7, 12, "FERRER ROCA*PERE", "2n 2a");
+  Pay(7, Date(2026, 11, 2), "NE", "Neteja", 1000, 'N', 1);
+  Pay(7, Date(2026, 11, 3), "RE", "Persiana", 700, 'S', 12);
+  data_.collections = {demodata::Collection(7, 1, Date(2026, 11, 5), 5000, 0, 'C')};
+  for (const std::string letterhead : {"S", "N"}) {
+    Settings({{"Membret", letterhead}, {"Destinatari", "N"}});
+    const std::string plain = Run("30/11/2026", "7", "0", "7", "999", "0");
+    ExpectRegisterOf(plain);
+    const std::vector<platform::StatementEntry> entries = Register(plain).entries;
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].flat_code, "12");
+    EXPECT_EQ(entries[1].owner_name, "PERE FERRER ROCA");
+    EXPECT_EQ(entries[1].flat, "2n 2a");
+    EXPECT_EQ(entries[1].period_from, "20261101");
+    EXPECT_EQ(entries[1].period_to, "20261130");
+    Settings({{"Destinatari", "S"}});
+    const std::string named = Run("30/11/2026", "7", "0", "7", "999", "0");
+    ExpectRegisterOf(named);
+    const std::vector<std::string> plain_pages = Pages(plain), named_pages = Pages(named);
+    ASSERT_EQ(named_pages.size(), plain_pages.size());
+    for (const platform::StatementEntry& e : Register(named).entries) {
+      const std::string& first = named_pages[static_cast<size_t>(e.first_page - 1)];
+      EXPECT_NE(first.find(" 50 ," + e.owner_name + ", 1 "), std::string::npos) << first;
+      EXPECT_NE(first.find(" 50 ," + e.flat + ", 1 "), std::string::npos);
+      EXPECT_NE(first.find(" 50 ,PG. DEL MAR, 9, " + std::string(letterhead == "N" ? "4" : "1")),
+                std::string::npos);
+    }
+    // The same line feeds on every page: no line was added.
+    auto line_feeds = [](const std::string& page) {
+      long n = 0;
+      for (size_t at = page.find(", "); at != std::string::npos; at = page.find(", ", at + 1)) {
+        const size_t end = page.find("\r\n", at);
+        if (page.find(',', at + 1) > end) n += std::atol(page.c_str() + at + 2);
+      }
+      return n;
+    };
+    for (size_t p = 0; p < plain_pages.size(); ++p) {
+      EXPECT_EQ(line_feeds(named_pages[p]), line_feeds(plain_pages[p])) << "page " << p + 1;
+    }
+  }
 }
 
 TEST_F(ReportTest, SumsBeyondThirtyTwoBitsAreNotWrapped) {

@@ -46,7 +46,8 @@ constexpr int kExitUsage = 2;
 
 // The usage, one locale entry per line (the locale file is line based).
 constexpr const char* kUsageLines[] = {
-    "\xa3s: telvoran-print DATA COM1 PIS1 COM2 PIS2 C\xe3PIES [--no-print-program]",
+    "\xa3s: telvoran-print DATA COM1 PIS1 COM2 PIS2 C\xe3PIES [--no-print-program] [--device "
+    "DISPOSITIU]",
     "  DATA       data de l'informe com s'escriu al formulari (5/3/2026, 050326; en blanc, la "
     "data de treball)",
     "  COM1 PIS1  comunitat i pis on comen\x87"
@@ -57,6 +58,8 @@ constexpr const char* kUsageLines[] = {
     "valor en blanc (\"\") val com el camp deixat en blanc (0 en un camp num\x8aric).",
     "  --no-print-program  deixa el fitxer d'impressi\xa2 a la carpeta temporal sense iniciar el "
     "programa d'impressi\xa2",
+    "  --device DISPOSITIU  la sortida d'aquesta impressi\xa2 en lloc de la Sortida de "
+    "NuvaTerm.ini (PDF:, TXT:, LP:, DIR:, CORREU:)",
     "Entorn: ZELROOT (arrel de les dades), ZELEXE (carpeta de programes), ZELTMP (carpeta "
     "temporal).",
     "Estat de sortida: 0 impr\x8as, o res a imprimir; 1 error (inici, fitxers de dades, fitxer "
@@ -158,9 +161,23 @@ int Run(int argc, char** argv) {
 
   std::vector<std::string> args;
   bool run_print_program = true;
+  std::string device;
+  bool device_given = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--no-print-program") == 0) {
       run_print_program = false;
+    } else if (std::strncmp(argv[i], "--device=", 9) == 0) {
+      device = platform::Utf8ToCp850(argv[i] + 9);
+      device_given = true;
+    } else if (std::strcmp(argv[i], "--device") == 0) {
+      if (i + 1 == argc) {
+        Complain(config::Translate("falta el dispositiu despr\x82s de --device"));
+        PrintUsage(stderr);
+        return kExitUsage;
+      }
+      // As NuvaTerm.ini holds it: code page 850 bytes.
+      device = platform::Utf8ToCp850(argv[++i]);
+      device_given = true;
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       PrintUsage(stdout);
       return 0;
@@ -220,6 +237,11 @@ int Run(int argc, char** argv) {
     std::fprintf(stderr, "telvoran-print: %s\n", start_message.c_str());
     driver::RemovePrintFileOfEarlierRun(ctx.settings);
     return kExitFailure;
+  }
+  // For this run only; NuvaTerm.ini is not touched.
+  if (device_given) {
+    ctx.settings.output_device = device;
+    config::ModuleSettings().output_device = device;
   }
 
   // The run sees each data file as it was at one moment: another program

@@ -31,6 +31,15 @@ std::string FileIn(std::string_view path, const std::string& temp_dir, const cha
   return temp_dir + std::string(path);
 }
 
+// A folder as a prefix that file names can follow.
+std::string FolderIn(std::string_view path, const std::string& temp_dir) {
+  std::string folder = FileIn(path, temp_dir, kDefaultFolderName);
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/' && folder.back() != ':') {
+    folder += '\\';
+  }
+  return folder;
+}
+
 }  // namespace
 
 bool IsAbsolutePath(std::string_view path) {
@@ -52,6 +61,13 @@ Device SelectDevice(std::string_view device_text, const std::string& temp_dir) {
     d.kind = Device::Kind::kPrinter;
     d.queue = std::string(TrimBlanksAndTabs(text));
     d.path = temp_dir + kDefaultPdfName;
+  } else if (ConsumePrefix(&text, "DIR:")) {
+    d.kind = Device::Kind::kFolder;
+    d.path = FolderIn(text, temp_dir);
+  } else if (ConsumePrefix(&text, "CORREU:")) {
+    d.kind = Device::Kind::kFolder;
+    d.path = FolderIn(text, temp_dir);
+    d.mail = true;
   } else {
     d.kind = Device::Kind::kPdf;
     d.path = temp_dir + kDefaultPdfName;

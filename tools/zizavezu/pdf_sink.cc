@@ -24,15 +24,28 @@ constexpr char kFamily[] = "DejaVu Sans Mono";
 
 }  // namespace
 
-PdfSink::PdfSink(platform::Env* env, std::string path, Diagnostics* diagnostics)
-    : env_(env), path_(std::move(path)), diagnostics_(diagnostics) {}
-
-PdfSink::~PdfSink() {
-  Close();
-  for (cairo_font_face_t* face : faces_) {
+PdfFonts::~PdfFonts() {
+  for (cairo_font_face_t* face : faces) {
     if (face != nullptr) cairo_font_face_destroy(face);
   }
 }
+
+bool PdfFonts::Load(Diagnostics* diagnostics, std::string* error) {
+  if (!tried_) {
+    tried_ = true;
+    loaded_ = LoadFace(0, diagnostics, &error_) && LoadFace(1, diagnostics, &error_);
+  }
+  if (!loaded_) *error = error_;
+  return loaded_;
+}
+
+PdfSink::PdfSink(platform::Env* env, std::string path, Diagnostics* diagnostics,
+                 std::shared_ptr<PdfFonts> fonts)
+    : env_(env), path_(std::move(path)), diagnostics_(diagnostics), fonts_(std::move(fonts)) {
+  if (fonts_ == nullptr) fonts_ = std::make_shared<PdfFonts>();
+}
+
+PdfSink::~PdfSink() { Close(); }
 
 cairo_status_t PdfSink::WriteToFile(void* closure, const unsigned char* data, unsigned int length) {
   auto* self = static_cast<PdfSink*>(closure);
@@ -49,7 +62,7 @@ cairo_status_t PdfSink::WriteToFile(void* closure, const unsigned char* data, un
 
 // Finds the face through fontconfig and reads the glyph of every CP850 byte
 // once, so that drawing needs no character lookups.
-bool PdfSink::LoadFace(int weight) {
+bool PdfFonts::LoadFace(int weight, Diagnostics* diagnostics, std::string* error) {
   FcPattern* pattern = FcPatternCreate();
   FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(kFamily));
   FcPatternAddInteger(pattern, FC_WEIGHT, weight == 1 ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
@@ -60,25 +73,25 @@ bool PdfSink::LoadFace(int weight) {
   FcPattern* match = FcFontMatch(nullptr, pattern, &result);
   FcPatternDestroy(pattern);
   if (match == nullptr) {
-    error_ = Localized("no s'ha trobat cap font per al text (fontconfig)");
+    *error = Localized("no s'ha trobat cap font per al text (fontconfig)");
     return false;
   }
   FcChar8* family = nullptr;
   if (FcPatternGetString(match, FC_FAMILY, 0, &family) != FcResultMatch ||
       std::string(reinterpret_cast<const char*>(family)) != kFamily) {
     if (family != nullptr) {
-      diagnostics_->Warn(Fault::kFontSubstituted, 0,
+      diagnostics->Warn(Fault::kFontSubstituted, 0,
                          "la font @1 no hi \x82s; es fa servir @2 i les columnes poden no "
                          "quedar alineades",
                          {kFamily, reinterpret_cast<const char*>(family)});
     } else {
-      diagnostics_->Warn(Fault::kFontSubstituted, 0,
+      diagnostics->Warn(Fault::kFontSubstituted, 0,
                          "la font @1 no hi \x82s; es fa servir una altra font i les columnes "
                          "poden no quedar alineades",
                          {kFamily});
     }
   }
-  faces_[weight] = cairo_ft_font_face_create_for_pattern(match);
+  faces[weight] = cairo_ft_font_face_create_for_pattern(match);
   FcPatternDestroy(match);
 
   cairo_matrix_t unit, identity;
@@ -87,7 +100,7 @@ bool PdfSink::LoadFace(int weight) {
   cairo_font_options_t* options = cairo_font_options_create();
   cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
   cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-  cairo_scaled_font_t* scaled = cairo_scaled_font_create(faces_[weight], &unit, &identity, options);
+  cairo_scaled_font_t* scaled = cairo_scaled_font_create(faces[weight], &unit, &identity, options);
   cairo_font_options_destroy(options);
   bool ok = cairo_scaled_font_status(scaled) == CAIRO_STATUS_SUCCESS;
   for (int b = 0; ok && b < 256; ++b) {
@@ -98,18 +111,18 @@ bool PdfSink::LoadFace(int weight) {
                                          &glyphs, &count, nullptr, nullptr,
                                          nullptr) == CAIRO_STATUS_SUCCESS &&
         count >= 1) {
-      glyph_of_byte_[weight][b] = glyphs[0].index;
+      glyph_of_byte[weight][b] = glyphs[0].index;
     }
     cairo_glyph_free(glyphs);
   }
   if (ok) {
-    cairo_glyph_t m{glyph_of_byte_[weight]['M'], 0, 0};
+    cairo_glyph_t m{glyph_of_byte[weight]['M'], 0, 0};
     cairo_text_extents_t extents;
     cairo_scaled_font_glyph_extents(scaled, &m, 1, &extents);
-    advance_[weight] = extents.x_advance > 0 ? extents.x_advance : 0.6;
+    advance[weight] = extents.x_advance > 0 ? extents.x_advance : 0.6;
   }
   cairo_scaled_font_destroy(scaled);
-  if (!ok) error_ = Localized("no es pot carregar la font @1", {kFamily});
+  if (!ok) *error = Localized("no es pot carregar la font @1", {kFamily});
   return ok;
 }
 
@@ -119,7 +132,7 @@ bool PdfSink::Open() {
     error_ = Localized("no es pot crear @1", {path_});
     return false;
   }
-  if (!LoadFace(0) || !LoadFace(1)) return false;
+  if (!fonts_->Load(diagnostics_, &error_)) return false;
   surface_ =
       cairo_pdf_surface_create_for_stream(&PdfSink::WriteToFile, this, kSheetWidth, kSheetHeight);
   cairo_pdf_surface_set_metadata(surface_, CAIRO_PDF_METADATA_CREATOR, "ZIZAVEZU");
@@ -158,9 +171,9 @@ bool PdfSink::EmitPage(const Page& page) {
   auto flush = [&](int weight) {
     if (glyphs_.empty()) return;
     if (weight != current_weight) {
-      cairo_set_font_face(cr_, faces_[weight]);
+      cairo_set_font_face(cr_, fonts_->faces[weight]);
       cairo_matrix_t matrix;
-      const double size = cell / advance_[weight];
+      const double size = cell / fonts_->advance[weight];
       cairo_matrix_init_scale(&matrix, size, size * shrink);
       cairo_set_font_matrix(cr_, &matrix);
       current_weight = weight;
@@ -191,7 +204,7 @@ bool PdfSink::EmitPage(const Page& page) {
       if (platform::IsCp850Control(byte)) byte = ' ';
       std::string_view utf8 = platform::Cp850ByteToUtf8(byte);
       utf8_ += utf8;
-      glyphs_.push_back({glyph_of_byte_[weight][byte], kLeft + c * cell, y});
+      glyphs_.push_back({fonts_->glyph_of_byte[weight][byte], kLeft + c * cell, y});
       clusters_.push_back({static_cast<int>(utf8.size()), 1});
     }
     flush(weight);
@@ -213,6 +226,20 @@ bool PdfSink::Close() {
     cr_ = nullptr;
   }
   if (surface_ != nullptr) {
+    // Outline and information are written with the document's end.
+    if (!info_.title.empty())
+      cairo_pdf_surface_set_metadata(surface_, CAIRO_PDF_METADATA_TITLE, info_.title.c_str());
+    if (!info_.author.empty())
+      cairo_pdf_surface_set_metadata(surface_, CAIRO_PDF_METADATA_AUTHOR, info_.author.c_str());
+    if (!info_.create_date.empty()) {
+      cairo_pdf_surface_set_metadata(surface_, CAIRO_PDF_METADATA_CREATE_DATE,
+                                     info_.create_date.c_str());
+    }
+    for (const PdfOutlineEntry& entry : outline_) {
+      const std::string link = "page=" + std::to_string(entry.page);
+      cairo_pdf_surface_add_outline(surface_, CAIRO_PDF_OUTLINE_ROOT, entry.title.c_str(),
+                                    link.c_str(), static_cast<cairo_pdf_outline_flags_t>(0));
+    }
     cairo_surface_finish(surface_);
     if ((write_failed_ || cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) &&
         error_.empty()) {

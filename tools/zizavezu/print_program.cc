@@ -1,19 +1,25 @@
 #include "tools/zizavezu/print_program.h"
 
+#include <errno.h>
 #include <sys/stat.h>
 
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "config/configuration.h"
+#include "config/ini.h"
 #include "config/locale.h"
 #include "config/settings.h"
+#include "platform/blanks.h"
 #include "platform/cp850.h"
 #include "platform/print_file.h"
+#include "platform/statement_register.h"
 #include "tools/zizavezu/diagnostics.h"
 #include "tools/zizavezu/directive.h"
 #include "tools/zizavezu/page.h"
 #include "tools/zizavezu/pdf_sink.h"
+#include "tools/zizavezu/statement_folder.h"
 #include "tools/zizavezu/text_sink.h"
 
 namespace zizavezu {
@@ -30,18 +36,8 @@ std::string Pages(int64_t pages, const char* one, const char* many,
   return Localized(pages == 1 ? one : many, values);
 }
 
-// Why the device may not be used, or empty when it may.
-std::string RefusedDevice(platform::Env& env, const Device& device, const InstallationDirs& dirs) {
-  // lp takes its queue after -d; one that looks like an option would be
-  // read as one.
-  if (device.kind == Device::Kind::kPrinter && !device.queue.empty() && device.queue[0] == '-') {
-    return Localized(
-        "la cua d'impressi\xa2 @1 no \x82s v\x85lida perqu\x8a comen\x87"
-        "a amb \"-\"; "
-        "no s'imprimeix res",
-        {device.queue});
-  }
-  const DestinationCheck check = CheckDestination(env, device.path, dirs);
+// Why a destination may not be written, or empty when it may.
+std::string VerdictMessage(const DestinationCheck& check) {
   switch (check.verdict) {
     case DestinationVerdict::kAllowed:
       return std::string();
@@ -64,6 +60,20 @@ std::string RefusedDevice(platform::Env& env, const Device& device, const Instal
       {check.resolved});
 }
 
+// Why the device may not be used, or empty when it may.
+std::string RefusedDevice(platform::Env& env, const Device& device, const InstallationDirs& dirs) {
+  // lp takes its queue after -d; one that looks like an option would be
+  // read as one.
+  if (device.kind == Device::Kind::kPrinter && !device.queue.empty() && device.queue[0] == '-') {
+    return Localized(
+        "la cua d'impressi\xa2 @1 no \x82s v\x85lida perqu\x8a comen\x87"
+        "a amb \"-\"; "
+        "no s'imprimeix res",
+        {device.queue});
+  }
+  return VerdictMessage(CheckDestination(env, device.path, dirs));
+}
+
 // The next line of the print file into *line; false at its end. A line
 // longer than any directive is read past (never held whole: a link to
 // /dev/zero's endless line would be) and comes back empty, which is no
@@ -80,6 +90,272 @@ bool ReadPrintLine(platform::SequentialFile& in, std::string* line, int64_t* lin
                       {std::to_string(platform::kMaxDirectiveLength)});
   }
   return true;
+}
+
+void Say(std::ostream& stream, const std::string& line) {
+  stream << kPrefix << line << "\n";
+  stream.flush();
+}
+
+constexpr char kDeviceNotFirst[] =
+    "la primera l\xa1nia no \x82s la l\xa1nia DEVICE; es fa servir el "
+    "dispositiu predeterminat";
+
+// Takes pages and keeps nothing: counts them.
+class CountingSink : public PageSink {
+ public:
+  bool EmitPage(const Page&) override { return true; }
+};
+
+// Renders the whole print file on sink, from its first line (the DEVICE
+// line, read past, or when it is none the first of the pages). False when
+// it cannot be opened or the sink failed.
+bool RenderFile(platform::Env& env, const std::string& print_file, PageSink* sink,
+                Diagnostics* diagnostics, int64_t* pages) {
+  *pages = 0;
+  std::unique_ptr<platform::SequentialFile> in = env.OpenSequential(print_file);
+  if (in == nullptr) return false;
+  PageComposer composer(sink, diagnostics);
+  std::string line;
+  int64_t line_number = 0;
+  bool ok = true;
+  if (ReadPrintLine(*in, &line, &line_number, diagnostics)) {
+    const Directive first = ParseDirective(line);
+    if (first.kind != Directive::Kind::kDevice) {
+      diagnostics->Warn(Fault::kDeviceNotFirst, 1, kDeviceNotFirst);
+      ok = composer.Feed(first, line_number);
+    }
+  }
+  while (ok && ReadPrintLine(*in, &line, &line_number, diagnostics)) {
+    ok = composer.Feed(ParseDirective(line), line_number);
+  }
+  if (ok) ok = composer.Finish();
+  *pages = composer.pages();
+  return ok;
+}
+
+// The statement register beside the print file, as far as it is this
+// print file's: it reads, and names the print file's size.
+struct RegisterReading {
+  enum class State { kMissing, kMismatch, kMatch };
+  State state = State::kMissing;
+  std::string path;
+  platform::StatementRegister reg;
+  std::string why;  // kMismatch: the reason, a locale key
+};
+
+// Far more than the register of any portfolio; a larger file is no register.
+constexpr int64_t kMaxRegisterBytes = int64_t{256} << 20;
+
+RegisterReading ReadRegister(platform::Env& env, const std::string& temp_dir,
+                             const std::string& print_file) {
+  RegisterReading r;
+  r.path = temp_dir + platform::kRegisterFileName;
+  struct stat st;
+  if (::stat(env.HostPathOf(r.path).c_str(), &st) != 0 && errno == ENOENT) return r;
+  r.state = RegisterReading::State::kMismatch;
+  std::string text;
+  // Only a regular file: a FIFO would keep the run waiting.
+  std::unique_ptr<platform::RandomAccessFile> file;
+  if (::stat(env.HostPathOf(r.path).c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_size > kMaxRegisterBytes || (file = env.OpenForReading(r.path)) == nullptr ||
+      !file->Read(0, static_cast<size_t>(st.st_size), &text)) {
+    r.why = "no es pot llegir el registre de fulls";
+    return r;
+  }
+  if (!platform::ParseRegister(text, &r.reg, &r.why)) return r;
+  struct stat printed;
+  if (::stat(env.HostPathOf(print_file).c_str(), &printed) != 0 ||
+      printed.st_size != r.reg.print_file_bytes) {
+    r.why = "el registre \x82s d'un altre fitxer d'impressi\xa2";
+    return r;
+  }
+  r.state = RegisterReading::State::kMatch;
+  return r;
+}
+
+// The register holds for the pages rendered too.
+void CheckRegisterPages(RegisterReading* r, int64_t pages) {
+  if (r->state == RegisterReading::State::kMatch && r->reg.pages != pages) {
+    r->state = RegisterReading::State::kMismatch;
+    r->why = "les p\x85gines del registre no s\xa2n les del fitxer d'impressi\xa2";
+  }
+}
+
+std::string IsoDate(std::string_view yyyymmdd) {
+  if (yyyymmdd.size() != 8) return std::string();
+  return std::string(yyyymmdd.substr(0, 4)) + "-" + std::string(yyyymmdd.substr(4, 2)) + "-" +
+         std::string(yyyymmdd.substr(6, 2));
+}
+
+// A statement's bookmark: its community, and the owner of a per-owner copy.
+std::string EntryTitle(const platform::StatementEntry& e) {
+  std::string title = e.community_code + " " + e.community_name;
+  if (e.per_owner()) title += " - " + e.owner_name;
+  return platform::Cp850ToUtf8(title);
+}
+
+// The document's information: the statement's title and date (of the
+// first entry, the run's report date), with the statement's own title for
+// a PDF of one statement; the administrator of the settings as its author.
+PdfDocumentInfo DocumentInfo(const std::string& author, const platform::StatementEntry& e,
+                             bool one_statement) {
+  PdfDocumentInfo info;
+  info.title = Localized("RESUM DE DESPESES") + " " + DisplayDate(e.period_to);
+  if (one_statement) info.title += " - " + EntryTitle(e);
+  info.author = author;
+  info.create_date = IsoDate(e.period_to);
+  return info;
+}
+
+std::string AdministratorName(platform::Env& env, const InstallationDirs& dirs) {
+  return platform::Cp850ToUtf8(platform::TrimBlanks(
+      config::IniRead(env, dirs.root_dir + "Nuva.ini", "Administrador", "Nom")));
+}
+
+std::string WithoutSeparator(std::string folder) {
+  while (folder.size() > 1 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  return folder;
+}
+
+// Why the folder may not be written, or empty when it may: it and every
+// file the run writes in it are checked as an output file is.
+std::string RefusedFolder(platform::Env& env, const std::string& folder,
+                          const std::vector<platform::StatementEntry>& entries,
+                          const InstallationDirs& dirs) {
+  const std::string bare = WithoutSeparator(folder);
+  const DestinationCheck check = CheckDestination(env, bare, dirs);
+  if (check.verdict == DestinationVerdict::kProtected ||
+      check.verdict == DestinationVerdict::kInstallation) {
+    return VerdictMessage(check);
+  }
+  struct stat st;
+  if (::lstat(env.HostPathOf(bare).c_str(), &st) == 0 && !env.IsDirectory(bare)) {
+    return Localized("la sortida @1 no \x82s una carpeta; no s'hi escriu res", {check.resolved});
+  }
+  std::vector<std::string> names = {kSummaryCsvName, platform::kFolderRegisterName};
+  for (const platform::StatementEntry& e : entries) names.push_back(e.file);
+  for (const std::string& name : names) {
+    const std::string refused = VerdictMessage(CheckDestination(env, folder + name, dirs));
+    if (!refused.empty()) return refused;
+  }
+  return std::string();
+}
+
+bool WriteWholeFile(platform::Env& env, const std::string& path, const std::string& bytes) {
+  std::unique_ptr<platform::WritableFile> file = env.OpenWritable(path);
+  return file != nullptr && file->Append(bytes) && file->Close();
+}
+
+// DIR: and CORREU:: one PDF per register entry in the device's folder, then
+// resum.csv and, last, resum.reg.
+PrintRunResult RenderFolder(platform::Env& env, const InstallationDirs& dirs,
+                            const std::string& print_file, PrintRunResult result,
+                            std::ostream& out, std::ostream& err) {
+  const std::string& folder = result.device.path;
+  const std::string shown_folder = platform::HostPath(folder);
+  RegisterReading reading = ReadRegister(env, dirs.temp_dir, print_file);
+  std::vector<platform::StatementEntry>& entries = reading.reg.entries;
+  if (reading.state == RegisterReading::State::kMatch) {
+    std::set<std::string> names;
+    for (platform::StatementEntry& e : entries) {
+      e.file = platform::StatementFileName(e);
+      // A code that is no number would make a name no later run removes (or
+      // one outside the folder).
+      if (!IsStatementFolderFile(e.file) || !e.file.ends_with(".pdf")) {
+        reading.state = RegisterReading::State::kMismatch;
+        reading.why = "un codi del registre de fulls no \x82s un nombre";
+        break;
+      }
+      if (!names.insert(e.file).second) {
+        reading.state = RegisterReading::State::kMismatch;
+        reading.why = "dues c\xa2pies del registre de fulls tindrien el mateix fitxer";
+        break;
+      }
+    }
+  }
+  auto no_register = [&]() {
+    Say(err, reading.state == RegisterReading::State::kMissing
+                 ? Localized("no hi ha el registre de fulls @1; sense ell no es pot fer un PDF "
+                             "per full a @2; no s'hi escriu res",
+                             {platform::HostPath(reading.path), shown_folder})
+                 : Localized("el registre de fulls @1 no correspon al fitxer d'impressi\xa2 (@2); "
+                             "no es pot fer un PDF per full a @3; no s'hi escriu res",
+                             {platform::HostPath(reading.path), Localized(reading.why),
+                              shown_folder}));
+    result.exit_code = kExitNoRegister;
+    return result;
+  };
+  if (reading.state != RegisterReading::State::kMatch) return no_register();
+  const std::string refused = RefusedFolder(env, folder, entries, dirs);
+  if (!refused.empty()) {
+    Say(err, refused);
+    result.exit_code = kExitRefusedDevice;
+    return result;
+  }
+  // The pages as the run will render them, before anything is written: a
+  // register that does not cover them leaves the folder as it is.
+  Diagnostics counting;
+  CountingSink counter;
+  int64_t pages = 0;
+  if (!RenderFile(env, print_file, &counter, &counting, &pages)) {
+    Say(err, Localized("no es pot llegir el fitxer d'impressi\xa2 @1", {platform::HostPath(print_file)}));
+    result.exit_code = kExitNoPrintFile;
+    return result;
+  }
+  CheckRegisterPages(&reading, pages);
+  if (reading.state != RegisterReading::State::kMatch) return no_register();
+
+  auto cannot_write = [&](const std::string& message) {
+    Say(err, message);
+    result.exit_code = kExitCannotWrite;
+    return result;
+  };
+  if (!CreateFolders(env, folder)) {
+    return cannot_write(Localized("no es pot crear la carpeta @1", {shown_folder}));
+  }
+  std::string failed;
+  if (!RemoveStatementFolderFiles(env, folder, &failed)) {
+    return cannot_write(Localized("no es pot esborrar @1", {platform::HostPath(failed)}));
+  }
+
+  Diagnostics diagnostics;
+  const std::string author = AdministratorName(env, dirs);
+  StatementFolderSink sink(&env, folder, &entries, &diagnostics,
+                           [&author](const platform::StatementEntry& e) {
+                             return DocumentInfo(author, e, true);
+                           });
+  bool ok = RenderFile(env, print_file, &sink, &diagnostics, &result.pages);
+  ok = sink.Close() && ok;
+  result.bytes = sink.bytes_written();
+  result.files = sink.files_written();
+  for (const std::string& warning : diagnostics.Lines()) Say(err, warning);
+  if (!ok) return cannot_write(sink.error());
+
+  const std::string csv_path = folder + kSummaryCsvName;
+  const std::string csv = SummaryCsv(
+      entries,
+      Localized("fitxer;codi de la comunitat;nom de la comunitat;codi del pis;propietari;pis;"
+                "c\xa2pia;p\x85gines;per\xa1ode des de;per\xa1ode fins a;saldo anterior;"
+                "total de despeses;quota;total de cobraments;saldo;a favor de"),
+      Localized("comunitat"), Localized("administrador"));
+  if (!WriteWholeFile(env, csv_path, csv)) {
+    return cannot_write(Localized("no es pot escriure @1", {platform::HostPath(csv_path)}));
+  }
+  // Last: its presence says the folder is complete.
+  std::string reg = platform::RegisterHeader() + "\r\n";
+  for (const platform::StatementEntry& e : entries) reg += platform::RegisterLine(e) + "\r\n";
+  reg += platform::RegisterTrailer(reading.reg.print_file_bytes, reading.reg.pages,
+                                   entries.size()) +
+         "\r\n";
+  const std::string reg_path = folder + platform::kFolderRegisterName;
+  if (!WriteWholeFile(env, reg_path, reg)) {
+    return cannot_write(Localized("no es pot escriure @1", {platform::HostPath(reg_path)}));
+  }
+  Say(out, Pages(result.pages, "@2 PDF amb @1 p\x85gina en total escrits a la carpeta @3",
+                 "@2 PDF amb @1 p\x85gines en total escrits a la carpeta @3",
+                 {std::to_string(result.files), shown_folder}));
+  return result;
 }
 
 void PrintUsage(std::ostream& out) {
@@ -101,6 +377,7 @@ class DeviceOutput {
     }
   }
   PageSink* sink() { return text_ ? static_cast<PageSink*>(text_.get()) : pdf_.get(); }
+  PdfSink* pdf() { return pdf_.get(); }
   bool Close() { return text_ ? text_->Close() : pdf_->Close(); }
   const std::string& error() const { return text_ ? text_->error() : pdf_->error(); }
   int64_t bytes() const { return text_ ? text_->bytes_written() : pdf_->bytes_written(); }
@@ -122,10 +399,7 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
   const std::string& temp_dir = dirs.temp_dir;
   PrintRunResult result;
   const std::string print_file = temp_dir + platform::kPrintFileName;
-  auto say = [](std::ostream& stream, const std::string& line) {
-    stream << kPrefix << line << "\n";
-    stream.flush();
-  };
+  auto say = Say;
   // Only a regular file: a FIFO would keep the run waiting for a writer,
   // a device has no end.
   std::unique_ptr<platform::SequentialFile> in = env.OpenSequential(print_file);
@@ -152,11 +426,13 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
   if (first_is_device) {
     device_text = first.text;
   } else if (have_line) {
-    diagnostics.Warn(Fault::kDeviceNotFirst, 1,
-                     "la primera l\xa1nia no \x82s la l\xa1nia DEVICE; es fa servir el "
-                     "dispositiu predeterminat");
+    diagnostics.Warn(Fault::kDeviceNotFirst, 1, kDeviceNotFirst);
   }
   result.device = SelectDevice(device_text, temp_dir);
+  if (result.device.kind == Device::Kind::kFolder) {
+    in.reset();
+    return RenderFolder(env, dirs, print_file, result, out, err);
+  }
   const std::string refused = RefusedDevice(env, result.device, dirs);
   if (!refused.empty()) {
     for (const std::string& warning : diagnostics.Lines()) say(err, warning);
@@ -173,11 +449,32 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
     ok = composer.Feed(ParseDirective(line), line_number);
   }
   if (ok) ok = composer.Finish();
+  // A register that is this print file's bookmarks each statement in the
+  // PDF; without one the PDF is what it always was.
+  RegisterReading reading;
+  if (output.pdf() != nullptr) {
+    reading = ReadRegister(env, temp_dir, print_file);
+    CheckRegisterPages(&reading, composer.pages());
+    if (reading.state == RegisterReading::State::kMatch && !reading.reg.entries.empty()) {
+      std::vector<PdfOutlineEntry> outline;
+      for (const platform::StatementEntry& e : reading.reg.entries) {
+        outline.push_back({EntryTitle(e), e.first_page});
+      }
+      output.pdf()->SetOutline(std::move(outline));
+      output.pdf()->SetDocumentInfo(
+          DocumentInfo(AdministratorName(env, dirs), reading.reg.entries.front(), false));
+    }
+  }
   ok = output.Close() && ok;
   result.pages = composer.pages();
   result.bytes = output.bytes();
 
   for (const std::string& warning : diagnostics.Lines()) say(err, warning);
+  if (reading.state == RegisterReading::State::kMismatch) {
+    say(err, Localized("av\xa1s: el registre de fulls @1 no correspon al fitxer d'impressi\xa2 "
+                       "(@2); el PDF no t\x82 marcadors",
+                       {platform::HostPath(reading.path), Localized(reading.why)}));
+  }
   if (!ok) {
     say(err, output.error());
     result.exit_code = kExitCannotWrite;

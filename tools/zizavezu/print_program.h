@@ -26,6 +26,10 @@ inline constexpr int kExitPrinterFailed = 3;  // lp could not be started or fail
 // something there that is not a regular file, or a queue starting with "-";
 // nothing is written.
 inline constexpr int kExitRefusedDevice = 4;
+// DIR: or CORREU: without a statement register for this print file (none
+// beside it, or one written with another print file or that does not
+// read); nothing is written.
+inline constexpr int kExitNoRegister = 5;
 // An argument other than --help or --version (the code usage errors have
 // everywhere; the same number as kExitCannotWrite). Nothing is rendered.
 inline constexpr int kExitUsage = 2;
@@ -33,7 +37,8 @@ inline constexpr int kExitUsage = 2;
 struct PrintRunResult {
   int exit_code = kExitOk;
   int64_t pages = 0;
-  int64_t bytes = 0;  // size of the file written
+  int64_t bytes = 0;  // size of the file written (DIR: and CORREU:, of all the PDFs)
+  int64_t files = 0;  // DIR: and CORREU:: the PDFs written
   Device device;
 };
 

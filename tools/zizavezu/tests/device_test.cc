@@ -33,6 +33,10 @@ TEST(SelectDeviceTest, Table) {
       {"   ", DKind::kPdf, "C:\\TMP\\zizavezu.pdf", "", true},
       {"LPT1", DKind::kPdf, "C:\\TMP\\zizavezu.pdf", "", true},
       {"PDF", DKind::kPdf, "C:\\TMP\\zizavezu.pdf", "", true},
+      {"DIR:", DKind::kFolder, "C:\\TMP\\resum\\", "", false},
+      {" dir: out ", DKind::kFolder, "C:\\TMP\\out\\", "", false},
+      {"DIR:D:\\OUT\\", DKind::kFolder, "D:\\OUT\\", "", false},
+      {"Correu:/srv/mail", DKind::kFolder, "/srv/mail\\", "", false},
   };
   for (const Case& c : cases) {
     Device d = SelectDevice(c.text, temp);
@@ -40,6 +44,7 @@ TEST(SelectDeviceTest, Table) {
     EXPECT_EQ(d.path, c.path) << c.text;
     EXPECT_EQ(d.queue, c.queue) << c.text;
     EXPECT_EQ(d.defaulted, c.defaulted) << c.text;
+    EXPECT_EQ(d.mail, std::string_view(c.text).find("orreu") != std::string_view::npos) << c.text;
   }
 }
 

@@ -223,6 +223,13 @@ std::string WithoutSeparator(std::string folder) {
 std::string RefusedFolder(platform::Env& env, const std::string& folder,
                           const std::vector<platform::StatementEntry>& entries,
                           const InstallationDirs& dirs) {
+  // The files first: a folder inside a protected one is named for what it is.
+  std::vector<std::string> names = {kSummaryCsvName, platform::kFolderRegisterName};
+  for (const platform::StatementEntry& e : entries) names.push_back(e.file);
+  for (const std::string& name : names) {
+    const std::string refused = VerdictMessage(CheckDestination(env, folder + name, dirs));
+    if (!refused.empty()) return refused;
+  }
   const std::string bare = WithoutSeparator(folder);
   const DestinationCheck check = CheckDestination(env, bare, dirs);
   if (check.verdict == DestinationVerdict::kProtected ||
@@ -232,12 +239,6 @@ std::string RefusedFolder(platform::Env& env, const std::string& folder,
   struct stat st;
   if (::lstat(env.HostPathOf(bare).c_str(), &st) == 0 && !env.IsDirectory(bare)) {
     return Localized("la sortida @1 no \x82s una carpeta; no s'hi escriu res", {check.resolved});
-  }
-  std::vector<std::string> names = {kSummaryCsvName, platform::kFolderRegisterName};
-  for (const platform::StatementEntry& e : entries) names.push_back(e.file);
-  for (const std::string& name : names) {
-    const std::string refused = VerdictMessage(CheckDestination(env, folder + name, dirs));
-    if (!refused.empty()) return refused;
   }
   return std::string();
 }

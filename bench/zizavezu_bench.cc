@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/fake_env.h"
+#include "platform/statement_register.h"
 #include "tools/zizavezu/print_program.h"
 
 namespace {
@@ -49,11 +50,19 @@ void AppendPage(int n, std::string* out) {
   *out += "JUSD\r\n" + Item(73, Amount(total), 2);
 }
 
+// A new folder under TMPDIR (or /tmp), so that the file system's own cost
+// of creating files can be told apart (TMPDIR=/dev/shm).
+std::string ScratchFolder() {
+  const char* tmp = getenv("TMPDIR");
+  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                        "/zizavezu_bench_XXXXXX";
+  return std::string(mkdtemp(pattern.data())) + "/";
+}
+
 // Writes the print file page by page, so that generating it does not count
 // towards the peak memory.
 std::string WritePrintFile(int pages, const char* device) {
-  char pattern[] = "/tmp/zizavezu_bench_XXXXXX";
-  std::string dir = std::string(mkdtemp(pattern)) + "/";
+  std::string dir = ScratchFolder();
   std::ofstream file(dir + "zizavezu.tmp", std::ios::binary);
   file << "DEVICE" << device << "\r\n";
   std::string page;
@@ -90,6 +99,64 @@ void BM_PrintPdf(benchmark::State& state) {
 void BM_PrintText(benchmark::State& state) {
   Render(state, "TXT:out.txt");
 }
+
+// A run of communities statements of one or two pages (every other one
+// has two) and its statement register: 1,000 communities are 1,500 pages.
+std::string WriteStatementRun(int communities, const char* device) {
+  std::string dir = ScratchFolder();
+  std::string reg = platform::RegisterHeader() + "\r\n";
+  int64_t pages = 0;
+  {
+    std::ofstream file(dir + "zizavezu.tmp", std::ios::binary);
+    file << "DEVICE" << device << "\r\n";
+    std::string page;
+    for (int c = 0; c < communities; ++c) {
+      platform::StatementEntry e;
+      e.community_code = std::to_string(c + 1);
+      e.community_name = "COMUNITAT DE PROPIETARIS C. MALLORCA, " + std::to_string(c);
+      e.first_page = pages + 1;
+      e.pages = 1 + c % 2;
+      e.period_to = "20261208";
+      e.balance = 1234L * c - 500000;
+      for (int p = 0; p < e.pages; ++p) {
+        page.clear();
+        AppendPage(static_cast<int>(pages++), &page);
+        file << page;
+      }
+      reg += platform::RegisterLine(e) + "\r\n";
+    }
+  }
+  const auto bytes = static_cast<int64_t>(std::filesystem::file_size(dir + "zizavezu.tmp"));
+  reg += platform::RegisterTrailer(bytes, pages, static_cast<size_t>(communities)) + "\r\n";
+  std::ofstream(dir + platform::kRegisterFileName, std::ios::binary) << reg;
+  return dir;
+}
+
+void RenderStatements(benchmark::State& state, const char* device) {
+  const int communities = static_cast<int>(state.range(0));
+  const std::string dir = WriteStatementRun(communities, device);
+  platform::FakeEnv env;
+  std::ostringstream out, err;
+  zizavezu::PrintRunResult result;
+  for (auto _ : state) {
+    result = zizavezu::RenderPrintRun(env, dir, out, err);
+    if (result.exit_code != 0) state.SkipWithError("render failed");
+  }
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["pages"] = static_cast<double>(result.pages);
+  state.counters["files"] = static_cast<double>(result.files);
+  state.counters["bytes"] = static_cast<double>(result.bytes);
+  state.counters["peak_rss_kib"] = static_cast<double>(usage.ru_maxrss);
+  std::filesystem::remove_all(dir);
+}
+
+// The one-PDF run with its bookmarks against one PDF per statement (run
+// each alone, --benchmark_filter, for its own peak memory).
+void BM_StatementsOnePdf(benchmark::State& state) { RenderStatements(state, "PDF:out.pdf"); }
+void BM_StatementsFolder(benchmark::State& state) { RenderStatements(state, "DIR:resum"); }
+BENCHMARK(BM_StatementsOnePdf)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StatementsFolder)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 // 1,000 pages first, then 10,000: the peak resident memory stays put.
 BENCHMARK(BM_PrintText)->Arg(1000)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond);

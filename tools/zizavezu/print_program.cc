@@ -270,7 +270,7 @@ PrintRunResult RenderFolder(platform::Env& env, const InstallationDirs& dirs,
       }
       if (!names.insert(e.file).second) {
         reading.state = RegisterReading::State::kMismatch;
-        reading.why = "dues c\xa2pies del registre de fulls tindrien el mateix fitxer";
+        reading.why = "dues c\x95pies del registre de fulls tindrien el mateix fitxer";
         break;
       }
     }
@@ -337,7 +337,7 @@ PrintRunResult RenderFolder(platform::Env& env, const InstallationDirs& dirs,
   const std::string csv = SummaryCsv(
       entries,
       Localized("fitxer;codi de la comunitat;nom de la comunitat;codi del pis;propietari;pis;"
-                "c\xa2pia;p\x85gines;per\xa1ode des de;per\xa1ode fins a;saldo anterior;"
+                "c\x95pia;p\x85gines;per\xa1ode des de;per\xa1ode fins a;saldo anterior;"
                 "total de despeses;quota;total de cobraments;saldo;a favor de"),
       Localized("comunitat"), Localized("administrador"));
   if (!WriteWholeFile(env, csv_path, csv)) {

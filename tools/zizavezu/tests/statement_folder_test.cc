@@ -127,8 +127,10 @@ TEST(StatementFolderTest, DevicesRegistersAndRefusals) {
     int exit_code;
     const char* folder;  // under tmp/, written (exit 0) or left as it was
     const char* message;  // a part of out (exit 0) or of err
+    const char* language = "CAT";
   } cases[] = {
       {"DIR:resum", Reg::kGood, kExitOk, "resum/", "4 PDF amb 7 p\u00e0gines en total"},
+      {"DIR:resum", Reg::kGood, kExitOk, "resum/", "4 PDF con 7 p\u00e1ginas en total", "SPA"},
       {"correu:", Reg::kGood, kExitOk, "resum/", "4 PDF amb 7 p\u00e0gines en total"},
       {" Dir:new/deep ", Reg::kGood, kExitOk, "new/deep/", "a la carpeta "},
       {"DIR:resum", Reg::kNone, kExitNoRegister, "resum/", "no hi ha el registre de fulls"},
@@ -144,7 +146,6 @@ TEST(StatementFolderTest, DevicesRegistersAndRefusals) {
       {"DIR:blocked", Reg::kGood, kExitRefusedDevice, nullptr, "no \u00e9s un fitxer normal"},
   };
   testsupport::SettingsGuard settings;
-  config::ModuleSettings().language = "CAT";
   const std::vector<StatementEntry> entries = Entries();
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.device) + " register " + std::to_string(static_cast<int>(c.reg)));
@@ -155,6 +156,11 @@ TEST(StatementFolderTest, DevicesRegistersAndRefusals) {
     }
     const std::string tmp = base + "tmp/";
     ASSERT_TRUE(WriteFile(base + "root/Nuva.ini", "[Administrador]\r\nNom=MARTA ADMIN  \r\n"));
+    fs::create_directories(base + "root/LOCALE");
+    ASSERT_TRUE(WriteFile(base + "root/LOCALE/TELVORAN.LNG", ReadFile(ZIZAVEZU_LOCALE_FILE)));
+    config::ModuleSettings().root_dir = base + "root/";
+    config::ModuleSettings().language = c.language;
+    const bool spanish = std::string(c.language) == "SPA";
     ASSERT_TRUE(WriteFile(base + "root/DADES/PropietH.dat", "data"));
     ASSERT_TRUE(WriteFile(tmp + "afile", "a file"));
     // An earlier run's files, and others that are not a run's.
@@ -227,19 +233,29 @@ TEST(StatementFolderTest, DevicesRegistersAndRefusals) {
       }
       const std::string info = Info(pdf);
       EXPECT_NE(info.find("Author:          MARTA ADMIN\n"), std::string::npos) << info;
-      EXPECT_NE(info.find("Title:           RESUM DE DESPESES 08/12/2026 - "), std::string::npos)
+      EXPECT_NE(info.find(std::string("Title:           ") +
+                          (spanish ? "RESUMEN DE GASTOS" : "RESUM DE DESPESES") + " 08/12/2026 - "),
+                std::string::npos)
           << info;
     }
     EXPECT_NE(Info(folder + "0003-0012.pdf")
-                  .find("RESUM DE DESPESES 08/12/2026 - 3 PLA\u00c7A MAJOR - PUIG; \"JOAN\"\n"),
+                  .find(" 08/12/2026 - 3 PLA\u00c7A MAJOR - PUIG; \"JOAN\"\n"),
               std::string::npos);
 
     const std::vector<std::string> rows = Split(ReadFile(folder + "resum.csv"), '\n');
     ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows[0].rfind("\xef\xbb\xbf" "fitxer;codi de la comunitat;", 0), 0u) << rows[0];
+    EXPECT_EQ(rows[0].rfind(spanish ? "\xef\xbb\xbf" "fichero;c\u00f3digo de la comunidad;"
+                                    : "\xef\xbb\xbf" "fitxer;codi de la comunitat;",
+                            0),
+              0u)
+        << rows[0];
     EXPECT_EQ(rows[1],
               "0003.pdf;3;PLA\u00c7A MAJOR;;;;1;2;01/01/2026;08/12/2026;0,00;0,00;0,05;0,00;"
               "-1234,56;administrador\r");
+    if (spanish) {
+      EXPECT_EQ(rows[4], "0012.pdf;12;SOL;;;;1;3;;08/12/2026;0,00;0,00;0,00;0,00;0,99;comunidad\r");
+      continue;
+    }
     EXPECT_EQ(rows[3],
               "0003-0012.pdf;3;PLA\u00c7A MAJOR;12;\"PUIG; \"\"JOAN\"\"\";1r 2a;1;1;01/01/2026;"
               "08/12/2026;0,00;0,00;0,05;0,00;-1234,56;administrador\r");

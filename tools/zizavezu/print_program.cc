@@ -19,6 +19,7 @@
 #include "tools/zizavezu/directive.h"
 #include "tools/zizavezu/page.h"
 #include "tools/zizavezu/pdf_sink.h"
+#include "tools/zizavezu/pdf_split.h"
 #include "tools/zizavezu/statement_folder.h"
 #include "tools/zizavezu/text_sink.h"
 
@@ -100,12 +101,6 @@ void Say(std::ostream& stream, const std::string& line) {
 constexpr char kDeviceNotFirst[] =
     "la primera l\xa1nia no \x82s la l\xa1nia DEVICE; es fa servir el "
     "dispositiu predeterminat";
-
-// Takes pages and keeps nothing: counts them.
-class CountingSink : public PageSink {
- public:
-  bool EmitPage(const Page&) override { return true; }
-};
 
 // Renders the whole print file on sink, from its first line (the DEVICE
 // line, read past, or when it is none the first of the pages). False when
@@ -243,6 +238,30 @@ std::string RefusedFolder(platform::Env& env, const std::string& folder,
   return std::string();
 }
 
+// Keeps what is written through it in a string rather than a file.
+class MemoryWritesEnv : public platform::EnvWrapper {
+ public:
+  MemoryWritesEnv(platform::Env* target, std::string* bytes) : EnvWrapper(target), bytes_(bytes) {}
+  std::unique_ptr<platform::WritableFile> OpenWritable(const std::string&) override {
+    return std::make_unique<File>(bytes_);
+  }
+
+ private:
+  class File : public platform::WritableFile {
+   public:
+    explicit File(std::string* bytes) : bytes_(bytes) {}
+    bool Append(const std::string& bytes) override {
+      bytes_->append(bytes);
+      return true;
+    }
+    bool Close() override { return true; }
+
+   private:
+    std::string* bytes_;
+  };
+  std::string* bytes_;
+};
+
 bool WriteWholeFile(platform::Env& env, const std::string& path, const std::string& bytes) {
   std::unique_ptr<platform::WritableFile> file = env.OpenWritable(path);
   return file != nullptr && file->Append(bytes) && file->Close();
@@ -294,24 +313,35 @@ PrintRunResult RenderFolder(platform::Env& env, const InstallationDirs& dirs,
     result.exit_code = kExitRefusedDevice;
     return result;
   }
-  // The pages as the run will render them, before anything is written: a
-  // register that does not cover them leaves the folder as it is.
-  Diagnostics counting;
-  CountingSink counter;
-  int64_t pages = 0;
-  if (!RenderFile(env, print_file, &counter, &counting, &pages)) {
-    Say(err, Localized("no es pot llegir el fitxer d'impressi\xa2 @1", {platform::HostPath(print_file)}));
-    result.exit_code = kExitNoPrintFile;
-    return result;
-  }
-  CheckRegisterPages(&reading, pages);
-  if (reading.state != RegisterReading::State::kMatch) return no_register();
-
   auto cannot_write = [&](const std::string& message) {
     Say(err, message);
     result.exit_code = kExitCannotWrite;
     return result;
   };
+  // The run is drawn once, into memory, before anything is written: a
+  // register that does not cover its pages leaves the folder as it is.
+  // Its statements are then cut from it, the fonts subset once for all.
+  Diagnostics diagnostics;
+  std::string whole;
+  bool ok = false;
+  std::string error;
+  {
+    MemoryWritesEnv memory(&env, &whole);
+    PdfSink pdf(&memory, folder, &diagnostics);
+    if (!RenderFile(env, print_file, &pdf, &diagnostics, &result.pages)) {
+      Say(err, Localized("no es pot llegir el fitxer d'impressi\xa2 @1",
+                         {platform::HostPath(print_file)}));
+      result.exit_code = kExitNoPrintFile;
+      return result;
+    }
+    ok = pdf.Close();
+    error = pdf.error();
+  }
+  for (const std::string& warning : diagnostics.Lines()) Say(err, warning);
+  if (!ok) return cannot_write(error);
+  CheckRegisterPages(&reading, result.pages);
+  if (reading.state != RegisterReading::State::kMatch) return no_register();
+
   if (!CreateFolders(env, folder)) {
     return cannot_write(Localized("no es pot crear la carpeta @1", {shown_folder}));
   }
@@ -320,18 +350,32 @@ PrintRunResult RenderFolder(platform::Env& env, const InstallationDirs& dirs,
     return cannot_write(Localized("no es pot esborrar @1", {platform::HostPath(failed)}));
   }
 
-  Diagnostics diagnostics;
   const std::string author = AdministratorName(env, dirs);
-  StatementFolderSink sink(&env, folder, &entries, &diagnostics,
-                           [&author](const platform::StatementEntry& e) {
-                             return DocumentInfo(author, e, true);
-                           });
-  bool ok = RenderFile(env, print_file, &sink, &diagnostics, &result.pages);
-  ok = sink.Close() && ok;
-  result.bytes = sink.bytes_written();
-  result.files = sink.files_written();
-  for (const std::string& warning : diagnostics.Lines()) Say(err, warning);
-  if (!ok) return cannot_write(sink.error());
+  auto info_of = [&author](const platform::StatementEntry& e) {
+    return DocumentInfo(author, e, true);
+  };
+  PdfSplitter splitter;
+  if (splitter.Load(std::move(whole)) && splitter.pages() == result.pages) {
+    for (const platform::StatementEntry& e : entries) {
+      const std::string part = splitter.Extract(e.first_page - 1, e.pages, info_of(e));
+      if (!WriteWholeFile(env, folder + e.file, part)) {
+        return cannot_write(Localized("no es pot escriure @1", {platform::HostPath(folder + e.file)}));
+      }
+      result.bytes += static_cast<int64_t>(part.size());
+      ++result.files;
+    }
+  } else {
+    // A document laid out otherwise than the splitter reads (another
+    // cairo): each statement is drawn on its own. Its warnings were given.
+    Diagnostics again;
+    StatementFolderSink sink(&env, folder, &entries, &again, info_of);
+    int64_t pages = 0;
+    ok = RenderFile(env, print_file, &sink, &again, &pages);
+    ok = sink.Close() && ok;
+    result.bytes = sink.bytes_written();
+    result.files = sink.files_written();
+    if (!ok) return cannot_write(sink.error());
+  }
 
   const std::string csv_path = folder + kSummaryCsvName;
   const std::string csv = SummaryCsv(

@@ -12,6 +12,7 @@
 #include "platform/statement_register.h"
 #include "testsupport/scratch_dir.h"
 #include "testsupport/settings_guard.h"
+#include "tools/zizavezu/pdf_split.h"
 #include "tools/zizavezu/print_program.h"
 #include "tools/zizavezu/statement_folder.h"
 #include "tools/zizavezu/tests/test_util.h"
@@ -332,6 +333,43 @@ TEST(StatementFolderTest, OnePdfRunBookmarksEachStatement) {
     for (const std::string& page : PageTexts(tmp + "resum/" + name)) joined.push_back(page);
   }
   EXPECT_EQ(joined, PageTexts(tmp + "one.pdf"));
+}
+
+// What the folder run falls back on when a document does not split (another
+// cairo's layout): each statement drawn on its own surface; a page count
+// that is not the register's is an error either way.
+TEST(StatementFolderTest, DrawingEachStatementAndWhatDoesNotSplit) {
+  std::vector<StatementEntry> entries = Entries();
+  entries.resize(2);
+  entries[0].file = "a.pdf";
+  entries[1].file = "b.pdf";
+  for (int pages : {3, 4, 2}) {
+    SCOPED_TRACE(pages);
+    ScratchDir scratch("zizavezu");
+    platform::FakeEnv env;
+    Diagnostics diagnostics;
+    StatementFolderSink sink(&env, scratch.path(), &entries, &diagnostics, nullptr);
+    PageComposer composer(&sink, &diagnostics);
+    for (int p = 0; p < pages; ++p) {
+      composer.Feed(ParseDirective("PAGE 66 "), 1);
+      composer.Feed(ParseDirective(" 1 ,page " + std::to_string(p) + ", 1 "), 2);
+    }
+    const bool finished = composer.Finish();
+    const bool closed = sink.Close();
+    EXPECT_EQ(finished && closed, pages == 3) << sink.error();
+    EXPECT_EQ(CountPageObjects(ReadFile(scratch.path() + "a.pdf")), pages >= 2 ? 2 : 0);
+    EXPECT_EQ(sink.files_written(), pages >= 3 ? 2 : 1);
+    if (pages >= 3) {
+      EXPECT_EQ(PageTexts(scratch.path() + "b.pdf"), std::vector<std::string>{"page 2\n\n"});
+    }
+  }
+
+  PdfSplitter splitter;
+  EXPECT_FALSE(splitter.Load("not a PDF"));
+  std::string pdf = PrintFile("", Entries());  // any bytes with "startxref" cut off
+  EXPECT_FALSE(splitter.Load(pdf + "startxref\n12\n%%EOF\n"));
+  EXPECT_EQ(PdfTextString("A (b) \\"), "(A \\(b\\) \\\\)");
+  EXPECT_EQ(PdfTextString("\u00c7a\U0001F600"), "<FEFF00C70061D83DDE00>");
 }
 
 }  // namespace

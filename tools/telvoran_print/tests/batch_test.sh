@@ -20,6 +20,15 @@ before="$(sums)"
 grep -q "^DEVICEPDF:statements.pdf" "${ZELTMP}zizavezu.tmp" || fail "device line"
 [ "$(grep -c '^PAGE 66 ' "${ZELTMP}zizavezu.tmp")" -ge 5 ] || fail "pages"
 
+# One PDF per statement from the register the run writes: as many PDFs as
+# register entries, their pages the print file's, the folder's register last.
+"$bin" 31/12/2026 1 0 999 999 1 --device DIR:resum >"$work/dir.out" || fail "DIR: run"
+entries="$(grep -c '^S' "${ZELTMP}zizavezu.reg")"
+[ "$(ls "${ZELTMP}resum/"*.pdf | wc -l)" = "$entries" ] || fail "DIR: PDFs"
+[ -s "${ZELTMP}resum/resum.reg" ] && [ -s "${ZELTMP}resum/resum.csv" ] || fail "DIR: summary"
+grep -q "^ZIZAVEZU: $entries PDF amb $(grep -c '^PAGE ' "${ZELTMP}zizavezu.tmp") p" "$work/dir.out" ||
+  fail "DIR: outcome $(cat "$work/dir.out")"
+
 # A lower bound above the upper one is refused with status 2.
 set +e
 "$bin" 31/12/2026 5 0 4 999 1 --no-print-program 2>/dev/null; rc=$?

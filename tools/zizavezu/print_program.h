@@ -50,6 +50,14 @@ struct PrintRunResult {
 // was asked (pages written or sent, or a print file without pages), on err
 // when it failed. Each stream is flushed after each line, so that the
 // order holds when both go to one pipe.
+//
+// The statement register beside the print file (platform::kRegisterFileName),
+// when it is this print file's (it reads, names the print file's size and
+// covers the pages rendered), bookmarks each statement of a PDF and gives
+// the document its title, author and date; one that is not gives a
+// warning. DIR: and CORREU: need it: they write one PDF per entry into the
+// device's folder, then resum.csv and resum.reg (statement_folder.h), and
+// without it write nothing (kExitNoRegister).
 PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, std::ostream& out,
                               std::ostream& err);
 // The same with the root, terminal and program folders of

@@ -57,9 +57,10 @@ std::string SummaryCsv(const std::vector<platform::StatementEntry>& entries,
                        const std::string& header_utf8, const std::string& community_utf8,
                        const std::string& administrator_utf8);
 
-// The pages of a print run, one PDF per register entry: entry i gets its
-// pages (first_page..first_page+pages-1 of the run) in folder + entry.file.
-// The faces are loaded once for all of them.
+// The pages of a print run, one PDF per register entry, each drawn on its
+// own: entry i gets its pages (first_page..first_page+pages-1 of the run)
+// in folder + entry.file. The faces are loaded once for all of them. The
+// folder run uses it when the run's document does not split (pdf_split.h).
 class StatementFolderSink : public PageSink {
  public:
   using InfoOf = std::function<PdfDocumentInfo(const platform::StatementEntry&)>;

@@ -321,7 +321,14 @@ std::string BuildMessage(const MailSettings& s, const Planned& p, const std::str
 
   GMimeMultipart* mixed = g_mime_multipart_new_with_subtype("mixed");
   GMimeTextPart* text = g_mime_text_part_new_with_subtype("plain");
-  g_mime_text_part_set_text(text, BodyText(s, p).c_str());
+  // The body as UTF-8 bytes (set_text would pick a charset of its own).
+  const std::string body = BodyText(s, p);
+  GMimeStream* body_stream = g_mime_stream_mem_new_with_buffer(body.data(), body.size());
+  GMimeDataWrapper* body_wrapper =
+      g_mime_data_wrapper_new_with_stream(body_stream, GMIME_CONTENT_ENCODING_DEFAULT);
+  g_mime_part_set_content(GMIME_PART(text), body_wrapper);
+  g_object_unref(body_wrapper);
+  g_object_unref(body_stream);
   g_mime_text_part_set_charset(text, "utf-8");
   g_mime_part_set_content_encoding(GMIME_PART(text), GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
   g_mime_multipart_add(mixed, GMIME_OBJECT(text));
@@ -371,7 +378,25 @@ struct SendResult {
 
 class Smtp {
  public:
-  explicit Smtp(const MailSettings& s) : settings_(s) { curl_ = curl_easy_init(); }
+  explicit Smtp(const MailSettings& s) : settings_(s), url_(s.server) {
+    curl_ = curl_easy_init();
+    // The login goes in the URL: given as CURLOPT_USERNAME, this libcurl
+    // (7.88) no longer looks its password up in the netrc file; in the URL
+    // it does.
+    const size_t scheme = url_.find("://");
+    if (curl_ != nullptr && !s.user.empty() && scheme != std::string::npos) {
+      const size_t host = scheme + 3;
+      const size_t end = url_.find('/', host);
+      if (url_.substr(host, end == std::string::npos ? end : end - host).find('@') ==
+          std::string::npos) {
+        char* login = curl_easy_escape(curl_, s.user.c_str(), static_cast<int>(s.user.size()));
+        if (login != nullptr) {
+          url_.insert(host, std::string(login) + "@");
+          curl_free(login);
+        }
+      }
+    }
+  }
   Smtp(const Smtp&) = delete;
   Smtp& operator=(const Smtp&) = delete;
   ~Smtp() {
@@ -388,12 +413,12 @@ class Smtp {
     message_ = &message;
     offset_ = 0;
     reply_.clear();
+    refusal_.clear();
     curl_slist* rcpt = nullptr;
     for (const std::string& a : recipients) rcpt = curl_slist_append(rcpt, ("<" + a + ">").c_str());
     CURL* c = curl_;
-    curl_easy_setopt(c, CURLOPT_URL, settings_.server.c_str());
+    curl_easy_setopt(c, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
-    if (!settings_.user.empty()) curl_easy_setopt(c, CURLOPT_USERNAME, settings_.user.c_str());
     // The password is never in the settings: the netrc file has it.
     curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
     const std::string netrc = env.GetVar("NETRC");
@@ -463,7 +488,9 @@ class Smtp {
     // have it.
     r.delivery = body_sent ? Delivery::kUnknown : Delivery::kNotSent;
     r.problem = config::TranslateWith("la connexi\xa2 amb el servidor de correu s'ha tallat: @1",
-                                      {detail});
+                                      {reply_.empty() ? detail
+                                                      : detail + " (" + curl_easy_strerror(code) +
+                                                            ")"});
     return r;
   }
 
@@ -482,15 +509,22 @@ class Smtp {
     Smtp* self = static_cast<Smtp*>(user);
     std::string line(data, size);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (!line.empty()) self->reply_ = line;
+    // The answer to QUIT, which libcurl sends once a command failed, is not
+    // the reply the journal wants; the first refusal is.
+    if (line.empty() || line.starts_with("221")) return 0;
+    if (!self->refusal_.empty()) return 0;
+    self->reply_ = line;
+    if (line[0] == '4' || line[0] == '5') self->refusal_ = line;
     return 0;
   }
 
   const MailSettings& settings_;
+  std::string url_;
   CURL* curl_ = nullptr;
   const std::string* message_ = nullptr;
   size_t offset_ = 0;
   std::string reply_;
+  std::string refusal_;
 };
 
 std::string Stem(const std::string& file) {

@@ -215,7 +215,7 @@ stop_server
 # (f) A contacts file from a spreadsheet in Windows-1252 with "," between
 # fields, quotes, a header row and bad lines.
 fresh
-printf 'Comunitat,Pis,Adre\xe7a,Idioma\r\n3,1,"anna@example.org",ca\r\n3,2,berta@example.org;es\r\n3,2,"Berta ""N"" <berta@example.org>",es\r\n3,9,nou@example.org,ca\r\n3,3,xoan@example.org,gl\r\n3,4,dolors@@example.org,oc\r\nx,1,a@example.org\r\n3,4,"dolors@example.org",oc\r\n7,1,"eva@example.org",,\r\n7,2,fina@example.org,es\r\n' >root/CORREU/Adreces.csv
+printf 'Comunitat,Pis,Adre\xe7a,Idioma\r\n3,1,"anna@example.org",ca\r\n3,2,berta@example.org;es\r\n3,2,"Berta ""N"" <berta@example.org>",es\r\n3,9,nou@example.org,ca\r\n3,3,xoan@example.org,gl\r\n3,4,dolors@@example.org,oc\r\nPla\xe7a,1,a@example.org\r\n3,4,"dolors@example.org",oc\r\n7,1,"eva@example.org",,\r\n7,2,fina@example.org,es\r\n' >root/CORREU/Adreces.csv
 start_server mail_f
 write_ini "$port"
 "$bin" --check folder >out_f0.txt 2>&1 || fail "(f) --check: $(cat out_f0.txt)"
@@ -228,6 +228,8 @@ for l in 3 4 5 7 8; do
 done
 [ "$(grep -c "fitxer d'adreces" out_f.txt)" = 5 ] || fail "(f) other lines named: $(cat out_f.txt)"
 grep -q "l.nia 5: el pis no .s de cap propietari" out_f.txt || fail "(f) the unknown flat"
+grep -q "l.nia 8: el codi de comunitat no .s un nombre (Plaça)" out_f.txt ||
+  fail "(f) a Windows-1252 value: $(cat out_f.txt)"
 check mail_f >check_f.txt || fail "(f) messages: $(cat check_f.txt)"
 [ "$(tail -1 check_f.txt)" = 5 ] || fail "(f) expected 5 messages: $(cat check_f.txt)"
 stop_server

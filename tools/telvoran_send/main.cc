@@ -7,6 +7,7 @@
 // Exit status: 0 every message with an address accepted (or, with --check,
 // everything read), 1 a failure, 2 a usage error. Every text comes through
 // the locale file.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -36,6 +37,12 @@ constexpr const char* kUsageLines[] = {
     "Estat de sortida: 0 tot enviat; 1 error (un missatge refusat o sense resultat, el "
     "servidor, la carpeta, els fitxers); 2 error d'\xa3s (arguments).",
 };
+
+// Ctrl-C (or SIGTERM) asks the run to stop before its next message: the
+// message under way gets its answer and its journal line first, so an
+// interrupted run leaves no outcome unknown.
+volatile std::sig_atomic_t stop_asked = 0;
+void AskStop(int) { stop_asked = 1; }
 
 void Complain(const std::string& cp850) {
   std::fprintf(stderr, "telvoran-send: %s\n", platform::Cp850ToUtf8(cp850).c_str());
@@ -81,6 +88,8 @@ int Run(int argc, char** argv) {
   std::string folder = folders[0];
   if (folder.back() != '/') folder += '/';
 
+  std::signal(SIGINT, AskStop);
+  std::signal(SIGTERM, AskStop);
   platform::Env& env = platform::CurrentEnv();
   const mail::SendOutcome r = mail::SendStatements(
       env, folder, options,
@@ -91,7 +100,7 @@ int Run(int argc, char** argv) {
                                 .c_str());
         std::fflush(stdout);
       },
-      {});
+      [] { return stop_asked != 0; });
   for (const std::string& line : r.messages) {
     std::printf("%s\n", platform::Cp850ToUtf8(line).c_str());
   }

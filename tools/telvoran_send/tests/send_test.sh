@@ -19,6 +19,8 @@
 #         nothing
 #   g     a started message without an outcome: not sent again, said so;
 #         sent with --resend
+#   i     interrupted with Ctrl-C (a rate limit set): stops between two
+#         messages, the rest goes in the next run
 set -euo pipefail
 src="$1"
 build="$2"
@@ -250,6 +252,28 @@ grep -q "0003-0003.pdf a xoan@example.org: l'enviament es va comen.ar i no se'n 
 [ "$(count mail_g)" = 7 ] || fail "(g) --resend sent $(count mail_g)"
 "$bin" folder >/dev/null 2>&1 || fail "(g) after --resend"
 [ "$(count mail_g)" = 7 ] || fail "(g) sent again after --resend"
+stop_server
+
+# Interrupted (Ctrl-C) while it waits out the rate limit: it stops before
+# the next message, every message it began has its outcome, and a new run
+# sends the rest.
+fresh
+start_server mail_i
+write_ini "$port"
+printf 'PerMinut=60\r\n' >>root/Nuva.ini
+"$bin" folder >out_i.txt 2>&1 &
+send_pid=$!
+for _ in $(seq 100); do [ "$(count mail_i)" -ge 1 ] && break; sleep 0.1; done
+kill -INT $send_pid
+set +e; wait $send_pid; rc=$?; set -e
+[ $rc = 1 ] || fail "(i) an interrupted run gave $rc"
+grep -q "enviament aturat" out_i.txt || fail "(i) message: $(cat out_i.txt)"
+[ "$(count mail_i)" -lt 6 ] || fail "(i) nothing was left to interrupt"
+[ "$(grep -c $'\tPENDENT\t' folder/enviaments.txt)" = "$(grep -c $'\tACCEPTAT\t' folder/enviaments.txt)" ] ||
+  fail "(i) a message without its outcome: $(cat folder/enviaments.txt)"
+sed -i '/^PerMinut/d' root/Nuva.ini
+"$bin" folder >/dev/null 2>&1 || fail "(i) the rest"
+[ "$(count mail_i)" = 6 ] || fail "(i) the rest sent $(count mail_i)"
 stop_server
 
 # A journal planted as a link is never written through.

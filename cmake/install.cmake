@@ -17,7 +17,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 
 # ZIZAVEZU goes in bin beside TELVORAN: an installation's ZELEXE names that
 # one folder, and an administrator can run it by hand on a print file.
-install(TARGETS telvoran zizavezu telvoran_print recmgr_tool telvoran_setup
+install(TARGETS telvoran zizavezu telvoran_print telvoran_send recmgr_tool telvoran_setup
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 set(TELVORAN_SHARE_DIR ${CMAKE_INSTALL_DATADIR}/telvoran)
@@ -30,7 +30,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/tools/telvoran_setup/Nuva.ini DESTINATION ${
 
 # Manual pages: hand-written roff in man/, compressed as Debian wants them
 # (gzip -n: no name or time stamp, so the package is reproducible).
-set(TELVORAN_MAN_PAGES TELVORAN.1 ZIZAVEZU.1 telvoran-print.1 recmgr.1 telvoran-setup.1 Nuva.ini.5)
+set(TELVORAN_MAN_PAGES TELVORAN.1 ZIZAVEZU.1 telvoran-print.1 telvoran-send.1 recmgr.1 telvoran-setup.1 Nuva.ini.5)
 set(telvoran_compressed_pages)
 foreach(page IN LISTS TELVORAN_MAN_PAGES)
   set(out ${PROJECT_BINARY_DIR}/man/${page}.gz)

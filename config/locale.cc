@@ -26,8 +26,12 @@ std::string LocaleFilePath(const std::string& root_dir) {
 }
 
 std::string Translate(const std::string& text) {
+  return TranslateIn(ModuleSettings().language, text);
+}
+
+std::string TranslateIn(const std::string& language, const std::string& text) {
   const Settings& settings = ModuleSettings();
-  if (settings.language == "CAT") return text;
+  if (language == "CAT") return text;
   platform::Env& env = platform::CurrentEnv();
   const std::string path = LocaleFilePath(settings.root_dir);
 
@@ -37,7 +41,7 @@ std::string Translate(const std::string& text) {
 
   std::unique_ptr<platform::SequentialFile> file = env.OpenSequential(path);
   if (!file) return text;
-  const int wanted = LanguageLine(settings.language);
+  const int wanted = LanguageLine(language);
   std::string key;
   std::string line;
   std::string answer;
@@ -58,7 +62,12 @@ std::string Translate(const std::string& text) {
 }
 
 std::string TranslateWith(const std::string& text, const std::vector<std::string>& values) {
-  std::string out = Translate(text);
+  return TranslateInWith(ModuleSettings().language, text, values);
+}
+
+std::string TranslateInWith(const std::string& language, const std::string& text,
+                            const std::vector<std::string>& values) {
+  std::string out = TranslateIn(language, text);
   for (size_t i = 0; i < values.size(); ++i) {
     const std::string mark = "@" + std::to_string(i + 1);
     const size_t at = out.find(mark);

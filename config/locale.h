@@ -32,10 +32,16 @@ std::string LocaleFilePath(const std::string& root_dir);
 // (language, root directory) and the files through platform::CurrentEnv().
 std::string Translate(const std::string& text);
 
+// Translate in the given language (three letters, as the settings hold
+// it) rather than the installation's: a message for one reader in theirs.
+std::string TranslateIn(const std::string& language, const std::string& text);
+
 // Translate, then each mark "@1", "@2", ... replaced (its first occurrence)
 // by the value of that number, so a language can put the values where its
 // grammar wants them.
 std::string TranslateWith(const std::string& text, const std::vector<std::string>& values);
+std::string TranslateInWith(const std::string& language, const std::string& text,
+                            const std::vector<std::string>& values);
 
 // TranslateWith for the terminal: the translation is made UTF-8 first and
 // the values go in after, as they are (UTF-8, or a path as the host spells

@@ -21,6 +21,7 @@
 #include "driver/module_state.h"
 #include "driver/report.h"
 #include "driver/report_files.h"
+#include "driver/statement_mail.h"
 #include "platform/blanks.h"
 #include "platform/console.h"
 #include "platform/cp850.h"
@@ -149,6 +150,12 @@ class ProgressRow {
   // While the print program works.
   void ShowPrintProgram() { Paint(config::Translate("EL PROGRAMA D'IMPRESSI\xe0 TREBALLA")); }
 
+  // While the statements of a CORREU: run go by e-mail.
+  void ShowSending(int done, int total) {
+    Paint(config::TranslateWith("CORREU: MISSATGE @1 DE @2",
+                                {std::to_string(done), std::to_string(total)}));
+  }
+
  private:
   // The text at the left, how to stop at the right.
   void Paint(std::string text) {
@@ -188,6 +195,7 @@ int RunSettlementReport(ReportContext& ctx) {
     if (key == console::kKeyEsc || key == 0) return 0;
     std::string message;
     PrintRunResult r;
+    bool mail_failed = false;
     {
       // The run sees each data file as it was at one moment (see
       // recmgr::HoldReadSnapshots), released before the form is shown again.
@@ -216,6 +224,19 @@ int RunSettlementReport(ReportContext& ctx) {
           r == PrintRunResult::kOk && !warning.empty()) {
         message = message.empty() ? warning : warning + " " + message;
       }
+      // CORREU: the folder the print program has just written goes by
+      // e-mail; Esc stops between two messages (what was sent stays in the
+      // folder's journal).
+      if (const std::string folder =
+              MailFolderOf(ctx.settings.output_device, ctx.settings.temp_dir);
+          r == PrintRunResult::kOk && !folder.empty()) {
+        recmgr::SetServerWaitHook(nullptr);
+        const bool sent = SendPrintedStatements(
+            platform::CurrentEnv(), folder, message,
+            [&progress_row](int done, int total) { progress_row.ShowSending(done, total); },
+            [&stop] { return stop({}); }, &message);
+        mail_failed = !sent;
+      }
       ctx.stop_requested = nullptr;
       recmgr::SetServerWaitHook(nullptr);
       ctx.print_program_starting = nullptr;
@@ -227,7 +248,7 @@ int RunSettlementReport(ReportContext& ctx) {
     // printed; the user may fix the cause (the printer, a lock) and try
     // again from the form.
     if (message.empty()) continue;
-    ShowMessageAndWait(message, r != PrintRunResult::kOk);
+    ShowMessageAndWait(message, r != PrintRunResult::kOk || mail_failed);
   }
 }
 

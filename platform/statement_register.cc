@@ -1,6 +1,9 @@
 #include "platform/statement_register.h"
 
+#include <cctype>
 #include <charconv>
+
+#include "platform/blanks.h"
 
 namespace platform {
 
@@ -160,6 +163,37 @@ std::string StatementFileName(const StatementEntry& e) {
     name += "_" + Padded(std::to_string(e.copy), 2);
   }
   return name + ".pdf";
+}
+
+bool IsAbsolutePath(std::string_view path) {
+  if (path.empty()) return false;
+  if (path[0] == '\\' || path[0] == '/') return true;
+  return path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
+}
+
+std::string StatementFolderOfDevice(std::string_view device_text, const std::string& temp_dir,
+                                    bool* mail) {
+  std::string_view text = TrimView(device_text, " \t");
+  auto consume = [&text](std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+      if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    }
+    text.remove_prefix(prefix.size());
+    return true;
+  };
+  const bool is_folder = consume("DIR:");
+  const bool is_mail = !is_folder && consume("CORREU:");
+  if (mail != nullptr) *mail = is_mail;
+  if (!is_folder && !is_mail) return {};
+  text = TrimView(text, " \t");
+  std::string folder = text.empty()           ? temp_dir + kDefaultStatementFolder
+                       : IsAbsolutePath(text) ? std::string(text)
+                                              : temp_dir + std::string(text);
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/' && folder.back() != ':') {
+    folder += '\\';
+  }
+  return folder;
 }
 
 }  // namespace platform

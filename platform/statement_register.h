@@ -84,6 +84,19 @@ bool ParseRegister(std::string_view text, StatementRegister* out, std::string* w
 // copy (codes of more than four digits as they are).
 std::string StatementFileName(const StatementEntry& entry);
 
+// True for "\x", "/x" and drive paths such as "C:x" or "C:\x".
+bool IsAbsolutePath(std::string_view path);
+
+// The folder a device text of the terminal's Sortida names when it is
+// "DIR:<folder>" or "CORREU:<folder>" (prefix in any case, blanks and tabs
+// around it not counted): relative to temp_dir (a prefix ending in a
+// separator, or empty), temp_dir + "resum\" when empty, always ending in a
+// separator. Empty for any other device. *mail (when given) is set for
+// CORREU:, whose folder the print run then sends by e-mail.
+inline constexpr char kDefaultStatementFolder[] = "resum\\";
+std::string StatementFolderOfDevice(std::string_view device_text, const std::string& temp_dir,
+                                    bool* mail = nullptr);
+
 }  // namespace platform
 
 #endif  // TELVORAN_PLATFORM_STATEMENT_REGISTER_H_

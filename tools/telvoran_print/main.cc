@@ -34,6 +34,7 @@
 #include "driver/program.h"
 #include "driver/report.h"
 #include "driver/report_context.h"
+#include "driver/statement_mail.h"
 #include "platform/console.h"
 #include "platform/cp850.h"
 #include "platform/env.h"
@@ -133,6 +134,10 @@ bool LooksLikeOption(const char* arg) {
   return arg[0] == '-' &&
          (arg[1] == '-' || (arg[1] >= 'a' && arg[1] <= 'z') || (arg[1] >= 'A' && arg[1] <= 'Z'));
 }
+
+// Asked by Ctrl-C or SIGTERM while the statements go by e-mail.
+volatile std::sig_atomic_t stop_asked = 0;
+void AskStop(int) { stop_asked = 1; }
 
 // The batch printer itself; main checks standard output after it.
 int Run(int argc, char** argv) {
@@ -275,6 +280,32 @@ int Run(int argc, char** argv) {
   // Printed all the same; the exit status stays 0.
   if (const std::string warning = driver::ReportDateWarning(ctx); !warning.empty()) {
     Complain(warning);
+  }
+  // CORREU: the folder the print program has just written goes by e-mail.
+  // Ctrl-C or SIGTERM now stops between two messages: what was sent stays
+  // in the folder's journal, and telvoran-send sends the rest.
+  const std::string mail_folder =
+      driver::MailFolderOf(ctx.settings.output_device, ctx.settings.temp_dir);
+  if (run_print_program && !mail_folder.empty()) {
+    std::signal(SIGINT, AskStop);
+    std::signal(SIGTERM, AskStop);
+    std::string said;
+    const bool sent = driver::SendPrintedStatements(
+        platform::CurrentEnv(), mail_folder, "",
+        [](int done, int total) {
+          if (!::isatty(2)) return;
+          std::fprintf(stderr, "\r%s",
+                       config::TranslateForTerminal("CORREU: MISSATGE @1 DE @2",
+                                                    {std::to_string(done), std::to_string(total)})
+                           .c_str());
+          if (done == total) std::fputc('\n', stderr);
+        },
+        [] { return stop_asked != 0; }, &said);
+    if (!sent) {
+      Complain(said);
+      return kExitFailure;
+    }
+    std::printf("%s\n", platform::Cp850ToUtf8(said).c_str());
   }
   return 0;
 }

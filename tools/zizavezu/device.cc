@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "platform/blanks.h"
+#include "platform/statement_register.h"
 
 namespace zizavezu {
 
@@ -27,26 +28,11 @@ bool ConsumePrefix(std::string_view* s, std::string_view prefix) {
 std::string FileIn(std::string_view path, const std::string& temp_dir, const char* default_name) {
   path = TrimBlanksAndTabs(path);
   if (path.empty()) return temp_dir + default_name;
-  if (IsAbsolutePath(path)) return std::string(path);
+  if (platform::IsAbsolutePath(path)) return std::string(path);
   return temp_dir + std::string(path);
 }
 
-// A folder as a prefix that file names can follow.
-std::string FolderIn(std::string_view path, const std::string& temp_dir) {
-  std::string folder = FileIn(path, temp_dir, kDefaultFolderName);
-  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/' && folder.back() != ':') {
-    folder += '\\';
-  }
-  return folder;
-}
-
 }  // namespace
-
-bool IsAbsolutePath(std::string_view path) {
-  if (path.empty()) return false;
-  if (path[0] == '\\' || path[0] == '/') return true;
-  return path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
-}
 
 Device SelectDevice(std::string_view device_text, const std::string& temp_dir) {
   std::string_view text = TrimBlanksAndTabs(device_text);
@@ -61,13 +47,10 @@ Device SelectDevice(std::string_view device_text, const std::string& temp_dir) {
     d.kind = Device::Kind::kPrinter;
     d.queue = std::string(TrimBlanksAndTabs(text));
     d.path = temp_dir + kDefaultPdfName;
-  } else if (ConsumePrefix(&text, "DIR:")) {
+  } else if (std::string folder = platform::StatementFolderOfDevice(text, temp_dir, &d.mail);
+             !folder.empty()) {
     d.kind = Device::Kind::kFolder;
-    d.path = FolderIn(text, temp_dir);
-  } else if (ConsumePrefix(&text, "CORREU:")) {
-    d.kind = Device::Kind::kFolder;
-    d.path = FolderIn(text, temp_dir);
-    d.mail = true;
+    d.path = std::move(folder);
   } else {
     d.kind = Device::Kind::kPdf;
     d.path = temp_dir + kDefaultPdfName;

@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/statement_register.h"
+
 namespace zizavezu {
 
 struct Device {
@@ -41,10 +43,9 @@ struct Device {
 // What the device writes when the device text names no file.
 inline constexpr char kDefaultPdfName[] = "zizavezu.pdf";
 inline constexpr char kDefaultTextName[] = "zizavezu.txt";
-inline constexpr char kDefaultFolderName[] = "resum\\";
+inline constexpr const char* kDefaultFolderName = platform::kDefaultStatementFolder;
 
-// True for "\x", "/x" and drive paths such as "C:x" or "C:\x".
-bool IsAbsolutePath(std::string_view path);
+using platform::IsAbsolutePath;
 
 // temp_dir is the temporary folder as a prefix (ending in "\" or ":", or
 // empty for the current directory).

@@ -7,7 +7,7 @@
 # date, reversed range with its beep, N in the confirmation), Esc during a
 # 999-copy run (asked, then stopped: nothing left), Esc with exit status 0,
 # Esc while the print program hands a job to a printer (held while asked;
-# N, S before lp, S once lp has the job),
+# N, S before lp, S once lp has the job), CORREU: without mail settings,
 # that no window stack file is left and that no data file changed; then, in
 # a second session, the browse lists (F4 on the community and flat fields),
 # help (F1), the calculator (Alt+X) and the calendar (Alt+C); then the
@@ -188,6 +188,19 @@ grep -q done "$work/lp.log" && fail "lp not ended"
 [ ! -e "${ZELTMP}zizavezu.tmp" ] || fail "print file left after S during lp"
 keys Enter
 end_session "after the printer runs"
+# CORREU: from the form, copies 0: the print program writes one PDF per
+# owner, then the sending is tried; without [Correu] settings the message
+# window says what is missing, the folder stays for telvoran-send.
+sed -i 's/^Sortida=.*/Sortida=CORREU:correu\r/' "${ZELTMP}NuvaTerm.ini"
+start
+wait_for "Data de l'informe"
+keys Enter Enter Enter Enter Enter C-y; keys -l 0; keys Enter
+wait_for "Confirmeu"; keys -l S; keys Enter
+wait_for "[Correu]"
+on_screen "PDF amb" || fail "CORREU: the print program's outcome: $(screen)"
+[ "$(grep -c $'^S\t' "${ZELTMP}correu/resum.reg")" = 47 ] || fail "CORREU: the folder"
+keys Enter
+end_session "after CORREU:"
 sed -i 's/^Sortida=.*/Sortida=PDF:statements.pdf\r/' "${ZELTMP}NuvaTerm.ini"
 
 # The pop-ups of a fresh session: the browse lists, help, calendar and

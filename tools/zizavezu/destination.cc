@@ -116,37 +116,43 @@ std::string EnvironmentFile(const std::string& root) {
 
 }  // namespace
 
-DestinationCheck CheckDestination(platform::Env& env, const std::string& path,
-                                  const InstallationDirs& dirs) {
-  DestinationCheck check;
-  check.resolved = CanonicalFile(AbsoluteHostPath(env, path));
-  std::vector<std::string> folders;
+DestinationChecker::DestinationChecker(platform::Env& env, const InstallationDirs& dirs)
+    : env_(env) {
   for (const std::string& folder : ProtectedFolders(dirs)) {
-    folders.push_back(CanonicalFolder(AbsoluteHostPath(env, folder)));
-    if (check.resolved.starts_with(folders.back())) {
-      check.verdict = DestinationVerdict::kProtected;
-      return check;
-    }
+    folders_.push_back(CanonicalFolder(AbsoluteHostPath(env, folder)));
   }
-  std::vector<std::string> files;
   for (const std::string& file : ProtectedFiles(dirs)) {
-    files.push_back(CanonicalFile(AbsoluteHostPath(env, file)));
-    if (check.resolved == files.back()) {
-      check.verdict = DestinationVerdict::kProtected;
-      return check;
-    }
+    files_.push_back(CanonicalFile(AbsoluteHostPath(env, file)));
   }
   // The rest of the installation, the help texts and the programs among
   // it: compared resolved, so a root reached through a link is still the
   // root.
-  const std::string root = CanonicalFolder(AbsoluteHostPath(env, dirs.root_dir));
-  const std::string temp = CanonicalFolder(AbsoluteHostPath(env, dirs.temp_dir));
-  const std::string environment = EnvironmentFile(root);
-  if (InsideOutsideTemp(check.resolved, root, temp) || check.resolved == environment ||
-      check.resolved.starts_with(root + "AJUDA/") ||
-      (!dirs.program_dir.empty() &&
-       InsideOutsideTemp(check.resolved,
-                         CanonicalFolder(AbsoluteHostPath(env, dirs.program_dir)), temp))) {
+  root_ = CanonicalFolder(AbsoluteHostPath(env, dirs.root_dir));
+  temp_ = CanonicalFolder(AbsoluteHostPath(env, dirs.temp_dir));
+  environment_ = EnvironmentFile(root_);
+  if (!dirs.program_dir.empty()) {
+    program_ = CanonicalFolder(AbsoluteHostPath(env, dirs.program_dir));
+  }
+}
+
+DestinationCheck DestinationChecker::Check(const std::string& path) const {
+  DestinationCheck check;
+  check.resolved = CanonicalFile(AbsoluteHostPath(env_, path));
+  for (const std::string& folder : folders_) {
+    if (check.resolved.starts_with(folder)) {
+      check.verdict = DestinationVerdict::kProtected;
+      return check;
+    }
+  }
+  for (const std::string& file : files_) {
+    if (check.resolved == file) {
+      check.verdict = DestinationVerdict::kProtected;
+      return check;
+    }
+  }
+  if (InsideOutsideTemp(check.resolved, root_, temp_) || check.resolved == environment_ ||
+      check.resolved.starts_with(root_ + "AJUDA/") ||
+      (!program_.empty() && InsideOutsideTemp(check.resolved, program_, temp_))) {
     check.verdict = DestinationVerdict::kInstallation;
     return check;
   }
@@ -158,7 +164,7 @@ DestinationCheck CheckDestination(platform::Env& env, const std::string& path,
     return check;
   }
   // A second name of a protected file.
-  for (const std::string& file : files) {
+  for (const std::string& file : files_) {
     struct stat other;
     if (::stat(file.c_str(), &other) == 0 && SameFile(other, st)) {
       check.verdict = DestinationVerdict::kProtected;
@@ -169,12 +175,13 @@ DestinationCheck CheckDestination(platform::Env& env, const std::string& path,
   // folder, a tool of the host), or a second name of the environment file.
   struct stat other;
   if ((st.st_mode & 0111) != 0 ||
-      (::stat(environment.c_str(), &other) == 0 && SameFile(other, st))) {
+      (::stat(environment_.c_str(), &other) == 0 && SameFile(other, st))) {
     check.verdict = DestinationVerdict::kInstallation;
     return check;
   }
   if (st.st_nlink > 1) {
-    folders.push_back(root + "AJUDA/");
+    std::vector<std::string> folders = folders_;
+    folders.push_back(root_ + "AJUDA/");
     for (const std::string& folder : folders) {
       if (FolderHoldsFile(folder, st)) {
         check.verdict = DestinationVerdict::kProtected;
@@ -183,6 +190,11 @@ DestinationCheck CheckDestination(platform::Env& env, const std::string& path,
     }
   }
   return check;
+}
+
+DestinationCheck CheckDestination(platform::Env& env, const std::string& path,
+                                  const InstallationDirs& dirs) {
+  return DestinationChecker(env, dirs).Check(path);
 }
 
 }  // namespace zizavezu

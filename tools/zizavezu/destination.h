@@ -62,6 +62,21 @@ std::vector<std::string> ProtectedFolders(const InstallationDirs& dirs);
 DestinationCheck CheckDestination(platform::Env& env, const std::string& path,
                                   const InstallationDirs& dirs);
 
+// The same for many paths: the installation's folders and files are
+// resolved once, when it is made (a folder of a thousand statements is
+// checked file by file).
+class DestinationChecker {
+ public:
+  DestinationChecker(platform::Env& env, const InstallationDirs& dirs);
+  DestinationCheck Check(const std::string& path) const;
+
+ private:
+  platform::Env& env_;
+  std::vector<std::string> folders_;  // canonical, ending in "/"
+  std::vector<std::string> files_;
+  std::string root_, temp_, environment_, program_;
+};
+
 }  // namespace zizavezu
 
 #endif  // TELVORAN_TOOLS_ZIZAVEZU_DESTINATION_H_

@@ -190,13 +190,17 @@ std::string EntryTitle(const platform::StatementEntry& e) {
   return platform::Cp850ToUtf8(title);
 }
 
-// The document's information: the statement's title and date (of the
+// The statements' heading in the terminal's language: looked up once per
+// run, not once per PDF (the locale file is read at each lookup).
+std::string StatementHeading() { return Localized("RESUM DE DESPESES"); }
+
+// The document's information: the statement's heading and date (of the
 // first entry, the run's report date), with the statement's own title for
 // a PDF of one statement; the administrator of the settings as its author.
-PdfDocumentInfo DocumentInfo(const std::string& author, const platform::StatementEntry& e,
-                             bool one_statement) {
+PdfDocumentInfo DocumentInfo(const std::string& heading, const std::string& author,
+                             const platform::StatementEntry& e, bool one_statement) {
   PdfDocumentInfo info;
-  info.title = Localized("RESUM DE DESPESES") + " " + DisplayDate(e.period_to);
+  info.title = heading + " " + DisplayDate(e.period_to);
   if (one_statement) info.title += " - " + EntryTitle(e);
   info.author = author;
   info.create_date = IsoDate(e.period_to);
@@ -221,12 +225,13 @@ std::string RefusedFolder(platform::Env& env, const std::string& folder,
   // The files first: a folder inside a protected one is named for what it is.
   std::vector<std::string> names = {kSummaryCsvName, platform::kFolderRegisterName};
   for (const platform::StatementEntry& e : entries) names.push_back(e.file);
+  const DestinationChecker checker(env, dirs);
   for (const std::string& name : names) {
-    const std::string refused = VerdictMessage(CheckDestination(env, folder + name, dirs));
+    const std::string refused = VerdictMessage(checker.Check(folder + name));
     if (!refused.empty()) return refused;
   }
   const std::string bare = WithoutSeparator(folder);
-  const DestinationCheck check = CheckDestination(env, bare, dirs);
+  const DestinationCheck check = checker.Check(bare);
   if (check.verdict == DestinationVerdict::kProtected ||
       check.verdict == DestinationVerdict::kInstallation) {
     return VerdictMessage(check);
@@ -351,8 +356,9 @@ PrintRunResult RenderFolder(platform::Env& env, const InstallationDirs& dirs,
   }
 
   const std::string author = AdministratorName(env, dirs);
-  auto info_of = [&author](const platform::StatementEntry& e) {
-    return DocumentInfo(author, e, true);
+  const std::string heading = StatementHeading();
+  auto info_of = [&heading, &author](const platform::StatementEntry& e) {
+    return DocumentInfo(heading, author, e, true);
   };
   PdfSplitter splitter;
   if (splitter.Load(std::move(whole)) && splitter.pages() == result.pages) {
@@ -507,7 +513,8 @@ PrintRunResult RenderPrintRun(platform::Env& env, const InstallationDirs& dirs, 
       }
       output.pdf()->SetOutline(std::move(outline));
       output.pdf()->SetDocumentInfo(
-          DocumentInfo(AdministratorName(env, dirs), reading.reg.entries.front(), false));
+          DocumentInfo(StatementHeading(), AdministratorName(env, dirs),
+                       reading.reg.entries.front(), false));
     }
   }
   ok = output.Close() && ok;

@@ -28,6 +28,8 @@
 #include "config/locale.h"
 #include "config/settings.h"
 #include "mail/contacts.h"
+#include "mail/settings.h"
+#include "platform/blanks.h"
 #include "platform/cp850.h"
 #include "platform/statement_register.h"
 
@@ -35,58 +37,9 @@ namespace mail {
 
 namespace {
 
+std::string Trimmed(const std::string& s) { return std::string(platform::TrimView(s, " \t")); }
+
 // ---------------------------------------------------------------- settings
-
-struct MailSettings {
-  std::string server;         // smtps://host:port or smtp://host:port
-  std::string user;
-  std::string from_address;
-  std::string bcc;
-  bool clear_text = false;    // a local relay without STARTTLS
-  std::string ca_file;        // host path, or empty
-  int per_minute = 0;
-  std::string contacts_path;  // system path
-  std::string admin_name;     // CP850
-  std::vector<std::string> admin_address;  // CP850, the lines that are not empty
-};
-
-std::string Trimmed(std::string s) {
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
-  const size_t a = s.find_first_not_of(" \t");
-  return a == std::string::npos ? "" : s.substr(a);
-}
-
-// A path of the settings: as it stands when absolute, else under the root.
-std::string UnderRoot(const std::string& root, const std::string& path) {
-  if (path.empty()) return path;
-  if (path[0] == '/' || path[0] == '\\' || (path.size() > 1 && path[1] == ':')) return path;
-  return root + path;
-}
-
-MailSettings ReadMailSettings(platform::Env& env, const std::string& root) {
-  const std::string ini = root + "Nuva.ini";
-  auto bytes = [&](const char* key) {
-    return Trimmed(config::IniReadBytes(env, ini, "Correu", key));
-  };
-  MailSettings s;
-  s.server = bytes("Servidor");
-  s.user = bytes("Usuari");
-  s.from_address = bytes("Remitent");
-  s.bcc = bytes("CopiaOculta");
-  const std::string clear = bytes("TextClar");
-  s.clear_text = clear == "S" || clear == "s";
-  const std::string ca = bytes("Certificats");
-  if (!ca.empty()) s.ca_file = env.HostPathOf(UnderRoot(root, ca));
-  s.per_minute = std::max(0, std::atoi(bytes("PerMinut").c_str()));
-  std::string contacts = bytes("Adreces");
-  s.contacts_path = UnderRoot(root, contacts.empty() ? "CORREU\\Adreces.csv" : contacts);
-  s.admin_name = Trimmed(config::IniRead(env, ini, "Administrador", "Nom"));
-  for (const char* key : {"Adreca1", "Adreca2", "Adreca3", "Adreca4"}) {
-    std::string line = Trimmed(config::IniRead(env, ini, "Administrador", key));
-    if (!line.empty()) s.admin_address.push_back(line);
-  }
-  return s;
-}
 
 bool ReadWhole(platform::Env& env, const std::string& path, std::string* out) {
   out->clear();
@@ -562,17 +515,8 @@ SendOutcome SendStatements(platform::Env& env, const std::string& folder_in,
   }
 
   const MailSettings s = ReadMailSettings(env, settings.root_dir);
-  if (s.server.empty() || !ValidAddress(s.from_address)) {
-    out.messages.push_back(config::Translate(
-        "falten Servidor o Remitent (una adre\x87"
-        "a v\x85lida) a la secci\xa2 [Correu] de Nuva.ini"));
-    return out;
-  }
-  if (!s.bcc.empty() && !ValidAddress(s.bcc)) {
-    out.messages.push_back(
-        config::TranslateWith("CopiaOculta de Nuva.ini no \x82s una adre\x87"
-                              "a v\x85lida: @1",
-                              {platform::Utf8ToCp850(s.bcc)}));
+  if (const std::string wrong = MailSettingsProblem(s); !wrong.empty()) {
+    out.messages.push_back(wrong);
     return out;
   }
 

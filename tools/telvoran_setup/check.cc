@@ -21,6 +21,8 @@
 #include "driver/form_file.h"
 #include "driver/module_state.h"
 #include "driver/report_files.h"
+#include "mail/contacts.h"
+#include "mail/settings.h"
 #include "platform/blanks.h"
 #include "platform/cp850.h"
 #include "platform/little_endian.h"
@@ -95,6 +97,7 @@ class Checker {
     const fs::path settings = places_.root / "Nuva.ini";
     ChooseLanguage(settings);
     CheckSettings(settings);
+    CheckMail(settings);
     CheckForms();
     CheckPackageFile(places_.root / "LOCALE" / (std::string(config::kModuleName) + ".LNG"));
     CheckHelp();
@@ -243,6 +246,39 @@ class Checker {
       const fs::path file = places_.temp_dir / name;
       std::vector<std::string> temp_lines;
       if (env_.ReadLines(file.string(), &temp_lines)) CheckEncoding(file, temp_lines);
+    }
+  }
+
+  // The e-mail settings and the contacts file, when the installation sends
+  // its statements by e-mail ([Correu] names a server or a sender).
+  void CheckMail(const fs::path& settings) {
+    std::string root = places_.root.string();
+    if (!root.empty() && root.back() != '/') root += '/';
+    const mail::MailSettings s = mail::ReadMailSettings(env_, root);
+    if (s.server.empty() && s.from_address.empty()) return;
+    std::vector<std::string> lines;
+    env_.ReadLines(settings.string(), &lines);
+    if (const std::string wrong = mail::MailSettingsProblem(s); !wrong.empty()) {
+      Error(settings, LineOf(lines, "Correu", "Servidor"), platform::Cp850ToUtf8(wrong));
+    }
+    if (!s.ca_file.empty() && !Exists(s.ca_file)) {
+      Error(settings, LineOf(lines, "Correu", "Certificats"),
+            Text("el fitxer de certificats @1 no hi \x82s", {s.ca_file}));
+    }
+    const fs::path contacts = env_.HostPathOf(s.contacts_path);
+    std::string bytes;
+    std::unique_ptr<platform::RandomAccessFile> f = env_.OpenForReading(s.contacts_path);
+    const int64_t size = f ? f->Size() : -1;
+    if (size < 0 || !f->Read(0, static_cast<size_t>(size), &bytes)) {
+      Warning(contacts, 0, Text("no es pot llegir: ning\xa3 no rebr\x85 els fulls per correu"));
+      return;
+    }
+    std::vector<mail::ContactProblem> problems;
+    mail::ParseContacts(bytes, &problems);
+    for (const mail::ContactProblem& p : problems) {
+      Warning(contacts, p.line,
+              platform::Cp850ToUtf8(config::Translate(p.why)) +
+                  (p.value.empty() ? std::string() : " (" + p.value + ")"));
     }
   }
 

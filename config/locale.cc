@@ -1,5 +1,7 @@
 #include "config/locale.h"
 
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "config/settings.h"
@@ -92,6 +94,16 @@ std::string TranslateForTerminal(const std::string& text, const std::vector<std:
     }
   }
   return out;
+}
+
+int EndStandardOutput(const char* program, int code, int failure_code) {
+  int error = 0;
+  if (platform::CloseStandardOutput(&error)) return code;
+  std::fprintf(stderr, "%s: %s\n", program,
+               TranslateForTerminal("no es pot escriure a la sortida est\x85ndard: @1",
+                                    {std::strerror(error)})
+                   .c_str());
+  return code == 0 ? failure_code : code;
 }
 
 }  // namespace config

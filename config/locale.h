@@ -50,6 +50,13 @@ std::string TranslateInWith(const std::string& language, const std::string& text
 std::string TranslateForTerminal(const std::string& text,
                                  const std::vector<std::string>& values = {});
 
+// The end of a program's run: standard output closed
+// (platform::CloseStandardOutput). When anything written there was lost (a
+// full disk, /dev/full) the line "PROGRAM: no es pot escriure a la sortida
+// estàndard: <reason>" goes to standard error, translated, and a code that
+// said success becomes failure_code. Returns the code to exit with.
+int EndStandardOutput(const char* program, int code, int failure_code = 1);
+
 }  // namespace config
 
 #endif  // TELVORAN_CONFIG_LOCALE_H_

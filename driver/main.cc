@@ -57,15 +57,7 @@ constexpr const char* kUsageLines[] = {
 };
 
 // The end of --help and --version: 0, or 1 when standard output lost them.
-int EndOfAnswer() {
-  int error = 0;
-  if (platform::CloseStandardOutput(&error)) return 0;
-  std::fprintf(stderr, "TELVORAN: %s\n",
-               config::TranslateForTerminal("no es pot escriure a la sortida est\x85ndard: @1",
-                                            {std::strerror(error)})
-                   .c_str());
-  return 1;
-}
+int EndOfAnswer() { return config::EndStandardOutput("TELVORAN", 0); }
 
 }  // namespace
 

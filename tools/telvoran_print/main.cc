@@ -313,16 +313,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int code = Run(argc, argv);
   // The usage or the version must have reached standard output (not lost
   // on /dev/full, a full disk); the print program checks its own lines.
-  int error = 0;
-  if (!platform::CloseStandardOutput(&error)) {
-    std::fprintf(stderr, "telvoran-print: %s\n",
-                 config::TranslateForTerminal("no es pot escriure a la sortida est\x85ndard: @1",
-                                              {std::strerror(error)})
-                     .c_str());
-    return code == 0 ? kExitFailure : code;
-  }
-  return code;
+  return config::EndStandardOutput("telvoran-print", Run(argc, argv), kExitFailure);
 }

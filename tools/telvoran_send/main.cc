@@ -118,14 +118,5 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int code = Run(argc, argv);
-  int error = 0;
-  if (!platform::CloseStandardOutput(&error)) {
-    std::fprintf(stderr, "telvoran-send: %s\n",
-                 config::TranslateForTerminal("no es pot escriure a la sortida est\x85ndard: @1",
-                                              {std::strerror(error)})
-                     .c_str());
-    return code == 0 ? kExitFailure : code;
-  }
-  return code;
+  return config::EndStandardOutput("telvoran-send", Run(argc, argv), kExitFailure);
 }

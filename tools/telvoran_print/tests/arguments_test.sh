@@ -97,5 +97,6 @@ done <<'ROWS'
 1 driver/TELVORAN --version
 1 driver/TELVORAN --help
 1 tools/telvoran_setup/telvoran-setup --version
+1 tools/telvoran_send/telvoran-send --version
 ROWS
 echo "batch printer arguments: $rows rows and $full on a full standard output passed"
